@@ -1,0 +1,51 @@
+#pragma once
+// What the engine and the pages need of the device store. CSqlManagement is the real one;
+// tests substitute recording fakes.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "protocol/packet.h"
+
+using ApInfoList = std::vector<ap_info_stu>;
+using OtherApList = std::vector<config_otherwl_basic>;
+
+class IDeviceStore {
+public:
+    virtual ~IDeviceStore() = default;
+
+    // One page of devices. rowCount is only ever increased (callers set it to 0 first);
+    // pageNumber counts from 1. Sort columns: 0 mac, 1 ip_num, 2 ap_name, 3 ap_type,
+    // 4 work_mode, 5 ssid, 6 channel, 7 secure_mode, 8 tx_power, 9 version,
+    // 10 bridge_transparent, 11 tdmaEn, 12 up_time, 13 ap_status.
+    virtual bool QueryApPage(int sortColumn, ApInfoList& list, int& pageCount, int& rowCount,
+                             int pageSize, int pageNumber, bool ascending,
+                             const std::string& filterText) = 0;
+    virtual bool QueryApIpList(std::vector<std::string>& ips) = 0;
+    virtual bool QueryApMacList(std::vector<std::string>& macs) = 0;
+    // An empty mac gives the first row of the table.
+    virtual bool QueryApByMac(const std::string& mac, ap_info_stu& rec) = 0;
+    // Sort columns: 0 mac, 1 ssid, 2 channel, 3 secure_mode, 4 signal.
+    virtual bool QueryOtherApList(int sortColumn, OtherApList& list, bool ascending) = 0;
+    virtual bool QueryOtherApByMac(const std::string& mac, config_otherwl_basic& rec) = 0;
+
+    virtual bool SaveApInfo(const ap_info_stu& rec) = 0;
+    // scanBody: packet_count, packet_id, icount, then the neighbour records.
+    virtual bool SaveOtherApList(std::span<const uint8_t> scanBody) = 0;
+    virtual bool DeleteApByMac(const std::string& mac) = 0;
+    virtual bool DeleteAllOtherAp() = 0;
+    virtual bool UpdateApUpTime(const std::string& ip, const std::string& mac,
+                                uint32_t seconds) = 0;
+
+    virtual bool IsApUpgradeWait(const std::string& mac) = 0;
+    virtual bool SetApUpgrading(const std::string& mac) = 0;
+    virtual bool SetApStatus(const std::string& mac, int status) = 0;
+    virtual bool ResetApUpgradeFail(const std::string& mac) = 0;
+    virtual int GetApStatus(const std::string& mac) = 0;
+
+    virtual bool HasBridgedStation(const std::string& mac) = 0;
+    // On success peerMac holds the peer's mac text; otherwise it is left unchanged.
+    virtual bool FindBridgePeer(const std::string& mac, std::string& peerMac) = 0;
+};
