@@ -1,0 +1,250 @@
+// What the rest of the program asks of the engine: the search, one command to one device,
+// and the small operations on the peer table that the device lists use.
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "protocol/device_protocol.h"
+#include "protocol/device_protocol_sockets.h"
+
+namespace {
+
+constexpr int kCommandSocketBuffer = 1 << 20;
+
+bool IsUnsetAddress(const std::string& text) { return text.empty() || text == "0.0.0.0"; }
+
+// Parses a dotted address into a 32-bit value (first byte highest); false when it is empty,
+// 0.0.0.0 or not an address at all.
+bool ParseUsableIp(const std::string& text, uint32_t& value) {
+    if (IsUnsetAddress(text)) return false;
+    uint8_t b[4];
+    if (!fd::IpFromText(text, b)) return false;
+    value = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+    return true;
+}
+
+std::string IpValueToText(uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", (v >> 24) & 0xFF, (v >> 16) & 0xFF,
+                  (v >> 8) & 0xFF, v & 0xFF);
+    return buf;
+}
+
+bool SameSubnet(const std::string& adapterIp, const std::string& mask, const std::string& ip) {
+    uint32_t a, m, d;
+    if (!ParseUsableIp(adapterIp, a) || !ParseUsableIp(mask, m) || !ParseUsableIp(ip, d))
+        return false;
+    return (a & m) == (d & m);
+}
+
+// Zero-terminated text of a fixed adapter field, never reading past it.
+std::string FixedText(const char* field, std::size_t capacity) {
+    return std::string(field, strnlen(field, capacity));
+}
+
+int AddressCount(const LocalAdapterInfo& a) {
+    return std::clamp<int>(a.ip_count, 0, fd::kMaxAdapterAddresses);
+}
+
+void CopyText(char* dst, std::size_t capacity, std::string_view text) {
+    std::size_t n = std::min(text.size(), capacity - 1);
+    std::memcpy(dst, text.data(), n);
+    std::memset(dst + n, 0, capacity - n);
+}
+
+}  // namespace
+
+void CDeviceProtocol::ReadLocalAdapters(std::vector<LocalAdapterInfo>& list) {
+    list.clear();
+    {
+        std::lock_guard l(m_adapterReadLock);
+        std::vector<LocalAdapterInfo> found = m_options.adapterSource();
+        for (const LocalAdapterInfo& a : found) {
+            if (a.up != 1 || AddressCount(a) == 0) continue;
+            if (FixedText(a.addrs[0].ip, sizeof a.addrs[0].ip) == "0.0.0.0") continue;
+            list.push_back(a);
+        }
+    }
+    // Every address of every usable adapter can carry a command; a device found through
+    // an adapter's second address must still be reachable.
+    std::vector<AdapterAddress> addresses;
+    for (const LocalAdapterInfo& a : list) {
+        for (int i = 0; i < AddressCount(a); ++i) {
+            std::string ip = FixedText(a.addrs[i].ip, sizeof a.addrs[i].ip);
+            if (IsUnsetAddress(ip)) continue;
+            addresses.push_back({ip, FixedText(a.addrs[i].mask, sizeof a.addrs[i].mask)});
+        }
+    }
+    std::lock_guard l(m_adapterListLock);
+    m_adapterAddresses = std::move(addresses);
+}
+
+void CDeviceProtocol::SendSearch() {
+    std::vector<LocalAdapterInfo> adapters;
+    ReadLocalAdapters(adapters);
+
+    std::vector<std::string> targets;
+    for (const LocalAdapterInfo& a : adapters) {
+        for (int i = 0; i < AddressCount(a); ++i) {
+            std::string ip = FixedText(a.addrs[i].ip, sizeof a.addrs[i].ip);
+            std::string mask = FixedText(a.addrs[i].mask, sizeof a.addrs[i].mask);
+            uint32_t ipValue, maskValue;
+            if (!ParseUsableIp(ip, ipValue) || !ParseUsableIp(mask, maskValue)) continue;
+            std::string broadcast = IpValueToText(ipValue | ~maskValue);
+            if (std::find(targets.begin(), targets.end(), broadcast) == targets.end())
+                targets.push_back(broadcast);
+        }
+    }
+    if (targets.empty()) targets.push_back("255.255.255.255");
+
+    const uint8_t noMac[6] = {};
+    fd::OutgoingDatagram out;
+    out.destPort = fd::kPortSearch;
+    out.bytes = fd::EncodeDatagram(fd::CMD_SEARCH, {}, noMac, 0);
+    for (const std::string& target : targets) {
+        out.destIp = target;
+        if (m_options.sendHook)
+            m_options.sendHook(out);
+        else if (m_searchSocket >= 0)
+            fd::SendUdp(m_searchSocket, out.destIp, out.destPort, out.bytes);
+    }
+}
+
+bool CDeviceProtocol::SendToDevice(const std::string& ip, int command, const void* body,
+                                   int length, const std::string& mac, bool retransmit) {
+    // A body that does not fit one datagram cannot be sent whole; sending a cut command
+    // would configure the device with half a block.
+    if (length < 0 || static_cast<std::size_t>(length) > fd::kMaxBody) return false;
+    if (!body) length = 0;
+    if (command < 0 || command > 0xFFFF) return false;
+
+    uint8_t macBytes[6] = {};
+    if (!fd::MacFromText(mac, macBytes)) std::memset(macBytes, 0, sizeof macBytes);
+    fd::OutgoingDatagram out;
+    out.destIp = fd::kMulticastGroup;
+    out.destPort = fd::kPortCommand;
+    out.bytes = fd::EncodeDatagram(
+        static_cast<uint16_t>(command),
+        {static_cast<const uint8_t*>(body), static_cast<std::size_t>(length)}, macBytes, 1);
+
+    bool sent = false;
+    {
+        std::lock_guard l(m_adapterListLock);
+        const AdapterAddress* chosen = nullptr;
+        for (const AdapterAddress& a : m_adapterAddresses) {
+            if (!a.ip.empty() && SameSubnet(a.ip, a.mask, ip)) {
+                chosen = &a;
+                break;
+            }
+        }
+        if (!chosen) return false;
+        out.localIp = chosen->ip;
+
+        if (m_options.sendHook) {
+            if (command == fd::CMD_SCAN) m_scanComplete = false;
+            sent = m_options.sendHook(out);
+        } else {
+            int sock = fd::OpenUdpSocket(chosen->ip.c_str(), fd::kPortCommand, false, true,
+                                         kCommandSocketBuffer);
+            if (sock < 0) return false;
+            if (command == fd::CMD_SCAN) m_scanComplete = false;
+            sent = fd::SendUdp(sock, out.destIp, out.destPort, out.bytes);
+            close(sock);
+        }
+    }
+
+    const bool neverRetransmitted = command == fd::CMD_SEARCH || command == fd::CMD_SCAN ||
+                                    command == fd::CMD_KEEPALIVE || command == fd::CMD_PROBE;
+    if (sent && retransmit && !neverRetransmitted) AddPending(ip, command, body, length, mac);
+    return sent;
+}
+
+void CDeviceProtocol::ProbeDiscoveredDevices() {
+    std::lock_guard l(m_peerLock);
+    for (const fd::PeerEntry& peer : m_peers)
+        if (peer.state == 1) SendToDevice(peer.ip, fd::CMD_PROBE, nullptr, 0, peer.mac, false);
+}
+
+void CDeviceProtocol::ForgetDiscoveredDevices() {
+    std::lock_guard l(m_peerLock);
+    std::erase_if(m_peers, [](const fd::PeerEntry& p) { return p.state == 1; });
+}
+
+void CDeviceProtocol::PurgeStaleDevices() {
+    if (!m_store) return;
+    std::vector<std::string> stored;
+    m_store->QueryApMacList(stored);
+    std::vector<std::string> stale;
+    {
+        std::lock_guard l(m_peerLock);
+        for (const std::string& mac : stored) {
+            bool known = std::any_of(m_peers.begin(), m_peers.end(),
+                                     [&mac](const fd::PeerEntry& p) { return mac == p.mac; });
+            if (!known) stale.push_back(mac);
+        }
+    }
+    for (const std::string& mac : stale) m_store->DeleteApByMac(mac);
+}
+
+ApInfoList& CDeviceProtocol::GetDiscoveredDevices(ApInfoList& list, int maxCount,
+                                                  std::string_view filter) {
+    list.clear();
+    std::lock_guard l(m_peerLock);
+    int counted = 0;
+    for (const fd::PeerEntry& peer : m_peers) {
+        if (counted >= maxCount) break;
+        if (peer.state != 1) continue;
+        ++counted;
+
+        ap_info_stu rec{};
+        CopyText(rec.mac, sizeof rec.mac, peer.mac);
+        rec.ap_type = peer.ap_type;
+        rec.ap_status = fd::AP_STATUS_DISCOVERED;
+        fd::IpFromText(peer.ip, rec.ip);
+        // Some firmware puts a build line after the version; only the first line is shown.
+        std::string_view version = fd::FieldText(peer.version, sizeof peer.version,
+                                                 peer.version_len);
+        version = version.substr(0, version.find('\n'));
+        std::memcpy(rec.version, version.data(), version.size());
+        rec.version_len = static_cast<uint8_t>(version.size());
+        std::memcpy(rec.ap_name, peer.ap_name, sizeof rec.ap_name);
+        rec.ap_name_len = peer.ap_name_len;
+        rec.up_time = peer.up_time;
+        rec.work_mode = peer.work_mode;
+        rec.mode_btn_status = peer.mode_btn_status;
+        std::memcpy(rec.ssid, peer.ssid, sizeof rec.ssid);
+        rec.ssid_len = peer.ssid_len;
+        rec.channel = peer.channel;
+        rec.bridge_transparent = peer.bridge_transparent;
+        rec.tdmaEn = peer.tdmaEn;
+
+        if (!filter.empty()) {
+            std::string_view ip(peer.ip, strnlen(peer.ip, sizeof peer.ip));
+            std::string_view macText(peer.mac, strnlen(peer.mac, sizeof peer.mac));
+            std::string_view fullVersion = fd::FieldText(peer.version, sizeof peer.version,
+                                                         peer.version_len);
+            if (ip.find(filter) == std::string_view::npos &&
+                macText.find(filter) == std::string_view::npos &&
+                fullVersion.find(filter) == std::string_view::npos)
+                continue;
+        }
+        list.push_back(rec);
+    }
+    return list;
+}
+
+void CDeviceProtocol::SetPendingAddress(const std::string& mac, const std::string& currentIp,
+                                        const std::string& newIp) {
+    std::lock_guard l(m_peerLock);
+    for (fd::PeerEntry& peer : m_peers) {
+        if (peer.state != 2 || mac != peer.mac || currentIp != peer.ip) continue;
+        if (newIp != currentIp)
+            CopyText(peer.pending_ip, sizeof peer.pending_ip, newIp);
+        else
+            std::memset(peer.pending_ip, 0, sizeof peer.pending_ip);
+        return;
+    }
+}
