@@ -221,7 +221,9 @@ void LabTest::TearDown() {
         ReturnToNetworkNamespace(m_savedNs);
         m_savedNs = -1;
     }
-    if (m_lab.Exists()) EXPECT_TRUE(m_lab.Destroy()) << m_lab.Error();
+    if (m_lab.Exists()) {
+        EXPECT_TRUE(m_lab.Destroy()) << m_lab.Error();
+    }
 }
 
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
