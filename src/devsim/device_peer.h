@@ -1,0 +1,139 @@
+#pragma once
+// DevicePeer: a set of emulated devices behind real UDP sockets. It answers the PC's
+// search broadcasts and multicast commands the way devices do, sends keepalives, scan
+// results and arbitrary datagrams on demand, and records everything it receives.
+//
+// Its sockets are opened by its own thread, which first enters the namespace named in the
+// options (the devices' side of the network lab), so the test or program that owns it may
+// live in another namespace. Every device sends from its own address, which must exist on
+// the devices' side; one socket serves them all by choosing the source per datagram.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "devsim/emulated_device.h"
+#include "protocol/packet.h"
+
+namespace fd::devsim {
+
+// One datagram the peer received.
+struct PeerDatagram {
+    std::chrono::steady_clock::time_point at;
+    std::string fromIp;
+    uint16_t fromPort = 0;
+    std::string toIp;     // its destination: the group, a broadcast or a unicast address
+    uint16_t toPort = 0;  // the port it arrived on: 9786 (search) or 9787 (commands)
+    int ifindex = 0;      // the interface it arrived on
+    std::vector<uint8_t> bytes;
+    std::optional<Datagram> decoded;  // empty when it is no valid datagram
+
+    uint16_t Command() const { return decoded ? decoded->header.command : 0; }
+    std::string MacText() const { return decoded ? MacToText(decoded->header.mac) : ""; }
+};
+
+struct PeerOptions {
+    // Namespace to open the sockets in (name under /run/netns or a path); empty: the one
+    // of the thread that calls Start().
+    std::string netns;
+    // Interfaces on which the command socket joins 239.255.255.250; empty: every interface
+    // except loopback that exists at Start().
+    std::vector<std::string> joinInterfaces;
+    // Where keepalives go unless told otherwise.
+    std::string pcAddress = "198.18.0.1";
+    // Answer searches and commands automatically (the behaviour knobs of each device still
+    // apply). Off: only record.
+    bool autoRespond = true;
+    // Most datagrams kept in the record; older ones are dropped first.
+    std::size_t recordLimit = 200000;
+};
+
+class DevicePeer {
+public:
+    explicit DevicePeer(PeerOptions options = {});
+    ~DevicePeer();
+    DevicePeer(const DevicePeer&) = delete;
+    DevicePeer& operator=(const DevicePeer&) = delete;
+
+    // Opens the sockets (in the options' namespace) and starts answering. False, with a
+    // reason in *error, when a socket cannot be set up.
+    bool Start(std::string* error = nullptr);
+    void Stop();
+
+    // ---- devices ----
+    void AddDevice(const EmulatedDevice& dev);
+    // Runs fn on the device with this mac text under the peer's lock; false if unknown.
+    bool UpdateDevice(const std::string& mac, const std::function<void(EmulatedDevice&)>& fn);
+    std::optional<EmulatedDevice> GetDevice(const std::string& mac) const;
+    std::vector<EmulatedDevice> Devices() const;
+    void SetAutoRespond(bool on) { m_autoRespond = on; }
+
+    // ---- sending on demand; false when the send fails or the device is unknown ----
+    // Raw bytes from fromIp (empty: any local address) to toIp:port.
+    bool SendFrom(const std::string& fromIp, const std::string& toIp, uint16_t port,
+                  std::span<const uint8_t> bytes);
+    // A device datagram (its ap_type and mac in the header) from its own address, or from
+    // fromIp when given.
+    bool SendAsDevice(const std::string& mac, uint16_t command, std::span<const uint8_t> body,
+                      const std::string& toIp, uint16_t port, const std::string& fromIp = {});
+    bool SendBriefInfo(const std::string& mac, const std::string& toIp);  // port 9785
+    bool SendDeviceInfo(const std::string& mac, const std::string& toIp);  // port 9788
+    // Command 15 to port 9787 of toIp (empty: the options' pcAddress).
+    bool SendKeepalive(const std::string& mac, const std::string& toIp = {});
+    // An acknowledgement (the command code to port 9788), with a result byte when given.
+    bool SendAck(const std::string& mac, uint16_t command, std::optional<uint8_t> result,
+                 const std::string& toIp, const std::string& fromIp = {});
+    bool SendScanResult(const std::string& mac, std::span<const uint8_t> body,
+                        const std::string& toIp);
+
+    // ---- what arrived ----
+    std::vector<PeerDatagram> Received() const;
+    // Valid datagrams with this command (0: any) addressed to this mac (empty: any).
+    std::vector<PeerDatagram> ReceivedCommands(uint16_t command, const std::string& mac = {}) const;
+    std::size_t CountCommand(uint16_t command, const std::string& mac = {}) const;
+    // Waits until pred holds for the record (checked at once and after every arrival).
+    bool WaitFor(const std::function<bool(const std::vector<PeerDatagram>&)>& pred,
+                 std::chrono::milliseconds timeout) const;
+    // Waits until at least count datagrams with this command (and mac) have arrived.
+    bool WaitForCommand(uint16_t command, const std::string& mac, std::size_t count,
+                        std::chrono::milliseconds timeout) const;
+    void ClearReceived();
+    uint64_t SendFailures() const { return m_sendFailures.load(); }
+
+private:
+    bool OpenSockets(std::string& error);
+    void CloseSockets();
+    void Run(std::stop_token st);
+    void ReceiveOne(int fd, uint16_t port);
+    void Record(PeerDatagram&& dg);
+    void Respond(const PeerDatagram& dg);
+
+    PeerOptions m_options;
+    std::atomic<bool> m_autoRespond;
+
+    int m_searchFd = -1;   // 0.0.0.0:9786, the search broadcast
+    int m_commandFd = -1;  // 0.0.0.0:9787, group member: commands by multicast
+    int m_sendFd = -1;     // every datagram the devices send
+    int m_wakeFd = -1;
+    std::jthread m_thread;
+
+    mutable std::mutex m_devLock;
+    std::map<std::string, EmulatedDevice> m_devices;  // by mac text
+
+    mutable std::mutex m_recvLock;
+    mutable std::condition_variable m_recvCond;
+    std::vector<PeerDatagram> m_received;
+
+    std::atomic<uint64_t> m_sendFailures{0};
+};
+
+}  // namespace fd::devsim

@@ -1,0 +1,152 @@
+#include "devsim/emulated_device.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace fd::devsim {
+
+std::string LabDeviceAddress(int n) {
+    return "198.18." + std::to_string(1 + n / 250) + "." + std::to_string(1 + n % 250);
+}
+
+EmulatedDevice MakeDevice(int n) {
+    EmulatedDevice dev;
+    ap_info_stu& r = dev.info;
+    uint8_t mac[6] = {0x02, 0xfd, 0x00, static_cast<uint8_t>((n >> 16) & 0xff),
+                      static_cast<uint8_t>((n >> 8) & 0xff), static_cast<uint8_t>(n & 0xff)};
+    SetRecordMac(r, mac);
+    r.ap_type = 1;
+    r.work_mode = WORK_MODE_STATION;
+    r.up_time = 1000 + static_cast<uint32_t>(n);
+    dev.address = LabDeviceAddress(n);
+    IpFromText(dev.address, r.ip);
+    IpFromText("255.255.0.0", r.ip_mask);
+    IpFromText("198.18.0.254", r.ip_gateway);
+    SetFieldText(r.ap_name, sizeof r.ap_name, r.ap_name_len, "Device-" + std::to_string(n));
+    SetFieldText(r.version, sizeof r.version, r.version_len, "FD-LAB 1.0." + std::to_string(n));
+    r.rf_count = 1;
+    r.rf_en = 1;
+    r.bandwidth = 2;
+    r.channel = 36;
+    r.tx_power = 20;
+    r.tx_power_min = 1;
+    r.tx_power_max = 27;
+    SetFieldText(r.ssid, sizeof r.ssid, r.ssid_len, "lab-" + std::to_string(n));
+    std::memcpy(r.ssid_mac, mac, 6);
+    r.ssid_count = 1;
+    r.vlan_id = 1;
+    return dev;
+}
+
+std::vector<uint8_t> BriefInfoBodyOf(const EmulatedDevice& dev) {
+    const ap_info_stu& r = dev.info;
+    BriefInfoBody b{};
+    std::memcpy(b.version, r.version, sizeof b.version);
+    b.version_len = r.version_len;
+    b.work_mode = r.work_mode;
+    b.mode_btn_status = r.mode_btn_status;
+    b.up_time = r.up_time;
+    std::memcpy(b.ap_name, r.ap_name, sizeof b.ap_name);
+    b.ap_name_len = r.ap_name_len;
+    std::memcpy(b.ssid, r.ssid, sizeof b.ssid);
+    b.ssid_len = r.ssid_len;
+    b.channel = r.channel;
+    b.bridge_transparent = r.bridge_transparent;
+    b.tdmaEn = r.tdmaEn;
+    auto bytes = BytesOf(b);
+    std::size_t n = dev.shortBrief ? 33 : bytes.size();
+    return {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n)};
+}
+
+std::vector<uint8_t> DeviceInfoBodyOf(const EmulatedDevice& dev) {
+    return EncodeDeviceInfo(dev.info);
+}
+
+std::vector<uint8_t> KeepaliveBodyOf(const EmulatedDevice& dev) {
+    KeepaliveBody k{};
+    std::memcpy(k.version, dev.info.version, sizeof k.version);
+    k.version_len = dev.info.version_len;
+    k.up_time = dev.info.up_time;
+    auto bytes = BytesOf(k);
+    return {bytes.begin(), bytes.end()};
+}
+
+std::optional<uint8_t> AckResultFor(const EmulatedDevice& dev, uint16_t command) {
+    if (auto it = dev.ackResult.find(command); it != dev.ackResult.end()) return it->second;
+    switch (command) {
+        case CMD_BRIDGE_CONFIG:
+        case CMD_REBOOT:
+        case CMD_RESET:
+        case CMD_SET_VLAN:
+            return uint8_t{0};
+        default:
+            return std::nullopt;
+    }
+}
+
+std::vector<std::vector<uint8_t>> ScanBodiesFor(const std::vector<config_otherwl_basic>& aps) {
+    std::size_t packets = std::max<std::size_t>(1, (aps.size() + kScanMaxEntries - 1) /
+                                                       kScanMaxEntries);
+    std::vector<std::vector<uint8_t>> out;
+    for (std::size_t i = 0; i < packets; ++i) {
+        std::size_t from = i * kScanMaxEntries;
+        std::size_t to = std::min(aps.size(), from + kScanMaxEntries);
+        std::span<const config_otherwl_basic> slice;
+        if (from < to) slice = std::span(aps).subspan(from, to - from);
+        out.push_back(EncodeScanResult(static_cast<uint8_t>(packets), static_cast<uint8_t>(i),
+                                       slice));
+    }
+    return out;
+}
+
+config_otherwl_basic MakeNeighbour(int n, int8_t signal) {
+    config_otherwl_basic ap{};
+    uint8_t mac[6] = {0x02, 0xaa, 0x00, static_cast<uint8_t>((n >> 16) & 0xff),
+                      static_cast<uint8_t>((n >> 8) & 0xff), static_cast<uint8_t>(n & 0xff)};
+    std::memcpy(ap.mac, mac, 6);
+    ap.signal = signal;
+    ap.channel = static_cast<uint8_t>(1 + n % 11);
+    ap.secure_mode = 0;
+    SetFieldText(ap.ssid, sizeof ap.ssid, ap.ssid_len, "ap-" + std::to_string(n));
+    return ap;
+}
+
+std::optional<std::string> ApplyCommand(EmulatedDevice& dev, uint16_t command,
+                                        const std::vector<uint8_t>& body) {
+    if (!dev.applySettings) return std::nullopt;
+    ap_info_stu& r = dev.info;
+    auto copyBlock = [&](std::size_t offset, std::size_t size) {
+        if (body.size() < size) return false;
+        std::memcpy(BodyImage(r) + offset, body.data(), size);
+        return true;
+    };
+    switch (command) {
+        case CMD_SET_IP: {
+            uint8_t oldIp[4];
+            std::memcpy(oldIp, r.ip, 4);
+            if (!copyBlock(kIpBlockOffset, sizeof(IpConfigBlock))) return std::nullopt;
+            if (std::memcmp(oldIp, r.ip, 4) != 0) return IpToText(r.ip);
+            return std::nullopt;
+        }
+        case CMD_SET_NAME:
+            copyBlock(kNameBlockOffset, sizeof(DeviceNameBlock));
+            break;
+        case CMD_SET_TIMED_REBOOT:
+            copyBlock(kRebootBlockOffset, sizeof(TimedRebootBlock));
+            break;
+        case CMD_SET_WIRELESS:
+            copyBlock(kWirelessBlockOffset, sizeof(WirelessBlock));
+            break;
+        case CMD_TRANSPARENT_BRIDGE:
+            if (!body.empty()) r.bridge_transparent = body[0];
+            break;
+        case CMD_AIRSLOT:
+            if (body.size() > 1) r.tdmaEn = body[1];
+            break;
+        default:
+            break;
+    }
+    return std::nullopt;
+}
+
+}  // namespace fd::devsim

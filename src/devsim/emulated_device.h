@@ -1,0 +1,74 @@
+#pragma once
+// One emulated device: what it reports about itself (the device-info image) and how it
+// behaves towards the PC (behaviour knobs), plus the bodies it sends.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "protocol/packet.h"
+
+namespace fd::devsim {
+
+// How a device acknowledges commands other than the search answer, the device-info
+// request, the keepalive echo, the probe and the scan.
+enum class AckMode {
+    Ack,               // from its own address
+    Silent,            // never
+    FromOtherAddress,  // from ackAddress instead of its own
+};
+
+struct EmulatedDevice {
+    // mac text, ap_type and the device-info body image it reports. The ip in the image is
+    // the address it claims; address below is the one it actually sends from.
+    ap_info_stu info{};
+    std::string address;
+
+    // ---- behaviour ----
+    bool answerSearch = true;
+    bool shortBrief = false;  // a 33-byte brief body (version only) instead of 109 bytes
+    bool answerInfo = true;   // answers the device-info request
+    AckMode ackMode = AckMode::Ack;
+    std::string ackAddress;  // for AckMode::FromOtherAddress
+    // Result byte sent with the acknowledgement of a command; commands not listed carry
+    // result 0 if they are among 7, 9, 10, 13 and no body otherwise.
+    std::map<uint16_t, uint8_t> ackResult;
+    // Applies set-IP, name, wireless, timed-reboot and VLAN commands to its own image; a
+    // set-IP then moves it to the new address after the acknowledgement (the address must
+    // exist on the devices' side of the lab).
+    bool applySettings = true;
+    // Scan results sent in answer to a scan command, in this order; empty: no answer.
+    std::vector<std::vector<uint8_t>> scanBodies;
+
+    std::string MacText() const { return info.mac; }
+    std::string ReportedIp() const { return IpToText(info.ip); }
+};
+
+// The address of the n-th device of the lab, n from 0: 198.18.1.1 ... 198.18.1.250,
+// 198.18.2.1, ... (never a .0 or .255 host part).
+std::string LabDeviceAddress(int n);
+
+// A plausible device with index n: mac 02:fd:00:00:hh:ll, address LabDeviceAddress(n),
+// station mode, name "Device-<n>", ssid "lab-<n>", channel 36.
+EmulatedDevice MakeDevice(int n);
+
+// Bodies the device sends.
+std::vector<uint8_t> BriefInfoBodyOf(const EmulatedDevice& dev);  // 109 or 33 bytes
+std::vector<uint8_t> DeviceInfoBodyOf(const EmulatedDevice& dev);  // 750 bytes
+std::vector<uint8_t> KeepaliveBodyOf(const EmulatedDevice& dev);   // 40 bytes
+// The result byte (if any) a device acknowledges this command with.
+std::optional<uint8_t> AckResultFor(const EmulatedDevice& dev, uint16_t command);
+// Neighbours split over as many scan-result bodies as needed (31 entries each), packet_id
+// 0, 1, ... in order; at least one (empty) body.
+std::vector<std::vector<uint8_t>> ScanBodiesFor(const std::vector<config_otherwl_basic>& aps);
+// A neighbour with index n: mac 02:aa:00:00:hh:ll, ssid "ap-<n>", channel 1 + n % 11.
+config_otherwl_basic MakeNeighbour(int n, int8_t signal = -60);
+
+// Applies a command body to the device's image (settings commands only). Returns the new
+// address for a set-IP command that changes it.
+std::optional<std::string> ApplyCommand(EmulatedDevice& dev, uint16_t command,
+                                        const std::vector<uint8_t>& body);
+
+}  // namespace fd::devsim
