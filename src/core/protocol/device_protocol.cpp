@@ -378,14 +378,15 @@ void CDeviceProtocol::RetransmitPending() {
     m_pending.erase(keep, m_pending.end());
 }
 
-void CDeviceProtocol::Acknowledge(const std::string& ip, const std::string& mac, int command) {
+bool CDeviceProtocol::Acknowledge(const std::string& ip, const std::string& mac, int command) {
     std::lock_guard l(m_pendingLock);
     for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
         if (it->command == command && ip == it->ip && mac == it->mac) {
             m_pending.erase(it);
-            return;
+            return true;
         }
     }
+    return false;
 }
 
 void CDeviceProtocol::AddPending(const std::string& ip, int command, const void* body, int length,

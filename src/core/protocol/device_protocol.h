@@ -94,6 +94,15 @@ struct OutgoingDatagram {
 };
 // Returns whether the datagram counts as sent.
 using SendHook = std::function<bool(const OutgoingDatagram&)>;
+
+// A device's answer that ended one of the engine's pending requests.
+struct Acknowledgement {
+    std::string ip;   // the address the answer came from (the request's address)
+    std::string mac;
+    int command = 0;
+    uint8_t result = 0;  // first body byte, 0 when the answer has no body
+};
+using AcknowledgementHook = std::function<void(const Acknowledgement&)>;
 using AdapterSource = std::function<std::vector<LocalAdapterInfo>()>;
 
 struct DeviceProtocolOptions {
@@ -108,6 +117,10 @@ struct DeviceProtocolOptions {
     SendHook sendHook;            // empty: real sockets
     bool openSockets = true;      // false: Start() runs no socket and no receiving thread
     std::size_t queueCapacity = 8192;  // per queue; datagrams beyond it are dropped and counted
+    // Told of every answer that ends a pending request, so that a caller waiting for one
+    // can tell an answer from retries running out. Called on a worker thread after the
+    // answer has been written to the store, with no engine lock held.
+    AcknowledgementHook onAcknowledged;
 };
 
 // Counters, per listening port in the order 9785, 9787, 9788.
@@ -219,7 +232,8 @@ private:
     void RetransmissionLoop(std::stop_token st);
     void Dispatch(Port port, const fd::ReceivedDatagram& dg);
     bool Enqueue(Port port, const fd::ReceivedDatagram& dg);
-    void Acknowledge(const std::string& ip, const std::string& mac, int command);
+    // Removes the matching pending request; true when there was one.
+    bool Acknowledge(const std::string& ip, const std::string& mac, int command);
     void AddPending(const std::string& ip, int command, const void* body, int length,
                     const std::string& mac);
     bool AcceptDeviceInfo(const fd::Datagram& d, const std::string& mac);

@@ -117,7 +117,8 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
     const std::string senderIp = fd::IpToText(dg.fromIp);
     const std::string mac = fd::MacToText(d->header.mac);
     const int command = d->header.command;
-    if (command != fd::CMD_SCAN && command != fd::CMD_PROBE) Acknowledge(senderIp, mac, command);
+    const bool ended = command != fd::CMD_SCAN && command != fd::CMD_PROBE &&
+                       Acknowledge(senderIp, mac, command);
 
     const uint8_t result = d->body.empty() ? 0 : d->body[0];
     switch (command) {
@@ -164,6 +165,8 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
             break;
         default: break;
     }
+    if (ended && m_options.onAcknowledged)
+        m_options.onAcknowledged(fd::Acknowledgement{senderIp, mac, command, result});
 }
 
 bool CDeviceProtocol::AcceptDeviceInfo(const fd::Datagram& d, const std::string& mac) {
