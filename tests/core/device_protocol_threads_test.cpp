@@ -102,6 +102,9 @@ TEST(EngineThreads, TimersRetransmitAndAgeOnTheirOwn) {
 
     engine.InjectDatagram(CDeviceProtocol::PORT_SEARCH_REPLY,
                           DeviceDatagram(CMD_SEARCH, kMac, BriefBody("V", "n")), "198.18.1.1");
+    // The two ports have their own workers; the device answers the info request only after
+    // its search reply was handled.
+    ASSERT_TRUE(WaitFor([&] { return !engine.GetPeers().empty(); }));
     engine.InjectDatagram(CDeviceProtocol::PORT_REPLY,
                           DeviceDatagram(CMD_DEVICE_INFO, kMac, InfoBody("198.18.1.1")),
                           "198.18.1.1");

@@ -22,7 +22,7 @@ void CopyText(char* dst, std::size_t capacity, std::string_view text) {
 // The first 33 body bytes (version text and length), zero beyond what arrived.
 void CopyVersionBlock(fd::PeerEntry& peer, std::span<const uint8_t> body) {
     uint8_t block[kVersionBlockSize] = {};
-    std::memcpy(block, body.data(), std::min(body.size(), sizeof block));
+    if (!body.empty()) std::memcpy(block, body.data(), std::min(body.size(), sizeof block));
     std::memcpy(peer.version, block, sizeof peer.version);
     peer.version_len = block[32];
 }
@@ -128,8 +128,9 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
                 CopyText(rec.mac, sizeof rec.mac, mac);
                 rec.ap_type = d->header.ap_type;
                 rec.ap_status = 0;
-                std::memcpy(fd::BodyImage(rec), d->body.data(),
-                            std::min(d->body.size(), fd::kApBodyImageSize));
+                if (!d->body.empty())
+                    std::memcpy(fd::BodyImage(rec), d->body.data(),
+                                std::min(d->body.size(), fd::kApBodyImageSize));
                 fd::ConvertDeviceTextField(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len,
                                            true);
                 fd::ConvertDeviceTextField(rec.ssid, sizeof rec.ssid, rec.ssid_len, true);
