@@ -1,0 +1,342 @@
+#include "cli/cli_args.h"
+
+#include <cctype>
+#include <charconv>
+#include <set>
+
+#include "rules/address_rules.h"
+
+namespace fd::cli {
+
+namespace {
+
+struct CommandInfo {
+    Command command;
+    const char* name;
+};
+constexpr CommandInfo kCommands[] = {
+    {Command::Search, "search"}, {Command::Reboot, "reboot"}, {Command::Reset, "reset"},
+    {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},
+};
+
+const char* const kExitCodes =
+    "Exit codes:\n"
+    "  0    done: every device answered\n"
+    "  1    a device was not found by the search, has no adapter of this PC in its\n"
+    "       subnet, did not answer, or refused the command\n"
+    "  2    bad command line, or input refused by the address or device-name rules\n"
+    "       (nothing was sent)\n"
+    "  3    cannot run: another FieldDesk is running or a port of 9785-9788 is in use,\n"
+    "       the scratch database cannot be made, or the protocol engine cannot start\n"
+    "  130  interrupted (Ctrl-C) before the work was done\n";
+
+const char* const kSearchNote =
+    "  --seconds N     how long to search, 1..3600 (default 30, as the status page does):\n"
+    "                  a broadcast at the start and every third second after it\n";
+
+bool ParseSeconds(std::string_view text, int& out) {
+    int v = 0;
+    auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || p != text.data() + text.size() || v < 1 || v > 3600) return false;
+    out = v;
+    return true;
+}
+
+}  // namespace
+
+const char* CommandName(Command c) {
+    for (const auto& info : kCommands)
+        if (info.command == c) return info.name;
+    return "";
+}
+
+std::optional<std::string> NormalizeMac(std::string_view text) {
+    if (text.size() != 17) return std::nullopt;
+    const char sep = text[2];
+    if (sep != ':' && sep != '-') return std::nullopt;
+    std::string out;
+    for (std::size_t i = 0; i < 17; ++i) {
+        const char c = text[i];
+        if (i % 3 == 2) {
+            if (c != sep) return std::nullopt;
+            out += ':';
+        } else {
+            if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+    }
+    return out;
+}
+
+std::optional<int> SortIndexOf(std::string_view name) {
+    std::string key;
+    for (char c : name)
+        if (c != ' ' && c != '-' && c != '_')
+            key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    static const std::pair<const char*, int> kSort[] = {
+        {"location", 2},      {"name", 2},    {"type", 3},     {"ip", 1},
+        {"mac", 0},           {"operationmode", 4}, {"mode", 4}, {"ssid", 5},
+        {"channel", 6},       {"version", 9}, {"transparentbridge", 10},
+        {"airslot", 11},      {"time", 12},   {"uptime", 12},  {"status", 13},
+    };
+    for (const auto& [n, idx] : kSort)
+        if (key == n) return idx;
+    return std::nullopt;
+}
+
+std::string GeneralHelp() {
+    return std::string(
+               "Usage: fielddesk-cli COMMAND [OPTIONS]\n"
+               "\n"
+               "Finds the outdoor CPE and access-point devices on the LAN segments this PC is\n"
+               "wired to, lists them, and reboots, resets, renames or re-addresses them.\n"
+               "\n"
+               "Commands:\n"
+               "  search    search the LAN and list the devices found\n"
+               "  reboot    reboot devices\n"
+               "  reset     restore devices to factory settings\n"
+               "  rename    set a device's name\n"
+               "  set-ip    set devices' IP address, mask and gateway\n"
+               "\n"
+               "Run 'fielddesk-cli COMMAND --help' for the options of a command.\n"
+               "The tool uses UDP ports 9785-9788 and cannot run beside FieldDesk.\n"
+               "\n") +
+           kExitCodes;
+}
+
+std::string CommandHelp(Command c) {
+    std::string h;
+    switch (c) {
+        case Command::Search:
+            h = "Usage: fielddesk-cli search [--seconds N] [--filter TEXT] [--sort COLUMN [--desc]]\n"
+                "                            [--json | --csv]\n"
+                "\n"
+                "Searches the LAN and prints the devices found with the columns of the status\n"
+                "list: Location, Type, IP, MAC, OperationMode, SSID, Channel, Version,\n"
+                "Transparent bridge, AirSlot, Time. Devices that answered the search but did\n"
+                "not send their details (yet) follow the others.\n"
+                "\n"
+                "Options:\n";
+            h += kSearchNote;
+            h += "  --filter TEXT   only devices showing TEXT in a column (name, IP, MAC, SSID,\n"
+                 "                  version, mode, channel, type, switches, time, status)\n"
+                 "  --sort COLUMN   location, type, ip (default), mac, operation-mode, ssid,\n"
+                 "                  channel, version, transparent-bridge, airslot, time, status\n"
+                 "  --desc          sort descending\n"
+                 "  --json          print a JSON array (keys: location, type, ip, mac,\n"
+                 "                  operation_mode, ssid, channel, version, transparent_bridge,\n"
+                 "                  airslot, time, status, confirmed)\n"
+                 "  --csv           print CSV (RFC 4180, header line, CRLF line ends)\n"
+                 "\n"
+                 "While searching, a live count goes to standard error when standard output is\n"
+                 "a terminal; standard output carries only the list.\n";
+            break;
+        case Command::Reboot:
+        case Command::Reset:
+            h = std::string("Usage: fielddesk-cli ") + CommandName(c) +
+                " MAC... [--seconds N]\n\n" +
+                (c == Command::Reboot ? "Reboots the devices" : "Restores the devices to factory settings") +
+                ". The devices are found by a search first (it ends as soon as\n"
+                "all are found). Each command is repeated until the device answers or the\n"
+                "retries of Setting.ini run out; one line per device tells the outcome (" +
+                (c == Command::Reboot ? "\"Restarting\"" : "\"Reseting\"") +
+                "\nwhen the device accepted).\n\nOptions:\n" + kSearchNote;
+            break;
+        case Command::Rename:
+            h = "Usage: fielddesk-cli rename MAC NAME [MAC NAME]... [--seconds N]\n"
+                "\n"
+                "Sets device names: at most 32 bytes in UTF-8. Models with strict names accept\n"
+                "only letters, digits, Chinese characters and ! # $ % & ( ) * + - . / < = > ? @\n"
+                "^ _ ~; the others any ASCII character or Chinese characters.\n"
+                "\n"
+                "Options:\n";
+            h += kSearchNote;
+            break;
+        case Command::SetIp:
+            h = "Usage: fielddesk-cli set-ip MAC IP [MAC IP]... [--mask M] [--gateway G]\n"
+                "                            [--dns1 D] [--dns2 D] [--seconds N]\n"
+                "       fielddesk-cli set-ip --range FIRST [--end LAST] MAC... [--mask M] ...\n"
+                "\n"
+                "Gives devices new addresses. With --range the addresses are handed out from\n"
+                "FIRST upwards in the order the MACs are given, skipping addresses ending in\n"
+                ".0 or .255, up to LAST (default: the end of FIRST's subnet). Mask, gateway and\n"
+                "DNS servers not given are kept from each device (with --range: from the first\n"
+                "device); a gateway of 0.0.0.0 means none. The devices are found by a search\n"
+                "first. Every address is checked before anything is sent: a usable host\n"
+                "address, a valid mask, the gateway in the same subnet, and no address that\n"
+                "another found device already has.\n"
+                "\n"
+                "Options:\n";
+            h += kSearchNote;
+            break;
+        case Command::None: return GeneralHelp();
+    }
+    return h + "\n" + kExitCodes;
+}
+
+ParseResult ParseArguments(const std::vector<std::string>& args) {
+    ParseResult r;
+    Options& o = r.options;
+    std::vector<std::string> positional;
+    std::set<std::string> seen;
+
+    auto fail = [&](std::string msg) {
+        r.error = std::move(msg);
+        return r;
+    };
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::string value;
+        bool hasInline = false;
+        if (arg.rfind("--", 0) == 0 && arg.size() > 2) {
+            if (auto eq = arg.find('='); eq != std::string::npos) {
+                value = arg.substr(eq + 1);
+                arg.resize(eq);
+                hasInline = true;
+            }
+        }
+        auto takeValue = [&](std::string& out) -> bool {
+            if (hasInline) {
+                out = value;
+                return true;
+            }
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
+            return true;
+        };
+        const bool before = o.command == Command::None;
+
+        if (arg == "--") {
+            for (++i; i < args.size(); ++i) positional.push_back(args[i]);
+            break;
+        } else if (arg == "--help" || arg == "-h") {
+            o.help = true;
+        } else if (arg == "--version" && before) {
+            o.version = true;
+        } else if (arg.size() > 1 && arg[0] == '-' && !hasInline && arg.rfind("--", 0) != 0) {
+            return fail("unknown option '" + arg + "'");
+        } else if (arg.rfind("--", 0) == 0) {
+            if (before) return fail("the command comes before its options: '" + arg + "'");
+            const Command c = o.command;
+            std::string v;
+            if (seen.count(arg) && arg != "--json" && arg != "--csv")
+                return fail("option " + arg + " given twice");
+            seen.insert(arg);
+            if (arg == "--seconds") {
+                if (!takeValue(v) || !ParseSeconds(v, o.seconds))
+                    return fail("--seconds takes a number of seconds from 1 to 3600");
+            } else if (c == Command::Search && (arg == "--json" || arg == "--csv")) {
+                const Format f = arg == "--json" ? Format::Json : Format::Csv;
+                if (o.format != Format::Table && o.format != f)
+                    return fail("--json and --csv exclude each other");
+                o.format = f;
+            } else if (c == Command::Search && arg == "--filter") {
+                if (!takeValue(o.filter)) return fail("--filter takes a text");
+            } else if (c == Command::Search && arg == "--sort") {
+                if (!takeValue(v)) return fail("--sort takes a column name");
+                auto idx = SortIndexOf(v);
+                if (!idx) return fail("unknown column '" + v + "' for --sort");
+                o.sortIndex = *idx;
+            } else if (c == Command::Search && arg == "--desc") {
+                o.descending = true;
+            } else if (c == Command::SetIp && (arg == "--mask" || arg == "--gateway" ||
+                                               arg == "--dns1" || arg == "--dns2" ||
+                                               arg == "--range" || arg == "--end")) {
+                std::string* target = arg == "--mask"      ? &o.mask
+                                      : arg == "--gateway" ? &o.gateway
+                                      : arg == "--dns1"    ? &o.dns1
+                                      : arg == "--dns2"    ? &o.dns2
+                                      : arg == "--range"   ? &o.rangeFirst
+                                                           : &o.rangeEnd;
+                if (!takeValue(*target) || target->empty())
+                    return fail(arg + " takes an address");
+            } else {
+                return fail("unknown option '" + arg + "' for " + CommandName(c));
+            }
+        } else if (before) {
+            for (const auto& info : kCommands)
+                if (arg == info.name) o.command = info.command;
+            if (o.command == Command::None) return fail("unknown command '" + arg + "'");
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (o.help || o.version) return r;
+    if (o.command == Command::None) return fail("no command given");
+
+    auto takeMacs = [&](const std::vector<std::string>& list) -> std::string {
+        std::set<std::string> unique;
+        for (const auto& m : list) {
+            auto mac = NormalizeMac(m);
+            if (!mac) return "not a MAC address: '" + m + "'";
+            if (!unique.insert(*mac).second) return "MAC address given twice: " + *mac;
+            o.macs.push_back(*mac);
+        }
+        return {};
+    };
+    auto takePairs = [&](const char* second) -> std::string {
+        if (positional.empty() || positional.size() % 2 != 0)
+            return std::string("expected MAC ") + second + " pairs";
+        std::vector<std::string> macs;
+        for (std::size_t k = 0; k < positional.size(); k += 2) macs.push_back(positional[k]);
+        if (auto e = takeMacs(macs); !e.empty()) return e;
+        for (std::size_t k = 0; k < o.macs.size(); ++k)
+            o.pairs.emplace_back(o.macs[k], positional[2 * k + 1]);
+        return {};
+    };
+
+    switch (o.command) {
+        case Command::Search:
+            if (!positional.empty()) return fail("search takes no arguments: '" + positional[0] + "'");
+            break;
+        case Command::Reboot:
+        case Command::Reset:
+            if (positional.empty()) return fail("give the MAC address of at least one device");
+            if (auto e = takeMacs(positional); !e.empty()) return fail(e);
+            break;
+        case Command::Rename:
+            if (auto e = takePairs("NAME"); !e.empty()) return fail(e);
+            for (const auto& [mac, name] : o.pairs) {
+                if (name.empty()) return fail("The device name can not be empty!");
+                // The looser of the two name rules; the model's own rule follows once the
+                // device is found.
+                if (!IsValidDeviceName(name, 1))
+                    return fail(std::string(DeviceNameRuleMessage(1)) + " (" + mac + ")");
+            }
+            break;
+        case Command::SetIp: {
+            if (!o.rangeEnd.empty() && o.rangeFirst.empty())
+                return fail("--end needs --range");
+            if (!o.rangeFirst.empty()) {
+                if (positional.empty()) return fail("give the MAC address of at least one device");
+                if (auto e = takeMacs(positional); !e.empty()) return fail(e);
+                if (!IsValidIpAddress(o.rangeFirst, false)) return fail("The ip address is invalid!");
+                if (!o.rangeEnd.empty() && !IsValidIpAddress(o.rangeEnd, false))
+                    return fail("The ip address is invalid!");
+            } else {
+                if (auto e = takePairs("IP"); !e.empty()) return fail(e);
+                std::set<std::string> ips;
+                for (const auto& [mac, ip] : o.pairs) {
+                    if (!IsValidIpAddress(ip, false))
+                        return fail("The ip address is invalid! (" + ip + ")");
+                    if (!ips.insert(ip).second)
+                        return fail("The ip address is already in use, please respecify! (" +
+                                    ip + " given twice)");
+                }
+            }
+            if (!o.mask.empty() && !IsValidSubnetMask(o.mask)) return fail("The subnet mask is invalid!");
+            if (!o.gateway.empty() && !IsValidIpAddress(o.gateway, true))
+                return fail("The gateway address is invalid!");
+            if (!o.dns1.empty() && !IsValidIpAddress(o.dns1, true))
+                return fail("The primary DNS Server is invalid!");
+            if (!o.dns2.empty() && !IsValidIpAddress(o.dns2, true))
+                return fail("The secondary DNS Server is invalid!");
+            break;
+        }
+        case Command::None: break;
+    }
+    return r;
+}
+
+}  // namespace fd::cli
