@@ -359,6 +359,9 @@ TEST_F(StoreTest, FilterCharactersMatchThemselves) {
     EXPECT_EQ(Page(0, 10, 1, true, "\\"), std::vector<std::string>{MacOf(Device(3))});
     EXPECT_EQ(Page(0, 10, 1, true, "\xE5\x8C\x97"), std::vector<std::string>{MacOf(Device(4))});
     EXPECT_EQ(Page(0, 10, 1, true, "x' or '1'='1").size(), 0u);
+    // A control character cannot join two columns' texts into a match.
+    EXPECT_EQ(Page(0, 10, 1, true, std::string("off\x01") + "10.0").size(), 0u);
+    EXPECT_EQ(Page(0, 10, 1, true, "\x01").size(), 0u);
 
     int rows = -1;
     EXPECT_TRUE(Page(0, 10, 1, true, std::string(1000, 'a'), &rows).empty());
