@@ -1,0 +1,142 @@
+// The list formats of fielddesk-cli: table alignment by display width, CSV quoting, JSON
+// escaping, and the repair of device texts that are not UTF-8.
+
+#include "cli/cli_output.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "config/language.h"
+#include "protocol/packet.h"
+
+using namespace fd;
+using namespace fd::cli;
+
+namespace {
+
+DeviceRow Row(std::vector<std::string> cells) {
+    cells.resize(kColumnCount);
+    DeviceRow r;
+    r.cells = std::move(cells);
+    r.status = "Online";
+    return r;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+}  // namespace
+
+TEST(CliOutput, DisplayWidthCountsWideCharactersTwice) {
+    EXPECT_EQ(DisplayWidth("abc"), 3u);
+    EXPECT_EQ(DisplayWidth("\xE5\xA1\x94\xE6\x9E\xB6"), 4u);     // 塔架
+    EXPECT_EQ(DisplayWidth("\xEF\xBC\x81"), 2u);                   // full-width !
+    EXPECT_EQ(DisplayWidth("e\xCC\x81"), 1u);                      // e + combining acute
+    EXPECT_EQ(DisplayWidth("\xC3\xA9"), 1u);                       // é
+    EXPECT_EQ(DisplayWidth("a\xFF" "b"), 3u);                      // a bad byte takes one column
+    EXPECT_EQ(DisplayWidth("\xE5\xA1"), 2u);                       // cut short: two bad bytes
+}
+
+TEST(CliOutput, TableColumnsLineUpWithCjkNames) {
+    std::vector<DeviceRow> rows = {
+        Row({"\xE5\xA1\x94\xE6\x9E\xB6\xE4\xB8\x80", "M1", "198.18.1.1"}),  // 塔架一: 6 columns
+        Row({"roof-east", "M2", "198.18.1.22"}),
+    };
+    const auto lines = Lines(FormatTable(rows, false));
+    ASSERT_EQ(lines.size(), 3u);
+    // The Type column starts at the same display column on every line.
+    auto typeColumn = [](const std::string& line, const std::string& cell) {
+        return DisplayWidth(line.substr(0, line.find(cell)));
+    };
+    EXPECT_EQ(typeColumn(lines[0], "Type"), 11u);  // "roof-east" is 9 wide, plus two blanks
+    EXPECT_EQ(typeColumn(lines[1], "M1"), 11u);
+    EXPECT_EQ(typeColumn(lines[2], "M2"), 11u);
+    EXPECT_EQ(typeColumn(lines[1], "198.18.1.1"), typeColumn(lines[0], "IP"));
+    for (const auto& l : lines) EXPECT_NE(l.back(), ' ');
+}
+
+TEST(CliOutput, TableNeutralisesTerminalControlsAndBadBytes) {
+    auto table = FormatTable({Row({"evil\x1b[2Jname\r", "bad\xFF"})}, false);
+    EXPECT_EQ(table.find('\x1b'), std::string::npos);
+    EXPECT_EQ(table.find('\r'), std::string::npos);
+    EXPECT_NE(table.find("evil\xEF\xBF\xBD[2Jname\xEF\xBF\xBD"), std::string::npos);
+    EXPECT_NE(table.find("bad\xEF\xBF\xBD"), std::string::npos);
+    EXPECT_EQ(ForTerminal("\xC2\x9B"), "\xEF\xBF\xBD");  // C1 CSI
+}
+
+TEST(CliOutput, CsvQuotesOnlyWhereRfc4180Needs) {
+    EXPECT_EQ(CsvField("plain text"), "plain text");
+    EXPECT_EQ(CsvField("a,b"), "\"a,b\"");
+    EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(CsvField("two\nlines"), "\"two\nlines\"");
+    EXPECT_EQ(CsvField("cr\r"), "\"cr\r\"");
+    EXPECT_EQ(CsvField("x\xFF"), "x\xEF\xBF\xBD");
+    EXPECT_EQ(CsvField(""), "");
+
+    const std::string csv = FormatCsv({Row({"a,b", "T"})});
+    const std::string header =
+        "Location,Type,IP,MAC,OperationMode,SSID,Channel,Version,Transparent bridge,AirSlot,"
+        "Time\r\n";
+    ASSERT_EQ(csv.substr(0, header.size()), header);
+    EXPECT_EQ(csv.substr(header.size()), "\"a,b\",T,,,,,,,,,\r\n");
+}
+
+TEST(CliOutput, JsonEscapesControlsAndBadBytes) {
+    EXPECT_EQ(JsonString("plain"), "\"plain\"");
+    EXPECT_EQ(JsonString("q\"b\\"), "\"q\\\"b\\\\\"");
+    EXPECT_EQ(JsonString("\n\t\r\b\f"), "\"\\n\\t\\r\\b\\f\"");
+    EXPECT_EQ(JsonString(std::string("\x01\x1f\x7f", 3)), "\"\\u0001\\u001f\\u007f\"");
+    EXPECT_EQ(JsonString(std::string("nul\0x", 5)), "\"nul\\u0000x\"");
+    EXPECT_EQ(JsonString("\xE5\xA1\x94"), "\"\xE5\xA1\x94\"");  // valid UTF-8 stays as is
+    EXPECT_EQ(JsonString("a\xFF\xC3"), "\"a\\ufffd\\ufffd\"");
+    EXPECT_EQ(JsonString("\xED\xA0\x80"), "\"\\ufffd\\ufffd\\ufffd\"");  // a lone surrogate
+
+    EXPECT_EQ(FormatJson({}), "[]\n");
+    DeviceRow r = Row({"n"});
+    r.confirmed = false;
+    r.status = "";
+    const std::string json = FormatJson({r});
+    EXPECT_NE(json.find("\"location\": \"n\", \"type\": \"\""), std::string::npos);
+    EXPECT_NE(json.find("\"status\": \"\", \"confirmed\": false}"), std::string::npos);
+}
+
+TEST(CliOutput, RowsCarryTheListLabels) {
+    ap_info_stu rec{};
+    std::snprintf(rec.mac, sizeof rec.mac, "02:fd:00:00:00:01");
+    rec.ap_type = 6;
+    rec.ap_status = AP_STATUS_RESTARTING;
+    rec.work_mode = WORK_MODE_STATION;
+    rec.channel = 0;
+    rec.up_time = 90061;
+    rec.tdmaEn = 1;
+    rec.bridge_transparent = 0;
+    IpFromText("198.18.1.7", rec.ip);
+    SetFieldText(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len, "\xE5\xA1\x94 north");
+    SetFieldText(rec.version, sizeof rec.version, rec.version_len, "V2.1\nbuild 7");
+    SetFieldText(rec.ssid, sizeof rec.ssid, rec.ssid_len, "lab");
+
+    DeviceRow row = MakeDeviceRow(rec);
+    ASSERT_EQ(row.cells.size(), kColumnCount);
+    EXPECT_EQ(row.cells[0], "\xE5\xA1\x94 north");
+    EXPECT_EQ(row.cells[2], "198.18.1.7");
+    EXPECT_EQ(row.cells[3], "02:fd:00:00:00:01");
+    EXPECT_EQ(row.cells[4], GetLangText("Station"));
+    EXPECT_EQ(row.cells[5], "lab");
+    EXPECT_EQ(row.cells[6], GetLangText("Auto"));
+    EXPECT_EQ(row.cells[7], "V2.1");  // cut at the line feed
+    EXPECT_EQ(row.cells[8], GetLangText("Off2"));
+    EXPECT_EQ(row.cells[9], GetLangText("On2"));
+    EXPECT_EQ(row.cells[10], "1 1:1:1");
+    EXPECT_EQ(row.status, GetLangText("Restarting"));
+    EXPECT_TRUE(row.confirmed);
+
+    rec.ap_status = AP_STATUS_DISCOVERED;
+    row = MakeDeviceRow(rec);
+    EXPECT_FALSE(row.confirmed);
+    EXPECT_EQ(row.status, "");
+}
