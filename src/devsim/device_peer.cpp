@@ -57,7 +57,9 @@ int OpenUdp(uint16_t port, std::string& error) {
 DevicePeer::DevicePeer(PeerOptions options)
     : m_options(std::move(options)), m_autoRespond(m_options.autoRespond) {}
 
-DevicePeer::~DevicePeer() { Stop(); }
+DevicePeer::~DevicePeer() {
+    Stop();
+}
 
 bool DevicePeer::Start(std::string* error) {
     Stop();
@@ -195,9 +197,9 @@ void DevicePeer::Record(PeerDatagram&& dg) {
         std::lock_guard lock(m_recvLock);
         // Past the limit the older half goes, so a flood costs no quadratic copying.
         if (m_options.recordLimit > 0 && m_received.size() >= m_options.recordLimit)
-            m_received.erase(m_received.begin(),
-                             m_received.begin() + static_cast<std::ptrdiff_t>(
-                                                      (m_received.size() + 1) / 2));
+            m_received.erase(
+                m_received.begin(),
+                m_received.begin() + static_cast<std::ptrdiff_t>((m_received.size() + 1) / 2));
         m_received.push_back(std::move(dg));
     }
     m_recvCond.notify_all();
@@ -329,8 +331,8 @@ bool DevicePeer::SendFrom(const std::string& fromIp, const std::string& toIp, ui
 }
 
 bool DevicePeer::SendAsDevice(const std::string& mac, uint16_t command,
-                              std::span<const uint8_t> body, const std::string& toIp,
-                              uint16_t port, const std::string& fromIp) {
+                              std::span<const uint8_t> body, const std::string& toIp, uint16_t port,
+                              const std::string& fromIp) {
     auto dev = GetDevice(mac);
     if (!dev) return false;
     uint8_t macBytes[6];

@@ -85,7 +85,7 @@ public:
     // fromIp when given.
     bool SendAsDevice(const std::string& mac, uint16_t command, std::span<const uint8_t> body,
                       const std::string& toIp, uint16_t port, const std::string& fromIp = {});
-    bool SendBriefInfo(const std::string& mac, const std::string& toIp);  // port 9785
+    bool SendBriefInfo(const std::string& mac, const std::string& toIp);   // port 9785
     bool SendDeviceInfo(const std::string& mac, const std::string& toIp);  // port 9788
     // Command 15 to port 9787 of toIp (empty: the options' pcAddress).
     bool SendKeepalive(const std::string& mac, const std::string& toIp = {});

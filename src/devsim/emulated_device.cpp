@@ -12,8 +12,12 @@ std::string LabDeviceAddress(int n) {
 EmulatedDevice MakeDevice(int n) {
     EmulatedDevice dev;
     ap_info_stu& r = dev.info;
-    uint8_t mac[6] = {0x02, 0xfd, 0x00, static_cast<uint8_t>((n >> 16) & 0xff),
-                      static_cast<uint8_t>((n >> 8) & 0xff), static_cast<uint8_t>(n & 0xff)};
+    uint8_t mac[6] = {0x02,
+                      0xfd,
+                      0x00,
+                      static_cast<uint8_t>((n >> 16) & 0xff),
+                      static_cast<uint8_t>((n >> 8) & 0xff),
+                      static_cast<uint8_t>(n & 0xff)};
     SetRecordMac(r, mac);
     r.ap_type = 1;
     r.work_mode = WORK_MODE_STATION;
@@ -85,24 +89,28 @@ std::optional<uint8_t> AckResultFor(const EmulatedDevice& dev, uint16_t command)
 }
 
 std::vector<std::vector<uint8_t>> ScanBodiesFor(const std::vector<config_otherwl_basic>& aps) {
-    std::size_t packets = std::max<std::size_t>(1, (aps.size() + kScanMaxEntries - 1) /
-                                                       kScanMaxEntries);
+    std::size_t packets =
+        std::max<std::size_t>(1, (aps.size() + kScanMaxEntries - 1) / kScanMaxEntries);
     std::vector<std::vector<uint8_t>> out;
     for (std::size_t i = 0; i < packets; ++i) {
         std::size_t from = i * kScanMaxEntries;
         std::size_t to = std::min(aps.size(), from + kScanMaxEntries);
         std::span<const config_otherwl_basic> slice;
         if (from < to) slice = std::span(aps).subspan(from, to - from);
-        out.push_back(EncodeScanResult(static_cast<uint8_t>(packets), static_cast<uint8_t>(i),
-                                       slice));
+        out.push_back(
+            EncodeScanResult(static_cast<uint8_t>(packets), static_cast<uint8_t>(i), slice));
     }
     return out;
 }
 
 config_otherwl_basic MakeNeighbour(int n, int8_t signal) {
     config_otherwl_basic ap{};
-    uint8_t mac[6] = {0x02, 0xaa, 0x00, static_cast<uint8_t>((n >> 16) & 0xff),
-                      static_cast<uint8_t>((n >> 8) & 0xff), static_cast<uint8_t>(n & 0xff)};
+    uint8_t mac[6] = {0x02,
+                      0xaa,
+                      0x00,
+                      static_cast<uint8_t>((n >> 16) & 0xff),
+                      static_cast<uint8_t>((n >> 8) & 0xff),
+                      static_cast<uint8_t>(n & 0xff)};
     std::memcpy(ap.mac, mac, 6);
     ap.signal = signal;
     ap.channel = static_cast<uint8_t>(1 + n % 11);

@@ -55,7 +55,7 @@ std::string LabDeviceAddress(int n);
 EmulatedDevice MakeDevice(int n);
 
 // Bodies the device sends.
-std::vector<uint8_t> BriefInfoBodyOf(const EmulatedDevice& dev);  // 109 or 33 bytes
+std::vector<uint8_t> BriefInfoBodyOf(const EmulatedDevice& dev);   // 109 or 33 bytes
 std::vector<uint8_t> DeviceInfoBodyOf(const EmulatedDevice& dev);  // 750 bytes
 std::vector<uint8_t> KeepaliveBodyOf(const EmulatedDevice& dev);   // 40 bytes
 // The result byte (if any) a device acknowledges this command with.

@@ -52,15 +52,15 @@ std::string HwAddrOf(const std::string& ifname) {
     if (!ok) return {};
     const auto* m = reinterpret_cast<const unsigned char*>(req.ifr_hwaddr.sa_data);
     char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3],
-                  m[4], m[5]);
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4],
+                  m[5]);
     return text;
 }
 
 std::string MacOf(const LocalAdapterInfo& a) {
     char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", a.hw_addr[0],
-                  a.hw_addr[1], a.hw_addr[2], a.hw_addr[3], a.hw_addr[4], a.hw_addr[5]);
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", a.hw_addr[0], a.hw_addr[1],
+                  a.hw_addr[2], a.hw_addr[3], a.hw_addr[4], a.hw_addr[5]);
     return text;
 }
 

@@ -78,8 +78,7 @@ TEST_F(EngineCommandsTest, CommandResultsMoveTheStatusOnlyOnSuccess) {
     auto macs = AddDevices(4);
     const std::string ok = macs[0], refused = macs[1], resetOk = macs[2], bridgeFail = macs[3];
     m_peer->UpdateDevice(refused, [](EmulatedDevice& d) { d.ackResult[CMD_REBOOT] = 1; });
-    m_peer->UpdateDevice(bridgeFail,
-                         [](EmulatedDevice& d) { d.ackResult[CMD_BRIDGE_CONFIG] = 1; });
+    m_peer->UpdateDevice(bridgeFail, [](EmulatedDevice& d) { d.ackResult[CMD_BRIDGE_CONFIG] = 1; });
     ASSERT_TRUE(StartPeer());
     ASSERT_TRUE(StartEngine());
     ASSERT_TRUE(SearchUntilStored(4));
@@ -94,12 +93,11 @@ TEST_F(EngineCommandsTest, CommandResultsMoveTheStatusOnlyOnSuccess) {
     ASSERT_TRUE(send(resetOk, CMD_RESET));
     ASSERT_TRUE(send(bridgeFail, CMD_BRIDGE_CONFIG, std::vector<uint8_t>(326, 0)));
 
-    ASSERT_TRUE(WaitUntil([&] { return m_store->GetApStatus(ok) == AP_STATUS_RESTARTING; },
+    ASSERT_TRUE(WaitUntil([&] { return m_store->GetApStatus(ok) == AP_STATUS_RESTARTING; }, kWait));
+    ASSERT_TRUE(
+        WaitUntil([&] { return m_store->GetApStatus(resetOk) == AP_STATUS_RESETING; }, kWait));
+    ASSERT_TRUE(WaitUntil([&] { return m_store->GetApStatus(bridgeFail) == AP_STATUS_BRIDGE_FAIL; },
                           kWait));
-    ASSERT_TRUE(WaitUntil([&] { return m_store->GetApStatus(resetOk) == AP_STATUS_RESETING; },
-                          kWait));
-    ASSERT_TRUE(WaitUntil(
-        [&] { return m_store->GetApStatus(bridgeFail) == AP_STATUS_BRIDGE_FAIL; }, kWait));
     // A refused reboot is still an answer: no retransmission, and the status stays.
     EXPECT_TRUE(PendingEmpty());
     Settle();

@@ -256,8 +256,8 @@ TEST_F(EngineDiscoveryTest, StopProbesEveryPeer) {
     ASSERT_TRUE(StartPeer());
     ASSERT_TRUE(StartEngine());
     m_engine->SendSearch();
-    ASSERT_TRUE(WaitUntil([&] { return StoredCount() == 2 && m_engine->GetPeers().size() == 3; },
-                          kWait));
+    ASSERT_TRUE(
+        WaitUntil([&] { return StoredCount() == 2 && m_engine->GetPeers().size() == 3; }, kWait));
     EXPECT_EQ(m_peer->CountCommand(CMD_PROBE), 0u);
 
     m_engine->Stop();
@@ -282,8 +282,7 @@ TEST_F(EngineDiscoveryTest, SurvivesABurstOfTenThousandDatagrams) {
     constexpr int kSearchReplies = 1000;
     int sent = 0;
     auto fake = [](int i) {
-        uint8_t mac[6] = {0x02, 0xee, 0, 0, static_cast<uint8_t>(i >> 8),
-                          static_cast<uint8_t>(i)};
+        uint8_t mac[6] = {0x02, 0xee, 0, 0, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
         return std::vector<uint8_t>(mac, mac + 6);
     };
     std::vector<uint8_t> brief = devsim::BriefInfoBodyOf(MakeDevice(0));
@@ -340,14 +339,15 @@ TEST_F(EngineDiscoveryTest, SurvivesABurstOfTenThousandDatagrams) {
     auto s = m_engine->GetStats();
     uint64_t arrived = 0;
     for (int p = 0; p < 3; ++p) arrived += s.accepted[p] + s.filtered[p] + s.overflow[p];
-    std::printf("burst: %llu of 10000 arrived; queued %llu/%llu/%llu, filtered %llu/%llu/%llu, "
-                "overflow %llu/%llu/%llu, queue peaks %zu/%zu/%zu\n",
-                (unsigned long long)arrived, (unsigned long long)s.accepted[0],
-                (unsigned long long)s.accepted[1], (unsigned long long)s.accepted[2],
-                (unsigned long long)s.filtered[0], (unsigned long long)s.filtered[1],
-                (unsigned long long)s.filtered[2], (unsigned long long)s.overflow[0],
-                (unsigned long long)s.overflow[1], (unsigned long long)s.overflow[2],
-                s.queuePeak[0], s.queuePeak[1], s.queuePeak[2]);
+    std::printf(
+        "burst: %llu of 10000 arrived; queued %llu/%llu/%llu, filtered %llu/%llu/%llu, "
+        "overflow %llu/%llu/%llu, queue peaks %zu/%zu/%zu\n",
+        (unsigned long long)arrived, (unsigned long long)s.accepted[0],
+        (unsigned long long)s.accepted[1], (unsigned long long)s.accepted[2],
+        (unsigned long long)s.filtered[0], (unsigned long long)s.filtered[1],
+        (unsigned long long)s.filtered[2], (unsigned long long)s.overflow[0],
+        (unsigned long long)s.overflow[1], (unsigned long long)s.overflow[2], s.queuePeak[0],
+        s.queuePeak[1], s.queuePeak[2]);
     EXPECT_LE(arrived, 10000u);
     EXPECT_LE(s.accepted[0], uint64_t(kSearchReplies));
     // Every accepted search reply made a peer (all of them distinct devices).

@@ -60,8 +60,8 @@ std::vector<LocalAdapterInfo> EnumerateLocalAdapters() {
 
         if (it->ifa_addr->sa_family == AF_PACKET) {
             const auto* ll = reinterpret_cast<const sockaddr_ll*>(it->ifa_addr);
-            std::size_t n = ll->sll_halen < sizeof p.info.hw_addr ? ll->sll_halen
-                                                                   : sizeof p.info.hw_addr;
+            std::size_t n =
+                ll->sll_halen < sizeof p.info.hw_addr ? ll->sll_halen : sizeof p.info.hw_addr;
             std::memcpy(p.info.hw_addr, ll->sll_addr, n);
         } else if (it->ifa_addr->sa_family == AF_INET) {
             const auto* sin = reinterpret_cast<const sockaddr_in*>(it->ifa_addr);
