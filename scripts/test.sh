@@ -18,19 +18,9 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-packages=(build-essential cmake ninja-build pkg-config ccache clang iproute2 util-linux
-          libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
-          libgl-dev xvfb xauth)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  sudo_cmd=""; [ "$(id -u)" -eq 0 ] || sudo_cmd=sudo
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# shellcheck source=lib/deps.sh
+. scripts/lib/deps.sh
+fd_install_deps
 
 cmake -S . -B "$build_dir" -G Ninja -DFD_SANITIZE="$sanitize"
 cmake --build "$build_dir" -j "$(nproc)"
