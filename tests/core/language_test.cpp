@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
-#include <regex>
 #include <set>
 #include <thread>
 #include <vector>
@@ -232,13 +233,49 @@ std::vector<std::string> ReadLines(const std::string& path) {
 
 // The printf conversions of a text, in order ("%d", "%s", ...); "%%" is not one.
 std::vector<std::string> Conversions(const std::string& text) {
-    static const std::regex re("%[-+ #0]*[0-9]*(\\.[0-9]+)?[hlLqjzt]*[diouxXeEfgGcsp%]");
     std::vector<std::string> out;
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator();
-         ++it) {
-        if (it->str() != "%%") out.push_back(it->str());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') continue;
+        if (i + 1 < text.size() && text[i + 1] == '%') {
+            ++i;
+            continue;
+        }
+        std::size_t j = i + 1;
+        while (j < text.size() && std::strchr("-+ #0123456789.hlLqjzt", text[j])) ++j;
+        out.push_back(text.substr(i, j + 1 - i));  // up to and including the conversion
+        i = j;
     }
     return out;
+}
+
+// The literal texts passed directly to GetLangText("...") in a source file.
+std::vector<std::string> LiteralLangKeys(const std::string& src) {
+    std::vector<std::string> keys;
+    const std::string fn = "GetLangText";
+    for (std::size_t at = src.find(fn); at != std::string::npos; at = src.find(fn, at + 1)) {
+        std::size_t i = at + fn.size();
+        auto skipBlanks = [&] {
+            while (i < src.size() && std::isspace(static_cast<unsigned char>(src[i]))) ++i;
+        };
+        skipBlanks();
+        if (i >= src.size() || src[i] != '(') continue;
+        ++i;
+        skipBlanks();
+        if (src.compare(i, 2, "u8") == 0) i += 2;
+        if (i >= src.size() || src[i] != '"') continue;
+        std::string key;
+        bool escaped = false;
+        for (++i; i < src.size() && src[i] != '"' && src[i] != '\n'; ++i) {
+            if (src[i] == '\\') escaped = true;
+            key += src[i];
+            if (src[i] == '\\' && i + 1 < src.size()) key += src[++i];
+        }
+        if (i >= src.size() || src[i] != '"') continue;
+        ++i;
+        skipBlanks();
+        if (i < src.size() && src[i] == ')' && !escaped) keys.push_back(key);
+    }
+    return keys;
 }
 
 class ShippedLanguageTest : public ::testing::Test {
@@ -304,22 +341,20 @@ TEST_F(ShippedLanguageTest, KeysPassedLiterallyInTheSourcesAreListed) {
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         listed.insert(lower);
     }
-    static const std::regex call("GetLangText\\s*\\(\\s*\"((?:[^\"\\\\\\n]|\\\\.)*)\"\\s*\\)");
     std::size_t found = 0;
     for (const auto& e : std::filesystem::recursive_directory_iterator(SourceDir() + "src")) {
         const auto ext = e.path().extension();
         if (ext != ".cpp" && ext != ".h") continue;
         std::ifstream in(e.path());
         const std::string text((std::istreambuf_iterator<char>(in)), {});
-        for (auto it = std::sregex_iterator(text.begin(), text.end(), call);
-             it != std::sregex_iterator(); ++it) {
-            std::string key = (*it)[1].str();
-            if (key.find('\\') != std::string::npos) continue;  // escapes: see the script
+        // Keys with escapes are left to scripts/lang_keys.py, which unescapes them.
+        for (const std::string& key : LiteralLangKeys(text)) {
             ++found;
-            std::transform(key.begin(), key.end(), key.begin(),
+            std::string lower = key;
+            std::transform(lower.begin(), lower.end(), lower.begin(),
                            [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-            EXPECT_TRUE(listed.count(key))
-                << e.path() << ": \"" << (*it)[1].str()
+            EXPECT_TRUE(listed.count(lower))
+                << e.path() << ": \"" << key
                 << "\" is not in resources/Languages/keys.txt (run scripts/lang_keys.py)";
         }
     }
