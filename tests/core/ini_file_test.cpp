@@ -40,8 +40,12 @@ TEST_F(IniFileTest, MissingFileSectionOrKeyGivesTheDefaultCutToTheBuffer) {
     EXPECT_EQ(Read(f, "B", "k"), "<default>");
     EXPECT_EQ(Read(f, "A", "other"), "<default>");
     EXPECT_EQ(Read(f, "A", ""), "<default>");
-    // A folder of that name is not a file.
+    // A folder or a FIFO of that name is not a file (and a FIFO must not block the read).
     EXPECT_EQ(Read(m_dir.Dir(), "A", "k"), "<default>");
+    const std::string fifo = m_dir.Path("fifo.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(Read(fifo, "A", "k"), "<default>");
+    EXPECT_FALSE(WriteProfileString(fifo, "A", "k", "v"));
 }
 
 TEST_F(IniFileTest, ProfileStringRules) {

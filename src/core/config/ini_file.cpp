@@ -134,7 +134,8 @@ bool ReadWholeFile(int fd, std::size_t size, std::string& out) {
 }
 
 std::shared_ptr<const ParsedIni> Parse(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO in place of the file must not hang the caller in open().
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return nullptr;
     struct stat st {};
     std::string data;
@@ -166,7 +167,7 @@ class IniCache {
 public:
     std::shared_ptr<const ParsedIni> Get(const std::string& path) {
         struct stat st {};
-        if (::stat(path.c_str(), &st) != 0) {
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
             Forget(path);
             return nullptr;
         }
@@ -308,7 +309,7 @@ bool WriteProfileString(const std::string& path, std::string_view section, std::
 
     std::string data;
     mode_t mode = 0644;
-    const int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0) {
         struct stat st {};
         const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
