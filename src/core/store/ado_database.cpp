@@ -418,7 +418,7 @@ fd::detail::CachedStatement* CADODatabase::Prepare(const std::string& sql, int& 
     auto cached = std::make_unique<fd::detail::CachedStatement>();
     cached->stmt = stmt;
     auto columns = std::make_shared<std::vector<std::string>>();
-    auto index = std::make_shared<std::unordered_map<std::string, int>>();
+    auto index = std::make_shared<fd::detail::ColumnIndexMap>();
     int count = sqlite3_column_count(stmt);
     for (int i = 0; i < count; ++i) {
         const char* name = sqlite3_column_name(stmt, i);
@@ -554,7 +554,12 @@ void CADORecordset::Close() {
 
 int CADORecordset::ColumnIndex(std::string_view column) const {
     if (!m_index) return -1;
-    auto it = m_index->find(fd::ToLower(column));
+    char lower[64];
+    if (column.size() > sizeof lower) return -1;  // no column has so long a name
+    for (std::size_t i = 0; i < column.size(); ++i) {
+        lower[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(column[i])));
+    }
+    auto it = m_index->find(std::string_view(lower, column.size()));
     return it == m_index->end() ? -1 : it->second;
 }
 

@@ -10,6 +10,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,12 +35,22 @@ std::vector<std::string> TranslateJetStatement(std::string_view sql);
 std::string DataSourceOf(std::string_view connectionString);
 
 namespace detail {
+// Column names are looked up often (every field of every row); a string_view finds them
+// without building a string.
+struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const {
+        return std::hash<std::string_view>{}(name);
+    }
+};
+using ColumnIndexMap = std::unordered_map<std::string, int, NameHash, std::equal_to<>>;
+
 // A prepared statement together with the names of its result columns; kept by the
 // connection so that a statement text is compiled once per connection.
 struct CachedStatement {
     sqlite3_stmt* stmt = nullptr;
     std::shared_ptr<const std::vector<std::string>> columns;
-    std::shared_ptr<const std::unordered_map<std::string, int>> index;  // lower-case name
+    std::shared_ptr<const ColumnIndexMap> index;  // by lower-case name
     ~CachedStatement();
 };
 }  // namespace detail
@@ -144,7 +155,7 @@ private:
     std::string m_query;
     std::string m_table;  // the table the rows came from, for AddNew/Update
     std::shared_ptr<const std::vector<std::string>> m_columns;
-    std::shared_ptr<const std::unordered_map<std::string, int>> m_index;
+    std::shared_ptr<const fd::detail::ColumnIndexMap> m_index;
     std::vector<std::vector<fd::SqlValue>> m_rows;
     std::size_t m_cursor = 0;
     int m_editMode = dbEditNone;

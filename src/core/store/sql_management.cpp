@@ -64,34 +64,25 @@ constexpr std::array<const char*, 5> kOtherSortColumns = {"mac", "ssid", "channe
 
 // The 14 columns the grids show as text; the filter looks for its text in any of them.
 // One parameter (?1) holds the escaped pattern for all of them.
-constexpr std::array<const char*, 14> kFilterColumns = {
-    "ap_name",       "ip",          "mac",           "ssid",           "version",
-    "work_mode_str", "channel",     "ap_type_str",   "tx_power",       "bridge_transparent_str",
-    "tdmaEn_str",    "up_time_str", "ap_status_str", "secure_mode_str"};
-
-// Joins the 14 texts with a separator no filter contains, so that one LIKE per row does the
-// work of fourteen. A filter holding the separator takes the long form.
-constexpr char kFilterSeparator = '\x01';
-
-const std::string& FilterClause(bool joined) {
-    static const std::string longForm = [] {
+// The 14 columns the grids show as text; the filter looks for its text in any of them.
+// One parameter (?1) holds the escaped pattern for all of them.
+const std::string& FilterClause() {
+    static const std::string clause = [] {
+        constexpr std::array<const char*, 14> columns = {"ap_name",       "ip",
+                                                         "mac",           "ssid",
+                                                         "version",       "work_mode_str",
+                                                         "channel",       "ap_type_str",
+                                                         "tx_power",      "bridge_transparent_str",
+                                                         "tdmaEn_str",    "up_time_str",
+                                                         "ap_status_str", "secure_mode_str"};
         std::string out = "where ";
-        for (std::size_t i = 0; i < kFilterColumns.size(); ++i) {
+        for (std::size_t i = 0; i < columns.size(); ++i) {
             if (i) out += " or ";
-            out += std::string("ap_info.") + kFilterColumns[i] + " like ?1 escape '\\'";
+            out += std::string("ap_info.") + columns[i] + " like ?1 escape '\\'";
         }
         return out;
     }();
-    static const std::string joinedForm = [] {
-        std::string format, args;
-        for (std::size_t i = 0; i < kFilterColumns.size(); ++i) {
-            if (i) format += kFilterSeparator;
-            format += "%s";
-            args += std::string(",ap_info.") + kFilterColumns[i];
-        }
-        return "where printf('" + format + "'" + args + ") like ?1 escape '\\'";
-    }();
-    return joined ? joinedForm : longForm;
+    return clause;
 }
 
 // '%', '_' and the escape character itself match only themselves.
@@ -368,10 +359,7 @@ bool CSqlManagement::QueryApPage(int sortColumn, ApInfoList& list, int& pageCoun
         pageSize < 1) {
         return false;
     }
-    const std::string where =
-        filterText.empty()
-            ? std::string()
-            : " " + fd::FilterClause(filterText.find(fd::kFilterSeparator) == std::string::npos);
+    const std::string where = filterText.empty() ? std::string() : " " + fd::FilterClause();
     const std::string direction = ascending ? " asc" : " desc";
     // Ties on the sort column are broken by mac, so that pages never overlap or skip a row.
     const std::string order = std::string(" order by ap_info.") +
@@ -385,19 +373,22 @@ bool CSqlManagement::QueryApPage(int sortColumn, ApInfoList& list, int& pageCoun
     pageParams.emplace_back(static_cast<int64_t>(pageSize));
     pageParams.emplace_back(offset);
 
-    // The page's keys are picked from narrow rows (key, sort columns) and counted in the
-    // same pass; only the page's own rows are then read in full.
+    // The page's keys are picked from narrow rows (key and sort columns); only the page's
+    // own rows are then read in full. With a filter, the rows are counted in the same pass
+    // so that the filter runs over the table once.
+    const bool countInPass = !filterText.empty();
     const std::string pageSql =
-        "select ap_info.*, page.page_rows from (select ap_info.ID as page_id, count(*) over () "
-        "as page_rows from ap_info " +
-        where + order + limit + ") as page join ap_info on ap_info.ID = page.page_id" + order;
+        std::string("select ap_info.*") + (countInPass ? ", page.page_rows" : "") +
+        " from (select ap_info.ID as page_id" +
+        (countInPass ? ", count(*) over () as page_rows" : "") + " from ap_info " + where + order +
+        limit + ") as page join ap_info on ap_info.ID = page.page_id" + order;
 
     std::lock_guard lock(m_lock);
     if (!m_db.IsOpen()) return false;
     int64_t rows = -1;
     if (pageNumber >= 1) {
         if (!m_rs.Open(pageSql, pageParams)) return false;
-        if (!m_rs.IsEof()) rows = fd::ReadInt(m_rs, "page_rows");
+        if (countInPass && !m_rs.IsEof()) rows = fd::ReadInt(m_rs, "page_rows");
         for (; !m_rs.IsEof(); m_rs.MoveNext()) {
             ap_info_stu rec;
             fd::RowToApInfo(m_rs, rec);
@@ -405,7 +396,7 @@ bool CSqlManagement::QueryApPage(int sortColumn, ApInfoList& list, int& pageCoun
         }
         m_rs.Close();
     }
-    // An empty page (past the end, or nothing matches) still reports the count.
+    // No filter (counting is cheap), or an empty page: count on its own.
     if (rows < 0) {
         if (!m_rs.Open("select count(*) as row_count from ap_info " + where, countParams)) {
             return false;
