@@ -101,8 +101,8 @@ public:
         m_store = std::make_unique<CSqlManagement>(
             m_dir + "/data.mdb", [&storeMessage](const std::string& t) { storeMessage = t; });
         if (!m_store->IsOpen()) {
-            err << "fielddesk-cli: " << (storeMessage.empty() ? "cannot open the database" : storeMessage)
-                << "\n";
+            err << "fielddesk-cli: "
+                << (storeMessage.empty() ? "cannot open the database" : storeMessage) << "\n";
             return kExitEnvironment;
         }
 
@@ -167,8 +167,8 @@ bool Search(Session& s, int seconds, const std::function<bool()>& enough, std::o
                 const auto found = StoredCount(s.Store());
                 const auto discovered = s.Engine().GetPeers().size();
                 err << "\rSearching... " << (seconds - search.Ticks()) << " s left, " << found
-                    << " device" << (found == 1 ? "" : "s") << " found ("
-                    << discovered << " answered)   " << std::flush;
+                    << " device" << (found == 1 ? "" : "s") << " found (" << discovered
+                    << " answered)   " << std::flush;
                 shown = true;
             }
             std::this_thread::sleep_for(kPoll);
@@ -198,9 +198,15 @@ int RunSearch(Session& s, const Options& o, std::ostream& out, std::ostream& err
     Search(s, o.seconds, {}, err);
     const auto rows = ListDevices(s, o);
     switch (o.format) {
-        case Format::Table: out << FormatTable(rows); break;
-        case Format::Json: out << FormatJson(rows); break;
-        case Format::Csv: out << FormatCsv(rows); break;
+        case Format::Table:
+            out << FormatTable(rows);
+            break;
+        case Format::Json:
+            out << FormatJson(rows);
+            break;
+        case Format::Csv:
+            out << FormatCsv(rows);
+            break;
     }
     out.flush();
     return kExitOk;
@@ -441,9 +447,14 @@ int RunAction(Session& s, const Options& o, std::ostream& out, std::ostream& err
                 jobs.push_back(std::move(j));
             }
             break;
-        case Command::Rename: refusal = PlanRename(o, recs, jobs); break;
-        case Command::SetIp: refusal = PlanSetIp(s, o, recs, jobs); break;
-        default: break;
+        case Command::Rename:
+            refusal = PlanRename(o, recs, jobs);
+            break;
+        case Command::SetIp:
+            refusal = PlanSetIp(s, o, recs, jobs);
+            break;
+        default:
+            break;
     }
     if (!refusal.empty()) {
         err << "fielddesk-cli: " << GetLangText(refusal) << "\nNothing was sent.\n";
@@ -452,9 +463,9 @@ int RunAction(Session& s, const Options& o, std::ostream& out, std::ostream& err
 
     for (Job& j : jobs) {
         if (j.command == CMD_SET_IP) s.Engine().SetPendingAddress(j.mac, j.ip, j.newIp);
-        const bool sent = s.Engine().SendToDevice(j.ip, j.command,
-                                                  j.body.empty() ? nullptr : j.body.data(),
-                                                  static_cast<int>(j.body.size()), j.mac, true);
+        const bool sent =
+            s.Engine().SendToDevice(j.ip, j.command, j.body.empty() ? nullptr : j.body.data(),
+                                    static_cast<int>(j.body.size()), j.mac, true);
         if (!sent) {
             j.finished = true;
             j.outcome = "cannot be sent: no adapter of this PC in the device's subnet";

@@ -74,10 +74,9 @@ std::optional<int> SortIndexOf(std::string_view name) {
         if (c != ' ' && c != '-' && c != '_')
             key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     static const std::pair<const char*, int> kSort[] = {
-        {"location", 2},      {"name", 2},    {"type", 3},     {"ip", 1},
-        {"mac", 0},           {"operationmode", 4}, {"mode", 4}, {"ssid", 5},
-        {"channel", 6},       {"version", 9}, {"transparentbridge", 10},
-        {"airslot", 11},      {"time", 12},   {"uptime", 12},  {"status", 13},
+        {"location", 2},           {"name", 2},     {"type", 3},  {"ip", 1},      {"mac", 0},
+        {"operationmode", 4},      {"mode", 4},     {"ssid", 5},  {"channel", 6}, {"version", 9},
+        {"transparentbridge", 10}, {"airslot", 11}, {"time", 12}, {"uptime", 12}, {"status", 13},
     };
     for (const auto& [n, idx] : kSort)
         if (key == n) return idx;
@@ -108,7 +107,8 @@ std::string CommandHelp(Command c) {
     std::string h;
     switch (c) {
         case Command::Search:
-            h = "Usage: fielddesk-cli search [--seconds N] [--filter TEXT] [--sort COLUMN [--desc]]\n"
+            h = "Usage: fielddesk-cli search [--seconds N] [--filter TEXT] [--sort COLUMN "
+                "[--desc]]\n"
                 "                            [--json | --csv]\n"
                 "\n"
                 "Searches the LAN and prints the devices found with the columns of the status\n"
@@ -135,7 +135,8 @@ std::string CommandHelp(Command c) {
         case Command::Reset:
             h = std::string("Usage: fielddesk-cli ") + CommandName(c) +
                 " MAC... [--seconds N]\n\n" +
-                (c == Command::Reboot ? "Reboots the devices" : "Restores the devices to factory settings") +
+                (c == Command::Reboot ? "Reboots the devices"
+                                      : "Restores the devices to factory settings") +
                 ". The devices are found by a search first (it ends as soon as\n"
                 "all are found). Each command is repeated until the device answers or the\n"
                 "retries of Setting.ini run out; one line per device tells the outcome (" +
@@ -169,7 +170,8 @@ std::string CommandHelp(Command c) {
                 "Options:\n";
             h += kSearchNote;
             break;
-        case Command::None: return GeneralHelp();
+        case Command::None:
+            return GeneralHelp();
     }
     return h + "\n" + kExitCodes;
 }
@@ -240,17 +242,16 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                 o.sortIndex = *idx;
             } else if (c == Command::Search && arg == "--desc") {
                 o.descending = true;
-            } else if (c == Command::SetIp && (arg == "--mask" || arg == "--gateway" ||
-                                               arg == "--dns1" || arg == "--dns2" ||
-                                               arg == "--range" || arg == "--end")) {
+            } else if (c == Command::SetIp &&
+                       (arg == "--mask" || arg == "--gateway" || arg == "--dns1" ||
+                        arg == "--dns2" || arg == "--range" || arg == "--end")) {
                 std::string* target = arg == "--mask"      ? &o.mask
                                       : arg == "--gateway" ? &o.gateway
                                       : arg == "--dns1"    ? &o.dns1
                                       : arg == "--dns2"    ? &o.dns2
                                       : arg == "--range"   ? &o.rangeFirst
                                                            : &o.rangeEnd;
-                if (!takeValue(*target) || target->empty())
-                    return fail(arg + " takes an address");
+                if (!takeValue(*target) || target->empty()) return fail(arg + " takes an address");
             } else {
                 return fail("unknown option '" + arg + "' for " + CommandName(c));
             }
@@ -288,7 +289,8 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
 
     switch (o.command) {
         case Command::Search:
-            if (!positional.empty()) return fail("search takes no arguments: '" + positional[0] + "'");
+            if (!positional.empty())
+                return fail("search takes no arguments: '" + positional[0] + "'");
             break;
         case Command::Reboot:
         case Command::Reset:
@@ -306,12 +308,12 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
             }
             break;
         case Command::SetIp: {
-            if (!o.rangeEnd.empty() && o.rangeFirst.empty())
-                return fail("--end needs --range");
+            if (!o.rangeEnd.empty() && o.rangeFirst.empty()) return fail("--end needs --range");
             if (!o.rangeFirst.empty()) {
                 if (positional.empty()) return fail("give the MAC address of at least one device");
                 if (auto e = takeMacs(positional); !e.empty()) return fail(e);
-                if (!IsValidIpAddress(o.rangeFirst, false)) return fail("The ip address is invalid!");
+                if (!IsValidIpAddress(o.rangeFirst, false))
+                    return fail("The ip address is invalid!");
                 if (!o.rangeEnd.empty() && !IsValidIpAddress(o.rangeEnd, false))
                     return fail("The ip address is invalid!");
             } else {
@@ -321,11 +323,12 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                     if (!IsValidIpAddress(ip, false))
                         return fail("The ip address is invalid! (" + ip + ")");
                     if (!ips.insert(ip).second)
-                        return fail("The ip address is already in use, please respecify! (" +
-                                    ip + " given twice)");
+                        return fail("The ip address is already in use, please respecify! (" + ip +
+                                    " given twice)");
                 }
             }
-            if (!o.mask.empty() && !IsValidSubnetMask(o.mask)) return fail("The subnet mask is invalid!");
+            if (!o.mask.empty() && !IsValidSubnetMask(o.mask))
+                return fail("The subnet mask is invalid!");
             if (!o.gateway.empty() && !IsValidIpAddress(o.gateway, true))
                 return fail("The gateway address is invalid!");
             if (!o.dns1.empty() && !IsValidIpAddress(o.dns1, true))
@@ -334,7 +337,8 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                 return fail("The secondary DNS Server is invalid!");
             break;
         }
-        case Command::None: break;
+        case Command::None:
+            break;
     }
     return r;
 }

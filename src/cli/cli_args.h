@@ -13,10 +13,10 @@ namespace fd::cli {
 // Exit codes, as the help text documents them.
 enum ExitCode : int {
     kExitOk = 0,
-    kExitDeviceFailed = 1,  // a device was not found, not reachable, did not answer or refused
-    kExitUsage = 2,         // bad command line, or input refused by the address/name rules
-    kExitEnvironment = 3,   // cannot run: port in use, no database, engine start failed
-    kExitInterrupted = 130, // stopped by SIGINT/SIGTERM before the work was done
+    kExitDeviceFailed = 1,   // a device was not found, not reachable, did not answer or refused
+    kExitUsage = 2,          // bad command line, or input refused by the address/name rules
+    kExitEnvironment = 3,    // cannot run: port in use, no database, engine start failed
+    kExitInterrupted = 130,  // stopped by SIGINT/SIGTERM before the work was done
 };
 
 enum class Command { None, Search, Reboot, Reset, Rename, SetIp };
@@ -24,12 +24,12 @@ enum class Format { Table, Json, Csv };
 
 struct Options {
     Command command = Command::None;
-    bool help = false;     // print the help of `command` (or the general help) and exit 0
+    bool help = false;  // print the help of `command` (or the general help) and exit 0
     bool version = false;
-    int seconds = 30;      // search length; for the actions: the longest search for the devices
+    int seconds = 30;  // search length; for the actions: the longest search for the devices
     Format format = Format::Table;
     std::string filter;
-    int sortIndex = 1;     // the store's sort column (1: ip_num)
+    int sortIndex = 1;  // the store's sort column (1: ip_num)
     bool descending = false;
     // reboot/reset: macs. rename: (mac, name). set-ip: (mac, ip), or macs with a range.
     std::vector<std::string> macs;

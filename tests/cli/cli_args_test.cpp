@@ -47,10 +47,19 @@ TEST(CliArgs, SearchOptions) {
 
 TEST(CliArgs, SortNamesMapToTheStoreColumns) {
     const std::pair<const char*, int> cases[] = {
-        {"mac", 0},  {"IP", 1},       {"location", 2}, {"type", 3},
-        {"operation-mode", 4}, {"ssid", 5}, {"channel", 6}, {"version", 9},
-        {"transparent_bridge", 10}, {"Transparent bridge", 10}, {"AirSlot", 11},
-        {"time", 12}, {"status", 13},
+        {"mac", 0},
+        {"IP", 1},
+        {"location", 2},
+        {"type", 3},
+        {"operation-mode", 4},
+        {"ssid", 5},
+        {"channel", 6},
+        {"version", 9},
+        {"transparent_bridge", 10},
+        {"Transparent bridge", 10},
+        {"AirSlot", 11},
+        {"time", 12},
+        {"status", 13},
     };
     for (const auto& [name, idx] : cases) EXPECT_EQ(SortIndexOf(name), idx) << name;
     EXPECT_EQ(SortIndexOf("serial"), std::nullopt);
@@ -67,8 +76,8 @@ TEST(CliArgs, HelpEverywhereAndCommandFirst) {
     EXPECT_EQ(r.options.command, Command::SetIp);
     // Help wins over arguments that would otherwise be refused.
     EXPECT_EQ(Parse({"reboot", "not-a-mac", "--help"}).error, "");
-    for (auto c : {Command::Search, Command::Reboot, Command::Reset, Command::Rename,
-                   Command::SetIp}) {
+    for (auto c :
+         {Command::Search, Command::Reboot, Command::Reset, Command::Rename, Command::SetIp}) {
         const std::string h = CommandHelp(c);
         EXPECT_NE(h.find(std::string("fielddesk-cli ") + CommandName(c)), std::string::npos);
         EXPECT_NE(h.find("Exit codes"), std::string::npos);
@@ -98,7 +107,8 @@ TEST(CliArgs, RenameChecksWhatNeedsNoDevice) {
     ASSERT_EQ(r.error, "");
     ASSERT_EQ(r.options.pairs.size(), 1u);
     EXPECT_EQ(r.options.pairs[0].second, "\xE5\xA1\x94 north");
-    EXPECT_EQ(Parse({"rename", "02:fd:00:00:00:01", ""}).error, "The device name can not be empty!");
+    EXPECT_EQ(Parse({"rename", "02:fd:00:00:00:01", ""}).error,
+              "The device name can not be empty!");
     EXPECT_NE(Parse({"rename", "02:fd:00:00:00:01", std::string(33, 'n')}).error, "");
     EXPECT_NE(Parse({"rename", "02:fd:00:00:00:01", "caf\xC3\xA9"}).error, "");
     EXPECT_NE(Parse({"rename", "02:fd:00:00:00:01"}).error, "");  // no name
@@ -120,11 +130,10 @@ TEST(CliArgs, SetIpPairsAndRange) {
     EXPECT_EQ(r.options.macs.size(), 2u);
 
     // Refused before any search: bad addresses, masks, a new address given twice.
-    EXPECT_EQ(Parse({"set-ip", "02:fd:00:00:00:01", "10.0.0.255"}).error.rfind(
-                  "The ip address is invalid!", 0),
+    EXPECT_EQ(Parse({"set-ip", "02:fd:00:00:00:01", "10.0.0.255"})
+                  .error.rfind("The ip address is invalid!", 0),
               0u);
-    EXPECT_EQ(Parse({"set-ip", "02:fd:00:00:00:01", "10.0.0.5", "--mask", "255.255.255.255"})
-                  .error,
+    EXPECT_EQ(Parse({"set-ip", "02:fd:00:00:00:01", "10.0.0.5", "--mask", "255.255.255.255"}).error,
               "The subnet mask is invalid!");
     EXPECT_EQ(Parse({"set-ip", "02:fd:00:00:00:01", "10.0.0.5", "--gateway", "127.0.0.1"}).error,
               "The gateway address is invalid!");

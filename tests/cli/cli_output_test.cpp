@@ -34,12 +34,14 @@ std::vector<std::string> Lines(const std::string& text) {
 
 TEST(CliOutput, DisplayWidthCountsWideCharactersTwice) {
     EXPECT_EQ(DisplayWidth("abc"), 3u);
-    EXPECT_EQ(DisplayWidth("\xE5\xA1\x94\xE6\x9E\xB6"), 4u);     // 塔架
-    EXPECT_EQ(DisplayWidth("\xEF\xBC\x81"), 2u);                   // full-width !
-    EXPECT_EQ(DisplayWidth("e\xCC\x81"), 1u);                      // e + combining acute
-    EXPECT_EQ(DisplayWidth("\xC3\xA9"), 1u);                       // é
-    EXPECT_EQ(DisplayWidth("a\xFF" "b"), 3u);                      // a bad byte takes one column
-    EXPECT_EQ(DisplayWidth("\xE5\xA1"), 2u);                       // cut short: two bad bytes
+    EXPECT_EQ(DisplayWidth("\xE5\xA1\x94\xE6\x9E\xB6"), 4u);  // 塔架
+    EXPECT_EQ(DisplayWidth("\xEF\xBC\x81"), 2u);              // full-width !
+    EXPECT_EQ(DisplayWidth("e\xCC\x81"), 1u);                 // e + combining acute
+    EXPECT_EQ(DisplayWidth("\xC3\xA9"), 1u);                  // é
+    EXPECT_EQ(DisplayWidth("a\xFF"
+                           "b"),
+              3u);                            // a bad byte takes one column
+    EXPECT_EQ(DisplayWidth("\xE5\xA1"), 2u);  // cut short: two bad bytes
 }
 
 TEST(CliOutput, TableColumnsLineUpWithCjkNames) {

@@ -8,9 +8,8 @@ using namespace fd;
 
 TEST(AddressRules, HostAddressesAreRefusedWhenNotUsable) {
     for (const char* bad : {"127.0.0.1", "0.1.2.3", "224.0.0.1", "255.1.1.1", "10.0.0.0",
-                            "10.0.0.255", "300.1.1.1", "1.2.3", "1.2.3.4.5", "1.2.3.x",
-                            "1..2.3", " 1.2.3.4", "1.2.3.4 ", "01234.1.1.1", "-1.2.3.4",
-                            "1.2.3.4."}) {
+                            "10.0.0.255", "300.1.1.1", "1.2.3", "1.2.3.4.5", "1.2.3.x", "1..2.3",
+                            " 1.2.3.4", "1.2.3.4 ", "01234.1.1.1", "-1.2.3.4", "1.2.3.4."}) {
         EXPECT_FALSE(IsValidIpAddress(bad, true)) << bad;
     }
     for (const char* good : {"10.0.0.1", "192.168.1.254", "223.255.255.254", "1.0.0.1"})
@@ -82,17 +81,16 @@ TEST(AddressRules, RangeChecksLookAtTheEndOnlyForSeveralDevices) {
     f.end = "192.168.1.20";
     EXPECT_EQ(CheckRangeAddress(f, 2), "");
     f.end = "192.168.2.20";
-    EXPECT_EQ(CheckRangeAddress(f, 2),
-              "Ip address and gateway address is not in the same subnet!");
+    EXPECT_EQ(CheckRangeAddress(f, 2), "Ip address and gateway address is not in the same subnet!");
     EXPECT_EQ(CheckRangeAddress(f, 1), "");
     f.end = f.gateway = "192.168.1.50";
     EXPECT_EQ(CheckRangeAddress(f, 2), "The ip address and gateway address cannot be the same!");
 }
 
 TEST(AddressRules, RangeWalkSkipsNetworkAndBroadcastOctets) {
-    EXPECT_EQ(WalkIpRange("192.168.1.254", "192.168.2.3", 10),
-              (std::vector<std::string>{"192.168.1.254", "192.168.2.1", "192.168.2.2",
-                                        "192.168.2.3"}));
+    EXPECT_EQ(
+        WalkIpRange("192.168.1.254", "192.168.2.3", 10),
+        (std::vector<std::string>{"192.168.1.254", "192.168.2.1", "192.168.2.2", "192.168.2.3"}));
     // Fewer devices than addresses: the walk stops at the device count.
     EXPECT_EQ(WalkIpRange("10.0.0.1", "10.0.0.100", 2),
               (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
@@ -147,14 +145,16 @@ TEST(DeviceNameRules, StrictModelsRefuseSpacesAndOtherMarks) {
         for (const char* bad : {"a,b", "a:b", "a;b", "a'b", "a\"b", "a[b", "a|b", "a`b"})
             EXPECT_FALSE(IsValidDeviceName(bad, strict)) << bad;
         EXPECT_TRUE(IsValidDeviceName("\xE5\xA1\x94\xE6\x9E\xB6", strict));  // 塔架
-        EXPECT_NE(std::string(DeviceNameRuleMessage(strict)).find("lowercase letters"), std::string::npos);
+        EXPECT_NE(std::string(DeviceNameRuleMessage(strict)).find("lowercase letters"),
+                  std::string::npos);
     }
     for (int plain : {1, 5, 260, 262}) {
         EXPECT_TRUE(IsValidDeviceName("Tower 3, roof", plain));
         EXPECT_TRUE(IsValidDeviceName("tab\there", plain));
-        EXPECT_FALSE(IsValidDeviceName("caf\xC3\xA9", plain));   // é is neither ASCII nor CJK
+        EXPECT_FALSE(IsValidDeviceName("caf\xC3\xA9", plain));       // é is neither ASCII nor CJK
         EXPECT_FALSE(IsValidDeviceName("\xF0\x9F\x98\x80", plain));  // emoji
-        EXPECT_FALSE(IsValidDeviceName("bad\xFF", plain));      // not UTF-8
-        EXPECT_NE(std::string(DeviceNameRuleMessage(plain)).find("ASCII characters"), std::string::npos);
+        EXPECT_FALSE(IsValidDeviceName("bad\xFF", plain));           // not UTF-8
+        EXPECT_NE(std::string(DeviceNameRuleMessage(plain)).find("ASCII characters"),
+                  std::string::npos);
     }
 }

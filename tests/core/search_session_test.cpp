@@ -146,7 +146,9 @@ TEST(SearchSession, AdapterDrivesTheRealEngine) {
     DeviceProtocolOptions o;
     o.store = &store;
     o.sendHook = sent.Hook();
-    o.adapterSource = [] { return std::vector{fd::test::MakeAdapter({{"198.18.0.1", "255.255.0.0"}})}; };
+    o.adapterSource = [] {
+        return std::vector{fd::test::MakeAdapter({{"198.18.0.1", "255.255.0.0"}})};
+    };
     o.openSockets = false;
     CDeviceProtocol engine(o);
     EngineSearchAdapter adapter(engine);

@@ -213,7 +213,7 @@ TEST_F(CliLabTest, SetIpAndRenameAreCheckedThenAcknowledged) {
     EXPECT_EQ(run.out, macs[0] + "  198.18.1.1  acknowledged, now 198.18.7.10\n");
     dev0 = *m_peer->GetDevice(macs[0]);
     EXPECT_EQ(IpToText(dev0.info.ip), "198.18.7.10");
-    EXPECT_EQ(IpToText(dev0.info.ip_mask), "255.255.0.0");   // kept from the device
+    EXPECT_EQ(IpToText(dev0.info.ip_mask), "255.255.0.0");  // kept from the device
     EXPECT_EQ(IpToText(dev0.info.ip_gateway), "198.18.0.254");
 }
 

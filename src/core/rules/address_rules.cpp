@@ -55,9 +55,26 @@ std::optional<char32_t> DecodeUtf8(std::string_view text, std::size_t& i) {
 
 bool IsStrictNameMark(char16_t ch) {
     switch (ch) {
-        case '>': case '.': case '/': case '<': case '~': case '!': case '@':
-        case '#': case '$': case '%': case '^': case '&': case '*': case '(':
-        case ')': case '_': case '+': case '-': case '=': case '?':
+        case '>':
+        case '.':
+        case '/':
+        case '<':
+        case '~':
+        case '!':
+        case '@':
+        case '#':
+        case '$':
+        case '%':
+        case '^':
+        case '&':
+        case '*':
+        case '(':
+        case ')':
+        case '_':
+        case '+':
+        case '-':
+        case '=':
+        case '?':
             return true;
         default:
             return false;
@@ -166,8 +183,8 @@ bool IsValidDeviceName(std::string_view utf8, int apType) {
     for (char16_t ch : *text) {
         if (IsChineseChar(ch)) continue;
         if (strict) {
-            const bool alnum = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') ||
-                               (ch >= '0' && ch <= '9');
+            const bool alnum =
+                (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9');
             if (!alnum && !IsStrictNameMark(ch)) return false;
         } else if (ch < 0x01 || ch > 0x7F) {
             return false;
