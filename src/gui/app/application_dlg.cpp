@@ -1,0 +1,144 @@
+#include "app/application_dlg.h"
+
+#include <QCursor>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QUrl>
+
+#include "app/child_dlg.h"
+#include "app/menu_dlg.h"
+#include "app/skin.h"
+#include "app/translate.h"
+#include "controls/t_button_picture.h"
+
+namespace {
+
+QIcon AppIcon() {
+    QIcon icon(fd::Skin().Image(QStringLiteral("app_icon.png")));
+    return icon;
+}
+
+// The first half of a two-state menu picture.
+QIcon MenuIcon(const QString& path) {
+    const QPixmap strip(path);
+    if (strip.isNull()) return {};
+    return QIcon(strip.copy(0, 0, strip.width() / 2, strip.height()));
+}
+
+}  // namespace
+
+CApplicationDlg::CApplicationDlg(QWidget* parent)
+    : CTDialog(parent, Qt::Window | Qt::FramelessWindowHint),
+      m_min(new CTButtonPicture(this)),
+      m_close(new CTButtonPicture(this)),
+      m_info(new CTButtonPicture(this)),
+      m_menu(nullptr),
+      m_host(new CChildDlg(this)) {
+    const fd::GuiSkin& skin = fd::Skin();
+    setObjectName(QStringLiteral("CApplicationDlg"));
+    setWindowTitle(QStringLiteral("CPEManagement"));
+    setWindowIcon(AppIcon());
+    setFixedSize(kWidth, kHeight);
+    SetBkImage(skin.Image(QStringLiteral("main_bk.jpg")));
+    SetDraggable(true);
+
+    // Caption buttons at the top right: information, minimise, close.
+    struct Caption {
+        CTButtonPicture* button;
+        const char* image;
+        const char* name;
+        int slot;
+    };
+    const Caption captions[] = {{m_info, "help_normal.bmp", "Info", 2},
+                                {m_min, "min_normal.bmp", "Min", 1},
+                                {m_close, "close_normal.bmp", "Close", 0}};
+    for (const Caption& c : captions) {
+        c.button->setObjectName(QString::fromLatin1(c.name));
+        c.button->SetImageStrip(skin.Image(QString::fromLatin1(c.image)), 3);
+        c.button->setGeometry(kWidth - 8 - (c.slot + 1) * 32, 8, 30, 24);
+        c.button->setToolTip(fd::Tr(c.name));
+    }
+    connect(m_min, &QAbstractButton::clicked, this, &CApplicationDlg::OnMinimize);
+    connect(m_close, &QAbstractButton::clicked, this, &QDialog::reject);
+    connect(m_info, &QAbstractButton::clicked, this, [this] {
+        activateWindow();
+        m_helpMenu->exec(QCursor::pos());
+    });
+
+    m_host->setGeometry(kMenuWidth, kHostTop, kWidth - kMenuWidth, kHeight - kHostTop);
+    m_host->CreatePages();
+    m_menu = new CMenuDlg(m_host, this);
+    m_menu->setGeometry(0, kMenuTop, kMenuWidth, kHeight - kMenuTop);
+    m_menu->show();
+    m_host->show();
+    CreateHelpMenu();
+    fd::TranslateDialog(this);
+    m_menu->Init();
+    CreateTray();
+}
+
+CApplicationDlg::~CApplicationDlg() {
+    if (m_tray != nullptr) m_tray->hide();
+}
+
+void CApplicationDlg::CreateHelpMenu() {
+    const fd::GuiSkin& skin = fd::Skin();
+    m_helpMenu = new QMenu(this);
+    m_helpMenu->setObjectName(QStringLiteral("helpMenu"));
+    struct Item {
+        const char* text;
+        const char* urlKey;
+        const char* image;
+    };
+    static const Item items[] = {{"Product", "Product_url", "help_product_normal.bmp"},
+                                 {"Support", "Support_url", "help_support_normal.bmp"},
+                                 {"Contact Us", "Contact_url", "help_contact_normal.bmp"},
+                                 {"Help", "Help_url", "help_help_normal.bmp"}};
+    for (const Item& item : items) {
+        QAction* a = m_helpMenu->addAction(MenuIcon(skin.Image(QString::fromLatin1(item.image))),
+                                           QString::fromLatin1(item.text));
+        const char* key = item.urlKey;
+        connect(a, &QAction::triggered, this, [key] { OpenHelpUrl(key); });
+    }
+    fd::TranslateMenu(m_helpMenu);
+}
+
+void CApplicationDlg::OpenHelpUrl(const char* key) {
+    const QString text = fd::Tr(key).trimmed();
+    if (text.isEmpty()) return;
+    QDesktopServices::openUrl(QUrl::fromUserInput(text));
+}
+
+void CApplicationDlg::CreateTray() {
+    m_trayMenu = new QMenu(this);
+    m_trayMenu->setObjectName(QStringLiteral("trayMenu"));
+    QAction* show = m_trayMenu->addAction(QStringLiteral("Show Utility"));
+    QAction* exit = m_trayMenu->addAction(QStringLiteral("Exit"));
+    connect(show, &QAction::triggered, this, &CApplicationDlg::ShowFromTray);
+    connect(exit, &QAction::triggered, this, &QDialog::reject);
+    fd::TranslateMenu(m_trayMenu);
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;  // no tray: minimise instead
+    m_tray = new QSystemTrayIcon(AppIcon(), this);
+    m_tray->setToolTip(fd::Tr("CPEManagement"));
+    m_tray->setContextMenu(m_trayMenu);
+    connect(m_tray, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::DoubleClick) ShowFromTray();
+            });
+    m_tray->show();
+}
+
+void CApplicationDlg::OnMinimize() {
+    if (m_tray != nullptr && m_tray->isVisible()) {
+        hide();  // reachable again through the tray icon
+    } else {
+        showMinimized();
+    }
+}
+
+void CApplicationDlg::ShowFromTray() {
+    showNormal();
+    raise();
+    activateWindow();
+}

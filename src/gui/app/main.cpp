@@ -1,0 +1,168 @@
+// FieldDesk: start-up, single instance and shutdown.
+//
+//   fielddesk                          the program
+//   fielddesk --screenshot FILE [--page N]
+//                                      renders the main window offscreen to a PNG and exits;
+//                                      N is a navigation position 1-8 or a page id (133...)
+//                                      Runs without the protocol engine and the store.
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "app/app_context.h"
+#include "app/application_dlg.h"
+#include "app/child_dlg.h"
+#include "app/menu_dlg.h"
+#include "app/skin.h"
+#include "app/translate.h"
+#include "config/language.h"
+#include "config/settings.h"
+#include "protocol/device_protocol.h"
+#include "store/sql_management.h"
+#include "system/single_instance.h"
+#include "system/system_info.h"
+
+namespace {
+
+constexpr const char* kInstanceLockName = "Norvu_FieldDesk";
+
+struct Options {
+    QString screenshot;
+    int page = 0;
+    bool bad = false;
+};
+
+Options ParseOptions(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const QString a = QString::fromLocal8Bit(argv[i]);
+        if (a == QLatin1String("--screenshot") && i + 1 < argc) {
+            o.screenshot = QString::fromLocal8Bit(argv[++i]);
+        } else if (a == QLatin1String("--page") && i + 1 < argc) {
+            bool ok = false;
+            o.page = QString::fromLocal8Bit(argv[++i]).toInt(&ok);
+            if (!ok) o.bad = true;
+        } else {
+            o.bad = true;
+        }
+    }
+    return o;
+}
+
+// SIGTERM and SIGINT (logout, kill, Ctrl+C) close the main window the normal way, so that
+// the devices still get their probe and the scratch database is deleted.
+int g_signalPipe[2] = {-1, -1};
+
+void OnTerminateSignal(int) {
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &c, 1);
+}
+
+void InstallTerminateHandler(QObject* parent, std::function<void()> onSignal) {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, parent);
+    QObject::connect(notifier, &QSocketNotifier::activated, parent, [onSignal] {
+        char buf[16];
+        [[maybe_unused]] const ssize_t n = read(g_signalPipe[0], buf, sizeof buf);
+        onSignal();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = OnTerminateSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+void LoadLook(const std::string& baseDir) {
+    fd::SetSkinBaseDir(QString::fromStdString(baseDir), fd::GetSystemLocaleId() == 2052);
+    fd::ApplySettings(fd::Skin(), fd::LoadSettings(baseDir));
+}
+
+int TakeScreenshot(QApplication& app, const Options& o) {
+    CApplicationDlg dlg;
+    dlg.Host()->RefreshTimer().stop();
+    if (o.page > 0) {
+        int pageId = o.page;
+        if (o.page <= CMenuDlg::kButtons) {
+            pageId = CMenuDlg::Entries()[static_cast<size_t>(o.page - 1)].pageId;
+        }
+        dlg.Menu()->Navigate(pageId);
+    }
+    dlg.show();
+    // Let the page host's first refresh and the first paints happen.
+    QTimer::singleShot(300, &app, &QApplication::quit);
+    app.exec();
+    const QPixmap shot = dlg.grab();
+    if (!shot.save(o.screenshot, "PNG")) {
+        std::fprintf(stderr, "fielddesk: cannot write %s\n",
+                     o.screenshot.toLocal8Bit().constData());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options options = ParseOptions(argc, argv);
+    if (options.bad) {
+        std::fprintf(stderr, "usage: fielddesk [--screenshot FILE [--page N]]\n");
+        return 2;
+    }
+    // One copy per user. A second one ends at once, silently, before any window exists.
+    fd::SingleInstanceLock instance;
+    if (instance.Acquire(kInstanceLockName) == fd::SingleInstanceLock::Result::AlreadyRunning) {
+        return 0;
+    }
+    if (!options.screenshot.isEmpty() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("fielddesk"));
+    app.setQuitOnLastWindowClosed(false);  // hiding to the tray is not quitting
+    fd::ApplyAppStyle(app);
+
+    const std::string baseDir = fd::GetExecutableDirectory();
+    fd::InitLanguage(baseDir);
+    LoadLook(baseDir);
+
+    if (!options.screenshot.isEmpty()) return TakeScreenshot(app, options);
+
+    CSqlManagement::SetMessageHandler([](const std::string& text) {
+        // The store may speak from a protocol thread; message boxes belong to the GUI thread.
+        QMetaObject::invokeMethod(
+            qApp,
+            [t = QString::fromStdString(text)] { QMessageBox::warning(nullptr, QString(), t); },
+            Qt::QueuedConnection);
+    });
+    // The engine's construction creates the store afresh; a failed start leaves the
+    // program usable without a protocol.
+    CDeviceProtocol& engine = CDeviceProtocol::GetInstance();
+    engine.Start(fd::Skin().retransmissionMax, fd::Skin().retransmissionInterval);
+    fd::SetAppEngine(&engine);
+    fd::SetAppStore(CSqlManagement::GetInstance());
+
+    int rc = 0;
+    {
+        CApplicationDlg dlg;
+        QObject::connect(&dlg, &QDialog::finished, &app, &QApplication::quit);
+        InstallTerminateHandler(&dlg, [&dlg] { dlg.reject(); });
+        dlg.show();
+        rc = app.exec();
+    }
+    // Engine first: it probes every known device and stops its threads while the store
+    // is still there. The store deletes its file when it goes at process end.
+    engine.Stop();
+    fd::SetAppEngine(nullptr);
+    return rc;
+}

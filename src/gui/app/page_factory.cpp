@@ -1,0 +1,20 @@
+#include "app/page_factory.h"
+
+#include "app/child_page.h"
+#include "pages/help/install_help_dlg.h"
+#include "pages/system/system_tool_dlg.h"
+
+namespace fd {
+
+CChildPage* CreateChildPage(int pageId, QWidget* parent) {
+    switch (pageId) {
+        case kPageInstallHelp:
+            return new CInstallHelpDlg(parent);
+        case kPageSystemTool:
+            return new CSystemToolDlg(parent);
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace fd

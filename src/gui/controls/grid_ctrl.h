@@ -1,0 +1,172 @@
+#pragma once
+// The grid every device, scan and adapter list is shown in. Row 0 is the fixed header row
+// (its cells are the column headers); data rows count from 1. Cells hold text, a tick box
+// or an image from the grid's image list, with their own colour and font; each row carries
+// an item value. Editing in place is granted or refused per click by the page.
+
+#include <QAbstractTableModel>
+#include <QColor>
+#include <QFont>
+#include <QPixmap>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace fd {
+
+enum class GridCellType { Text, Check, Image };
+
+class GridModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit GridModel(QObject* parent = nullptr);
+
+    struct Cell {
+        QString text;
+        bool checked = false;
+        int image = -1;
+        std::optional<QColor> fg;
+        std::optional<QColor> bk;
+        std::optional<QFont> font;
+    };
+
+    // QAbstractTableModel; model rows are the grid's data rows (grid row - 1).
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    QVariant headerData(int section, Qt::Orientation o, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    void SetColumnCount(int n);
+    void SetDataRowCount(int n);
+    void SetColumnType(int col, GridCellType type);
+    GridCellType ColumnType(int col) const;
+    void SetColumnEditable(int col, bool on);
+
+    // grid row addressing (0 = header). Returns true when the cell changed.
+    bool SetText(int row, int col, const QString& text);
+    QString Text(int row, int col) const;
+    bool SetChecked(int row, int col, bool on);
+    bool Checked(int row, int col) const;
+    bool SetImage(int row, int col, int image);
+    int Image(int row, int col) const;
+    void SetFg(int row, int col, const QColor& c);
+    void SetBk(int row, int col, const QColor& c);
+    void SetFont(int row, int col, const QFont& f);
+    void SetRowData(int row, qint64 value);
+    qint64 RowData(int row) const;
+
+    void SetDefaultFont(const QFont& f) { m_defaultFont = f; }
+    void SetDefaultFg(const QColor& c) { m_defaultFg = c; }
+    void SetHeaderFont(const QFont& f) { m_headerFont = f; }
+    void SetHeaderFg(const QColor& c) { m_headerFg = c; }
+    void SetHeaderBk(const QColor& c) { m_headerBk = c; }
+    void SetImageList(std::vector<QPixmap> images) { m_images = std::move(images); }
+    const QPixmap* ImageAt(int index) const;
+
+signals:
+    void checkToggled(int row, int col, bool checked);
+
+private:
+    Cell* CellAt(int row, int col);
+    const Cell* CellAt(int row, int col) const;
+    void Changed(int row, int col, const QList<int>& roles);
+
+    int m_columns = 0;
+    std::vector<Cell> m_header;
+    std::vector<std::vector<Cell>> m_rows;
+    std::vector<qint64> m_rowData;
+    std::vector<GridCellType> m_types;
+    std::vector<bool> m_editable;
+    std::vector<QPixmap> m_images;
+    QFont m_defaultFont;
+    QColor m_defaultFg{0, 0, 0};
+    QFont m_headerFont;
+    QColor m_headerFg{0, 0, 0};
+    QColor m_headerBk{221, 217, 196};
+};
+
+// Draws tick boxes and images centred in their cells; a click anywhere in a tick-box cell
+// toggles it.
+class GridDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* p, const QStyleOptionViewItem& opt, const QModelIndex& idx) const override;
+    bool editorEvent(QEvent* e, QAbstractItemModel* model, const QStyleOptionViewItem& opt,
+                     const QModelIndex& idx) override;
+};
+
+}  // namespace fd
+
+class CGridCtrl : public QTableView {
+    Q_OBJECT
+public:
+    explicit CGridCtrl(QWidget* parent = nullptr);
+
+    fd::GridModel* Model() const { return m_model; }
+
+    void SetColumnCount(int n);
+    int GetColumnCount() const { return m_model->columnCount(); }
+    // Rows including the header row, as the pages count them.
+    void SetRowCount(int rows);
+    int GetRowCount() const { return m_model->rowCount() + 1; }
+    void SetColumnWidth(int col, int width);
+    void SetColumnType(int col, fd::GridCellType type) { m_model->SetColumnType(col, type); }
+    // Cells of this column may be edited in place when the page's gate agrees.
+    void SetColumnEditable(int col, bool on) { m_model->SetColumnEditable(col, on); }
+
+    bool SetItemText(int row, int col, const QString& text) {
+        return m_model->SetText(row, col, text);
+    }
+    QString GetItemText(int row, int col) const { return m_model->Text(row, col); }
+    bool SetCheck(int row, int col, bool on) { return m_model->SetChecked(row, col, on); }
+    bool GetCheck(int row, int col) const { return m_model->Checked(row, col); }
+    bool SetItemImage(int row, int col, int image) { return m_model->SetImage(row, col, image); }
+    void SetImageList(std::vector<QPixmap> images);
+    // An image strip cut into images of the given width (the 50x16 button strips).
+    void SetImageStrip(const QString& path, int imageWidth);
+    void SetItemFgColour(int row, int col, const QColor& c) { m_model->SetFg(row, col, c); }
+    void SetItemBkColour(int row, int col, const QColor& c) { m_model->SetBk(row, col, c); }
+    void SetItemFont(int row, int col, const QFont& f) { m_model->SetFont(row, col, f); }
+    void SetItemData(int row, qint64 value) { m_model->SetRowData(row, value); }
+    qint64 GetItemData(int row) const { return m_model->RowData(row); }
+
+    void SetHeaderLook(const QFont& font, const QColor& text, const QColor& background);
+    void SetCellLook(const QFont& font, const QColor& text);
+    // Applies the skin's grid fonts and colours.
+    void ApplyGridSkin();
+
+    void SetSortIndicator(int col, bool ascending);
+    int SortIndicatorColumn() const { return m_sortColumn; }
+    bool SortIndicatorAscending() const { return m_sortAscending; }
+
+    // Asked on every attempt to edit a cell; editing happens only when it returns true.
+    void SetEditGate(std::function<bool(int row, int col)> gate) { m_gate = std::move(gate); }
+
+    // Opens the editor on a cell as a click would (asks the gate). Used by keyboard too.
+    bool BeginEdit(int row, int col);
+
+signals:
+    // Any click on a cell; row 0 for the header row.
+    void cellClicked(int row, int col);
+    void editBegun(int row, int col);
+    void editEnded(int row, int col, const QString& text);
+    void checkToggled(int row, int col, bool checked);
+
+protected:
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+
+private:
+    void OnHeaderClicked(int section);
+
+    fd::GridModel* m_model;
+    std::function<bool(int, int)> m_gate;
+    QPersistentModelIndex m_editing;
+    int m_sortColumn = -1;
+    bool m_sortAscending = true;
+};

@@ -1,0 +1,49 @@
+#include "controls/wait_dlg.h"
+
+#include <QProgressBar>
+
+#include "app/skin.h"
+#include "app/translate.h"
+#include "controls/t_button_picture.h"
+
+CWaitDlg::CWaitDlg(int seconds, bool search, int searchCount, fd::IWaitSearcher* searcher,
+                   QWidget* parent)
+    : CTDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
+      m_progress(seconds, search, searchCount, searcher),
+      m_bar(new QProgressBar(this)),
+      m_close(new CTButtonPicture(this)) {
+    setModal(true);
+    resize(360, 96);
+    SetDraggable(true);
+    SetFillBk(true);
+    SetBkColor(QColor(242, 242, 242));
+    SetLineColor(fd::Skin().lineColor);
+    AddLine(0, 0, 359, 0);
+    AddLine(0, 95, 359, 95);
+    AddLine(0, 0, 0, 95);
+    AddLine(359, 0, 359, 95);
+    m_close->SetImage(fd::Skin().Image(QStringLiteral("close_wait.bmp")));
+    m_close->setGeometry(width() - 26, 6, 20, 20);
+    connect(m_close, &QAbstractButton::clicked, this, &QDialog::reject);
+    m_bar->setGeometry(24, 44, 312, 20);
+    m_bar->setRange(0, m_progress.Duration());
+    m_bar->setValue(0);
+    m_bar->setTextVisible(false);
+    m_timer.setInterval(500);
+    connect(&m_timer, &QTimer::timeout, this, &CWaitDlg::OnTick);
+    fd::TranslateDialog(this);
+}
+
+void CWaitDlg::showEvent(QShowEvent* e) {
+    CTDialog::showEvent(e);
+    if (!m_timer.isActive() && !m_progress.Finished()) m_timer.start();
+}
+
+void CWaitDlg::OnTick() {
+    const bool done = m_progress.Tick();
+    m_bar->setValue(m_progress.Position());
+    if (done) {
+        m_timer.stop();
+        accept();
+    }
+}

@@ -1,0 +1,96 @@
+#include "pages/system/system_tool_dlg.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/app_context.h"
+#include "app/skin.h"
+#include "app/translate.h"
+#include "controls/grid_ctrl.h"
+#include "controls/t_static.h"
+
+namespace fd {
+
+namespace {
+// Texts from the adapter record are fixed buffers; never read past them even when the
+// terminating zero is missing.
+QString BoundedText(const char* text, size_t size) {
+    return QString::fromUtf8(text, static_cast<qsizetype>(strnlen(text, size)));
+}
+}  // namespace
+
+QString AdapterIpText(const LocalAdapterInfo& adapter) {
+    QStringList ips;
+    const int count = std::clamp(adapter.ip_count, 0, kMaxAdapterAddresses);
+    for (int i = 0; i < count; ++i) {
+        ips << BoundedText(adapter.addrs[i].ip, sizeof adapter.addrs[i].ip);
+    }
+    return ips.join(QStringLiteral("--"));
+}
+
+QString AdapterMacText(const LocalAdapterInfo& a) {
+    return QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", a.hw_addr[0], a.hw_addr[1],
+                             a.hw_addr[2], a.hw_addr[3], a.hw_addr[4], a.hw_addr[5]);
+}
+
+QString FormatCount(const QString& format, int value) {
+    QString out = format;
+    const qsizetype at = out.indexOf(QLatin1String("%d"));
+    if (at >= 0) out.replace(at, 2, QString::number(value));
+    return out;
+}
+
+}  // namespace fd
+
+CSystemToolDlg::CSystemToolDlg(QWidget* parent)
+    : CChildPage(fd::kPageSystemTool, parent),
+      m_title(new CTStatic(QStringLiteral("System tool"), this)),
+      m_count(new CTStatic(this)),
+      m_grid(new CGridCtrl(this)) {
+    const fd::GuiSkin& skin = fd::Skin();
+    resize(1070, 694);
+    m_title->ApplyStaticSkin();
+    QFont titleFont = skin.StaticFont();
+    titleFont.setBold(true);
+    titleFont.setPixelSize(titleFont.pixelSize() + 3);
+    m_title->setFont(titleFont);
+    m_title->setGeometry(20, 12, 600, 26);
+    SetLineColor(skin.lineColor);
+    AddLine(20, 44, 1050, 44);
+
+    m_count->ApplyStaticSkin();
+    m_count->setGeometry(20, 654, 400, 24);
+    m_count->setText(fd::FormatCount(fd::Tr("Adapter count:%d"), 0));
+
+    m_grid->setGeometry(20, 56, 1030, 586);
+    m_grid->SetColumnCount(4);
+    m_grid->SetRowCount(1);
+    const char* headers[] = {"ID", "Description", "MAC", "IP"};
+    const int widths[] = {60, 400, 140, 400};
+    for (int c = 0; c < 4; ++c) {
+        m_grid->SetItemText(0, c, fd::Tr(headers[c]));
+        m_grid->SetColumnWidth(c, widths[c]);
+    }
+    fd::TranslateDialog(this);
+    FillGrid();
+    m_timer.setInterval(5000);
+    connect(&m_timer, &QTimer::timeout, this, &CSystemToolDlg::FillGrid);
+    m_timer.start();
+}
+
+void CSystemToolDlg::FillGrid() {
+    const std::vector<LocalAdapterInfo> adapters = fd::ReadAdapters();
+    const int rows = static_cast<int>(adapters.size());
+    m_grid->SetRowCount(rows + 1);
+    for (int n = 1; n <= rows; ++n) {
+        const LocalAdapterInfo& a = adapters[static_cast<size_t>(n - 1)];
+        m_grid->SetItemText(n, 0, QString::number(n));
+        m_grid->SetItemText(
+            n, 1,
+            QString::fromUtf8(a.description, static_cast<qsizetype>(
+                                                 strnlen(a.description, sizeof a.description))));
+        m_grid->SetItemText(n, 2, fd::AdapterMacText(a));
+        m_grid->SetItemText(n, 3, fd::AdapterIpText(a));
+    }
+    m_count->setText(fd::FormatCount(fd::Tr("Adapter count:%d"), rows));
+}

@@ -1,0 +1,94 @@
+// The program as a process: one copy per user, and a clean exit that deletes the scratch
+// database.
+
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstring>
+
+#include "gui_test_support.h"
+#include "system/single_instance.h"
+
+namespace {
+
+QString Program() {
+    return fdtest::BinDir() + "/fielddesk";
+}
+
+QProcessEnvironment EnvWithRuntimeDir(const QString& dir) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", dir);
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    return env;
+}
+
+// Only loopback exists: an isolated network namespace, where the engine may broadcast.
+// (if_nameindex asks the kernel of our own namespace; /sys may show the host's.)
+bool InIsolatedNetwork() {
+    struct if_nameindex* list = if_nameindex();
+    if (list == nullptr) return false;
+    bool onlyLoopback = true;
+    for (struct if_nameindex* i = list; i->if_index != 0; ++i) {
+        if (std::strcmp(i->if_name, "lo") != 0) onlyLoopback = false;
+    }
+    if_freenameindex(list);
+    return onlyLoopback;
+}
+
+TEST(AppProcess, SecondCopyExitsSilentlyAndANewOneStartsAfterTheFirst) {
+    QTemporaryDir runtime;
+    ASSERT_TRUE(runtime.isValid());
+    const QString shot = runtime.path() + "/shot.png";
+
+    // The first copy holds the lock (here: this test, through the same lock file).
+    fd::SingleInstanceLock first;
+    ASSERT_EQ(first.Acquire("Norvu_FieldDesk", runtime.path().toStdString()),
+              fd::SingleInstanceLock::Result::Acquired);
+    QProcess second;
+    second.setProcessEnvironment(EnvWithRuntimeDir(runtime.path()));
+    second.start(Program(), {"--screenshot", shot});
+    ASSERT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(second.readAllStandardOutput().isEmpty());
+    EXPECT_TRUE(second.readAllStandardError().isEmpty());
+    EXPECT_FALSE(QFile::exists(shot));  // it never made a window
+
+    first.Release();
+    QProcess third;
+    third.setProcessEnvironment(EnvWithRuntimeDir(runtime.path()));
+    third.start(Program(), {"--screenshot", shot, "--page", "8"});
+    ASSERT_TRUE(third.waitForFinished(30000));
+    EXPECT_EQ(third.exitCode(), 0) << third.readAllStandardError().toStdString();
+    QImage img(shot);
+    EXPECT_EQ(img.size(), QSize(1260, 780));
+}
+
+TEST(AppProcess, NormalExitDeletesTheDatabase) {
+    if (!InIsolatedNetwork()) {
+        GTEST_SKIP() << "runs the protocol engine: only inside an isolated network namespace";
+    }
+    QTemporaryDir runtime;
+    ASSERT_TRUE(runtime.isValid());
+    const QString db = fdtest::BinDir() + "/data.mdb";
+    QProcess app;
+    app.setProcessEnvironment(EnvWithRuntimeDir(runtime.path()));
+    app.start(Program(), {});
+    ASSERT_TRUE(app.waitForStarted(10000));
+    // The store creates the file while the program comes up.
+    EXPECT_TRUE(fdtest::WaitFor([&] { return QFile::exists(db); }, 20000));
+    QTest::qWait(300);
+    app.terminate();  // SIGTERM: closes the main window the normal way
+    ASSERT_TRUE(app.waitForFinished(20000));
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0);
+    EXPECT_FALSE(QFile::exists(db));
+}
+
+}  // namespace
