@@ -320,8 +320,10 @@ bool CSqlManagement::CreateSchema() {
     if (m_path.empty()) return false;
     struct stat st {};
     if (lstat(m_path.c_str(), &st) == 0) return true;
-    if (!m_db.Create(m_connectionString)) return false;
-    if (!m_db.Open(m_connectionString)) return false;
+    {
+        std::lock_guard lock(m_lock);
+        if (!m_db.Create(m_connectionString) || !m_db.Open(m_connectionString)) return false;
+    }
     for (const char* statement : fd::kSchema) ExecuteSql(statement);
     for (const char* statement : fd::kIndexes) ExecuteSql(statement);
     std::lock_guard lock(m_lock);
