@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -145,6 +147,38 @@ TEST(StoreFolderTest, FallsBackToAPrivateRuntimeFolder) {
     struct stat st {};
     ASSERT_EQ(stat(chosen.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+TEST(StoreInstanceTest, ProcessWideStoreIsRemovedAtExit) {
+    const std::string path = fd::DefaultDatabasePath();
+    ASSERT_FALSE(path.empty());
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The child creates the store, reports the file's identity and exits normally,
+        // which runs the store's destructor.
+        CSqlManagement* store = CSqlManagement::GetInstance();
+        struct stat st {};
+        bool ok = store == CSqlManagement::GetInstance() && store->IsOpen() &&
+                  store->GetDatabasePath() == path && stat(path.c_str(), &st) == 0 &&
+                  store->SaveApInfo(Device(1));
+        ino_t inode = ok ? st.st_ino : 0;
+        if (write(pipeFds[1], &inode, sizeof inode) != sizeof inode) ok = false;
+        std::exit(ok ? 0 : 1);
+    }
+    close(pipeFds[1]);
+    ino_t inode = 0;
+    ASSERT_EQ(read(pipeFds[0], &inode, sizeof inode), static_cast<ssize_t>(sizeof inode));
+    close(pipeFds[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    // Another program's store may have made a new file there since; ours must be gone.
+    struct stat st {};
+    EXPECT_TRUE(stat(path.c_str(), &st) != 0 || st.st_ino != inode);
 }
 
 TEST_F(StoreTest, SaveKeepsOneRowPerMacAndBringsItBackOnline) {
