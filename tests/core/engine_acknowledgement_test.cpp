@@ -82,3 +82,39 @@ TEST_F(EngineAcknowledgement, RefusalsCarryTheirResultAndRetriesRunningOutAreSil
     EXPECT_TRUE(engine->GetPendingRequests().empty());
     EXPECT_EQ(acks.size(), 1u);
 }
+
+TEST(EngineAcknowledgementRace, AnAnswerFasterThanTheSendReturnsStillCounts) {
+    // The device answers while the engine is still inside the send, as one on the same
+    // segment can. The answer must end the request: no retransmission follows.
+    FakeStore store;
+    std::unique_ptr<CDeviceProtocol> engine;
+    int sends = 0, acks = 0;
+    bool answerInstantly = true;
+    DeviceProtocolOptions o;
+    o.store = &store;
+    o.adapterSource = [] { return std::vector{MakeAdapter({{"198.18.0.1", "255.255.0.0"}})}; };
+    o.openSockets = false;
+    o.onAcknowledged = [&](const Acknowledgement&) { ++acks; };
+    o.sendHook = [&](const OutgoingDatagram& out) {
+        ++sends;
+        PacketHeader h;
+        std::memcpy(&h, out.bytes.data(), sizeof h);
+        if (answerInstantly)
+            engine->HandleReply(MakeReceivedDatagram(DeviceDatagram(h.command, kMac), kIp));
+        return true;
+    };
+    engine = std::make_unique<CDeviceProtocol>(o);
+    std::vector<LocalAdapterInfo> list;
+    engine->ReadLocalAdapters(list);
+
+    ASSERT_TRUE(engine->SendToDevice(kIp, CMD_SET_IP, "0123456789012345678901", 22, kMac, true));
+    EXPECT_EQ(acks, 1);
+    EXPECT_TRUE(engine->GetPendingRequests().empty());
+    engine->RetransmitPending();
+    EXPECT_EQ(sends, 1);
+
+    // A command that cannot be sent leaves nothing pending.
+    answerInstantly = false;
+    EXPECT_FALSE(engine->SendToDevice("10.9.9.9", CMD_REBOOT, nullptr, 0, kMac, true));
+    EXPECT_TRUE(engine->GetPendingRequests().empty());
+}

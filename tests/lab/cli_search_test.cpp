@@ -233,3 +233,40 @@ TEST_F(CliLabTest, RefusesToRunBesideAnotherHolderOfThePorts) {
         << run.err;
     EXPECT_EQ(run.out, "");
 }
+
+TEST_F(CliLabTest, SetIpRangeHandsOutAddressesInTheOrderGiven) {
+    auto macs = AddDevices(3);
+    ASSERT_TRUE(m_lab.AddDeviceAddresses({"198.18.8.254", "198.18.9.1"})) << m_lab.Error();
+    StartPeer();
+
+    // Two usable addresses for three devices: refused before anything is sent.
+    auto run = RunCli({"set-ip", "--range", "198.18.8.254", "--end", "198.18.9.1", macs[2], macs[0],
+                       macs[1], "--seconds", "10"});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("holds 2 usable addresses for 3 devices"), std::string::npos) << run.err;
+    EXPECT_EQ(m_peer->CountCommand(CMD_SET_IP), 0u);
+
+    // .255 and .0 are skipped; the order of the MACs decides who gets which.
+    run = RunCli({"set-ip", "--range", "198.18.8.254", macs[2], macs[0], "--seconds", "10"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    // Each device was told once: its answer ended the request.
+    EXPECT_EQ(m_peer->CountCommand(CMD_SET_IP), 2u);
+    EXPECT_EQ(IpToText(m_peer->GetDevice(macs[2])->info.ip), "198.18.8.254");
+    EXPECT_EQ(IpToText(m_peer->GetDevice(macs[0])->info.ip), "198.18.9.1");
+    EXPECT_EQ(IpToText(m_peer->GetDevice(macs[1])->info.ip), "198.18.1.2");
+}
+
+TEST_F(CliLabTest, DeviceOutsideEveryAdapterSubnetIsReportedNotSent) {
+    auto macs = AddDevices(2);
+    // It answers from a lab address but reports an address no adapter of the PC reaches.
+    m_peer->UpdateDevice(macs[1], [](EmulatedDevice& d) { IpFromText("198.19.5.5", d.info.ip); });
+    StartPeer();
+    auto run = RunCli({"reboot", macs[0], macs[1], "--seconds", "10"});
+    EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+    EXPECT_NE(run.out.find(macs[1] + "  198.19.5.5  cannot be sent: no adapter"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find(macs[0] + "  198.18.1.1  " + GetStatusLabel(AP_STATUS_RESTARTING)),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(m_peer->CountCommand(CMD_REBOOT, macs[1]), 0u);
+}

@@ -236,6 +236,8 @@ private:
     bool Acknowledge(const std::string& ip, const std::string& mac, int command);
     void AddPending(const std::string& ip, int command, const void* body, int length,
                     const std::string& mac);
+    // Takes back the newest matching pending request (a command that could not be sent).
+    void RemoveLastPending(const std::string& ip, int command, const std::string& mac);
     bool AcceptDeviceInfo(const fd::Datagram& d, const std::string& mac);
     void AdoptPendingAddress(const std::string& senderIp, const std::string& mac);
     void HandleScanResult(std::span<const uint8_t> body);

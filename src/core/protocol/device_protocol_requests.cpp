@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "protocol/device_protocol.h"
 #include "protocol/device_protocol_sockets.h"
@@ -130,6 +131,16 @@ bool CDeviceProtocol::SendToDevice(const std::string& ip, int command, const voi
         static_cast<uint16_t>(command),
         {static_cast<const uint8_t*>(body), static_cast<std::size_t>(length)}, macBytes, 1);
 
+    // The request joins the pending list before it goes out: a device on the same segment
+    // can answer before this thread gets back from the send, and an answer that finds no
+    // pending request is lost, leaving the command to be retried at a device that has
+    // already acted on it (after a set-IP, at an address it has left). It is taken back
+    // when nothing is sent.
+    const bool neverRetransmitted = command == fd::CMD_SEARCH || command == fd::CMD_SCAN ||
+                                    command == fd::CMD_KEEPALIVE || command == fd::CMD_PROBE;
+    const bool queued = retransmit && !neverRetransmitted;
+    if (queued) AddPending(ip, command, body, length, mac);
+
     bool sent = false;
     {
         std::lock_guard l(m_adapterListLock);
@@ -140,26 +151,36 @@ bool CDeviceProtocol::SendToDevice(const std::string& ip, int command, const voi
                 break;
             }
         }
-        if (!chosen) return false;
-        out.localIp = chosen->ip;
-
-        if (m_options.sendHook) {
-            if (command == fd::CMD_SCAN) m_scanComplete = false;
-            sent = m_options.sendHook(out);
-        } else {
-            int sock = fd::OpenUdpSocket(chosen->ip.c_str(), fd::kPortCommand, false, true,
-                                         kCommandSocketBuffer);
-            if (sock < 0) return false;
-            if (command == fd::CMD_SCAN) m_scanComplete = false;
-            sent = fd::SendUdp(sock, out.destIp, out.destPort, out.bytes);
-            close(sock);
+        if (chosen) {
+            out.localIp = chosen->ip;
+            if (m_options.sendHook) {
+                if (command == fd::CMD_SCAN) m_scanComplete = false;
+                sent = m_options.sendHook(out);
+            } else {
+                int sock = fd::OpenUdpSocket(chosen->ip.c_str(), fd::kPortCommand, false, true,
+                                             kCommandSocketBuffer);
+                if (sock >= 0) {
+                    if (command == fd::CMD_SCAN) m_scanComplete = false;
+                    sent = fd::SendUdp(sock, out.destIp, out.destPort, out.bytes);
+                    close(sock);
+                }
+            }
         }
     }
 
-    const bool neverRetransmitted = command == fd::CMD_SEARCH || command == fd::CMD_SCAN ||
-                                    command == fd::CMD_KEEPALIVE || command == fd::CMD_PROBE;
-    if (sent && retransmit && !neverRetransmitted) AddPending(ip, command, body, length, mac);
+    if (queued && !sent) RemoveLastPending(ip, command, mac);
     return sent;
+}
+
+void CDeviceProtocol::RemoveLastPending(const std::string& ip, int command,
+                                        const std::string& mac) {
+    std::lock_guard l(m_pendingLock);
+    for (auto it = m_pending.rbegin(); it != m_pending.rend(); ++it) {
+        if (it->command == command && ip == it->ip && mac == it->mac) {
+            m_pending.erase(std::next(it).base());
+            return;
+        }
+    }
 }
 
 void CDeviceProtocol::ProbeDiscoveredDevices() {
