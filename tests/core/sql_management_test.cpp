@@ -377,6 +377,9 @@ TEST_F(StoreTest, FilterMatchesShownTextsAndNumbersAsText) {
     EXPECT_EQ(Page(0, 10, 1, true, "ALPHA").size(), 1u) << "case does not matter";
     EXPECT_EQ(Page(0, 10, 1, true, "Online").size(), 4u) << "the status label is searched";
     EXPECT_EQ(Page(0, 10, 1, true, MacOf(none)), std::vector<std::string>{MacOf(none)});
+    EXPECT_EQ(Page(0, 10, 1, true, "1B:2C:00:00:04"), std::vector<std::string>{MacOf(none)});
+    EXPECT_EQ(Page(0, 10, 1, true, "0.0.35"), std::vector<std::string>{MacOf(ip5)});
+    EXPECT_EQ(Page(0, 10, 1, true, "0:0:0").size(), 4u) << "uptime text of 0 seconds";
     EXPECT_EQ(Page(0, 10, 1, true, "").size(), 4u);
 }
 

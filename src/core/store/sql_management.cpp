@@ -63,26 +63,43 @@ constexpr std::array<const char*, 5> kOtherSortColumns = {"mac", "ssid", "channe
                                                           "signal"};
 
 // The 14 columns the grids show as text; the filter looks for its text in any of them.
-// One parameter (?1) holds the escaped pattern for all of them.
-// The 14 columns the grids show as text; the filter looks for its text in any of them.
-// One parameter (?1) holds the escaped pattern for all of them.
-const std::string& FilterClause() {
-    static const std::string clause = [] {
-        constexpr std::array<const char*, 14> columns = {"ap_name",       "ip",
-                                                         "mac",           "ssid",
-                                                         "version",       "work_mode_str",
-                                                         "channel",       "ap_type_str",
-                                                         "tx_power",      "bridge_transparent_str",
-                                                         "tdmaEn_str",    "up_time_str",
-                                                         "ap_status_str", "secure_mode_str"};
-        std::string out = "where ";
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            if (i) out += " or ";
-            out += std::string("ap_info.") + columns[i] + " like ?1 escape '\\'";
+// Some of them only ever hold a few characters (numbers, addresses, the uptime): a filter
+// with any other character cannot occur in them, and they are left out of the test.
+struct FilterColumn {
+    const char* name;
+    const char* onlyChars;  // null: any text
+};
+constexpr std::array<FilterColumn, 14> kFilterColumns = {{
+    {"ap_name", nullptr},
+    {"ip", "0123456789."},
+    {"mac", "0123456789abcdefABCDEF:"},
+    {"ssid", nullptr},
+    {"version", nullptr},
+    {"work_mode_str", nullptr},
+    {"channel", "0123456789-"},
+    {"ap_type_str", nullptr},
+    {"tx_power", "0123456789-"},
+    {"bridge_transparent_str", nullptr},
+    {"tdmaEn_str", nullptr},
+    {"up_time_str", "0123456789: "},
+    {"ap_status_str", nullptr},
+    {"secure_mode_str", nullptr},
+}};
+
+// One parameter (?1) holds the escaped pattern for every column tested.
+std::string FilterClause(std::string_view filterText) {
+    std::string out = "where ";
+    bool first = true;
+    for (const FilterColumn& column : kFilterColumns) {
+        if (column.onlyChars &&
+            filterText.find_first_not_of(column.onlyChars) != std::string_view::npos) {
+            continue;
         }
-        return out;
-    }();
-    return clause;
+        if (!first) out += " or ";
+        out += std::string("ap_info.") + column.name + " like ?1 escape '\\'";
+        first = false;
+    }
+    return out;
 }
 
 // '%', '_' and the escape character itself match only themselves.
@@ -361,7 +378,8 @@ bool CSqlManagement::QueryApPage(int sortColumn, ApInfoList& list, int& pageCoun
         pageSize < 1) {
         return false;
     }
-    const std::string where = filterText.empty() ? std::string() : " " + fd::FilterClause();
+    const std::string where =
+        filterText.empty() ? std::string() : " " + fd::FilterClause(filterText);
     const std::string direction = ascending ? " asc" : " desc";
     // Ties on the sort column are broken by mac, so that pages never overlap or skip a row.
     const std::string order = std::string(" order by ap_info.") +
