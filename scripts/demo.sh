@@ -30,7 +30,7 @@ done
 fd_install_deps
 
 cmake -S . -B "$build_dir" -G Ninja >/dev/null
-cmake --build "$build_dir" -j "$(nproc)" --target fielddesk-cli fielddesk-devsim
+cmake --build "$build_dir" -j "$(nproc)" --target fielddesk-cli fielddesk-devsim >&2
 
 lab="demo$$"
 sim_pid=""
@@ -45,7 +45,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-scripts/netlab create "$lab"
+scripts/netlab create "$lab" >/dev/null
 bin=$(realpath "$build_dir/bin")
 # The simulator adds its devices' addresses (198.18.1.1 on) to the devices' side itself and
 # stops on its own a while after the search has ended.
