@@ -73,6 +73,34 @@ TEST(CTDialog, RoundedRegionOnlyWithARadius) {
     EXPECT_NEAR(round.windowOpacity(), 200.0 / 255.0, 0.01);
 }
 
+TEST(CTDialog, DraggingTheBackgroundMovesTheWindowButNotFromAChild) {
+    CTDialog dlg(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    dlg.resize(300, 200);
+    dlg.move(100, 100);
+    auto* child = new QLineEdit(&dlg);
+    child->setGeometry(10, 10, 100, 24);
+    dlg.SetDraggable(true);
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    const QPoint start = dlg.pos();
+    QTest::mousePress(&dlg, Qt::LeftButton, {}, QPoint(150, 150));
+    QTest::mouseMove(&dlg, QPoint(190, 170));
+    QTest::mouseRelease(&dlg, Qt::LeftButton, {}, QPoint(190, 170));
+    EXPECT_EQ(dlg.pos(), start + QPoint(40, 20));
+
+    const QPoint before = dlg.pos();
+    QTest::mousePress(child, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseMove(child, QPoint(60, 20));
+    QTest::mouseRelease(child, Qt::LeftButton, {}, QPoint(60, 20));
+    EXPECT_EQ(dlg.pos(), before);
+
+    dlg.SetDraggable(false);
+    QTest::mousePress(&dlg, Qt::LeftButton, {}, QPoint(150, 150));
+    QTest::mouseMove(&dlg, QPoint(200, 190));
+    QTest::mouseRelease(&dlg, Qt::LeftButton, {}, QPoint(200, 190));
+    EXPECT_EQ(dlg.pos(), before);
+}
+
 // ---- the wait dialog forwards ticks to its progress ----
 
 struct CountingSearcher : fd::IWaitSearcher {

@@ -227,15 +227,14 @@ void MainBackground() {
     p.setFont(SansFont(13));
     p.drawText(QRect(72, 50, 500, 20), Qt::AlignLeft | Qt::AlignVCenter,
                QStringLiteral("Outdoor CPE / AP management"));
-    // A quiet device illustration above the navigation strip.
+    // A quiet, wordless picture above the navigation strip: the PC and a device linked.
     p.setPen(QPen(kPaneDark, 1));
     p.setBrush(QColor(0xf5, 0xf7, 0xfa));
     p.drawRoundedRect(QRectF(20, 100, 150, 46), 6, 6);
-    DrawIcon(p, Icon::Wifi, 30, 109, kBlue, 28);
-    p.setPen(kNavy);
-    p.setFont(SansFont(12, true));
-    p.drawText(QRect(66, 104, 84, 38), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("LAN\ndevices"));
+    DrawIcon(p, Icon::Monitor, 34, 109, kNavy, 28);
+    DrawIcon(p, Icon::Wifi, 128, 109, kBlue, 28);
+    p.setPen(QPen(kOrange, 2, Qt::DotLine, Qt::RoundCap));
+    p.drawLine(QPointF(70, 123), QPointF(120, 123));
     p.end();
     Save(img, QStringLiteral("main_bk.jpg"));
 }
