@@ -148,7 +148,8 @@ std::string CommandHelp(Command c) {
                 "\n"
                 "Sets device names: at most 32 bytes in UTF-8. Models with strict names accept\n"
                 "only letters, digits, Chinese characters and ! # $ % & ( ) * + - . / < = > ? @\n"
-                "^ _ ~; the others any ASCII character or Chinese characters.\n"
+                "^ _ ~; the others any ASCII character or Chinese characters. Put -- before\n"
+                "the MACs and names when a name begins with '-'.\n"
                 "\n"
                 "Options:\n";
             h += kSearchNote;

@@ -112,6 +112,12 @@ TEST(CliArgs, RenameChecksWhatNeedsNoDevice) {
     EXPECT_NE(Parse({"rename", "02:fd:00:00:00:01", std::string(33, 'n')}).error, "");
     EXPECT_NE(Parse({"rename", "02:fd:00:00:00:01", "caf\xC3\xA9"}).error, "");
     EXPECT_NE(Parse({"rename", "02:fd:00:00:00:01"}).error, "");  // no name
+    // A name that looks like an option goes after "--".
+    EXPECT_NE(Parse({"rename", "02:fd:00:00:00:01", "-north"}).error, "");
+    r = Parse({"rename", "--seconds", "5", "--", "02:fd:00:00:00:01", "-north"});
+    ASSERT_EQ(r.error, "");
+    EXPECT_EQ(r.options.pairs[0].second, "-north");
+    EXPECT_EQ(r.options.seconds, 5);
 }
 
 TEST(CliArgs, SetIpPairsAndRange) {
