@@ -1,6 +1,7 @@
 #include "app/app_context.h"
 
 #include "protocol/device_protocol.h"
+#include "rules/wait_progress.h"
 
 namespace fd {
 
@@ -38,6 +39,20 @@ std::vector<LocalAdapterInfo> ReadAdapters() {
         return list;
     }
     return EnumerateLocalAdapters();
+}
+
+IWaitSearcher* EngineWaitSearcher() {
+    class EngineSearcher final : public IWaitSearcher {
+    public:
+        void ProbeDiscoveredDevices() override {
+            if (CDeviceProtocol* e = AppEngine()) e->ProbeDiscoveredDevices();
+        }
+        void SendSearch() override {
+            if (CDeviceProtocol* e = AppEngine()) e->SendSearch();
+        }
+    };
+    static EngineSearcher searcher;
+    return &searcher;
 }
 
 }  // namespace fd

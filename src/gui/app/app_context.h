@@ -12,6 +12,8 @@ class IDeviceStore;
 
 namespace fd {
 
+class IWaitSearcher;
+
 CDeviceProtocol* AppEngine();
 void SetAppEngine(CDeviceProtocol* engine);
 IDeviceStore* AppStore();
@@ -22,5 +24,9 @@ void SetAppStore(IDeviceStore* store);
 using AdapterReader = std::function<std::vector<LocalAdapterInfo>()>;
 void SetAdapterReader(AdapterReader reader);
 std::vector<LocalAdapterInfo> ReadAdapters();
+
+// The waiting dialog's searches, made through the application's engine (nothing when there
+// is none).
+IWaitSearcher* EngineWaitSearcher();
 
 }  // namespace fd
