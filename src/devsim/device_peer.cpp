@@ -189,6 +189,7 @@ void DevicePeer::ReceiveOne(int fd, uint16_t port) {
     dg.bytes.assign(buf, buf + len);
     dg.decoded = DecodeDatagram(dg.bytes);
     if (m_autoRespond && dg.decoded) Respond(dg);
+    if (m_observer) m_observer(dg);
     Record(std::move(dg));
 }
 
@@ -200,6 +201,7 @@ void DevicePeer::Record(PeerDatagram&& dg) {
             m_received.erase(
                 m_received.begin(),
                 m_received.begin() + static_cast<std::ptrdiff_t>((m_received.size() + 1) / 2));
+        if (dg.toPort == kPortSearch && dg.Command() == CMD_SEARCH) m_lastSearcher = dg.fromIp;
         m_received.push_back(std::move(dg));
     }
     m_recvCond.notify_all();
@@ -409,6 +411,15 @@ bool DevicePeer::WaitForCommand(uint16_t command, const std::string& mac, std::s
             return n >= count;
         },
         timeout);
+}
+
+std::string DevicePeer::LastSearcher() const {
+    std::lock_guard lock(m_recvLock);
+    return m_lastSearcher;
+}
+
+void DevicePeer::SetReceiveObserver(std::function<void(const PeerDatagram&)> observer) {
+    m_observer = std::move(observer);
 }
 
 void DevicePeer::ClearReceived() {

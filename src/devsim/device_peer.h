@@ -108,6 +108,11 @@ public:
                         std::chrono::milliseconds timeout) const;
     void ClearReceived();
     uint64_t SendFailures() const { return m_sendFailures.load(); }
+    // The address of the PC that searched last ("" before any search): where devices send
+    // their keepalives.
+    std::string LastSearcher() const;
+    // Called on the peer's thread for every datagram, after the answer went out.
+    void SetReceiveObserver(std::function<void(const PeerDatagram&)> observer);
 
 private:
     bool OpenSockets(std::string& error);
@@ -132,6 +137,8 @@ private:
     mutable std::mutex m_recvLock;
     mutable std::condition_variable m_recvCond;
     std::vector<PeerDatagram> m_received;
+    std::string m_lastSearcher;
+    std::function<void(const PeerDatagram&)> m_observer;  // set before Start()
 
     std::atomic<uint64_t> m_sendFailures{0};
 };

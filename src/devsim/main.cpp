@@ -1,0 +1,303 @@
+// fielddesk-devsim: emulated devices for the network lab. Run it inside the lab's devices
+// namespace (scripts/netlab exec LAB dev -- fielddesk-devsim --count 40); it adds its
+// devices' addresses to the interface itself and answers searches and commands until the
+// duration has passed or it is interrupted.
+
+#include <arpa/inet.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/ini_file.h"
+#include "devsim/device_peer.h"
+#include "system/local_adapters.h"
+
+using namespace fd;
+using namespace fd::devsim;
+
+namespace {
+
+const char* kUsage =
+    "usage: fielddesk-devsim --count N [--seed S] [--first-ip 198.18.1.1] [--interface IF]\n"
+    "                        [--config FILE] [--duration SECONDS] [--keepalive SECONDS]\n"
+    "                        [--verbose]\n"
+    "Emulated devices for the network lab. Run it only inside the lab's devices namespace:\n"
+    "  scripts/netlab exec LAB dev -- fielddesk-devsim --count 40\n"
+    "  --count N         devices to emulate (1..4000)\n"
+    "  --seed S          varies models, modes, channels and names (default 1)\n"
+    "  --first-ip IP     address of the first device; the others follow, skipping .0 and\n"
+    "                    .255 (default 198.18.1.1; all must lie in 198.18.0.0/15)\n"
+    "  --interface IF    the devices' interface (default dev0)\n"
+    "  --config FILE     per-device settings: sections [Device N] (N from 0) with keys mac,\n"
+    "                    ip, name, ssid, version, ap_type, work_mode, channel, up_time,\n"
+    "                    short_brief (0/1), answer_search (0/1), answer_info (0/1) and ack\n"
+    "                    (ack, silent, or the address to acknowledge from)\n"
+    "  --duration S      stop after S seconds (default: run until interrupted)\n"
+    "  --keepalive S     seconds between keepalives to the PC that searched last\n"
+    "                    (default 10, 0: none)\n"
+    "  --verbose         print every datagram received\n";
+
+std::atomic<bool> g_stop{false};
+void OnSignal(int) {
+    g_stop = true;
+}
+
+bool InLabRange(uint32_t hostOrder) {
+    return (hostOrder >> 17) == (0xC612'0000u >> 17);
+}
+
+bool ParseIp(const std::string& text, uint32_t& hostOrder) {
+    in_addr a{};
+    if (inet_pton(AF_INET, text.c_str(), &a) != 1) return false;
+    hostOrder = ntohl(a.s_addr);
+    return true;
+}
+
+std::string IpText(uint32_t hostOrder) {
+    in_addr a{htonl(hostOrder)};
+    char buf[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &a, buf, sizeof buf);
+    return buf;
+}
+
+// The network namespace must be a lab's: every IPv4 address on it in 198.18.0.0/15.
+bool LooksLikeLab(std::string& why) {
+    for (const auto& a : EnumerateLocalAdapters()) {
+        for (int i = 0; i < a.ip_count; ++i) {
+            uint32_t ip = 0;
+            if (!ParseIp(a.addrs[i].ip, ip) || !InLabRange(ip)) {
+                why = std::string("interface ") + a.name + " holds " + a.addrs[i].ip;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool AddAddresses(const std::string& ifname, const std::vector<std::string>& ips) {
+    // -force: an address that is there already is no reason to stop.
+    FILE* p = popen("ip -force -batch - >/dev/null 2>&1", "w");
+    if (!p) return false;
+    for (const auto& ip : ips)
+        std::fprintf(p, "addr add %s/16 dev %s\n", ip.c_str(), ifname.c_str());
+    return pclose(p) != -1;
+}
+
+const int kModels[] = {1, 2, 3, 4, 5, 6, 8, 10, 11, 257, 258, 260, 265, 267};
+const int kChannels[] = {1, 6, 11, 36, 40, 44, 48, 149, 153, 157, 161};
+const char* kPlaces[] = {"Roof", "Mast", "Tower", "Barn", "Gate", "楼顶", "东塔", "仓库"};
+
+EmulatedDevice Generate(int n, const std::string& address, std::mt19937& rng) {
+    EmulatedDevice dev = MakeDevice(n);
+    ap_info_stu& r = dev.info;
+    dev.address = address;
+    IpFromText(address, r.ip);
+    auto pick = [&](auto& arr) { return arr[rng() % (sizeof arr / sizeof arr[0])]; };
+    r.ap_type = static_cast<uint16_t>(pick(kModels));
+    r.work_mode = static_cast<uint8_t>(1 + rng() % 7);
+    r.channel = static_cast<uint8_t>(pick(kChannels));
+    r.up_time = static_cast<uint32_t>(rng() % (90 * 86400));
+    r.tdmaEn = static_cast<uint8_t>(rng() % 2);
+    r.bridge_transparent = static_cast<uint8_t>(rng() % 2);
+    r.secure_mode = static_cast<uint8_t>(rng() % 4);
+    std::string name = std::string(pick(kPlaces)) + "-" + std::to_string(n + 1);
+    SetFieldText(r.ap_name, sizeof r.ap_name, r.ap_name_len, name);
+    char version[32];
+    unsigned major = 2 + rng() % 2, minor = rng() % 10, build = 100 + rng() % 900;
+    std::snprintf(version, sizeof version, "FDX %u.%u.%u", major, minor, build);
+    SetFieldText(r.version, sizeof r.version, r.version_len, version);
+    return dev;
+}
+
+bool ApplyConfig(const std::string& path, int n, EmulatedDevice& dev, std::string& error) {
+    std::string section = "Device " + std::to_string(n);
+    auto get = [&](const char* key) { return ReadProfileString(path, section, key, "\x01", 256); };
+    auto has = [](const std::string& v) { return v != "\x01"; };
+    auto fail = [&](const std::string& what) {
+        error = section + ": " + what;
+        return false;
+    };
+    ap_info_stu& r = dev.info;
+    if (auto v = get("mac"); has(v)) {
+        uint8_t mac[6];
+        if (!MacFromText(v, mac)) return fail("bad mac " + v);
+        SetRecordMac(r, mac);
+    }
+    if (auto v = get("ip"); has(v)) {
+        uint32_t ip;
+        if (!ParseIp(v, ip) || !InLabRange(ip)) return fail("ip must lie in 198.18.0.0/15");
+        dev.address = v;
+        IpFromText(v, r.ip);
+    }
+    if (auto v = get("name"); has(v)) SetFieldText(r.ap_name, 32, r.ap_name_len, v);
+    if (auto v = get("ssid"); has(v)) SetFieldText(r.ssid, 32, r.ssid_len, v);
+    if (auto v = get("version"); has(v)) SetFieldText(r.version, 32, r.version_len, v);
+    if (auto v = get("ap_type"); has(v)) r.ap_type = static_cast<uint16_t>(std::atoi(v.c_str()));
+    if (auto v = get("work_mode"); has(v)) r.work_mode = static_cast<uint8_t>(std::atoi(v.c_str()));
+    if (auto v = get("channel"); has(v)) r.channel = static_cast<uint8_t>(std::atoi(v.c_str()));
+    if (auto v = get("up_time"); has(v))
+        r.up_time = static_cast<uint32_t>(std::strtoul(v.c_str(), nullptr, 10));
+    if (auto v = get("short_brief"); has(v)) dev.shortBrief = v == "1";
+    if (auto v = get("answer_search"); has(v)) dev.answerSearch = v != "0";
+    if (auto v = get("answer_info"); has(v)) dev.answerInfo = v != "0";
+    if (auto v = get("ack"); has(v)) {
+        uint32_t ip;
+        if (v == "ack") {
+            dev.ackMode = AckMode::Ack;
+        } else if (v == "silent") {
+            dev.ackMode = AckMode::Silent;
+        } else if (ParseIp(v, ip) && InLabRange(ip)) {
+            dev.ackMode = AckMode::FromOtherAddress;
+            dev.ackAddress = v;
+        } else {
+            return fail("ack takes ack, silent or a lab address");
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int count = 0;
+    unsigned seed = 1;
+    std::string firstIp = "198.18.1.1", ifname = "dev0", configPath;
+    double duration = 0, keepalive = 10;
+    bool verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "fielddesk-devsim: %s needs a value\n", a.c_str());
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        if (a == "--count")
+            count = std::atoi(value().c_str());
+        else if (a == "--seed")
+            seed = static_cast<unsigned>(std::strtoul(value().c_str(), nullptr, 10));
+        else if (a == "--first-ip")
+            firstIp = value();
+        else if (a == "--interface")
+            ifname = value();
+        else if (a == "--config")
+            configPath = value();
+        else if (a == "--duration")
+            duration = std::atof(value().c_str());
+        else if (a == "--keepalive")
+            keepalive = std::atof(value().c_str());
+        else if (a == "--verbose")
+            verbose = true;
+        else if (a == "-h" || a == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else {
+            std::fprintf(stderr, "fielddesk-devsim: unknown option %s\n%s", a.c_str(), kUsage);
+            return 2;
+        }
+    }
+    if (count < 1 || count > 4000) {
+        std::fprintf(stderr, "fielddesk-devsim: --count takes 1..4000\n");
+        return 2;
+    }
+    uint32_t base = 0;
+    if (!ParseIp(firstIp, base) || !InLabRange(base)) {
+        std::fprintf(stderr, "fielddesk-devsim: --first-ip must lie in 198.18.0.0/15\n");
+        return 2;
+    }
+    std::string why;
+    if (!LooksLikeLab(why)) {
+        std::fprintf(stderr,
+                     "fielddesk-devsim: refusing to run outside the network lab (%s); start it "
+                     "with scripts/netlab exec LAB dev -- ...\n",
+                     why.c_str());
+        return 1;
+    }
+
+    std::mt19937 rng(seed);
+    std::vector<EmulatedDevice> devices;
+    uint32_t ip = base;
+    for (int n = 0; n < count; ++n, ++ip) {
+        while ((ip & 0xff) == 0 || (ip & 0xff) == 255 || ip == 0xC6120001u) ++ip;
+        if (!InLabRange(ip)) {
+            std::fprintf(stderr, "fielddesk-devsim: addresses run past 198.19.255.255\n");
+            return 2;
+        }
+        devices.push_back(Generate(n, IpText(ip), rng));
+        std::string error;
+        if (!configPath.empty() && !ApplyConfig(configPath, n, devices.back(), error)) {
+            std::fprintf(stderr, "fielddesk-devsim: %s: %s\n", configPath.c_str(), error.c_str());
+            return 2;
+        }
+    }
+    std::vector<std::string> addresses;
+    for (const auto& d : devices) {
+        addresses.push_back(d.address);
+        if (d.ackMode == AckMode::FromOtherAddress) addresses.push_back(d.ackAddress);
+    }
+    if (!AddAddresses(ifname, addresses)) {
+        std::fprintf(stderr, "fielddesk-devsim: cannot add the addresses to %s\n", ifname.c_str());
+        return 1;
+    }
+
+    PeerOptions options;
+    options.joinInterfaces = {ifname};
+    options.recordLimit = 10000;
+    DevicePeer peer(options);
+    for (const auto& d : devices) peer.AddDevice(d);
+    if (verbose) {
+        peer.SetReceiveObserver([](const PeerDatagram& dg) {
+            std::fprintf(stderr, "%s:%u -> %s:%u command %u mac %s, %zu bytes\n", dg.fromIp.c_str(),
+                         dg.fromPort, dg.toIp.c_str(), dg.toPort, dg.Command(),
+                         dg.MacText().c_str(), dg.bytes.size());
+        });
+    }
+    std::string error;
+    if (!peer.Start(&error)) {
+        std::fprintf(stderr, "fielddesk-devsim: %s\n", error.c_str());
+        return 1;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    std::fprintf(stderr, "fielddesk-devsim: %d devices from %s on %s\n", count,
+                 devices.front().address.c_str(), ifname.c_str());
+
+    using Clock = std::chrono::steady_clock;
+    auto start = Clock::now(), nextKeepalive = start;
+    long ticked = 0;
+    while (!g_stop) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        auto now = Clock::now();
+        if (duration > 0 && now - start >= std::chrono::duration<double>(duration)) break;
+        // The devices' clocks run: up_time grows by the seconds that passed.
+        long elapsed = static_cast<long>(
+            std::chrono::duration_cast<std::chrono::seconds>(now - start).count());
+        if (elapsed > ticked) {
+            uint32_t step = static_cast<uint32_t>(elapsed - ticked);
+            ticked = elapsed;
+            for (const auto& d : devices)
+                peer.UpdateDevice(d.MacText(), [&](EmulatedDevice& e) { e.info.up_time += step; });
+        }
+        if (keepalive > 0 && now >= nextKeepalive) {
+            nextKeepalive = now + std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(keepalive));
+            std::string pc = peer.LastSearcher();
+            if (!pc.empty())
+                for (const auto& d : peer.Devices()) peer.SendKeepalive(d.MacText(), pc);
+        }
+    }
+    peer.Stop();
+    return 0;
+}
