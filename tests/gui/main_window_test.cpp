@@ -181,6 +181,27 @@ TEST_F(MainWindowTest, MinimiseWithoutTrayMinimisesAndNeverEndsTheWindow) {
     EXPECT_EQ(finished.count(), 0);
 }
 
+TEST_F(MainWindowTest, DraggedByItsOwnBackgroundOnly) {
+    CApplicationDlg dlg;
+    dlg.move(50, 50);
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    const QPoint start = dlg.pos();
+    // The title band is the window's own background.
+    QTest::mousePress(&dlg, Qt::LeftButton, {}, QPoint(600, 40));
+    QTest::mouseMove(&dlg, QPoint(630, 60));
+    QTest::mouseRelease(&dlg, Qt::LeftButton, {}, QPoint(630, 60));
+    EXPECT_EQ(dlg.pos(), start + QPoint(30, 20));
+    // A press on a page's empty background does not move the window.
+    const QPoint before = dlg.pos();
+    CChildPage* page = dlg.Host()->Page(dlg.Host()->CurrentPageId());
+    ASSERT_NE(page, nullptr);
+    QTest::mousePress(page, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseMove(page, QPoint(60, 40));
+    QTest::mouseRelease(page, Qt::LeftButton, {}, QPoint(60, 40));
+    EXPECT_EQ(dlg.pos(), before);
+}
+
 TEST_F(MainWindowTest, EscapeDoesNotCloseTheMainWindow) {
     CApplicationDlg dlg;
     dlg.show();

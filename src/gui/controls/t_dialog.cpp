@@ -93,6 +93,12 @@ void CTDialog::mousePressEvent(QMouseEvent* e) {
         e->accept();
         return;
     }
+    if (!isWindow()) {
+        // A page or strip keeps its presses: they must not reach the main window and drag
+        // it from inside a page.
+        e->accept();
+        return;
+    }
     QDialog::mousePressEvent(e);
 }
 
