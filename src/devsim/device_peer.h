@@ -78,6 +78,7 @@ public:
     void SetAutoRespond(bool on) { m_autoRespond = on; }
 
     // ---- sending on demand; false when the send fails or the device is unknown ----
+    // Safe from any thread while the peer runs; not while Start() or Stop() is under way.
     // Raw bytes from fromIp (empty: any local address) to toIp:port.
     bool SendFrom(const std::string& fromIp, const std::string& toIp, uint16_t port,
                   std::span<const uint8_t> bytes);
