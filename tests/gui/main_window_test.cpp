@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <QDesktopServices>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QUrl>
 
 #include "app/app_context.h"
 #include "app/application_dlg.h"
 #include "app/child_dlg.h"
 #include "app/menu_dlg.h"
+#include "app/translate.h"
+#include "config/language.h"
 #include "controls/t_button_picture.h"
 #include "gui_test_support.h"
 
@@ -143,6 +147,33 @@ TEST_F(MainWindowTest, MenusAndCaptionButtons) {
     EXPECT_TRUE(dlg.HasBkImage());
 }
 
+// Receives the URLs the program asks the desktop to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void Open(const QUrl& url) { urls << url; }
+};
+
+TEST_F(MainWindowTest, HelpMenuOpensTheUrlsOfTheLanguageFile) {
+    fd::InitLanguage((fdtest::BinDir() + "/").toStdString());
+    fd::SetLanguage("English");
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("https", &catcher, "Open");
+    QDesktopServices::setUrlHandler("http", &catcher, "Open");
+    CApplicationDlg dlg;
+    for (QAction* a : dlg.HelpMenu()->actions()) a->trigger();
+    QDesktopServices::unsetUrlHandler("https");
+    QDesktopServices::unsetUrlHandler("http");
+    ASSERT_EQ(catcher.urls.size(), 4);
+    const char* keys[] = {"Product_url", "Support_url", "Contact_url", "Help_url"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(catcher.urls[i], QUrl(fd::Tr(keys[i]))) << keys[i];
+        EXPECT_EQ(catcher.urls[i].scheme(), "https");
+    }
+}
+
 TEST_F(MainWindowTest, CloseAndTrayExitEndTheWindow) {
     {
         CApplicationDlg dlg;
@@ -214,3 +245,5 @@ TEST_F(MainWindowTest, EscapeDoesNotCloseTheMainWindow) {
 }
 
 }  // namespace
+
+#include "main_window_test.moc"
