@@ -35,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "protocol/device_engine.h"
 #include "protocol/packet.h"
 #include "store/device_store.h"
 #include "system/local_adapters.h"
@@ -135,7 +136,7 @@ struct EngineStats {
 
 }  // namespace fd
 
-class CDeviceProtocol {
+class CDeviceProtocol final : public fd::IDeviceEngine {
 public:
     // Which listening port a datagram arrived on.
     enum Port : int { PORT_SEARCH_REPLY = 0, PORT_KEEPALIVE = 1, PORT_REPLY = 2 };
@@ -144,7 +145,7 @@ public:
     static CDeviceProtocol& GetInstance();
 
     explicit CDeviceProtocol(fd::DeviceProtocolOptions options = {});
-    ~CDeviceProtocol();  // runs Stop() unless it has run
+    ~CDeviceProtocol() override;  // runs Stop() unless it has run
     CDeviceProtocol(const CDeviceProtocol&) = delete;
     CDeviceProtocol& operator=(const CDeviceProtocol&) = delete;
 
@@ -163,28 +164,28 @@ public:
     // ---- requests ----
     // The search broadcast to every adapter's directed-broadcast address, or to
     // 255.255.255.255 when no adapter gives one.
-    void SendSearch();
+    void SendSearch() override;
     // One command to one device (by multicast, addressed by mac) through the first adapter
     // whose subnet holds ip. False when no adapter fits, the socket cannot be set up, the
     // send fails, or the body does not fit a datagram. With retransmit the command joins the
     // pending list (never commands 1, 6, 15, 17).
     bool SendToDevice(const std::string& ip, int command, const void* body, int length,
-                      const std::string& mac, bool retransmit);
+                      const std::string& mac, bool retransmit) override;
     // Command 17 to every peer that answered a search but has not delivered its info.
-    void ProbeDiscoveredDevices();
+    void ProbeDiscoveredDevices() override;
     // Removes every peer that has not delivered its info.
-    void ForgetDiscoveredDevices();
+    void ForgetDiscoveredDevices() override;
     // Deletes from the store every device the peer table no longer knows.
-    void PurgeStaleDevices();
+    void PurgeStaleDevices() override;
     // Records (ap_status 10) of the peers that have not delivered their info, looking at no
     // more than the first maxCount such peers; filter (empty: none) is a case-sensitive
     // substring of the ip, mac or version text.
     ApInfoList& GetDiscoveredDevices(ApInfoList& list, int maxCount,
-                                     std::string_view filter = {});
+                                     std::string_view filter = {}) override;
     // Announces that a set-IP command moves the device from currentIp to newIp; the device's
     // acknowledgement makes newIp the address it is reached under.
     void SetPendingAddress(const std::string& mac, const std::string& currentIp,
-                           const std::string& newIp);
+                           const std::string& newIp) override;
 
     // ---- reply handling (called by the worker threads; public for direct driving) ----
     void HandleSearchReply(const fd::ReceivedDatagram& dg);

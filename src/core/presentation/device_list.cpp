@@ -1,0 +1,321 @@
+#include "presentation/device_list.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "config/language.h"
+#include "presentation/labels.h"
+#include "rules/address_rules.h"
+
+namespace fd {
+
+namespace {
+
+using C = ColumnContent;
+
+constexpr DeviceColumn kStatusColumns[] = {
+    {"", 20, -1, C::Tick},
+    {"Serial", 40, -1, C::Serial},
+    {"Location", 90, 2, C::Location},
+    {"Type", 55, 3, C::Type},
+    {"IP", 102, 1, C::Ip},
+    {"MAC", 112, 0, C::Mac},
+    {"OperationMode", 66, 4, C::OperationMode},
+    {"SSID", 100, 5, C::Ssid},
+    {"Channel", 65, 6, C::Channel},
+    {"Version", 60, 9, C::Version},
+    {"Transparent bridge", 100, 10, C::TransparentBridge},
+    {"AirSlot", 70, 11, C::AirSlot},
+    {"Time", 70, 12, C::Time},
+    {"Operate", 70, -1, C::Operate},
+};
+
+// The reboot and restore pages have no widths of their own; they use the status page's
+// widths for the columns they share.
+constexpr DeviceColumn kRebootColumns[] = {
+    {"", 20, -1, C::Tick},
+    {"Serial", 40, -1, C::Serial},
+    {"Location", 90, 2, C::Location},
+    {"Type", 55, 3, C::Type},
+    {"IP", 102, 1, C::Ip},
+    {"MAC", 112, 0, C::Mac},
+    {"OperationMode", 66, 4, C::OperationMode},
+    {"SSID", 100, 5, C::Ssid},
+    {"Channel", 65, 6, C::Channel},
+    {"SecureMode", 80, 7, C::SecureMode},
+    {"Status", 80, 13, C::Status},
+};
+
+constexpr DeviceColumn kRestoreColumns[] = {
+    {"", 20, -1, C::Tick},
+    {"Serial", 40, -1, C::Serial},
+    {"Location", 90, 2, C::Location},
+    {"Type", 55, 3, C::Type},
+    {"IP", 102, 1, C::Ip},
+    {"MAC", 112, 0, C::Mac},
+    {"OperationMode", 66, 4, C::OperationMode},
+    {"SSID", 100, 5, C::Ssid},
+    {"Channel", 65, 6, C::Channel},
+    {"SecureMode", 80, 7, C::SecureMode},
+    {"Power", 50, 8, C::Power},
+    {"Status", 80, 13, C::Status},
+};
+
+constexpr const char* kNotApplicable = "N/A";
+
+// The store's sort key for a grid column; columns without one sort by ip_num.
+int SortIndexOf(std::span<const DeviceColumn> columns, int column) {
+    if (column < 0 || static_cast<std::size_t>(column) >= columns.size()) return 1;
+    const int idx = columns[static_cast<std::size_t>(column)].sortIndex;
+    return idx >= 0 ? idx : 1;
+}
+
+// The longest prefix of at most maxBytes bytes that does not end inside a UTF-8 sequence.
+std::string CutUtf8(std::string_view text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) return std::string(text);
+    std::size_t n = maxBytes;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    return std::string(text.substr(0, n));
+}
+
+std::string CellText(const ap_info_stu& rec, ColumnContent content, int serial) {
+    switch (content) {
+        case C::Tick:
+        case C::Operate:
+            return {};
+        case C::Serial:
+            return std::to_string(serial);
+        case C::Location:
+            return std::string(FieldText(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len));
+        case C::Type:
+            return GetModelLabel(rec.ap_type);
+        case C::Ip:
+            return IpToText(rec.ip);
+        case C::Mac:
+            return std::string(rec.mac, strnlen(rec.mac, sizeof rec.mac));
+        case C::OperationMode:
+            return GetWorkModeLabel(rec.work_mode);
+        case C::Ssid:
+            return std::string(FieldText(rec.ssid, sizeof rec.ssid, rec.ssid_len));
+        case C::Channel:
+            return GetChannelLabel(rec.channel);
+        case C::Version:
+            return std::string(FieldText(rec.version, sizeof rec.version, rec.version_len));
+        case C::TransparentBridge:
+            return GetTransparentBridgeLabel(rec.ap_type, rec.work_mode, rec.bridge_transparent);
+        case C::AirSlot:
+            return GetAirSlotLabel(rec.ap_type, rec.tdmaEn);
+        case C::Time:
+            return GetUptimeText(rec.up_time);
+        case C::SecureMode:
+            return GetSecurityLabel(rec.secure_mode);
+        case C::Power:
+            return std::to_string(rec.tx_power);
+        case C::Status:
+            return GetStatusLabel(rec.ap_status);
+    }
+    return {};
+}
+
+}  // namespace
+
+std::span<const DeviceColumn> StatusPageColumns() {
+    return kStatusColumns;
+}
+std::span<const DeviceColumn> RebootPageColumns() {
+    return kRebootColumns;
+}
+std::span<const DeviceColumn> RestorePageColumns() {
+    return kRestoreColumns;
+}
+
+std::string OnlineCountText(int count) {
+    const std::string format = GetLangText(kOnlineCountKey);
+    // The format comes from a language file: put the number in place of the first "%d" only,
+    // never hand the text to printf.
+    const std::string number = std::to_string(count);
+    const auto at = format.find("%d");
+    if (at == std::string::npos) return format + number;
+    return format.substr(0, at) + number + format.substr(at + 2);
+}
+
+DeviceRow MakeDeviceRow(const ap_info_stu& rec, std::span<const DeviceColumn> columns, int serial,
+                        bool discoveredOnly) {
+    DeviceRow row;
+    row.cells.reserve(columns.size());
+    for (const auto& col : columns) row.cells.push_back(CellText(rec, col.content, serial));
+    row.discoveredOnly = discoveredOnly;
+    row.ip = IpToText(rec.ip);
+    row.mac.assign(rec.mac, strnlen(rec.mac, sizeof rec.mac));
+    row.modelCode = GetModelCode(GetModelLabel(rec.ap_type));
+    row.status = rec.ap_status;
+    row.bridge_transparent = rec.bridge_transparent;
+    row.tdmaEn = rec.tdmaEn;
+    row.bridgeConfigurable = GetTransparentBridgeLabel(rec.ap_type, rec.work_mode,
+                                                       rec.bridge_transparent) != kNotApplicable;
+    row.airSlotConfigurable = GetAirSlotLabel(rec.ap_type, rec.tdmaEn) != kNotApplicable;
+    return row;
+}
+
+std::optional<bool> ListSortState::HeaderClick(int column, std::span<const DeviceColumn> columns) {
+    if (column < 0 || static_cast<std::size_t>(column) >= columns.size()) return std::nullopt;
+    if (columns[static_cast<std::size_t>(column)].sortIndex < 0) return std::nullopt;
+    m_sortColumn = column;
+    const bool ascending = m_toggle;
+    m_toggle = !m_toggle;
+    return ascending;
+}
+
+DeviceListModel::DeviceListModel(IDeviceStore& store, IDeviceEngine* engine,
+                                 std::span<const DeviceColumn> columns)
+    : m_store(store), m_engine(engine), m_columns(columns) {
+    m_current.countText = OnlineCountText(0);
+}
+
+bool DeviceListModel::SetPageSize(int rows) {
+    if (std::find(kPageSizes.begin(), kPageSizes.end(), rows) == kPageSizes.end()) return false;
+    m_pageSize = rows;
+    return true;
+}
+
+const DeviceListPage& DeviceListModel::Reload(int page, bool ascending, int sortColumn,
+                                              const std::string& filter) {
+    if (page < 1) page = 1;
+    DeviceListPage out;
+    out.page = page;
+    out.pageSize = m_pageSize;
+    out.sortColumn = sortColumn;
+    out.ascending = ascending;
+    out.filter = filter;
+
+    ApInfoList stored;
+    int pageCount = 0;
+    int rowCount = 0;
+    out.queryOk = m_store.QueryApPage(SortIndexOf(m_columns, sortColumn), stored, pageCount,
+                                      rowCount, m_pageSize, page, ascending, filter);
+    if (!out.queryOk) stored.clear();
+    // A store that hands back more than a page must not push the list past its page size.
+    if (stored.size() > static_cast<std::size_t>(m_pageSize)) stored.resize(m_pageSize);
+
+    m_filter = filter;
+
+    const int storedRows = static_cast<int>(stored.size());
+    const int firstSerial = (page - 1) * m_pageSize + 1;
+    out.rows.reserve(static_cast<std::size_t>(m_pageSize));
+    for (int i = 0; i < storedRows; ++i) {
+        out.rows.push_back(
+            MakeDeviceRow(stored[static_cast<std::size_t>(i)], m_columns, firstSerial + i, false));
+    }
+    out.storedRows = storedRows;
+
+    const bool lastPage = page == pageCount || pageCount == 0;
+    if (m_engine != nullptr && storedRows < m_pageSize && lastPage) {
+        ApInfoList discovered;
+        m_engine->GetDiscoveredDevices(discovered, m_pageSize - storedRows,
+                                       std::string_view(filter));
+        for (const auto& rec : discovered) {
+            if (static_cast<int>(out.rows.size()) >= m_pageSize) break;
+            const int serial = firstSerial + static_cast<int>(out.rows.size());
+            out.rows.push_back(MakeDeviceRow(rec, m_columns, serial, true));
+        }
+    }
+
+    out.pageCount = pageCount;
+    out.rowCount = rowCount;
+    out.pagerPage = pageCount < page ? 1 : page;
+    out.countText = OnlineCountText(rowCount);
+    m_current = std::move(out);
+    return m_current;
+}
+
+const DeviceListPage& DeviceListModel::Refresh(int page) {
+    return Reload(page, m_sort.ReloadAscending(), m_sort.SortColumn(), m_filter);
+}
+
+const DeviceListPage& DeviceListModel::SetFilter(const std::string& filter) {
+    m_filter = filter;
+    return Refresh(1);
+}
+
+bool DeviceListModel::HeaderClick(int column) {
+    const auto ascending = m_sort.HeaderClick(column, m_columns);
+    if (!ascending) return false;
+    Reload(1, *ascending, m_sort.SortColumn(), m_filter);
+    return true;
+}
+
+int DeviceListModel::ColumnOf(ColumnContent content) const {
+    for (std::size_t i = 0; i < m_columns.size(); ++i) {
+        if (m_columns[i].content == content) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+RowsDiff DiffRows(const std::vector<DeviceRow>& before, const std::vector<DeviceRow>& after) {
+    RowsDiff diff;
+    for (std::size_t r = 0; r < after.size(); ++r) {
+        const DeviceRow& now = after[r];
+        const DeviceRow* was = r < before.size() ? &before[r] : nullptr;
+        if (was != nullptr && was->discoveredOnly != now.discoveredOnly) {
+            diff.restyledRows.push_back(static_cast<int>(r));
+        }
+        for (std::size_t c = 0; c < now.cells.size(); ++c) {
+            const bool same =
+                was != nullptr && c < was->cells.size() && was->cells[c] == now.cells[c];
+            if (!same) diff.cells.push_back({static_cast<int>(r), static_cast<int>(c)});
+        }
+    }
+    if (before.size() > after.size()) {
+        diff.removeRows = true;
+        diff.removeFrom = after.size();
+    }
+    return diff;
+}
+
+RenameDecision DecideRename(std::string_view newText, std::string_view oldText, int modelCode) {
+    RenameDecision d;
+    if (newText == oldText) return d;
+    // An empty name is refused too: a device cannot be left without a name.
+    if (!IsValidDeviceName(newText, modelCode)) {
+        d.outcome = RenameOutcome::Refused;
+        d.message = GetLangText(DeviceNameRuleMessage(modelCode));
+        return d;
+    }
+    d.outcome = RenameOutcome::Accepted;
+    d.name = CutUtf8(newText, 32);
+    return d;
+}
+
+SelectionResult CollectSelection(const std::vector<DeviceRow>& rows,
+                                 const std::vector<bool>& ticked, BulkAction action,
+                                 IDeviceStore* store) {
+    SelectionResult out;
+    for (std::size_t i = 0; i < rows.size() && i < ticked.size(); ++i) {
+        if (!ticked[i]) continue;
+        const DeviceRow& row = rows[i];
+        if (action == BulkAction::Bridge && !row.bridgeConfigurable) continue;
+        if (action == BulkAction::AirSlot && !row.airSlotConfigurable) continue;
+        out.devices.push_back({row.ip, row.mac, row.modelCode});
+    }
+    if (out.devices.empty()) {
+        out.messageKey =
+            action == BulkAction::AllTicked ? kMsgSelectDevices : kMsgSelectConfigurable;
+        out.message = GetLangText(out.messageKey);
+        return out;
+    }
+    // An empty mac would read the table's first row, which is some other device.
+    if (store != nullptr && !out.devices.front().mac.empty()) {
+        store->QueryApByMac(out.devices.front().mac, out.first);
+    }
+    if (action == BulkAction::Bridge) out.settingBlock[0] = out.first.bridge_transparent;
+    if (action == BulkAction::AirSlot) out.settingBlock[1] = out.first.tdmaEn;
+    return out;
+}
+
+void SetSettingChoice(SettingBlock& block, BulkAction action, int enable) {
+    const uint8_t value = enable != 0 ? 1 : 0;
+    if (action == BulkAction::Bridge) block[0] = value;
+    if (action == BulkAction::AirSlot) block[1] = value;
+}
+
+}  // namespace fd

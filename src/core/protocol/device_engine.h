@@ -1,0 +1,46 @@
+#pragma once
+// The engine operations the device-list pages, their dialogs and their worker threads use.
+// CDeviceProtocol implements it; tests substitute a recording fake. The same object also
+// serves a search session (ISearchEngine) and a waiting dialog (IWaitSearcher), so a page
+// holds one pointer for all three.
+//
+// Every operation locks what it needs inside the engine and may be called from any thread.
+
+#include <string>
+#include <string_view>
+
+#include "presentation/search_session.h"
+#include "rules/wait_progress.h"
+#include "store/device_store.h"
+
+namespace fd {
+
+class IDeviceEngine : public ISearchEngine, public IWaitSearcher {
+public:
+    ~IDeviceEngine() override = default;
+
+    // Command 17 to every device that answered a search but has not sent its information.
+    void ProbeDiscoveredDevices() override = 0;
+    // Forgets the devices that answered a search but have not sent their information.
+    void ForgetDiscoveredDevices() override = 0;
+    // Deletes from the store every device the engine no longer knows.
+    void PurgeStaleDevices() override = 0;
+    // The search broadcast.
+    void SendSearch() override = 0;
+
+    // One command to one device, addressed by mac, through the adapter whose subnet holds
+    // ip. body may be null when length is 0. With retransmit the engine resends it until the
+    // device answers or the retries run out. False when it could not be sent at all.
+    virtual bool SendToDevice(const std::string& ip, int command, const void* body, int length,
+                              const std::string& mac, bool retransmit) = 0;
+    // Announces that a set-IP command moves the device from currentIp to newIp.
+    virtual void SetPendingAddress(const std::string& mac, const std::string& currentIp,
+                                   const std::string& newIp) = 0;
+    // The list is cleared, then filled with records (ap_status 10) of at most the first
+    // maxCount devices that answered a search without sending their information, keeping
+    // those whose ip, mac or version text holds filter (empty: all).
+    virtual ApInfoList& GetDiscoveredDevices(ApInfoList& list, int maxCount,
+                                             std::string_view filter = {}) = 0;
+};
+
+}  // namespace fd

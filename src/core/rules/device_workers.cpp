@@ -1,0 +1,175 @@
+#include "rules/device_workers.h"
+
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+
+#include "presentation/labels.h"
+
+namespace fd {
+
+bool SleepUnlessStopped(std::stop_token st, std::chrono::milliseconds d) {
+    std::mutex m;
+    std::condition_variable_any cv;
+    std::unique_lock lock(m);
+    // Only the stop request wakes it early; the predicate is the stop request itself.
+    return !cv.wait_for(lock, st, d, [] { return false; });
+}
+
+void WorkerSlot::Start(Body body) {
+    Stop();
+    m_finished.store(false);
+    m_running.store(true);
+    m_thread = std::jthread([this, body = std::move(body)](std::stop_token st) {
+        body(st);
+        if (!st.stop_requested()) {
+            if (m_onFinished) m_onFinished();
+            m_finished.store(true);
+        }
+        m_running.store(false);
+    });
+}
+
+void WorkerSlot::Stop() {
+    if (!m_thread.joinable()) return;
+    m_thread.request_stop();
+    m_thread.join();
+    m_thread = std::jthread();
+    m_running.store(false);
+}
+
+// ---- blocks ----
+
+DeviceNameBlock MakeNameBlock(std::string_view utf8Name) {
+    DeviceNameBlock block{};
+    std::size_t n = std::min(utf8Name.size(), sizeof block.ap_name);
+    // Never send half a character: back up to the start of a cut sequence.
+    if (n < utf8Name.size()) {
+        while (n > 0 && (static_cast<unsigned char>(utf8Name[n]) & 0xC0) == 0x80) --n;
+    }
+    std::memcpy(block.ap_name, utf8Name.data(), n);
+    block.ap_name_len = static_cast<uint8_t>(n);
+    return block;
+}
+
+IpConfigBlock MakeMultiSetIpBlock(const MultiSetIpParams& p, std::string_view ip) {
+    IpConfigBlock block{};
+    block.ip_mode = 1;
+    const auto put = [](uint8_t* dst, std::string_view text) {
+        const auto bytes = IpTextToBytes(text);
+        std::memcpy(dst, bytes.data(), 4);
+    };
+    put(block.ip, ip);
+    put(block.ip_mask, p.mask);
+    put(block.ip_gateway, p.gateway);
+    put(block.ip_dns1, p.dns1);
+    put(block.ip_dns2, p.dns2);
+    block.reserved = 1;
+    return block;
+}
+
+std::vector<AddressAssignment> PlanAddresses(const MultiSetIpParams& p,
+                                             const std::vector<SelectedDevice>& devices) {
+    std::vector<AddressAssignment> out;
+    if (devices.empty()) return out;
+    if (devices.size() == 1) {
+        out.push_back({devices.front(), p.begin});
+        return out;
+    }
+    const auto addresses = WalkIpRange(p.begin, p.end, devices.size());
+    for (std::size_t i = 0; i < addresses.size(); ++i) out.push_back({devices[i], addresses[i]});
+    return out;
+}
+
+// ---- workers ----
+
+void RunRenameWorker(std::stop_token st, IDeviceEngine& engine, const SelectedDevice& device,
+                     const std::string& utf8Name) {
+    if (st.stop_requested()) return;
+    const DeviceNameBlock block = MakeNameBlock(utf8Name);
+    engine.SendToDevice(device.ip, CMD_SET_NAME, &block, sizeof block, device.mac, true);
+}
+
+void StartRenameWorker(WorkerSlot& slot, IDeviceEngine& engine, SelectedDevice device,
+                       std::string utf8Name) {
+    slot.Start([&engine, device = std::move(device), name = std::move(utf8Name)](
+                   std::stop_token st) { RunRenameWorker(st, engine, device, name); });
+}
+
+void RunSettingWorker(std::stop_token st, IDeviceEngine& engine, int command,
+                      const std::vector<SelectedDevice>& devices, const SettingBlock& block) {
+    for (const auto& d : devices) {
+        if (st.stop_requested()) return;
+        engine.SendToDevice(d.ip, command, block.data(), static_cast<int>(block.size()), d.mac,
+                            true);
+    }
+}
+
+void StartSettingWorker(WorkerSlot& slot, IDeviceEngine& engine, int command,
+                        std::vector<SelectedDevice> devices, SettingBlock block) {
+    slot.Start([&engine, command, devices = std::move(devices), block](std::stop_token st) {
+        RunSettingWorker(st, engine, command, devices, block);
+    });
+}
+
+void RunRestartWorker(std::stop_token st, IDeviceEngine& engine, IDeviceStore& store, int command,
+                      const std::vector<SelectedDevice>& devices, std::chrono::milliseconds gap) {
+    std::vector<SelectedDevice> rest;
+    rest.reserve(devices.size());
+    // Access points with stations linked to them go first: a station restarted before its
+    // access point would look for a link that is about to drop.
+    for (const auto& d : devices) {
+        if (st.stop_requested()) return;
+        if (store.HasBridgedStation(d.mac)) {
+            engine.SendToDevice(d.ip, command, nullptr, 0, d.mac, true);
+        } else {
+            rest.push_back(d);
+        }
+    }
+    if (!SleepUnlessStopped(st, gap)) return;
+    for (const auto& d : rest) {
+        if (st.stop_requested()) return;
+        engine.SendToDevice(d.ip, command, nullptr, 0, d.mac, true);
+    }
+}
+
+void StartRestartWorker(WorkerSlot& slot, IDeviceEngine& engine, IDeviceStore& store, int command,
+                        std::vector<SelectedDevice> devices, std::chrono::milliseconds gap) {
+    slot.Start([&engine, &store, command, devices = std::move(devices), gap](std::stop_token st) {
+        RunRestartWorker(st, engine, store, command, devices, gap);
+    });
+}
+
+void RunMultiSetIpWorker(std::stop_token st, IDeviceEngine& engine, const MultiSetIpParams& params,
+                         const std::vector<SelectedDevice>& devices) {
+    for (const auto& a : PlanAddresses(params, devices)) {
+        if (st.stop_requested()) return;
+        const IpConfigBlock block = MakeMultiSetIpBlock(params, a.newIp);
+        engine.SetPendingAddress(a.device.mac, a.device.ip, a.newIp);
+        engine.SendToDevice(a.device.ip, CMD_SET_IP, &block, sizeof block, a.device.mac, true);
+    }
+}
+
+void StartMultiSetIpWorker(WorkerSlot& slot, IDeviceEngine& engine, MultiSetIpParams params,
+                           std::vector<SelectedDevice> devices) {
+    slot.Start([&engine, params = std::move(params), devices = std::move(devices)](
+                   std::stop_token st) { RunMultiSetIpWorker(st, engine, params, devices); });
+}
+
+// ---- the Set IP dialog ----
+
+std::string CheckMultiSetIp(const MultiSetIpParams& p, std::size_t deviceCount) {
+    AddressForm form;
+    form.ip = p.begin;
+    form.end = p.end;
+    form.mask = p.mask;
+    form.gateway = p.gateway;
+    form.dns1 = p.dns1;
+    form.dns2 = p.dns2;
+    return CheckRangeAddress(form, deviceCount);
+}
+
+IpSetProgress::IpSetProgress(IWaitSearcher& searcher)
+    : m_progress(kLength / 2, true, kSearches, &searcher) {}
+
+}  // namespace fd
