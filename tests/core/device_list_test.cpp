@@ -1,0 +1,314 @@
+// The device list model over a real store on a scratch file and a recording engine.
+
+#include "presentation/device_list.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "presentation/labels.h"
+#include "store/sql_management.h"
+#include "support/fake_device_engine.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using fd::DeviceListModel;
+using fd::test::RecordingEngine;
+using fd::test::TempDir;
+
+ap_info_stu Device(int id, int apType = 1, int workMode = fd::WORK_MODE_AP) {
+    ap_info_stu rec{};
+    const uint8_t mac[6] = {
+        0x00, 0x1b, 0x2c, 0x00, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id)};
+    fd::SetRecordMac(rec, mac);
+    rec.ap_type = static_cast<uint16_t>(apType);
+    rec.ap_status = fd::AP_STATUS_ONLINE;
+    rec.work_mode = static_cast<uint8_t>(workMode);
+    fd::IpFromText("10.0." + std::to_string(id / 200) + "." + std::to_string(id % 200 + 1), rec.ip);
+    // Names run against the addresses, so that sorting by name and by IP differ.
+    char name[16];
+    std::snprintf(name, sizeof name, "dev%03d", 999 - id);
+    fd::SetFieldText(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len, name);
+    return rec;
+}
+
+ap_info_stu Discovered(int id) {
+    ap_info_stu rec = Device(500 + id);
+    rec.ap_status = fd::AP_STATUS_DISCOVERED;
+    fd::IpFromText("10.9.0." + std::to_string(id + 1), rec.ip);
+    return rec;
+}
+
+class DeviceListTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.Ok());
+        m_store =
+            std::make_unique<CSqlManagement>(m_dir.Path("data.mdb"), [](const std::string&) {});
+        ASSERT_TRUE(m_store->IsOpen());
+    }
+    void AddStored(int count, int apType = 1, int workMode = fd::WORK_MODE_AP) {
+        for (int i = 0; i < count; ++i) {
+            ASSERT_TRUE(m_store->SaveApInfo(Device(m_next++, apType, workMode)));
+        }
+    }
+    void AddDiscovered(int count) {
+        ApInfoList list;
+        for (int i = 0; i < count; ++i) list.push_back(Discovered(i));
+        m_engine.SetDiscovered(list);
+    }
+    static std::vector<std::string> Column(const fd::DeviceListPage& page, int column) {
+        std::vector<std::string> out;
+        for (const auto& r : page.rows) out.push_back(r.cells[static_cast<std::size_t>(column)]);
+        return out;
+    }
+
+    TempDir m_dir;
+    std::unique_ptr<CSqlManagement> m_store;
+    RecordingEngine m_engine;
+    int m_next = 0;
+};
+
+TEST_F(DeviceListTest, LastPageIsFilledWithDiscoveredDevices) {
+    AddStored(35);
+    AddDiscovered(40);
+    DeviceListModel list(*m_store, &m_engine, fd::StatusPageColumns());
+    ASSERT_EQ(list.PageSize(), 30);
+
+    const auto& first = list.Refresh(1);
+    EXPECT_EQ(first.rows.size(), 30u);
+    EXPECT_EQ(first.storedRows, 30);
+    EXPECT_EQ(first.pageCount, 2);
+    EXPECT_EQ(first.rowCount, 35);
+    EXPECT_EQ(first.countText, "Online device count:35");
+    // Page 1 of 2 is full and not the last: the engine is not asked.
+    EXPECT_TRUE(m_engine.Calls().empty());
+    EXPECT_EQ(first.rows.front().cells[1], "1");
+
+    const auto& second = list.Refresh(2);
+    ASSERT_EQ(second.rows.size(), 30u);
+    EXPECT_EQ(second.storedRows, 5);
+    EXPECT_EQ(m_engine.LastDiscoveredMax(), 25);
+    EXPECT_EQ(m_engine.LastDiscoveredFilter(), "");
+    for (std::size_t i = 0; i < second.rows.size(); ++i) {
+        EXPECT_EQ(second.rows[i].discoveredOnly, i >= 5) << i;
+        EXPECT_EQ(second.rows[i].cells[1], std::to_string(31 + i));
+    }
+    EXPECT_EQ(second.rows[5].ip, "10.9.0.1");
+    EXPECT_EQ(second.countText, "Online device count:35");
+    EXPECT_EQ(second.pagerPage, 2);
+
+    // A page beyond the end: the pager goes back to 1, and it is not the last page.
+    const auto& beyond = list.Refresh(4);
+    EXPECT_TRUE(beyond.rows.empty());
+    EXPECT_EQ(beyond.pagerPage, 1);
+    EXPECT_EQ(beyond.page, 4);
+}
+
+TEST_F(DeviceListTest, EmptyStoreShowsOnlyDiscoveredDevicesUpToThePageSize) {
+    AddDiscovered(40);
+    DeviceListModel list(*m_store, &m_engine, fd::StatusPageColumns());
+    ASSERT_TRUE(list.SetPageSize(15));
+    EXPECT_FALSE(list.SetPageSize(20));
+    EXPECT_EQ(list.PageSize(), 15);
+    const auto& page = list.Refresh(1);
+    EXPECT_EQ(page.rows.size(), 15u);
+    EXPECT_EQ(page.pageCount, 0);
+    EXPECT_EQ(page.rowCount, 0);
+    EXPECT_EQ(page.countText, "Online device count:0");
+    EXPECT_TRUE(std::all_of(page.rows.begin(), page.rows.end(),
+                            [](const fd::DeviceRow& r) { return r.discoveredOnly; }));
+
+    // The filter goes to the engine as well; it narrows the discovered devices too.
+    const auto& filtered = list.SetFilter("10.9.0.1");
+    EXPECT_EQ(m_engine.LastDiscoveredFilter(), "10.9.0.1");
+    EXPECT_EQ(filtered.page, 1);
+    for (const auto& r : filtered.rows) EXPECT_NE(r.ip.find("10.9.0.1"), std::string::npos);
+}
+
+TEST_F(DeviceListTest, NoEngineMeansNoDiscoveredRows) {
+    AddStored(3);
+    DeviceListModel list(*m_store, nullptr, fd::RebootPageColumns());
+    const auto& page = list.Refresh(1);
+    EXPECT_EQ(page.rows.size(), 3u);
+    // The reboot page's own columns: Status is the last one.
+    EXPECT_EQ(page.rows[0].cells.size(), 11u);
+    EXPECT_EQ(page.rows[0].cells[10], fd::GetStatusLabel(fd::AP_STATUS_ONLINE));
+}
+
+TEST_F(DeviceListTest, SortOrderFollowsTheToggle) {
+    AddStored(6);
+    DeviceListModel list(*m_store, &m_engine, fd::StatusPageColumns());
+    const int ipCol = 4, nameCol = 2, macCol = 5;
+
+    // Before any header click: by IP, descending.
+    auto page = list.Refresh(1);
+    EXPECT_EQ(page.sortColumn, ipCol);
+    EXPECT_FALSE(page.ascending);
+    auto ips = Column(page, ipCol);
+    EXPECT_EQ(ips.front(), "10.0.0.6");
+    EXPECT_EQ(ips.back(), "10.0.0.1");
+
+    // First click: ascending by that column, page 1.
+    list.Refresh(1);
+    ASSERT_TRUE(list.HeaderClick(nameCol));
+    page = list.Current();
+    EXPECT_EQ(page.sortColumn, nameCol);
+    EXPECT_TRUE(page.ascending);
+    EXPECT_EQ(page.page, 1);
+    auto names = Column(page, nameCol);
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+    // Other reloads keep the order of the last click.
+    EXPECT_TRUE(list.Refresh(1).ascending);
+    EXPECT_TRUE(list.SetFilter("").ascending);
+
+    // The next click, on any header, sorts descending.
+    ASSERT_TRUE(list.HeaderClick(macCol));
+    page = list.Current();
+    EXPECT_FALSE(page.ascending);
+    auto macs = Column(page, macCol);
+    EXPECT_TRUE(std::is_sorted(macs.rbegin(), macs.rend()));
+    EXPECT_FALSE(list.Refresh(1).ascending);
+
+    // And the one after that ascending again.
+    ASSERT_TRUE(list.HeaderClick(macCol));
+    EXPECT_TRUE(list.Current().ascending);
+}
+
+TEST_F(DeviceListTest, HeaderClicksOnSerialOperateAndTickDoNothing) {
+    AddStored(2);
+    DeviceListModel list(*m_store, &m_engine, fd::StatusPageColumns());
+    list.Refresh(1);
+    const bool toggle = list.Sort().Toggle();
+    // A device arriving afterwards shows only if something reloads.
+    AddStored(1);
+    for (int col : {0, 1, 13, 14, -1}) {
+        EXPECT_FALSE(list.HeaderClick(col)) << col;
+        EXPECT_EQ(list.Sort().SortColumn(), 4);
+        EXPECT_EQ(list.Sort().Toggle(), toggle);
+        EXPECT_EQ(list.Current().rows.size(), 2u);
+    }
+    // The reboot page's Status column sorts (by ap_status).
+    DeviceListModel reboot(*m_store, &m_engine, fd::RebootPageColumns());
+    EXPECT_TRUE(reboot.HeaderClick(reboot.ColumnOf(fd::ColumnContent::Status)));
+    EXPECT_EQ(reboot.Current().rows.size(), 3u);
+}
+
+TEST(HeaderTickState, Alternates) {
+    fd::HeaderTickState tick;
+    EXPECT_TRUE(tick.Click());
+    EXPECT_FALSE(tick.Click());
+    EXPECT_TRUE(tick.Click());
+}
+
+TEST(DiffRows, ReportsOnlyWhatChanged) {
+    const auto cols = fd::StatusPageColumns();
+    std::vector<fd::DeviceRow> before{fd::MakeDeviceRow(Device(1), cols, 1, false),
+                                      fd::MakeDeviceRow(Device(2), cols, 2, false),
+                                      fd::MakeDeviceRow(Device(3), cols, 3, false)};
+    auto diff = fd::DiffRows(before, before);
+    EXPECT_TRUE(diff.cells.empty());
+    EXPECT_TRUE(diff.restyledRows.empty());
+    EXPECT_FALSE(diff.removeRows);
+
+    auto after = before;
+    after.pop_back();
+    ap_info_stu renamed = Device(2);
+    fd::SetFieldText(renamed.ap_name, sizeof renamed.ap_name, renamed.ap_name_len, "new");
+    after[1] = fd::MakeDeviceRow(renamed, cols, 2, true);
+    diff = fd::DiffRows(before, after);
+    ASSERT_EQ(diff.cells.size(), 1u);
+    EXPECT_EQ(diff.cells[0].row, 1);
+    EXPECT_EQ(diff.cells[0].column, 2);
+    EXPECT_EQ(diff.restyledRows, std::vector<int>{1});
+    EXPECT_TRUE(diff.removeRows);
+    EXPECT_EQ(diff.removeFrom, 2u);
+
+    // Rows beyond the previous list are new: every cell is written.
+    diff = fd::DiffRows({}, before);
+    EXPECT_EQ(diff.cells.size(), before.size() * cols.size());
+}
+
+TEST(DecideRename, SameNameUnchangedAndRulesByModel) {
+    EXPECT_EQ(fd::DecideRename("dev1", "dev1", 1).outcome, fd::RenameOutcome::Unchanged);
+
+    auto strict = fd::DecideRename("my dev", "dev1", 4);
+    EXPECT_EQ(strict.outcome, fd::RenameOutcome::Refused);
+    EXPECT_EQ(strict.message,
+              "Device name maximum allowed 32 bytes, only support combination of Chinese, "
+              "lowercase letters, 0-9 numbers");
+    EXPECT_EQ(fd::DecideRename("my dev", "dev1", 1).outcome, fd::RenameOutcome::Accepted);
+
+    std::string cjk10, cjk11;
+    for (int i = 0; i < 10; ++i) cjk10 += "\xE4\xB8\xAD";  // U+4E2D
+    cjk11 = cjk10 + "\xE4\xB8\xAD";
+    auto ok = fd::DecideRename(cjk10, "dev1", 1);
+    EXPECT_EQ(ok.outcome, fd::RenameOutcome::Accepted);
+    EXPECT_EQ(ok.name, cjk10);
+    auto longName = fd::DecideRename(cjk11, "dev1", 1);
+    EXPECT_EQ(longName.outcome, fd::RenameOutcome::Refused);
+    EXPECT_EQ(longName.message,
+              "Device name maximum allowed 32 bytes, only support combination of Chinese, ASCII "
+              "characters");
+    // Emptying the cell does not leave the device nameless.
+    EXPECT_EQ(fd::DecideRename("", "dev1", 1).outcome, fd::RenameOutcome::Refused);
+}
+
+TEST_F(DeviceListTest, SelectionRulesAndSettingBlock) {
+    // Two devices without a transparent bridge (model 4), one without AirSlot (model 1),
+    // one with both (model 6).
+    ap_info_stu noBridgeA = Device(1, 4), noBridgeB = Device(2, 4);
+    ap_info_stu plain = Device(3, 1);
+    ap_info_stu full = Device(4, 6);
+    plain.bridge_transparent = 1;
+    full.bridge_transparent = 0;
+    full.tdmaEn = 1;
+    for (auto* rec : {&noBridgeA, &noBridgeB, &plain, &full})
+        ASSERT_TRUE(m_store->SaveApInfo(*rec));
+    const auto cols = fd::StatusPageColumns();
+    std::vector<fd::DeviceRow> rows{
+        fd::MakeDeviceRow(noBridgeA, cols, 1, false), fd::MakeDeviceRow(noBridgeB, cols, 2, false),
+        fd::MakeDeviceRow(plain, cols, 3, false), fd::MakeDeviceRow(full, cols, 4, false)};
+    ASSERT_EQ(rows[0].cells[10], "N/A");
+
+    auto none = fd::CollectSelection(rows, {false, false, false, false}, fd::BulkAction::AllTicked,
+                                     m_store.get());
+    EXPECT_FALSE(none.ok());
+    EXPECT_EQ(none.messageKey, "Please select the devices!");
+    EXPECT_EQ(none.message, "Please select the devices!");
+
+    auto onlyNA = fd::CollectSelection(rows, {true, true}, fd::BulkAction::Bridge, m_store.get());
+    EXPECT_FALSE(onlyNA.ok());
+    EXPECT_EQ(onlyNA.messageKey, "Please select configurable devices!");
+
+    auto bridge =
+        fd::CollectSelection(rows, {true, true, true, true}, fd::BulkAction::Bridge, m_store.get());
+    ASSERT_EQ(bridge.devices.size(), 2u);
+    EXPECT_EQ(bridge.devices[0].mac, std::string(plain.mac));
+    EXPECT_EQ(bridge.devices[0].ip, "10.0.0.4");
+    EXPECT_EQ(bridge.settingBlock, (fd::SettingBlock{1}));
+    fd::SetSettingChoice(bridge.settingBlock, fd::BulkAction::Bridge, 0);
+    EXPECT_EQ(bridge.settingBlock, fd::SettingBlock{});
+
+    auto air = fd::CollectSelection(rows, {true, true, true, true}, fd::BulkAction::AirSlot,
+                                    m_store.get());
+    ASSERT_EQ(air.devices.size(), 1u);
+    EXPECT_EQ(air.devices[0].modelCode, 6);
+    EXPECT_EQ(air.settingBlock, (fd::SettingBlock{0, 1}));
+
+    auto all = fd::CollectSelection(rows, {false, true, false, true}, fd::BulkAction::AllTicked,
+                                    m_store.get());
+    ASSERT_EQ(all.devices.size(), 2u);
+    EXPECT_EQ(all.devices[1].mac, std::string(full.mac));
+    // The first selected device's stored record gives the dialog its starting values.
+    EXPECT_EQ(fd::IpToText(all.first.ip), "10.0.0.3");
+    EXPECT_EQ(all.settingBlock, fd::SettingBlock{});
+}
+
+TEST(OnlineCountText, PutsTheNumberWithoutFormatting) {
+    EXPECT_EQ(fd::OnlineCountText(7), "Online device count:7");
+}
+
+}  // namespace
