@@ -1,6 +1,8 @@
 #include "app/page_factory.h"
 
 #include "app/child_page.h"
+#include "pages/devices/restart_pages.h"
+#include "pages/devices/status_dlg.h"
 #include "pages/help/install_help_dlg.h"
 #include "pages/system/system_tool_dlg.h"
 
@@ -8,6 +10,12 @@ namespace fd {
 
 CChildPage* CreateChildPage(int pageId, QWidget* parent) {
     switch (pageId) {
+        case kPageStatus:
+            return new CStatusDlg(parent);
+        case kPageReboot:
+            return new CRebootDlg(parent);
+        case kPageRestore:
+            return new CRestoreDlg(parent);
         case kPageInstallHelp:
             return new CInstallHelpDlg(parent);
         case kPageSystemTool:

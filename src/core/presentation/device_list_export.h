@@ -1,0 +1,29 @@
+#pragma once
+// The device list written out for a spreadsheet: every page of the filtered list in the
+// list's sort order, the columns that show text (no tick box, no web button), translated
+// headers first.
+
+#include <span>
+#include <string>
+
+#include "presentation/device_list.h"
+
+namespace fd {
+
+struct DeviceListExport {
+    std::string csv;
+    int rows = 0;  // device lines written (stored and discovered-only)
+};
+
+// Reads the list afresh from the store (and the engine's discovered-only devices, when an
+// engine is given) with the given sort and filter.
+DeviceListExport ExportDeviceList(IDeviceStore& store, IDeviceEngine* engine,
+                                  std::span<const DeviceColumn> columns, int sortColumn,
+                                  bool ascending, const std::string& filter);
+
+// A cell that a spreadsheet would take for a formula (it begins with =, +, -, @, a tab or a
+// CR) gets a leading apostrophe: device names come from the network and must not run as
+// formulas on the user's PC.
+std::string SpreadsheetSafe(std::string text);
+
+}  // namespace fd

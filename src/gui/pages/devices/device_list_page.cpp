@@ -1,0 +1,408 @@
+#include "pages/devices/device_list_page.h"
+
+#include <QComboBox>
+#include <QKeySequence>
+#include <QShortcut>
+
+#include "app/app_context.h"
+#include "app/application_dlg.h"
+#include "app/child_dlg.h"
+#include "app/skin.h"
+#include "app/translate.h"
+#include "controls/grid_ctrl.h"
+#include "controls/t_button_picture.h"
+#include "controls/t_edit.h"
+#include "controls/t_picture.h"
+#include "controls/t_static.h"
+#include "pages/devices/page_messages.h"
+#include "protocol/device_protocol.h"
+
+namespace fd {
+
+namespace {
+
+// Stands in for a missing engine (screenshots, a failed start): sends nothing, knows no one.
+class SilentEngine final : public IDeviceEngine {
+public:
+    void ProbeDiscoveredDevices() override {}
+    void ForgetDiscoveredDevices() override {}
+    void PurgeStaleDevices() override {}
+    void SendSearch() override {}
+    bool SendToDevice(const std::string&, int, const void*, int, const std::string&,
+                      bool) override {
+        return false;
+    }
+    void SetPendingAddress(const std::string&, const std::string&, const std::string&) override {}
+    ApInfoList& GetDiscoveredDevices(ApInfoList& list, int, std::string_view) override {
+        list.clear();
+        return list;
+    }
+};
+
+// Stands in for a missing store: every query finds nothing.
+class EmptyStore final : public IDeviceStore {
+public:
+    bool QueryApPage(int, ApInfoList& list, int& pageCount, int&, int, int, bool,
+                     const std::string&) override {
+        list.clear();
+        pageCount = 0;
+        return true;
+    }
+    bool QueryApIpList(std::vector<std::string>& ips) override {
+        ips.clear();
+        return true;
+    }
+    bool QueryApMacList(std::vector<std::string>& macs) override {
+        macs.clear();
+        return true;
+    }
+    bool QueryApByMac(const std::string&, ap_info_stu&) override { return false; }
+    bool QueryOtherApList(int, OtherApList& list, bool) override {
+        list.clear();
+        return true;
+    }
+    bool QueryOtherApByMac(const std::string&, config_otherwl_basic&) override { return false; }
+    bool SaveApInfo(const ap_info_stu&) override { return false; }
+    bool SaveOtherApList(std::span<const uint8_t>) override { return false; }
+    bool DeleteApByMac(const std::string&) override { return false; }
+    bool DeleteAllOtherAp() override { return false; }
+    bool UpdateApUpTime(const std::string&, const std::string&, uint32_t) override {
+        return false;
+    }
+    bool IsApUpgradeWait(const std::string&) override { return false; }
+    bool SetApUpgrading(const std::string&) override { return false; }
+    bool SetApStatus(const std::string&, int) override { return false; }
+    bool ResetApUpgradeFail(const std::string&) override { return false; }
+    int GetApStatus(const std::string&) override { return 0; }
+    bool HasBridgedStation(const std::string&) override { return false; }
+    bool FindBridgePeer(const std::string&, std::string&) override { return false; }
+};
+
+SilentEngine g_silentEngine;
+EmptyStore g_emptyStore;
+bool g_overridden = false;
+DeviceServices g_override;
+
+}  // namespace
+
+DeviceServices AppDeviceServices() {
+    if (g_overridden) return g_override;
+    return DeviceServices{AppEngine(), AppStore()};
+}
+
+void SetDeviceServicesOverride(const DeviceServices* services) {
+    g_overridden = services != nullptr;
+    g_override = services != nullptr ? *services : DeviceServices{};
+}
+
+}  // namespace fd
+
+CDeviceListPage::CDeviceListPage(int pageId, std::span<const fd::DeviceColumn> columns,
+                                 QWidget* parent)
+    : CChildPage(pageId, parent),
+      m_services(fd::AppDeviceServices()),
+      m_engine(m_services.engine != nullptr ? m_services.engine : &fd::g_silentEngine),
+      m_search(*m_engine),
+      m_searchButton(new CTButtonPicture(this)),
+      m_animation(new CTPicture(this)),
+      m_filter(new CTEdit(this)),
+      m_refresh(new CTButtonPicture(this)),
+      m_grid(new CGridCtrl(this)),
+      m_pageSizeLabel(new CTStatic(QStringLiteral("Each page number"), this)),
+      m_pageSize(new QComboBox(this)),
+      m_pager(new CTMultiPages(this)),
+      m_count(new CTStatic(this)) {
+    const fd::GuiSkin& skin = fd::Skin();
+    IDeviceStore& store = m_services.store != nullptr ? *m_services.store : fd::g_emptyStore;
+    m_list = std::make_unique<fd::DeviceListModel>(store, m_services.engine, columns);
+    resize(1070, 694);
+
+    // Top strip: Search with its animation on the left, the filter box and refresh on the
+    // right.
+    m_searchButton->SetImage(skin.Image(QStringLiteral("btn_search.bmp")));
+    m_searchButton->SetFontSpec(skin.fontName, skin.buttonFontHeight, skin.buttonFontWeight);
+    m_searchButton->SetTextColors(skin.buttonFontColor, QColor(255, 255, 255),
+                                  QColor(153, 153, 153));
+    m_searchButton->setText(QStringLiteral("Search"));
+    m_searchButton->setGeometry(20, 10, 100, 30);
+    m_searchButton->setToolTip(QStringLiteral("F5"));
+    connect(m_searchButton, &QAbstractButton::clicked, this, &CDeviceListPage::OnSearchButton);
+
+    m_animation->SetBkColor(skin.childBkColor);
+    m_animation->Load(skin.Image(QStringLiteral("wait_search.gif")));
+    m_animation->setGeometry(128, 9, 32, 32);
+    m_animation->hide();
+
+    m_filter->setGeometry(810, 12, 200, 26);
+    m_filter->setPlaceholderText(QStringLiteral("Ctrl+F"));
+    fd::MarkUntranslated(m_filter);
+    connect(m_filter, &QLineEdit::textChanged, this, &CDeviceListPage::SetFilterText);
+
+    m_refresh->SetImages(skin.Image(QStringLiteral("btn_update_normal.bmp")),
+                         skin.Image(QStringLiteral("btn_update_down.bmp")),
+                         skin.Image(QStringLiteral("btn_update_down.bmp")),
+                         skin.Image(QStringLiteral("btn_update_normal.bmp")));
+    m_refresh->setGeometry(1020, 11, 28, 28);
+    connect(m_refresh, &QAbstractButton::clicked, this, &CDeviceListPage::ReloadCurrentPage);
+
+    m_grid->setGeometry(20, 50, 1030, 560);
+    BuildGrid(columns);
+    m_grid->SetEditGate([this](int row, int col) { return CanEditCell(row, col); });
+    connect(m_grid, &CGridCtrl::cellClicked, this, &CDeviceListPage::OnCellClicked);
+    connect(m_grid, &CGridCtrl::editBegun, this, [this](int r, int c) { OnEditBegun(r, c); });
+    connect(m_grid, &CGridCtrl::editEnded, this,
+            [this](int r, int c, const QString& t) { OnEditEnded(r, c, t); });
+
+    // Footer: separator, rows per page, page numbers, count; the pages add their buttons.
+    SetLineColor(skin.lineColor);
+    AddLine(20, 620, 1050, 620);
+    m_pageSizeLabel->ApplyStaticSkin();
+    m_pageSizeLabel->setGeometry(20, 634, 120, 24);
+    m_pageSize->setGeometry(140, 632, 60, 26);
+    for (int rows : fd::kPageSizes) m_pageSize->addItem(QString::number(rows), rows);
+    m_pageSize->setCurrentIndex(1);
+    fd::MarkUntranslated(m_pageSize);
+    connect(m_pageSize, &QComboBox::currentIndexChanged, this,
+            [this](int index) { SetPageSize(m_pageSize->itemData(index).toInt()); });
+    m_pager->setGeometry(210, 630, 330, 30);
+    m_pager->SetBkColor(skin.childBkColor);
+    m_pager->setFont(skin.StaticFont());
+    if (auto* host = qobject_cast<CChildDlg*>(parent)) {
+        m_pager->Attach(host, pageId);
+    } else {
+        m_pager->Attach(this, pageId);
+    }
+    m_count->ApplyStaticSkin();
+    m_count->setGeometry(550, 634, 170, 24);
+    m_count->setText(QString::fromStdString(m_list->Current().countText));
+
+    // Keyboard access: F5 searches (or stops), Ctrl+F goes to the filter box.
+    auto* searchKey = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    searchKey->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(searchKey, &QShortcut::activated, this, [this] {
+        if (m_searchButton->isEnabled()) OnSearchButton();
+    });
+    auto* filterKey = new QShortcut(QKeySequence::Find, this);
+    filterKey->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(filterKey, &QShortcut::activated, this, [this] {
+        if (m_filter->isEnabled()) {
+            m_filter->setFocus(Qt::ShortcutFocusReason);
+            m_filter->selectAll();
+        }
+    });
+
+    m_search.SetReloadHandler([this](fd::SearchSession::Reload r) { OnSearchReload(r); });
+    m_searchTimer.setInterval(1000);
+    connect(&m_searchTimer, &QTimer::timeout, this, &CDeviceListPage::OnSearchTick);
+}
+
+CDeviceListPage::~CDeviceListPage() {
+    m_searchTimer.stop();
+    if (m_search.IsRunning()) {
+        if (auto* w = qobject_cast<CApplicationDlg*>(window())) w->SetSearchRunning(false);
+    }
+}
+
+IDeviceStore& CDeviceListPage::StoreOrEmpty() const {
+    return m_services.store != nullptr ? *m_services.store : fd::g_emptyStore;
+}
+
+void CDeviceListPage::BuildGrid(std::span<const fd::DeviceColumn> columns) {
+    const int n = static_cast<int>(columns.size());
+    m_grid->SetColumnCount(n);
+    m_grid->SetRowCount(1);
+    for (int c = 0; c < n; ++c) {
+        const fd::DeviceColumn& col = columns[static_cast<size_t>(c)];
+        m_grid->SetColumnWidth(c, col.width);
+        m_grid->SetItemText(0, c, col.header[0] != '\0' ? fd::Tr(col.header) : QString());
+        if (col.content == fd::ColumnContent::Tick) {
+            m_grid->SetColumnType(c, fd::GridCellType::Check);
+        } else if (col.content == fd::ColumnContent::Operate) {
+            m_grid->SetColumnType(c, fd::GridCellType::Image);
+        } else if (col.content == fd::ColumnContent::Location) {
+            m_grid->SetColumnEditable(c, true);
+        }
+    }
+    if (m_list->ColumnOf(fd::ColumnContent::Operate) >= 0) {
+        m_grid->SetImageStrip(fd::Skin().WebImage(), 50);
+    }
+    m_grid->SetSortIndicator(m_list->Sort().SortColumn(), false);
+}
+
+CTButtonPicture* CDeviceListPage::AddActionButton(const QString& key, const QString& image,
+                                                  int x) {
+    const fd::GuiSkin& skin = fd::Skin();
+    auto* b = new CTButtonPicture(this);
+    b->SetImage(skin.Image(image));
+    b->SetFontSpec(skin.fontName, skin.buttonFontHeight, skin.buttonFontWeight);
+    b->SetTextColors(skin.buttonFontColor, QColor(255, 255, 255), QColor(153, 153, 153));
+    b->setText(key);
+    b->setGeometry(x, 630, 100, 30);
+    return b;
+}
+
+CTButtonPicture* CDeviceListPage::AddToolButton(const QString& key, int x, int width) {
+    const fd::GuiSkin& skin = fd::Skin();
+    auto* b = new CTButtonPicture(this);
+    b->SetImage(skin.Image(QStringLiteral("btn_export.bmp")));
+    b->SetFontSpec(skin.fontName, skin.buttonFontHeight - 2, skin.buttonFontWeight);
+    b->SetTextColors(skin.buttonFontColor, QColor(255, 255, 255), QColor(153, 153, 153));
+    b->setText(key);
+    b->setGeometry(x, 12, width, 26);
+    return b;
+}
+
+void CDeviceListPage::ReloadCurrentPage() {
+    m_list->RefreshCurrent();
+    Draw();
+}
+
+void CDeviceListPage::ReloadPage(int pageNumber) {
+    m_list->Refresh(pageNumber);
+    Draw();
+}
+
+void CDeviceListPage::OnPageMessage(int pageId, int pageNumber) {
+    if (pageId == PageId()) ReloadPage(pageNumber);
+}
+
+void CDeviceListPage::SetPageSize(int rows) {
+    if (!m_list->SetPageSize(rows)) return;
+    m_list->Refresh(1);
+    Draw();
+}
+
+void CDeviceListPage::SetFilterText(const QString& text) {
+    m_list->SetFilter(text.toStdString());
+    Draw();
+}
+
+void CDeviceListPage::Draw() {
+    const fd::DeviceListPage& shown = m_list->Current();
+    const fd::GuiSkin& skin = fd::Skin();
+    const int rows = static_cast<int>(shown.rows.size());
+    const int cols = static_cast<int>(m_list->Columns().size());
+    // The grid keeps what it shows; only cells whose text differs are written (and
+    // repainted), surplus rows of a longer earlier list go.
+    m_grid->SetRowCount(rows + 1);
+    m_shownDiscovered.resize(static_cast<size_t>(rows), false);
+    const int operate = m_list->ColumnOf(fd::ColumnContent::Operate);
+    for (int r = 0; r < rows; ++r) {
+        const fd::DeviceRow& row = shown.rows[static_cast<size_t>(r)];
+        const int gridRow = r + 1;
+        for (int c = 0; c < cols && c < static_cast<int>(row.cells.size()); ++c) {
+            m_grid->SetItemText(gridRow, c, QString::fromStdString(row.cells[static_cast<size_t>(c)]));
+        }
+        if (operate >= 0) m_grid->SetItemImage(gridRow, operate, 0);
+        const bool restyle = m_grid->GetItemData(gridRow) != (row.discoveredOnly ? 1 : 2);
+        if (restyle) {
+            const QColor colour = row.discoveredOnly ? skin.textUnlineColor : skin.gridTitleTextColor;
+            for (int c = 0; c < cols; ++c) m_grid->SetItemFgColour(gridRow, c, colour);
+            // Item value: 1 for a device known only from its search answer, 2 for a stored one.
+            m_grid->SetItemData(gridRow, row.discoveredOnly ? 1 : 2);
+        }
+        m_shownDiscovered[static_cast<size_t>(r)] = row.discoveredOnly;
+    }
+    m_grid->SetSortIndicator(shown.sortColumn, shown.ascending);
+    m_pager->SetPages(shown.pageCount, shown.pagerPage);
+    m_count->setText(QString::fromStdString(shown.countText));
+}
+
+std::vector<bool> CDeviceListPage::TickedRows() const {
+    const int tick = m_list->ColumnOf(fd::ColumnContent::Tick);
+    std::vector<bool> ticked;
+    const int rows = static_cast<int>(m_list->Current().rows.size());
+    ticked.reserve(static_cast<size_t>(rows));
+    for (int r = 1; r <= rows; ++r) ticked.push_back(tick >= 0 && m_grid->GetCheck(r, tick));
+    return ticked;
+}
+
+fd::SelectionResult CDeviceListPage::CollectSelection(fd::BulkAction action) {
+    fd::SelectionResult sel =
+        fd::CollectSelection(m_list->Current().rows, TickedRows(), action, m_services.store);
+    if (!sel.ok()) fd::ShowPageWarning(this, QString::fromStdString(sel.messageKey));
+    return sel;
+}
+
+int CDeviceListPage::RowOfMac(const std::string& mac) const {
+    const int macCol = m_list->ColumnOf(fd::ColumnContent::Mac);
+    if (macCol < 0) return -1;
+    const QString want = QString::fromStdString(mac);
+    for (int r = 1; r < m_grid->GetRowCount(); ++r) {
+        if (m_grid->GetItemText(r, macCol) == want) return r;
+    }
+    return -1;
+}
+
+void CDeviceListPage::OnCellClicked(int row, int col) {
+    if (row == 0) {
+        if (m_list->Columns()[static_cast<size_t>(col)].content == fd::ColumnContent::Tick) {
+            TickAll(m_headerTick.Click());
+        } else if (m_list->HeaderClick(col)) {
+            Draw();
+        }
+        return;
+    }
+    if (row >= 1 && row <= static_cast<int>(m_list->Current().rows.size())) OnRowClicked(row, col);
+}
+
+void CDeviceListPage::TickAll(bool on) {
+    const int tick = m_list->ColumnOf(fd::ColumnContent::Tick);
+    if (tick < 0) return;
+    for (int r = 1; r < m_grid->GetRowCount(); ++r) m_grid->SetCheck(r, tick, on);
+}
+
+void CDeviceListPage::OnSearchButton() {
+    if (!m_search.IsRunning()) {
+        // A search starts with an empty filter; the edit is cleared without reloading, the
+        // session's first reload shows page 1 unfiltered.
+        {
+            const QSignalBlocker block(m_filter);
+            m_filter->clear();
+        }
+        SetSearchUi(true);
+        m_search.Start();
+        m_searchTimer.start();
+    } else {
+        m_searchTimer.stop();
+        SetSearchUi(false);
+        m_search.Stop();
+    }
+}
+
+void CDeviceListPage::OnSearchTick() {
+    if (!m_search.IsRunning()) {
+        m_searchTimer.stop();
+        return;
+    }
+    // The session reloads through OnSearchReload; its last tick ends the search (and asks
+    // for the current page).
+    if (!m_search.Tick()) {
+        m_searchTimer.stop();
+        SetSearchUi(false);
+    }
+}
+
+void CDeviceListPage::OnSearchReload(fd::SearchSession::Reload which) {
+    if (which == fd::SearchSession::Reload::FirstPage) {
+        m_list->SetFilter(m_filter->text().toStdString());
+        Draw();
+    } else {
+        ReloadCurrentPage();
+    }
+}
+
+void CDeviceListPage::SetSearchUi(bool searching) {
+    if (searching) {
+        m_animation->show();
+        m_animation->Draw();
+    } else {
+        m_animation->Stop();
+        m_animation->hide();
+    }
+    m_searchButton->setText(fd::Tr(searching ? "Stop" : "Search"));
+    m_filter->setEnabled(!searching);
+    m_grid->setEnabled(!searching);
+    m_pageSize->setEnabled(!searching);
+    if (auto* w = qobject_cast<CApplicationDlg*>(window())) w->SetSearchRunning(searching);
+}

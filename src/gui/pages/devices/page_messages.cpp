@@ -1,0 +1,66 @@
+#include "pages/devices/page_messages.h"
+
+#include <QDesktopServices>
+#include <QDialog>
+
+#include "app/translate.h"
+
+namespace fd {
+
+namespace {
+PageMessageHandler& Handler() {
+    static PageMessageHandler handler;
+    return handler;
+}
+
+PageDialogRunner& DialogRunner() {
+    static PageDialogRunner runner;
+    return runner;
+}
+UrlOpener& Opener() {
+    static UrlOpener opener;
+    return opener;
+}
+
+QMessageBox::StandardButton Show(QWidget* parent, const PageMessage& m) {
+    if (Handler()) return Handler()(parent, m);
+    QMessageBox box(m.icon, QString(), Tr(m.key), m.buttons, parent);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+}  // namespace
+
+void SetPageMessageHandler(PageMessageHandler handler) {
+    Handler() = std::move(handler);
+}
+
+void ShowPageWarning(QWidget* parent, const QString& key) {
+    Show(parent, PageMessage{QMessageBox::Warning, key, QMessageBox::Ok});
+}
+
+bool AskPageConfirmation(QWidget* parent, const QString& key) {
+    return Show(parent, PageMessage{QMessageBox::Question, key,
+                                    QMessageBox::Ok | QMessageBox::Cancel}) == QMessageBox::Ok;
+}
+
+void SetPageDialogRunner(PageDialogRunner runner) {
+    DialogRunner() = std::move(runner);
+}
+
+int RunPageDialog(QDialog& dialog) {
+    if (DialogRunner()) return DialogRunner()(dialog);
+    return dialog.exec();
+}
+
+void SetUrlOpener(UrlOpener opener) {
+    Opener() = std::move(opener);
+}
+
+void OpenDeviceUrl(const QUrl& url) {
+    if (Opener()) {
+        Opener()(url);
+        return;
+    }
+    QDesktopServices::openUrl(url);
+}
+
+}  // namespace fd

@@ -1,0 +1,44 @@
+#pragma once
+// Every message box, modal dialog and web page the device pages open goes through here, so
+// that one place decides how they are shown and tests can answer them without a user.
+
+#include <QMessageBox>
+#include <QString>
+#include <QUrl>
+#include <functional>
+
+class QDialog;
+
+namespace fd {
+
+// The text is a language key; it is translated before it is shown.
+struct PageMessage {
+    QMessageBox::Icon icon = QMessageBox::Warning;
+    QString key;
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+};
+
+// Returns the button chosen.
+using PageMessageHandler =
+    std::function<QMessageBox::StandardButton(QWidget* parent, const PageMessage& message)>;
+
+// Replaces how messages are shown (tests); an empty handler restores the real boxes.
+void SetPageMessageHandler(PageMessageHandler handler);
+
+// A validation message: exclamation icon, empty caption, OK.
+void ShowPageWarning(QWidget* parent, const QString& key);
+// A confirmation: question icon, OK and Cancel. True only for OK.
+bool AskPageConfirmation(QWidget* parent, const QString& key);
+
+// Modal dialogs (the Set IP, Set Bridge, AirSlot and wait dialogs): exec() unless a runner
+// is set; the runner gets the dialog and returns its result code.
+using PageDialogRunner = std::function<int(QDialog& dialog)>;
+void SetPageDialogRunner(PageDialogRunner runner);
+int RunPageDialog(QDialog& dialog);
+
+// A device's web page in the system's browser, unless an opener is set.
+using UrlOpener = std::function<void(const QUrl& url)>;
+void SetUrlOpener(UrlOpener opener);
+void OpenDeviceUrl(const QUrl& url);
+
+}  // namespace fd
