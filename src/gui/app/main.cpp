@@ -1,10 +1,12 @@
 // FieldDesk: start-up, single instance and shutdown.
 //
 //   fielddesk                          the program
-//   fielddesk --screenshot FILE [--page N]
+//   fielddesk --screenshot FILE [--page N] [--demo-devices N] [--wait-dialog]
 //                                      renders the main window offscreen to a PNG and exits;
-//                                      N is a navigation position 1-8 or a page id (133...)
-//                                      Runs without the protocol engine and the store.
+//                                      --page: a navigation position 1-8 or a page id (133...);
+//                                      --demo-devices: N invented devices in a temporary
+//                                      store; --wait-dialog: the reboot wait dialog on top.
+//                                      Runs without the protocol engine.
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,11 +14,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QPainter>
 #include <QSocketNotifier>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "app/app_context.h"
 #include "app/application_dlg.h"
@@ -26,6 +31,8 @@
 #include "app/translate.h"
 #include "config/language.h"
 #include "config/settings.h"
+#include "controls/wait_dlg.h"
+#include "pages/devices/demo_devices.h"
 #include "protocol/device_protocol.h"
 #include "store/sql_management.h"
 #include "system/single_instance.h"
@@ -38,6 +45,8 @@ constexpr const char* kInstanceLockName = "Norvu_FieldDesk";
 struct Options {
     QString screenshot;
     int page = 0;
+    int demoDevices = 0;
+    bool waitDialog = false;
     bool bad = false;
 };
 
@@ -51,10 +60,17 @@ Options ParseOptions(int argc, char** argv) {
             bool ok = false;
             o.page = QString::fromLocal8Bit(argv[++i]).toInt(&ok);
             if (!ok) o.bad = true;
+        } else if (a == QLatin1String("--demo-devices") && i + 1 < argc) {
+            bool ok = false;
+            o.demoDevices = QString::fromLocal8Bit(argv[++i]).toInt(&ok);
+            if (!ok || o.demoDevices < 0 || o.demoDevices > 10000) o.bad = true;
+        } else if (a == QLatin1String("--wait-dialog")) {
+            o.waitDialog = true;
         } else {
             o.bad = true;
         }
     }
+    if ((o.demoDevices > 0 || o.waitDialog) && o.screenshot.isEmpty()) o.bad = true;
     return o;
 }
 
@@ -89,6 +105,20 @@ void LoadLook(const std::string& baseDir) {
 }
 
 int TakeScreenshot(QApplication& app, const Options& o) {
+    // Invented devices live in a store of their own in a temporary folder, gone at exit.
+    QTemporaryDir demoDir;
+    std::unique_ptr<CSqlManagement> demoStore;
+    if (o.demoDevices > 0) {
+        demoStore = std::make_unique<CSqlManagement>(
+            QDir(demoDir.path()).filePath(QStringLiteral("data.mdb")).toStdString(),
+            [](const std::string&) {});
+        if (!demoDir.isValid() || !demoStore->IsOpen() ||
+            !fd::FillDemoDevices(*demoStore, o.demoDevices)) {
+            std::fprintf(stderr, "fielddesk: cannot fill the demonstration store\n");
+            return 1;
+        }
+        fd::SetAppStore(demoStore.get());
+    }
     CApplicationDlg dlg;
     dlg.Host()->RefreshTimer().stop();
     if (o.page > 0) {
@@ -102,7 +132,18 @@ int TakeScreenshot(QApplication& app, const Options& o) {
     // Let the page host's first refresh and the first paints happen.
     QTimer::singleShot(300, &app, &QApplication::quit);
     app.exec();
-    const QPixmap shot = dlg.grab();
+    QPixmap shot = dlg.grab();
+    if (o.waitDialog) {
+        // The wait after a reboot (60 s, 3 searches), a few ticks in, over the middle of the
+        // main window; without an engine it searches nothing.
+        CWaitDlg wait(60, true, 3, nullptr, &dlg);
+        for (int i = 0; i < 30; ++i) wait.OnTick();
+        const QPixmap overlay = wait.grab();
+        QPainter p(&shot);
+        p.drawPixmap((shot.width() - overlay.width()) / 2, (shot.height() - overlay.height()) / 2,
+                     overlay);
+    }
+    fd::SetAppStore(nullptr);
     if (!shot.save(o.screenshot, "PNG")) {
         std::fprintf(stderr, "fielddesk: cannot write %s\n",
                      o.screenshot.toLocal8Bit().constData());
@@ -116,7 +157,7 @@ int TakeScreenshot(QApplication& app, const Options& o) {
 int main(int argc, char** argv) {
     const Options options = ParseOptions(argc, argv);
     if (options.bad) {
-        std::fprintf(stderr, "usage: fielddesk [--screenshot FILE [--page N]]\n");
+        std::fprintf(stderr, "usage: fielddesk [--screenshot FILE [--page N] [--demo-devices N] [--wait-dialog]]\n");
         return 2;
     }
     // One copy per user. A second one ends at once, silently, before any window exists.

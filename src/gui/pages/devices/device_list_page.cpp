@@ -157,14 +157,14 @@ CDeviceListPage::CDeviceListPage(int pageId, std::span<const fd::DeviceColumn> c
     SetLineColor(skin.lineColor);
     AddLine(20, 620, 1050, 620);
     m_pageSizeLabel->ApplyStaticSkin();
-    m_pageSizeLabel->setGeometry(20, 634, 120, 24);
-    m_pageSize->setGeometry(140, 632, 60, 26);
+    m_pageSizeLabel->setGeometry(20, 634, 132, 24);
+    m_pageSize->setGeometry(154, 632, 60, 26);
     for (int rows : fd::kPageSizes) m_pageSize->addItem(QString::number(rows), rows);
     m_pageSize->setCurrentIndex(1);
     fd::MarkUntranslated(m_pageSize);
     connect(m_pageSize, &QComboBox::currentIndexChanged, this,
             [this](int index) { SetPageSize(m_pageSize->itemData(index).toInt()); });
-    m_pager->setGeometry(210, 630, 330, 30);
+    m_pager->setGeometry(222, 630, 320, 30);
     m_pager->SetBkColor(skin.childBkColor);
     m_pager->setFont(skin.StaticFont());
     if (auto* host = qobject_cast<CChildDlg*>(parent)) {
