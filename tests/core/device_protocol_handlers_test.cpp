@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 
 #include "core/engine_fakes.h"
 
@@ -195,6 +196,35 @@ TEST_F(EngineHandlers, OnlyTheMatchingAcknowledgementEndsRetransmission) {
 
     Reply(CMD_SET_TIMED_REBOOT, kMacA, "198.18.1.1");
     EXPECT_TRUE(engine->GetPendingRequests().empty());
+}
+
+TEST_F(EngineHandlers, AnswerArrivingBeforeTheSendReturnsStillEndsTheCommand) {
+    int rebootsSent = 0;
+    DeviceProtocolOptions o;
+    o.store = &store;
+    o.adapterSource = [this] { return adapters; };
+    o.openSockets = false;
+    o.sendHook = [&](const OutgoingDatagram& out) {
+        PacketHeader h;
+        std::memcpy(&h, out.bytes.data(), sizeof h);
+        // Only the first transmission is answered: the retransmission thread sends while
+        // holding the pending list, where an answer on another thread would have to wait.
+        if (h.command == CMD_REBOOT && ++rebootsSent == 1) {
+            // A device next to the PC acts and answers before sendto() has returned.
+            std::thread device([&] { Reply(CMD_REBOOT, kMacA, "198.18.1.1"); });
+            device.join();
+        }
+        return true;
+    };
+    engine = std::make_unique<CDeviceProtocol>(o);
+    std::vector<LocalAdapterInfo> list;
+    engine->ReadLocalAdapters(list);
+
+    ASSERT_TRUE(engine->SendToDevice("198.18.1.1", CMD_REBOOT, nullptr, 0, kMacA, true));
+    EXPECT_TRUE(engine->GetPendingRequests().empty());
+    for (int i = 0; i < 4; ++i) engine->RetransmitPending();
+    EXPECT_EQ(rebootsSent, 1);  // a device that rebooted is not told to reboot again
+    EXPECT_EQ(store.Statuses().size(), 1u);
 }
 
 TEST_F(EngineHandlers, CommandResultsMoveTheStatus) {
