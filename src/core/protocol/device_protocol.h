@@ -155,6 +155,9 @@ public:
     // Stops every thread cooperatively, closes the sockets and sends the probe (command 17)
     // to every peer. Runs once; later calls do nothing.
     void Stop();
+    // False from the sending of a neighbour scan (command 6) until its last result packet
+    // has been handled; it turns true only after that packet's neighbours are in the store,
+    // so a page that sees it can read the complete list at once.
     bool IsScanComplete() const { return m_scanComplete.load(); }
 
     // Fills the list with the adapters that are up and have an address other than 0.0.0.0,
