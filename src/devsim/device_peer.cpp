@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <future>
@@ -55,7 +56,9 @@ int OpenUdp(uint16_t port, std::string& error) {
 }  // namespace
 
 DevicePeer::DevicePeer(PeerOptions options)
-    : m_options(std::move(options)), m_autoRespond(m_options.autoRespond) {}
+    : m_options(std::move(options)), m_autoRespond(m_options.autoRespond) {
+    m_dice.seed(m_options.seed);
+}
 
 DevicePeer::~DevicePeer() {
     Stop();
@@ -149,13 +152,26 @@ void DevicePeer::CloseSockets() {
 
 void DevicePeer::Run(std::stop_token st) {
     while (!st.stop_requested()) {
+        int wait = SendDue();
         pollfd fds[3] = {{m_searchFd, POLLIN, 0}, {m_commandFd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-        int n = poll(fds, 3, 500);
+        int n = poll(fds, 3, wait);
         if (n < 0 && errno != EINTR) break;
         if (n <= 0) continue;
         if (fds[0].revents & POLLIN) ReceiveOne(m_searchFd, kPortSearch);
         if (fds[1].revents & POLLIN) ReceiveOne(m_commandFd, kPortCommand);
     }
+}
+
+int DevicePeer::SendDue() {
+    auto now = std::chrono::steady_clock::now();
+    while (!m_delayed.empty() && m_delayed.top().due <= now) {
+        const Delayed& d = m_delayed.top();
+        SendFrom(d.fromIp, d.toIp, d.port, d.bytes);
+        m_delayed.pop();
+    }
+    if (m_delayed.empty()) return 500;
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(m_delayed.top().due - now).count();
+    return static_cast<int>(std::clamp<int64_t>(left, 1, 500));
 }
 
 void DevicePeer::ReceiveOne(int fd, uint16_t port) {
@@ -207,32 +223,88 @@ void DevicePeer::Record(PeerDatagram&& dg) {
     m_recvCond.notify_all();
 }
 
+bool DevicePeer::Dropped(const EmulatedDevice& dev) {
+    if (dev.dropRate <= 0) return false;
+    if (std::uniform_real_distribution<double>(0, 1)(m_dice) >= dev.dropRate) return false;
+    std::lock_guard lock(m_countLock);
+    ++m_counters.dropped;
+    return true;
+}
+
+void DevicePeer::Emit(const EmulatedDevice& dev, uint16_t command, std::span<const uint8_t> body,
+                      const std::string& toIp, uint16_t port, const std::string& fromIp) {
+    uint8_t mac[6];
+    MacFromText(dev.info.mac, mac);
+    std::vector<std::vector<uint8_t>> out;
+    if (dev.malformed) out.push_back(MalformedDatagram(dev, m_malformedTurn++));
+    out.push_back(EncodeDatagram(command, body, mac, 0, dev.info.ap_type));
+    {
+        std::lock_guard lock(m_countLock);
+        if (dev.malformed) ++m_counters.malformed;
+        switch (command) {
+            case CMD_SEARCH:
+                ++m_counters.briefInfo;
+                break;
+            case CMD_DEVICE_INFO:
+                ++m_counters.deviceInfo;
+                break;
+            case CMD_SCAN:
+                ++m_counters.scans;
+                break;
+            default:
+                ++m_counters.acks;
+                break;
+        }
+    }
+    for (auto& bytes : out) {
+        if (dev.replyDelay.count() > 0)
+            m_delayed.push({std::chrono::steady_clock::now() + dev.replyDelay, m_delayedOrder++,
+                            fromIp, toIp, port, std::move(bytes)});
+        else
+            SendFrom(fromIp, toIp, port, bytes);
+    }
+}
+
+void DevicePeer::RespondToSearch(const PeerDatagram& dg) {
+    auto now = std::chrono::steady_clock::now();
+    // Under the lock, so that thousands of devices are not copied for one search.
+    std::lock_guard lock(m_devLock);
+    for (const auto& [mac, dev] : m_devices) {
+        if (!dev.answerSearch) continue;
+        if (dev.Silent(now)) {
+            std::lock_guard count(m_countLock);
+            ++m_counters.ignored;
+            continue;
+        }
+        if (Dropped(dev)) continue;
+        Emit(dev, CMD_SEARCH, BriefInfoBodyOf(dev), dg.fromIp, kPortSearchReply, dev.address);
+    }
+}
+
 void DevicePeer::Respond(const PeerDatagram& dg) {
     const PacketHeader& h = dg.decoded->header;
     const std::vector<uint8_t>& body = dg.decoded->body;
 
     if (dg.toPort == kPortSearch) {
-        if (h.command != CMD_SEARCH) return;
-        std::vector<EmulatedDevice> answering;
-        {
-            std::lock_guard lock(m_devLock);
-            for (const auto& [mac, dev] : m_devices)
-                if (dev.answerSearch) answering.push_back(dev);
-        }
-        for (const auto& dev : answering)
-            SendAsDevice(dev.MacText(), CMD_SEARCH, BriefInfoBodyOf(dev), dg.fromIp,
-                         kPortSearchReply, dev.address);
+        if (h.command == CMD_SEARCH) RespondToSearch(dg);
         return;
     }
 
     // A command: the device whose mac is in the header acts on it.
     std::string mac = MacToText(h.mac);
+    auto now = std::chrono::steady_clock::now();
     EmulatedDevice dev;
     std::optional<std::string> movedTo;
     {
         std::lock_guard lock(m_devLock);
         auto it = m_devices.find(mac);
         if (it == m_devices.end()) return;
+        if (it->second.Silent(now)) {
+            std::lock_guard count(m_countLock);
+            ++m_counters.ignored;
+            return;
+        }
+        if (Dropped(it->second)) return;
         if (h.command != CMD_SEARCH && h.command != CMD_DEVICE_INFO && h.command != CMD_SCAN &&
             h.command != CMD_KEEPALIVE && h.command != CMD_PROBE)
             movedTo = ApplyCommand(it->second, h.command, body);
@@ -246,28 +318,75 @@ void DevicePeer::Respond(const PeerDatagram& dg) {
             return;
         case CMD_DEVICE_INFO:
             if (dev.answerInfo)
-                SendAsDevice(mac, CMD_DEVICE_INFO, DeviceInfoBodyOf(dev), dg.fromIp, kPortInfo,
-                             dev.address);
+                Emit(dev, CMD_DEVICE_INFO, DeviceInfoBodyOf(dev), dg.fromIp, kPortInfo,
+                     dev.address);
             return;
         case CMD_SCAN:
             for (const auto& scan : dev.scanBodies)
-                SendAsDevice(mac, CMD_SCAN, scan, dg.fromIp, kPortInfo, dev.address);
+                Emit(dev, CMD_SCAN, scan, dg.fromIp, kPortInfo, dev.address);
             return;
         default:
             break;
     }
 
+    std::optional<uint8_t> result = AckResultFor(dev, h.command);
     if (dev.ackMode != AckMode::Silent) {
         std::string from = dev.ackMode == AckMode::FromOtherAddress ? dev.ackAddress : dev.address;
-        SendAck(mac, h.command, AckResultFor(dev, h.command), dg.fromIp, from);
+        std::vector<uint8_t> ackBody;
+        if (result) ackBody.push_back(*result);
+        Emit(dev, h.command, ackBody, dg.fromIp, kPortInfo, from);
+    }
+    // A reboot or reset that it accepted takes it off the air for a while; its clock starts
+    // again from zero.
+    bool restarts =
+        (h.command == CMD_REBOOT || h.command == CMD_RESET) && (!result || *result == 0);
+    if (restarts && dev.restartSilence.count() > 0) {
+        UpdateDevice(mac, [&](EmulatedDevice& d) {
+            d.silentUntil = now + d.replyDelay + d.restartSilence;
+            d.info.up_time = 0;
+        });
     }
     // A device that took a new address answers from it from now on.
-    if (movedTo) UpdateDevice(mac, [&](EmulatedDevice& d) { d.address = *movedTo; });
+    if (movedTo) {
+        if (m_options.onAddressChange) m_options.onAddressChange(*movedTo);
+        UpdateDevice(mac, [&](EmulatedDevice& d) { d.address = *movedTo; });
+    }
 }
 
 void DevicePeer::AddDevice(const EmulatedDevice& dev) {
     std::lock_guard lock(m_devLock);
-    m_devices[dev.MacText()] = dev;
+    EmulatedDevice& d = m_devices[dev.MacText()] = dev;
+    if (!d.factory) d.factory = d.info;
+}
+
+std::size_t DevicePeer::SendKeepalives(const std::string& toIp) {
+    const std::string& to = toIp.empty() ? m_options.pcAddress : toIp;
+    auto now = std::chrono::steady_clock::now();
+    std::size_t sent = 0;
+    std::lock_guard lock(m_devLock);
+    for (const auto& [mac, dev] : m_devices) {
+        if (dev.Silent(now)) continue;
+        uint8_t macBytes[6];
+        MacFromText(mac, macBytes);
+        auto bytes =
+            EncodeDatagram(CMD_KEEPALIVE, KeepaliveBodyOf(dev), macBytes, 0, dev.info.ap_type);
+        if (SendFrom(dev.address, to, kPortKeepalive, bytes)) ++sent;
+    }
+    std::lock_guard count(m_countLock);
+    m_counters.keepalives += sent;
+    return sent;
+}
+
+void DevicePeer::AddUpTime(uint32_t seconds) {
+    auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(m_devLock);
+    for (auto& [mac, dev] : m_devices)
+        if (!dev.Silent(now)) dev.info.up_time += seconds;
+}
+
+PeerCounters DevicePeer::Counters() const {
+    std::lock_guard lock(m_countLock);
+    return m_counters;
 }
 
 bool DevicePeer::UpdateDevice(const std::string& mac,

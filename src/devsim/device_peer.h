@@ -16,6 +16,8 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <queue>
+#include <random>
 #include <span>
 #include <string>
 #include <thread>
@@ -55,6 +57,24 @@ struct PeerOptions {
     bool autoRespond = true;
     // Most datagrams kept in the record; older ones are dropped first.
     std::size_t recordLimit = 200000;
+    // Called on the peer's thread when a device takes a new address (set-IP or bridge
+    // configuration), after its acknowledgement left and before it sends from the new one:
+    // the place to add that address to the interface.
+    std::function<void(const std::string& newIp)> onAddressChange;
+    // Seed of the drop-rate dice.
+    unsigned seed = 1;
+};
+
+// What the devices of a peer sent, by kind.
+struct PeerCounters {
+    uint64_t briefInfo = 0;   // search answers
+    uint64_t deviceInfo = 0;  // device-info answers
+    uint64_t acks = 0;
+    uint64_t scans = 0;
+    uint64_t keepalives = 0;
+    uint64_t malformed = 0;
+    uint64_t dropped = 0;  // datagrams for a device that it did not see (drop rate)
+    uint64_t ignored = 0;  // datagrams for a device that was silent (restarting)
 };
 
 class DevicePeer {
@@ -95,6 +115,11 @@ public:
                  const std::string& toIp, const std::string& fromIp = {});
     bool SendScanResult(const std::string& mac, std::span<const uint8_t> body,
                         const std::string& toIp);
+    // A keepalive from every device that is not silent; how many went out.
+    std::size_t SendKeepalives(const std::string& toIp = {});
+    // Every device's clock moves on by this many seconds.
+    void AddUpTime(uint32_t seconds);
+    PeerCounters Counters() const;
 
     // ---- what arrived ----
     std::vector<PeerDatagram> Received() const;
@@ -122,6 +147,29 @@ private:
     void ReceiveOne(int fd, uint16_t port);
     void Record(PeerDatagram&& dg);
     void Respond(const PeerDatagram& dg);
+    void RespondToSearch(const PeerDatagram& dg);
+    // Sends now, or queues for later when the device delays its replies; a faulty device
+    // sends a malformed datagram first. Peer thread only.
+    void Emit(const EmulatedDevice& dev, uint16_t command, std::span<const uint8_t> body,
+              const std::string& toIp, uint16_t port, const std::string& fromIp);
+    bool Dropped(const EmulatedDevice& dev);
+    // Sends the queued datagrams that are due; the time until the next one (or 500 ms).
+    int SendDue();
+
+    struct Delayed {
+        std::chrono::steady_clock::time_point due;
+        uint64_t order;
+        std::string fromIp, toIp;
+        uint16_t port;
+        std::vector<uint8_t> bytes;
+        bool operator>(const Delayed& o) const {
+            return due != o.due ? due > o.due : order > o.order;
+        }
+    };
+    std::priority_queue<Delayed, std::vector<Delayed>, std::greater<>> m_delayed;
+    uint64_t m_delayedOrder = 0;
+    std::mt19937 m_dice;
+    unsigned m_malformedTurn = 0;
 
     PeerOptions m_options;
     std::atomic<bool> m_autoRespond;
@@ -142,6 +190,8 @@ private:
     std::function<void(const PeerDatagram&)> m_observer;  // set before Start()
 
     std::atomic<uint64_t> m_sendFailures{0};
+    mutable std::mutex m_countLock;
+    PeerCounters m_counters;
 };
 
 }  // namespace fd::devsim

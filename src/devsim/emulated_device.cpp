@@ -119,6 +119,33 @@ config_otherwl_basic MakeNeighbour(int n, int8_t signal) {
     return ap;
 }
 
+namespace {
+constexpr std::size_t kVlanOffset = 732;      // vlan_en in the device-info body
+constexpr std::size_t kBridgeBodySize = 326;  // the bridge wizard's command body
+constexpr std::size_t kBridgeIpOffset = 304;  // its IP configuration part
+}  // namespace
+
+std::vector<uint8_t> MalformedDatagram(const EmulatedDevice& dev, unsigned n) {
+    uint8_t mac[6];
+    MacFromText(dev.MacText(), mac);
+    std::vector<uint8_t> body(40, 0x5a);
+    auto bytes = EncodeDatagram(CMD_SEARCH, body, mac, 0, dev.info.ap_type);
+    switch (n % 3) {
+        case 0:  // the magic in the wrong byte order
+            bytes[0] = 0x19;
+            bytes[1] = 0x86;
+            break;
+        case 1:  // less than a header
+            bytes.resize(kHeaderSize - 1);
+            break;
+        default:  // claims more body than it carries
+            bytes[14] = 0xff;
+            bytes[15] = 0x05;
+            break;
+    }
+    return bytes;
+}
+
 std::optional<std::string> ApplyCommand(EmulatedDevice& dev, uint16_t command,
                                         const std::vector<uint8_t>& body) {
     if (!dev.applySettings) return std::nullopt;
@@ -144,6 +171,42 @@ std::optional<std::string> ApplyCommand(EmulatedDevice& dev, uint16_t command,
             break;
         case CMD_SET_WIRELESS:
             copyBlock(kWirelessBlockOffset, sizeof(WirelessBlock));
+            break;
+        case CMD_SET_VLAN:
+            // vlan_en .. the flag bytes; ap_types 10 and 11 add bridge_transparent .. the
+            // per-port VLANs. The flag byte (body 740) is reserved in the image.
+            if (body.size() >= 10) {
+                std::memcpy(BodyImage(r) + kVlanOffset, body.data(), 8);
+                if (body.size() >= 22)
+                    std::memcpy(BodyImage(r) + kVlanOffset + 10, body.data() + 10, 12);
+            }
+            break;
+        case CMD_BRIDGE_CONFIG: {
+            // The wizard's wireless part says which access point to join; the device
+            // becomes a station bridged to it and takes the IP part.
+            if (body.size() < kBridgeBodySize) return std::nullopt;
+            r.work_mode = WORK_MODE_STATION;
+            r.bridge_work_mode = 1;
+            std::memcpy(r.bridge_mac, body.data() + 1, 6);
+            r.bridge_channel = body[7];
+            std::memcpy(r.bridge_ssid, body.data() + 8, sizeof r.bridge_ssid);
+            r.bridge_ssid_len = std::min<uint8_t>(body[40], sizeof r.bridge_ssid);
+            r.secure_mode = body[42];
+            uint8_t oldIp[4];
+            std::memcpy(oldIp, r.ip, 4);
+            std::memcpy(BodyImage(r) + kIpBlockOffset, body.data() + kBridgeIpOffset,
+                        sizeof(IpConfigBlock));
+            if (std::memcmp(oldIp, r.ip, 4) != 0) return IpToText(r.ip);
+            return std::nullopt;
+        }
+        case CMD_RESET:
+            if (dev.factory) {
+                IpConfigBlock keep = ExtractBlock<IpConfigBlock>(r, kIpBlockOffset);
+                uint16_t apType = r.ap_type;
+                r = *dev.factory;
+                r.ap_type = apType;
+                ApplyBlock(r, kIpBlockOffset, keep);
+            }
             break;
         case CMD_TRANSPARENT_BRIDGE:
             if (!body.empty()) r.bridge_transparent = body[0];

@@ -2,6 +2,7 @@
 // One emulated device: what it reports about itself (the device-info image) and how it
 // behaves towards the PC (behaviour knobs), plus the bodies it sends.
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -42,6 +43,25 @@ struct EmulatedDevice {
     // Scan results sent in answer to a scan command, in this order; empty: no answer.
     std::vector<std::vector<uint8_t>> scanBodies;
 
+    // ---- restarts ----
+    // After acknowledging a reboot or a factory reset the device is silent this long (it
+    // neither answers nor sends keepalives), then comes back with its up-time restarted.
+    // Zero: it stays on the air.
+    std::chrono::milliseconds restartSilence{0};
+    std::chrono::steady_clock::time_point silentUntil{};
+    // What a factory reset restores (all but the IP configuration, so that the device stays
+    // in the lab). Taken from info when the device is added to a peer, unless set before.
+    std::optional<ap_info_stu> factory;
+
+    // ---- faults ----
+    double dropRate = 0;  // share of the datagrams for it that it never sees, 0..1
+    std::chrono::milliseconds replyDelay{0};  // everything it sends leaves this much later
+    // Every answer is preceded by a malformed datagram (wrong magic, cut header or a length
+    // beyond the bytes sent, in turn) that the PC must drop.
+    bool malformed = false;
+
+    bool Silent(std::chrono::steady_clock::time_point now) const { return now < silentUntil; }
+
     std::string MacText() const { return info.mac; }
     std::string ReportedIp() const { return IpToText(info.ip); }
 };
@@ -66,9 +86,14 @@ std::vector<std::vector<uint8_t>> ScanBodiesFor(const std::vector<config_otherwl
 // A neighbour with index n: mac 02:aa:00:00:hh:ll, ssid "ap-<n>", channel 1 + n % 11.
 config_otherwl_basic MakeNeighbour(int n, int8_t signal = -60);
 
-// Applies a command body to the device's image (settings commands only). Returns the new
-// address for a set-IP command that changes it.
+// Applies a command body to the device's image (settings commands, the bridge
+// configuration and the factory reset). Returns the new address for a set-IP or bridge
+// configuration command that changes it.
 std::optional<std::string> ApplyCommand(EmulatedDevice& dev, uint16_t command,
                                         const std::vector<uint8_t>& body);
+
+// The n-th malformed datagram a faulty device sends (n cycles through the kinds): wrong
+// magic, a header cut short, a length field beyond the bytes sent.
+std::vector<uint8_t> MalformedDatagram(const EmulatedDevice& dev, unsigned n);
 
 }  // namespace fd::devsim

@@ -29,7 +29,8 @@ namespace {
 const char* kUsage =
     "usage: fielddesk-devsim --count N [--seed S] [--first-ip 198.18.1.1] [--interface IF]\n"
     "                        [--config FILE] [--duration SECONDS] [--keepalive SECONDS]\n"
-    "                        [--verbose]\n"
+    "                        [--restart-seconds S] [--neighbours N] [--drop-rate P]\n"
+    "                        [--delay-ms MS] [--stats] [--verbose]\n"
     "Emulated devices for the network lab. Run it only inside the lab's devices namespace:\n"
     "  scripts/netlab exec LAB dev -- fielddesk-devsim --count 40\n"
     "  --count N         devices to emulate (1..4000)\n"
@@ -39,11 +40,20 @@ const char* kUsage =
     "  --interface IF    the devices' interface (default dev0)\n"
     "  --config FILE     per-device settings: sections [Device N] (N from 0) with keys mac,\n"
     "                    ip, name, ssid, version, ap_type, work_mode, channel, up_time,\n"
-    "                    short_brief (0/1), answer_search (0/1), answer_info (0/1) and ack\n"
-    "                    (ack, silent, or the address to acknowledge from)\n"
+    "                    short_brief (0/1), answer_search (0/1), answer_info (0/1), ack\n"
+    "                    (ack, silent, or the address to acknowledge from), vlan_id,\n"
+    "                    work_mode, mode_btn (0/1), secure_mode, transparent_bridge (0/1),\n"
+    "                    airslot (0/1), restart_seconds, neighbours, drop_rate (0..1),\n"
+    "                    delay_ms and malformed (0/1); two devices given the same ip share\n"
+    "                    the address\n"
     "  --duration S      stop after S seconds (default: run until interrupted)\n"
     "  --keepalive S     seconds between keepalives to the PC that searched last\n"
     "                    (default 10, 0: none)\n"
+    "  --restart-seconds S  silence after an accepted reboot or factory reset (default 3)\n"
+    "  --neighbours N    access points each device reports to a scan (default 12)\n"
+    "  --drop-rate P     share of datagrams every device misses, 0..1 (default 0)\n"
+    "  --delay-ms MS     every answer leaves this much later (default 0)\n"
+    "  --stats           print what the devices sent when it stops (standard output)\n"
     "  --verbose         print every datagram received\n";
 
 std::atomic<bool> g_stop{false};
@@ -109,6 +119,14 @@ EmulatedDevice Generate(int n, const std::string& address, std::mt19937& rng) {
     r.tdmaEn = static_cast<uint8_t>(rng() % 2);
     r.bridge_transparent = static_cast<uint8_t>(rng() % 2);
     r.secure_mode = static_cast<uint8_t>(rng() % 4);
+    r.mode_btn_status = static_cast<uint8_t>(rng() % 2);
+    r.vlan_en = static_cast<uint8_t>(rng() % 2);
+    r.vlan_id = static_cast<uint16_t>(1 + rng() % 4094);
+    r.vlan_id_wlan = static_cast<uint16_t>(1 + rng() % 4094);
+    r.vlan_id_lan = static_cast<uint16_t>(1 + rng() % 4094);
+    r.restart_en = static_cast<uint8_t>(rng() % 2);
+    r.restart_type = static_cast<uint8_t>((rng() % 128) << 1);  // day bits, 0x01 never set
+    r.restart_time = static_cast<uint16_t>(rng() % 1440);
     std::string name = std::string(pick(kPlaces)) + "-" + std::to_string(n + 1);
     SetFieldText(r.ap_name, sizeof r.ap_name, r.ap_name_len, name);
     char version[32];
@@ -116,6 +134,17 @@ EmulatedDevice Generate(int n, const std::string& address, std::mt19937& rng) {
     std::snprintf(version, sizeof version, "FDX %u.%u.%u", major, minor, build);
     SetFieldText(r.version, sizeof r.version, r.version_len, version);
     return dev;
+}
+
+std::vector<std::vector<uint8_t>> NeighbourBodies(int n) {
+    std::vector<config_otherwl_basic> aps;
+    for (int i = 0; i < n; ++i) aps.push_back(MakeNeighbour(i, static_cast<int8_t>(-40 - i % 50)));
+    return ScanBodiesFor(aps);
+}
+
+bool InLabText(const std::string& text) {
+    uint32_t ip = 0;
+    return ParseIp(text, ip) && InLabRange(ip);
 }
 
 bool ApplyConfig(const std::string& path, int n, EmulatedDevice& dev, std::string& error) {
@@ -146,6 +175,28 @@ bool ApplyConfig(const std::string& path, int n, EmulatedDevice& dev, std::strin
     if (auto v = get("channel"); has(v)) r.channel = static_cast<uint8_t>(std::atoi(v.c_str()));
     if (auto v = get("up_time"); has(v))
         r.up_time = static_cast<uint32_t>(std::strtoul(v.c_str(), nullptr, 10));
+    auto flag = [](const std::string& v) { return static_cast<uint8_t>(v == "1" ? 1 : 0); };
+    if (auto v = get("vlan_id"); has(v)) r.vlan_id = static_cast<uint16_t>(std::atoi(v.c_str()));
+    if (auto v = get("mode_btn"); has(v)) r.mode_btn_status = flag(v);
+    if (auto v = get("secure_mode"); has(v))
+        r.secure_mode = static_cast<uint8_t>(std::atoi(v.c_str()));
+    if (auto v = get("transparent_bridge"); has(v)) r.bridge_transparent = flag(v);
+    if (auto v = get("airslot"); has(v)) r.tdmaEn = flag(v);
+    if (auto v = get("restart_seconds"); has(v))
+        dev.restartSilence =
+            std::chrono::milliseconds(static_cast<int64_t>(std::atof(v.c_str()) * 1000));
+    if (auto v = get("neighbours"); has(v)) {
+        int n = std::atoi(v.c_str());
+        if (n < 0 || n > 1000) return fail("neighbours takes 0..1000");
+        dev.scanBodies = NeighbourBodies(n);
+    }
+    if (auto v = get("drop_rate"); has(v)) {
+        dev.dropRate = std::atof(v.c_str());
+        if (dev.dropRate < 0 || dev.dropRate > 1) return fail("drop_rate takes 0..1");
+    }
+    if (auto v = get("delay_ms"); has(v))
+        dev.replyDelay = std::chrono::milliseconds(std::atoi(v.c_str()));
+    if (auto v = get("malformed"); has(v)) dev.malformed = v == "1";
     if (auto v = get("short_brief"); has(v)) dev.shortBrief = v == "1";
     if (auto v = get("answer_search"); has(v)) dev.answerSearch = v != "0";
     if (auto v = get("answer_info"); has(v)) dev.answerInfo = v != "0";
@@ -171,8 +222,9 @@ int main(int argc, char** argv) {
     int count = 0;
     unsigned seed = 1;
     std::string firstIp = "198.18.1.1", ifname = "dev0", configPath;
-    double duration = 0, keepalive = 10;
-    bool verbose = false;
+    double duration = 0, keepalive = 10, restartSeconds = 3, dropRate = 0;
+    int neighbours = 12, delayMs = 0;
+    bool verbose = false, stats = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -196,6 +248,16 @@ int main(int argc, char** argv) {
             duration = std::atof(value().c_str());
         else if (a == "--keepalive")
             keepalive = std::atof(value().c_str());
+        else if (a == "--restart-seconds")
+            restartSeconds = std::atof(value().c_str());
+        else if (a == "--neighbours")
+            neighbours = std::atoi(value().c_str());
+        else if (a == "--drop-rate")
+            dropRate = std::atof(value().c_str());
+        else if (a == "--delay-ms")
+            delayMs = std::atoi(value().c_str());
+        else if (a == "--stats")
+            stats = true;
         else if (a == "--verbose")
             verbose = true;
         else if (a == "-h" || a == "--help") {
@@ -208,6 +270,13 @@ int main(int argc, char** argv) {
     }
     if (count < 1 || count > 4000) {
         std::fprintf(stderr, "fielddesk-devsim: --count takes 1..4000\n");
+        return 2;
+    }
+    if (restartSeconds < 0 || restartSeconds > 3600 || neighbours < 0 || neighbours > 1000 ||
+        dropRate < 0 || dropRate > 1 || delayMs < 0 || delayMs > 60000) {
+        std::fprintf(stderr,
+                     "fielddesk-devsim: --restart-seconds takes 0..3600, --neighbours 0..1000, "
+                     "--drop-rate 0..1, --delay-ms 0..60000\n");
         return 2;
     }
     uint32_t base = 0;
@@ -234,6 +303,11 @@ int main(int argc, char** argv) {
             return 2;
         }
         devices.push_back(Generate(n, IpText(ip), rng));
+        EmulatedDevice& d = devices.back();
+        d.restartSilence = std::chrono::milliseconds(static_cast<int64_t>(restartSeconds * 1000));
+        d.scanBodies = NeighbourBodies(neighbours);
+        d.dropRate = dropRate;
+        d.replyDelay = std::chrono::milliseconds(delayMs);
         std::string error;
         if (!configPath.empty() && !ApplyConfig(configPath, n, devices.back(), error)) {
             std::fprintf(stderr, "fielddesk-devsim: %s: %s\n", configPath.c_str(), error.c_str());
@@ -253,6 +327,16 @@ int main(int argc, char** argv) {
     PeerOptions options;
     options.joinInterfaces = {ifname};
     options.recordLimit = 10000;
+    options.seed = seed;
+    // A device told to take another address gets it on the interface, as long as it lies in
+    // the lab's range; outside it the device has no address to send from.
+    options.onAddressChange = [ifname](const std::string& ip) {
+        if (InLabText(ip))
+            AddAddresses(ifname, {ip});
+        else
+            std::fprintf(stderr, "fielddesk-devsim: not adding %s: outside 198.18.0.0/15\n",
+                         ip.c_str());
+    };
     DevicePeer peer(options);
     for (const auto& d : devices) peer.AddDevice(d);
     if (verbose) {
@@ -285,19 +369,29 @@ int main(int argc, char** argv) {
         long elapsed = static_cast<long>(
             std::chrono::duration_cast<std::chrono::seconds>(now - start).count());
         if (elapsed > ticked) {
-            uint32_t step = static_cast<uint32_t>(elapsed - ticked);
+            peer.AddUpTime(static_cast<uint32_t>(elapsed - ticked));
             ticked = elapsed;
-            for (const auto& d : devices)
-                peer.UpdateDevice(d.MacText(), [&](EmulatedDevice& e) { e.info.up_time += step; });
         }
         if (keepalive > 0 && now >= nextKeepalive) {
             nextKeepalive = now + std::chrono::duration_cast<Clock::duration>(
                                       std::chrono::duration<double>(keepalive));
             std::string pc = peer.LastSearcher();
-            if (!pc.empty())
-                for (const auto& d : peer.Devices()) peer.SendKeepalive(d.MacText(), pc);
+            if (!pc.empty()) peer.SendKeepalives(pc);
         }
     }
     peer.Stop();
+    if (stats) {
+        PeerCounters c = peer.Counters();
+        std::printf(
+            "sent brief_info=%llu device_info=%llu acks=%llu scans=%llu keepalives=%llu "
+            "malformed=%llu send_failures=%llu; missed dropped=%llu silent=%llu\n",
+            static_cast<unsigned long long>(c.briefInfo),
+            static_cast<unsigned long long>(c.deviceInfo), static_cast<unsigned long long>(c.acks),
+            static_cast<unsigned long long>(c.scans), static_cast<unsigned long long>(c.keepalives),
+            static_cast<unsigned long long>(c.malformed),
+            static_cast<unsigned long long>(peer.SendFailures()),
+            static_cast<unsigned long long>(c.dropped), static_cast<unsigned long long>(c.ignored));
+        std::fflush(stdout);
+    }
     return 0;
 }
