@@ -51,8 +51,8 @@ fd::DeviceProtocolOptions Options(NullStore& store) {
 }
 
 std::vector<uint8_t> Datagram(int command, int device, std::span<const uint8_t> body) {
-    uint8_t mac[6] = {0x02, 0, 0, 0, static_cast<uint8_t>(device >> 8),
-                      static_cast<uint8_t>(device)};
+    uint8_t mac[6] = {
+        0x02, 0, 0, 0, static_cast<uint8_t>(device >> 8), static_cast<uint8_t>(device)};
     return fd::EncodeDatagram(static_cast<uint16_t>(command), body, mac, 0, 7);
 }
 

@@ -27,8 +27,7 @@ public:
     bool QueryOtherApByMac(const std::string&, config_otherwl_basic&) override { return false; }
     bool SaveApInfo(const ap_info_stu& rec) override {
         // Converted texts always fit their fields, and the mac text is terminated.
-        if (rec.ap_name_len > 32 || rec.ssid_len > 32 || rec.bridge_ssid_len > 32)
-            __builtin_trap();
+        if (rec.ap_name_len > 32 || rec.ssid_len > 32 || rec.bridge_ssid_len > 32) __builtin_trap();
         if (std::memchr(rec.mac, 0, sizeof rec.mac) == nullptr) __builtin_trap();
         return true;
     }

@@ -278,7 +278,8 @@ TEST_F(EngineHandlers, ScanCompletesOnlyWithTheLastPacketWhateverTheOrder) {
     for (int id : {2, 0, 1}) {
         // Sent again before each packet: sending a scan clears the flag.
         engine->SendToDevice("198.18.1.1", CMD_SCAN, nullptr, 0, kMacA, false);
-        Reply(CMD_SCAN, kMacA, "198.18.1.1", EncodeScanResult(3, static_cast<uint8_t>(id), {&ap, 1}));
+        Reply(CMD_SCAN, kMacA, "198.18.1.1",
+              EncodeScanResult(3, static_cast<uint8_t>(id), {&ap, 1}));
         EXPECT_EQ(engine->IsScanComplete(), id == 2) << "packet " << id;
     }
     auto packets = store.ScanPackets();
@@ -391,8 +392,8 @@ TEST_F(EngineHandlers, CommandLeavesThroughTheFirstAdapterOfTheSubnet) {
 TEST_F(EngineHandlers, SearchGoesToEachDirectedBroadcastOnce) {
     adapters = {MakeAdapter({{"192.168.0.10", "255.255.255.0"}, {"192.168.0.11", "255.255.255.0"}}),
                 MakeAdapter({{"10.0.0.5", "255.0.0.0"}}),
-                MakeAdapter({{"172.16.0.1", "255.255.0.0"}}, 0),       // down
-                MakeAdapter({{"0.0.0.0", "255.255.0.0"}}),             // no address yet
+                MakeAdapter({{"172.16.0.1", "255.255.0.0"}}, 0),                // down
+                MakeAdapter({{"0.0.0.0", "255.255.0.0"}}),                      // no address yet
                 MakeAdapter({{"172.17.0.1", ""}, {"172.18.0.1", "0.0.0.0"}})};  // no mask
     Make();
     engine->SendSearch();
@@ -475,8 +476,8 @@ TEST_F(EngineHandlers, MalformedDatagramsAreDroppedOrReadSafely) {
     EXPECT_FALSE(engine->InjectDatagram(P::PORT_SEARCH_REPLY, swapped, "198.18.1.1"));
     // Each listening port carries one command only (the reply port carries all).
     EXPECT_FALSE(engine->InjectDatagram(P::PORT_KEEPALIVE, good, "198.18.1.1"));
-    EXPECT_FALSE(engine->InjectDatagram(P::PORT_SEARCH_REPLY,
-                                        DeviceDatagram(CMD_KEEPALIVE, kMacA), "198.18.1.1"));
+    EXPECT_FALSE(engine->InjectDatagram(P::PORT_SEARCH_REPLY, DeviceDatagram(CMD_KEEPALIVE, kMacA),
+                                        "198.18.1.1"));
     EXPECT_EQ(engine->GetStats().filtered[P::PORT_SEARCH_REPLY], 18u);
     EXPECT_EQ(engine->QueueSize(P::PORT_SEARCH_REPLY), 0u);
 
@@ -486,17 +487,18 @@ TEST_F(EngineHandlers, MalformedDatagramsAreDroppedOrReadSafely) {
     longClaim[14] = 0xFF;
     longClaim[15] = 0xFF;
     EXPECT_TRUE(engine->InjectDatagram(P::PORT_REPLY, longClaim, "198.18.1.1"));
-    std::vector<uint8_t> shortClaim = DeviceDatagram(CMD_SCAN, kMacA, std::vector<uint8_t>(400, 0xFF));
+    std::vector<uint8_t> shortClaim =
+        DeviceDatagram(CMD_SCAN, kMacA, std::vector<uint8_t>(400, 0xFF));
     shortClaim[14] = 2;
     shortClaim[15] = 0;
     EXPECT_TRUE(engine->InjectDatagram(P::PORT_REPLY, shortClaim, "198.18.1.1"));
     // Every length byte 255 and invalid UTF-8 throughout.
     std::vector<uint8_t> junk(109, 0xFF);
-    EXPECT_TRUE(engine->InjectDatagram(P::PORT_SEARCH_REPLY, DeviceDatagram(CMD_SEARCH, kMacB, junk),
-                                       "198.18.1.2"));
+    EXPECT_TRUE(engine->InjectDatagram(P::PORT_SEARCH_REPLY,
+                                       DeviceDatagram(CMD_SEARCH, kMacB, junk), "198.18.1.2"));
     std::vector<uint8_t> junkInfo(750, 0xFF);
-    EXPECT_TRUE(engine->InjectDatagram(P::PORT_REPLY, DeviceDatagram(CMD_DEVICE_INFO, kMacB, junkInfo),
-                                       "198.18.1.2"));
+    EXPECT_TRUE(engine->InjectDatagram(
+        P::PORT_REPLY, DeviceDatagram(CMD_DEVICE_INFO, kMacB, junkInfo), "198.18.1.2"));
     EXPECT_EQ(engine->ProcessQueue(P::PORT_SEARCH_REPLY), 2u);
     EXPECT_EQ(engine->ProcessQueue(P::PORT_REPLY), 3u);
 

@@ -141,10 +141,11 @@ TEST(EngineThreads, RestartAndConcurrentRequestsAreSafe) {
             engine.InjectDatagram(CDeviceProtocol::PORT_SEARCH_REPLY,
                                   DeviceDatagram(CMD_SEARCH, mac, BriefBody("V", "n")),
                                   "198.18.1." + std::to_string(i % 200 + 1));
-            engine.InjectDatagram(CDeviceProtocol::PORT_REPLY,
-                                  DeviceDatagram(CMD_DEVICE_INFO, mac,
-                                                 InfoBody("198.18.1." + std::to_string(i % 200 + 1))),
-                                  "198.18.1." + std::to_string(i % 200 + 1));
+            engine.InjectDatagram(
+                CDeviceProtocol::PORT_REPLY,
+                DeviceDatagram(CMD_DEVICE_INFO, mac,
+                               InfoBody("198.18.1." + std::to_string(i % 200 + 1))),
+                "198.18.1." + std::to_string(i % 200 + 1));
         }
     });
     pages.emplace_back([&] {
@@ -202,13 +203,14 @@ TEST(EngineSockets, ReceivesOverLoopbackAndStopsPromptly) {
     std::vector<uint8_t> search = DeviceDatagram(CMD_SEARCH, kMac, BriefBody("V", "n"));
     std::vector<uint8_t> bad(1500, 0);
     std::memcpy(bad.data(), search.data(), 16);
-    EXPECT_TRUE(SendUdp(sock, "127.0.0.1", kPortSearchReply, bad));      // too big
+    EXPECT_TRUE(SendUdp(sock, "127.0.0.1", kPortSearchReply, bad));        // too big
     EXPECT_TRUE(SendUdp(sock, "127.0.0.1", kPortSearchReply, {1, 2, 3}));  // too short
     EXPECT_TRUE(SendUdp(sock, "127.0.0.1", kPortSearchReply, search));
     EXPECT_TRUE(SendUdp(sock, "127.0.0.1", kPortInfo, DeviceDatagram(CMD_REBOOT, kMac)));
     close(sock);
 
-    ASSERT_TRUE(WaitFor([&] { return store.Statuses().size() == 1 && !engine.GetPeers().empty(); }));
+    ASSERT_TRUE(
+        WaitFor([&] { return store.Statuses().size() == 1 && !engine.GetPeers().empty(); }));
     EXPECT_STREQ(engine.GetPeers()[0].ip, "127.0.0.1");
     EXPECT_EQ(engine.GetStats().filtered[CDeviceProtocol::PORT_SEARCH_REPLY], 2u);
 

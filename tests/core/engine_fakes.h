@@ -142,8 +142,7 @@ inline LocalAdapterInfo MakeAdapter(std::vector<std::pair<std::string, std::stri
 
 // A device datagram: header with the sender's MAC and model, then the body.
 inline std::vector<uint8_t> DeviceDatagram(int command, const std::string& mac,
-                                           std::vector<uint8_t> body = {},
-                                           uint16_t apType = 7) {
+                                           std::vector<uint8_t> body = {}, uint16_t apType = 7) {
     uint8_t m[6] = {};
     MacFromText(mac, m);
     return EncodeDatagram(static_cast<uint16_t>(command), body, m, 0, apType);

@@ -32,10 +32,10 @@ ReceivedDatagram MakeReceivedDatagram(std::span<const uint8_t> bytes, std::strin
 
 namespace {
 
-constexpr int kSocketBuffer = 1 << 20;         // 1 MiB
-constexpr int kReplySocketBuffer = 10 << 20;   // 10 MiB: a search of a large network
-constexpr int kReceiveBatch = 256;             // datagrams read per wake-up before re-checking stop
-constexpr int kPollTimeoutMs = 250;            // bounds how long Stop can wait for a receiver
+constexpr int kSocketBuffer = 1 << 20;        // 1 MiB
+constexpr int kReplySocketBuffer = 10 << 20;  // 10 MiB: a search of a large network
+constexpr int kReceiveBatch = 256;            // datagrams read per wake-up before re-checking stop
+constexpr int kPollTimeoutMs = 250;           // bounds how long Stop can wait for a receiver
 
 const uint16_t kListenPorts[3] = {kPortSearchReply, kPortKeepalive, kPortInfo};
 
@@ -46,9 +46,12 @@ bool PassesFilter(int port, const uint8_t* data, std::size_t len) {
     if (magic != kMagic) return false;
     uint16_t command = static_cast<uint16_t>(data[4] | (data[5] << 8));
     switch (port) {
-        case CDeviceProtocol::PORT_SEARCH_REPLY: return command == CMD_SEARCH;
-        case CDeviceProtocol::PORT_KEEPALIVE: return command == CMD_KEEPALIVE;
-        default: return true;
+        case CDeviceProtocol::PORT_SEARCH_REPLY:
+            return command == CMD_SEARCH;
+        case CDeviceProtocol::PORT_KEEPALIVE:
+            return command == CMD_KEEPALIVE;
+        default:
+            return true;
     }
 }
 
@@ -77,8 +80,7 @@ int OpenUdpSocket(const char* localIp, uint16_t port, bool broadcast, bool multi
     };
     int on = 1;
     if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) return fail();
-    if (broadcast && setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
-        return fail();
+    if (broadcast && setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) return fail();
     if (multicast) {
         ip_mreq mreq{};
         inet_pton(AF_INET, kMulticastGroup, &mreq.imr_multiaddr);
@@ -128,7 +130,9 @@ CDeviceProtocol::CDeviceProtocol(fd::DeviceProtocolOptions options)
         m_options.livenessPeriod = std::chrono::milliseconds(1);
 }
 
-CDeviceProtocol::~CDeviceProtocol() { Stop(); }
+CDeviceProtocol::~CDeviceProtocol() {
+    Stop();
+}
 
 bool CDeviceProtocol::Start(int retransmissionMax, int retransmissionInterval) {
     std::lock_guard life(m_lifecycleLock);
@@ -273,7 +277,8 @@ bool CDeviceProtocol::Enqueue(Port port, const ReceivedDatagram& dg) {
             return false;
         }
         q.items.push_back(dg);
-        if (q.items.size() > m_counters.queuePeak[port]) m_counters.queuePeak[port] = q.items.size();
+        if (q.items.size() > m_counters.queuePeak[port])
+            m_counters.queuePeak[port] = q.items.size();
     }
     ++m_counters.accepted[port];
     q.ready.notify_one();
@@ -312,9 +317,15 @@ std::size_t CDeviceProtocol::ProcessQueue(Port port) {
 void CDeviceProtocol::Dispatch(Port port, const ReceivedDatagram& dg) {
     try {
         switch (port) {
-            case PORT_SEARCH_REPLY: HandleSearchReply(dg); break;
-            case PORT_KEEPALIVE: HandleKeepalive(dg); break;
-            case PORT_REPLY: HandleReply(dg); break;
+            case PORT_SEARCH_REPLY:
+                HandleSearchReply(dg);
+                break;
+            case PORT_KEEPALIVE:
+                HandleKeepalive(dg);
+                break;
+            case PORT_REPLY:
+                HandleReply(dg);
+                break;
         }
     } catch (const std::exception&) {
         // One bad datagram (or a store hiccup) must not end the worker for the whole run.

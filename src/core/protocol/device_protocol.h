@@ -88,9 +88,9 @@ struct PendingRequest {
 
 // One outgoing datagram, as the send hook sees it.
 struct OutgoingDatagram {
-    std::string destIp;   // "239.255.255.250" for commands, a broadcast address for searches
+    std::string destIp;  // "239.255.255.250" for commands, a broadcast address for searches
     uint16_t destPort = 0;
-    std::string localIp;  // the adapter address a command leaves through; "" for the search
+    std::string localIp;         // the adapter address a command leaves through; "" for the search
     std::vector<uint8_t> bytes;  // header + body
 };
 // Returns whether the datagram counts as sent.
@@ -98,7 +98,7 @@ using SendHook = std::function<bool(const OutgoingDatagram&)>;
 
 // A device's answer that ended one of the engine's pending requests.
 struct Acknowledgement {
-    std::string ip;   // the address the answer came from (the request's address)
+    std::string ip;  // the address the answer came from (the request's address)
     std::string mac;
     int command = 0;
     uint8_t result = 0;  // first body byte, 0 when the answer has no body
@@ -114,9 +114,9 @@ struct DeviceProtocolOptions {
     // Period of the liveness sweep. A device in state 2 is dropped after four silent sweeps
     // (3 to 4 periods after its last datagram).
     std::chrono::milliseconds livenessPeriod{10000};
-    AdapterSource adapterSource;  // empty: fd::EnumerateLocalAdapters
-    SendHook sendHook;            // empty: real sockets
-    bool openSockets = true;      // false: Start() runs no socket and no receiving thread
+    AdapterSource adapterSource;       // empty: fd::EnumerateLocalAdapters
+    SendHook sendHook;                 // empty: real sockets
+    bool openSockets = true;           // false: Start() runs no socket and no receiving thread
     std::size_t queueCapacity = 8192;  // per queue; datagrams beyond it are dropped and counted
     // Told of every answer that ends a pending request, so that a caller waiting for one
     // can tell an answer from retries running out. Called on a worker thread after the

@@ -117,8 +117,8 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
     const std::string senderIp = fd::IpToText(dg.fromIp);
     const std::string mac = fd::MacToText(d->header.mac);
     const int command = d->header.command;
-    const bool ended = command != fd::CMD_SCAN && command != fd::CMD_PROBE &&
-                       Acknowledge(senderIp, mac, command);
+    const bool ended =
+        command != fd::CMD_SCAN && command != fd::CMD_PROBE && Acknowledge(senderIp, mac, command);
 
     const uint8_t result = d->body.empty() ? 0 : d->body[0];
     switch (command) {
@@ -131,20 +131,23 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
                 if (!d->body.empty())
                     std::memcpy(fd::BodyImage(rec), d->body.data(),
                                 std::min(d->body.size(), fd::kApBodyImageSize));
-                fd::ConvertDeviceTextField(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len,
-                                           true);
+                fd::ConvertDeviceTextField(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len, true);
                 fd::ConvertDeviceTextField(rec.ssid, sizeof rec.ssid, rec.ssid_len, true);
                 fd::ConvertDeviceTextField(rec.bridge_ssid, sizeof rec.bridge_ssid,
                                            rec.bridge_ssid_len, true);
                 if (m_store) m_store->SaveApInfo(rec);
             }
             break;
-        case fd::CMD_SET_IP: AdoptPendingAddress(senderIp, mac); break;
-        case fd::CMD_SCAN: HandleScanResult(d->body); break;
+        case fd::CMD_SET_IP:
+            AdoptPendingAddress(senderIp, mac);
+            break;
+        case fd::CMD_SCAN:
+            HandleScanResult(d->body);
+            break;
         case fd::CMD_BRIDGE_CONFIG:
             if (m_store)
-                m_store->SetApStatus(mac, result == 0 ? fd::AP_STATUS_BRIDGE_SUCCESS
-                                                      : fd::AP_STATUS_BRIDGE_FAIL);
+                m_store->SetApStatus(
+                    mac, result == 0 ? fd::AP_STATUS_BRIDGE_SUCCESS : fd::AP_STATUS_BRIDGE_FAIL);
             break;
         case fd::CMD_REBOOT:
         case fd::CMD_SET_VLAN:
@@ -164,7 +167,8 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
         case fd::CMD_UPGRADE_START:
             if (m_store) m_store->SetApUpgrading(mac);
             break;
-        default: break;
+        default:
+            break;
     }
     if (ended && m_options.onAcknowledged)
         m_options.onAcknowledged(fd::Acknowledgement{senderIp, mac, command, result});
@@ -220,10 +224,10 @@ void CDeviceProtocol::HandleScanResult(std::span<const uint8_t> body) {
     const int packetCount = head[0];
     const int packetId = head[1];
     // Only entries that arrived whole are looked at, whatever icount claims.
-    const std::size_t whole = copy.size() > fd::kScanHeaderSize
-                                  ? (copy.size() - fd::kScanHeaderSize) /
-                                        sizeof(config_otherwl_basic)
-                                  : 0;
+    const std::size_t whole =
+        copy.size() > fd::kScanHeaderSize
+            ? (copy.size() - fd::kScanHeaderSize) / sizeof(config_otherwl_basic)
+            : 0;
     const std::size_t entries = std::min<std::size_t>(head[2], whole);
     for (std::size_t i = 0; i < entries; ++i) {
         uint8_t* at = copy.data() + fd::kScanHeaderSize + i * sizeof(config_otherwl_basic);

@@ -15,7 +15,9 @@ namespace {
 
 constexpr int kCommandSocketBuffer = 1 << 20;
 
-bool IsUnsetAddress(const std::string& text) { return text.empty() || text == "0.0.0.0"; }
+bool IsUnsetAddress(const std::string& text) {
+    return text.empty() || text == "0.0.0.0";
+}
 
 // Parses a dotted address into a 32-bit value (first byte highest); false when it is empty,
 // 0.0.0.0 or not an address at all.
@@ -114,8 +116,8 @@ void CDeviceProtocol::SendSearch() {
     }
 }
 
-bool CDeviceProtocol::SendToDevice(const std::string& ip, int command, const void* body,
-                                   int length, const std::string& mac, bool retransmit) {
+bool CDeviceProtocol::SendToDevice(const std::string& ip, int command, const void* body, int length,
+                                   const std::string& mac, bool retransmit) {
     // A body that does not fit one datagram cannot be sent whole; sending a cut command
     // would configure the device with half a block.
     if (length < 0 || static_cast<std::size_t>(length) > fd::kMaxBody) return false;
@@ -226,8 +228,8 @@ ApInfoList& CDeviceProtocol::GetDiscoveredDevices(ApInfoList& list, int maxCount
         rec.ap_status = fd::AP_STATUS_DISCOVERED;
         fd::IpFromText(peer.ip, rec.ip);
         // Some firmware puts a build line after the version; only the first line is shown.
-        std::string_view version = fd::FieldText(peer.version, sizeof peer.version,
-                                                 peer.version_len);
+        std::string_view version =
+            fd::FieldText(peer.version, sizeof peer.version, peer.version_len);
         version = version.substr(0, version.find('\n'));
         std::memcpy(rec.version, version.data(), version.size());
         rec.version_len = static_cast<uint8_t>(version.size());
@@ -245,8 +247,8 @@ ApInfoList& CDeviceProtocol::GetDiscoveredDevices(ApInfoList& list, int maxCount
         if (!filter.empty()) {
             std::string_view ip(peer.ip, strnlen(peer.ip, sizeof peer.ip));
             std::string_view macText(peer.mac, strnlen(peer.mac, sizeof peer.mac));
-            std::string_view fullVersion = fd::FieldText(peer.version, sizeof peer.version,
-                                                         peer.version_len);
+            std::string_view fullVersion =
+                fd::FieldText(peer.version, sizeof peer.version, peer.version_len);
             if (ip.find(filter) == std::string_view::npos &&
                 macText.find(filter) == std::string_view::npos &&
                 fullVersion.find(filter) == std::string_view::npos)
