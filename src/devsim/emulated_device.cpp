@@ -138,9 +138,8 @@ std::vector<uint8_t> MalformedDatagram(const EmulatedDevice& dev, unsigned n) {
         case 1:  // less than a header
             bytes.resize(kHeaderSize - 1);
             break;
-        default:  // claims more body than it carries
-            bytes[14] = 0xff;
-            bytes[15] = 0x05;
+        default:  // one byte past the largest datagram
+            bytes.resize(kMaxDatagram + 1, 0x5a);
             break;
     }
     return bytes;

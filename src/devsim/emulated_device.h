@@ -56,8 +56,8 @@ struct EmulatedDevice {
     // ---- faults ----
     double dropRate = 0;  // share of the datagrams for it that it never sees, 0..1
     std::chrono::milliseconds replyDelay{0};  // everything it sends leaves this much later
-    // Every answer is preceded by a malformed datagram (wrong magic, cut header or a length
-    // beyond the bytes sent, in turn) that the PC must drop.
+    // Every answer is preceded by a malformed datagram (wrong magic, cut header or too long,
+    // in turn) that the PC must drop.
     bool malformed = false;
 
     bool Silent(std::chrono::steady_clock::time_point now) const { return now < silentUntil; }
@@ -93,7 +93,7 @@ std::optional<std::string> ApplyCommand(EmulatedDevice& dev, uint16_t command,
                                         const std::vector<uint8_t>& body);
 
 // The n-th malformed datagram a faulty device sends (n cycles through the kinds): wrong
-// magic, a header cut short, a length field beyond the bytes sent.
+// magic, a header cut short, a datagram longer than 1472 bytes.
 std::vector<uint8_t> MalformedDatagram(const EmulatedDevice& dev, unsigned n);
 
 }  // namespace fd::devsim
