@@ -206,7 +206,9 @@ bool CDeviceProtocol::OpenListeningSockets() {
     m_searchSocket = fd::OpenUdpSocket(nullptr, fd::kPortSearch, true, false, kSocketBuffer);
     if (m_searchSocket < 0) return false;
     for (int p = 0; p < 3; ++p) {
-        int size = p == PORT_REPLY ? kReplySocketBuffer : kSocketBuffer;
+        // Search answers arrive together, like the device infos they lead to: thousands of
+        // devices answer one broadcast within milliseconds.
+        int size = p == PORT_KEEPALIVE ? kSocketBuffer : kReplySocketBuffer;
         m_listenSockets[p] = fd::OpenUdpSocket(nullptr, kListenPorts[p], false, false, size);
         if (m_listenSockets[p] < 0) return false;
     }
