@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "config/language.h"
+#include "presentation/csv_text.h"
 #include "presentation/labels.h"
 #include "protocol/device_text.h"
 
@@ -201,15 +202,7 @@ std::string FormatTable(const std::vector<DeviceRow>& rows, bool translateHeader
 }
 
 std::string CsvField(std::string_view text) {
-    std::string s = RepairUtf8(text);
-    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-    std::string out = "\"";
-    for (char ch : s) {
-        if (ch == '"') out += '"';
-        out += ch;
-    }
-    out += '"';
-    return out;
+    return fd::CsvField(RepairUtf8(text));
 }
 
 std::string FormatCsv(const std::vector<DeviceRow>& rows) {
