@@ -123,6 +123,7 @@ CDeviceListPage::CDeviceListPage(int pageId, std::span<const fd::DeviceColumn> c
     m_searchButton->SetFontSpec(skin.fontName, skin.buttonFontHeight, skin.buttonFontWeight);
     m_searchButton->SetTextColors(skin.buttonFontColor, QColor(255, 255, 255),
                                   QColor(153, 153, 153));
+    m_searchButton->SetAlign(256, 26);  // text right of the image's icon
     m_searchButton->setText(QStringLiteral("Search"));
     m_searchButton->setGeometry(20, 10, 100, 30);
     m_searchButton->setToolTip(QStringLiteral("F5"));
@@ -236,6 +237,7 @@ CTButtonPicture* CDeviceListPage::AddActionButton(const QString& key, const QStr
     b->SetImage(skin.Image(image));
     b->SetFontSpec(skin.fontName, skin.buttonFontHeight, skin.buttonFontWeight);
     b->SetTextColors(skin.buttonFontColor, QColor(255, 255, 255), QColor(153, 153, 153));
+    b->SetAlign(256, 26);
     b->setText(key);
     b->setGeometry(x, 630, 100, 30);
     return b;
@@ -247,6 +249,7 @@ CTButtonPicture* CDeviceListPage::AddToolButton(const QString& key, int x, int w
     b->SetImage(skin.Image(QStringLiteral("btn_export.bmp")));
     b->SetFontSpec(skin.fontName, skin.buttonFontHeight - 2, skin.buttonFontWeight);
     b->SetTextColors(skin.buttonFontColor, QColor(255, 255, 255), QColor(153, 153, 153));
+    b->SetAlign(256, 24);
     b->setText(key);
     b->setGeometry(x, 12, width, 26);
     return b;

@@ -20,6 +20,7 @@ CTButtonPicture* MakeButton(QWidget* parent, const QString& text, int x, int y) 
     b->SetImage(skin.Image(QStringLiteral("btn_search.bmp")));
     b->SetFontSpec(skin.fontName, skin.buttonFontHeight, skin.buttonFontWeight);
     b->SetTextColors(skin.buttonFontColor, QColor(255, 255, 255), QColor(153, 153, 153));
+    b->SetAlign(256, 26);
     b->setText(text);
     b->setGeometry(x, y, 100, 30);
     return b;
