@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "config/language.h"
 #include "presentation/labels.h"
 #include "store/sql_management.h"
 #include "support/fake_device_engine.h"
@@ -307,8 +308,17 @@ TEST_F(DeviceListTest, SelectionRulesAndSettingBlock) {
     EXPECT_EQ(all.settingBlock, fd::SettingBlock{});
 }
 
-TEST(OnlineCountText, PutsTheNumberWithoutFormatting) {
+TEST(OnlineCountText, TranslatedFormatIsNeverHandedToPrintf) {
     EXPECT_EQ(fd::OnlineCountText(7), "Online device count:7");
+    TempDir dir;
+    dir.Write("Languages/Test.lng",
+              "[ProgramOutStr]\nOnline device count:%d=%s%n devices: %d, %d\n");
+    fd::InitLanguage(dir.Dir());
+    fd::SetLanguage("Test");
+    const std::string text = fd::OnlineCountText(7);
+    // Back to the keys for the other tests of this process.
+    fd::SetLanguage("");
+    EXPECT_EQ(text, "%s%n devices: 7, %d");
 }
 
 }  // namespace

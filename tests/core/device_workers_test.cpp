@@ -118,6 +118,23 @@ TEST_F(RestartWorkerTest, StopDuringTheGapSendsNoSecondPass) {
     EXPECT_EQ(m_engine.Sends()[0].mac, m_devices[1].mac);
 }
 
+TEST(SleepUnlessStopped, WakesOnStopAndTellsWhy) {
+    const auto t0 = Clock::now();
+    EXPECT_TRUE(fd::SleepUnlessStopped({}, 30ms));
+    EXPECT_GE(Clock::now() - t0, 30ms);
+
+    std::stop_source source;
+    std::jthread stopper([&] {
+        std::this_thread::sleep_for(20ms);
+        source.request_stop();
+    });
+    const auto t1 = Clock::now();
+    EXPECT_FALSE(fd::SleepUnlessStopped(source.get_token(), 10s));
+    EXPECT_LT(Clock::now() - t1, 5s);
+    // Already stopped: no wait at all.
+    EXPECT_FALSE(fd::SleepUnlessStopped(source.get_token(), 10s));
+}
+
 TEST(WorkerSlot, NewWorkerStopsTheOldOneBetweenSends) {
     RecordingEngine engine;
     std::atomic<int> inside{0};

@@ -135,7 +135,7 @@ std::string OnlineCountText(int count) {
     // never hand the text to printf.
     const std::string number = std::to_string(count);
     const auto at = format.find("%d");
-    if (at == std::string::npos) return format + number;
+    if (at == std::string::npos) return format;
     return format.substr(0, at) + number + format.substr(at + 2);
 }
 

@@ -12,8 +12,10 @@ bool SleepUnlessStopped(std::stop_token st, std::chrono::milliseconds d) {
     std::mutex m;
     std::condition_variable_any cv;
     std::unique_lock lock(m);
-    // Only the stop request wakes it early; the predicate is the stop request itself.
-    return !cv.wait_for(lock, st, d, [] { return false; });
+    // Nothing but the stop request wakes it early (the wait returns the predicate's value,
+    // which stays false, so the stop token is asked afterwards).
+    cv.wait_for(lock, st, d, [] { return false; });
+    return !st.stop_requested();
 }
 
 void WorkerSlot::Start(Body body) {
