@@ -1,0 +1,121 @@
+// What an emulated device makes of the command bodies it is sent, and the faulty datagrams
+// it can send. No sockets: these run without a lab.
+
+#include "devsim/emulated_device.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace fd;
+using namespace fd::devsim;
+
+namespace {
+
+void Put16(std::vector<uint8_t>& b, std::size_t at, uint16_t v) {
+    b[at] = static_cast<uint8_t>(v & 0xff);
+    b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+}  // namespace
+
+TEST(EmulatedDeviceTest, VlanBlockAndItsExtension) {
+    EmulatedDevice dev = MakeDevice(3);
+    dev.info.bridge_transparent = 1;
+    std::vector<uint8_t> body(10, 0);
+    body[0] = 1;
+    Put16(body, 2, 100);
+    Put16(body, 4, 200);
+    Put16(body, 6, 300);
+    body[8] = 1;  // the "IP changes too" flag: no field of the device
+    EXPECT_FALSE(ApplyCommand(dev, CMD_SET_VLAN, body));
+    EXPECT_EQ(dev.info.vlan_en, 1);
+    EXPECT_EQ(dev.info.vlan_id, 100);
+    EXPECT_EQ(dev.info.vlan_id_wlan, 200);
+    EXPECT_EQ(dev.info.vlan_id_lan, 300);
+    EXPECT_EQ(dev.info.bridge_transparent, 1);  // no extension: kept
+
+    // ap_types 10 and 11 send 22 bytes: the switches and the per-port VLANs follow.
+    body.resize(22, 0);
+    body[10] = 0;  // bridge_transparent
+    body[11] = 1;  // tdmaEn
+    Put16(body, 12, 7);
+    Put16(body, 14, 8);
+    Put16(body, 16, 9);
+    ApplyCommand(dev, CMD_SET_VLAN, body);
+    EXPECT_EQ(dev.info.bridge_transparent, 0);
+    EXPECT_EQ(dev.info.tdmaEn, 1);
+    EXPECT_EQ(dev.info.vlan_pvid, 7);
+    EXPECT_EQ(dev.info.vlan_id_lan3, 8);
+    EXPECT_EQ(dev.info.vlan_id_lan4, 9);
+
+    // A body too short for the block changes nothing.
+    ap_info_stu before = dev.info;
+    ApplyCommand(dev, CMD_SET_VLAN, std::vector<uint8_t>(9, 0xee));
+    EXPECT_EQ(std::memcmp(&before, &dev.info, sizeof before), 0);
+}
+
+TEST(EmulatedDeviceTest, BridgeConfigurationMakesAStationOfTheChosenAccessPoint) {
+    EmulatedDevice dev = MakeDevice(4);
+    dev.info.work_mode = WORK_MODE_AP;
+    std::vector<uint8_t> body(326, 0);
+    const uint8_t bssid[6] = {0x02, 0xaa, 0, 0, 0, 9};
+    std::memcpy(body.data() + 1, bssid, 6);
+    body[7] = 149;
+    std::memcpy(body.data() + 8, "far-side", 8);
+    body[40] = 8;
+    body[42] = 3;
+    // The IP part: same address, another gateway.
+    IpConfigBlock ip = ExtractBlock<IpConfigBlock>(dev.info, kIpBlockOffset);
+    IpFromText("198.18.0.9", ip.ip_gateway);
+    std::memcpy(body.data() + 304, &ip, sizeof ip);
+
+    EXPECT_FALSE(ApplyCommand(dev, CMD_BRIDGE_CONFIG, body));  // the address stays
+    EXPECT_EQ(dev.info.work_mode, WORK_MODE_STATION);
+    EXPECT_EQ(std::memcmp(dev.info.bridge_mac, bssid, 6), 0);
+    EXPECT_EQ(dev.info.bridge_channel, 149);
+    EXPECT_EQ(FieldText(dev.info.bridge_ssid, 32, dev.info.bridge_ssid_len), "far-side");
+    EXPECT_EQ(dev.info.secure_mode, 3);
+    EXPECT_EQ(IpToText(dev.info.ip_gateway), "198.18.0.9");
+
+    // A new address in the IP part moves the device.
+    IpFromText("198.18.44.4", ip.ip);
+    std::memcpy(body.data() + 304, &ip, sizeof ip);
+    auto moved = ApplyCommand(dev, CMD_BRIDGE_CONFIG, body);
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(*moved, "198.18.44.4");
+
+    // A short body is no configuration at all.
+    ap_info_stu before = dev.info;
+    EXPECT_FALSE(ApplyCommand(dev, CMD_BRIDGE_CONFIG, std::vector<uint8_t>(325, 0xff)));
+    EXPECT_EQ(std::memcmp(&before, &dev.info, sizeof before), 0);
+}
+
+TEST(EmulatedDeviceTest, FactoryResetRestoresAllButTheAddress) {
+    EmulatedDevice dev = MakeDevice(5);
+    dev.factory = dev.info;
+    std::vector<uint8_t> name(sizeof(DeviceNameBlock), 0);
+    std::memcpy(name.data(), "changed", 7);
+    name[32] = 7;
+    ApplyCommand(dev, CMD_SET_NAME, name);
+    std::vector<uint8_t> ip(sizeof(IpConfigBlock), 0);
+    std::memcpy(ip.data(), BodyImage(dev.info) + kIpBlockOffset, ip.size());
+    IpFromText("198.18.50.5", ip.data() + 1);
+    ASSERT_EQ(ApplyCommand(dev, CMD_SET_IP, ip), "198.18.50.5");
+    dev.info.tdmaEn = 1;
+
+    ApplyCommand(dev, CMD_RESET, {});
+    EXPECT_EQ(FieldText(dev.info.ap_name, 32, dev.info.ap_name_len), "Device-5");
+    EXPECT_EQ(dev.info.tdmaEn, 0);
+    EXPECT_EQ(IpToText(dev.info.ip), "198.18.50.5");  // still reachable in the lab
+}
+
+TEST(EmulatedDeviceTest, MalformedDatagramsAreAllRefusedByTheDecoder) {
+    EmulatedDevice dev = MakeDevice(6);
+    for (unsigned n = 0; n < 6; ++n) {
+        auto bytes = MalformedDatagram(dev, n);
+        EXPECT_FALSE(DecodeDatagram(bytes)) << "kind " << n % 3 << ", " << bytes.size() << " bytes";
+    }
+    EXPECT_EQ(MalformedDatagram(dev, 1).size(), kHeaderSize - 1);
+    EXPECT_EQ(MalformedDatagram(dev, 2).size(), kMaxDatagram + 1);
+}
