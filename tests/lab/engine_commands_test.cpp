@@ -131,17 +131,17 @@ TEST_F(EngineCommandsTest, ScanCompletesOnTheLastPacketWhateverTheOrder) {
         for (int id : order) {
             ASSERT_TRUE(m_peer->SendScanResult(mac, bodies[id], kPc));
             stored += id == 2 ? 5 : 31;
-            // The flag is set before the packet's neighbours are stored, so once they are
-            // there the flag shows this packet's effect.
+            lastSeen = lastSeen || id == 2;
+            // The flag goes up just after the last packet's neighbours are stored: wait for
+            // both, so the check never races the worker.
             ASSERT_TRUE(WaitUntil(
                 [&] {
                     OtherApList list;
                     m_store->QueryOtherApList(0, list, true);
-                    return list.size() == stored;
+                    return list.size() == stored && m_engine->IsScanComplete() == lastSeen;
                 },
-                kWait));
-            lastSeen = lastSeen || id == 2;
-            EXPECT_EQ(m_engine->IsScanComplete(), lastSeen) << "after packet " << id;
+                kWait))
+                << "after packet " << id;
         }
     }
     // The scan is never retransmitted.
