@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QTest>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -257,6 +258,25 @@ TEST_F(DevicePagesTest, SearchThenStopAfterTwoSecondsSendsOneBroadcast) {
     EXPECT_EQ(page.SearchButton()->text(), "Search");
     page.OnSearchTick();
     EXPECT_EQ(Count("search"), 11);
+}
+
+TEST_F(DevicePagesTest, F5SearchesAndCtrlFGoesToTheFilter) {
+    AddStored(2);
+    CStatusDlg page;
+    page.show();
+    page.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
+    page.Grid()->setFocus();
+    QTest::keyClick(page.Grid(), Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(page.FilterEdit()->hasFocus());
+    QTest::keyClick(page.FilterEdit(), Qt::Key_F5);
+    EXPECT_TRUE(page.IsSearching());
+    EXPECT_EQ(Count("search"), 1);
+    // The filter is closed during the search: Ctrl+F leaves the focus where it is.
+    QTest::keyClick(&page, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_FALSE(page.FilterEdit()->hasFocus());
+    QTest::keyClick(&page, Qt::Key_F5);
+    EXPECT_FALSE(page.IsSearching());
 }
 
 TEST_F(DevicePagesTest, WebPageAndRenameOnlyForStoredDevices) {

@@ -177,14 +177,16 @@ CDeviceListPage::CDeviceListPage(int pageId, std::span<const fd::DeviceColumn> c
     m_count->setGeometry(550, 634, 170, 24);
     m_count->setText(QString::fromStdString(m_list->Current().countText));
 
-    // Keyboard access: F5 searches (or stops), Ctrl+F goes to the filter box.
+    // Keyboard access: F5 searches (or stops), Ctrl+F goes to the filter box. Window-wide,
+    // because a search disables the controls that could hold the focus; only the page on
+    // view takes them (hidden pages' shortcuts do not fire).
     auto* searchKey = new QShortcut(QKeySequence(Qt::Key_F5), this);
-    searchKey->setContext(Qt::WidgetWithChildrenShortcut);
+    searchKey->setContext(Qt::WindowShortcut);
     connect(searchKey, &QShortcut::activated, this, [this] {
         if (m_searchButton->isEnabled()) OnSearchButton();
     });
     auto* filterKey = new QShortcut(QKeySequence::Find, this);
-    filterKey->setContext(Qt::WidgetWithChildrenShortcut);
+    filterKey->setContext(Qt::WindowShortcut);
     connect(filterKey, &QShortcut::activated, this, [this] {
         if (m_filter->isEnabled()) {
             m_filter->setFocus(Qt::ShortcutFocusReason);
