@@ -359,12 +359,14 @@ void DevicePeer::AddDevice(const EmulatedDevice& dev) {
     if (!d.factory) d.factory = d.info;
 }
 
-std::size_t DevicePeer::SendKeepalives(const std::string& toIp) {
+std::size_t DevicePeer::SendKeepalives(const std::string& toIp, unsigned part, unsigned parts) {
     const std::string& to = toIp.empty() ? m_options.pcAddress : toIp;
     auto now = std::chrono::steady_clock::now();
     std::size_t sent = 0;
     std::lock_guard lock(m_devLock);
+    unsigned place = 0;
     for (const auto& [mac, dev] : m_devices) {
+        if (parts > 1 && place++ % parts != part) continue;
         if (dev.Silent(now)) continue;
         uint8_t macBytes[6];
         MacFromText(mac, macBytes);

@@ -115,8 +115,9 @@ public:
                  const std::string& toIp, const std::string& fromIp = {});
     bool SendScanResult(const std::string& mac, std::span<const uint8_t> body,
                         const std::string& toIp);
-    // A keepalive from every device that is not silent; how many went out.
-    std::size_t SendKeepalives(const std::string& toIp = {});
+    // A keepalive from every device that is not silent, or with parts > 1 only from those
+    // whose place among the devices (in mac order) is part modulo parts; how many went out.
+    std::size_t SendKeepalives(const std::string& toIp = {}, unsigned part = 0, unsigned parts = 1);
     // Every device's clock moves on by this many seconds.
     void AddUpTime(uint32_t seconds);
     PeerCounters Counters() const;

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -359,8 +360,12 @@ int main(int argc, char** argv) {
                  devices.front().address.c_str(), ifname.c_str());
 
     using Clock = std::chrono::steady_clock;
-    auto start = Clock::now(), nextKeepalive = start;
+    auto start = Clock::now();
     long ticked = 0;
+    // Devices keep their own time: each tick a different slice of them sends its keepalive,
+    // so that thousands do not arrive at the PC in one burst every period.
+    const unsigned slices = static_cast<unsigned>(std::max(1.0, keepalive / 0.1));
+    unsigned tick = 0;
     while (!g_stop) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         auto now = Clock::now();
@@ -372,11 +377,10 @@ int main(int argc, char** argv) {
             peer.AddUpTime(static_cast<uint32_t>(elapsed - ticked));
             ticked = elapsed;
         }
-        if (keepalive > 0 && now >= nextKeepalive) {
-            nextKeepalive = now + std::chrono::duration_cast<Clock::duration>(
-                                      std::chrono::duration<double>(keepalive));
+        if (keepalive > 0) {
             std::string pc = peer.LastSearcher();
-            if (!pc.empty()) peer.SendKeepalives(pc);
+            if (!pc.empty()) peer.SendKeepalives(pc, tick % slices, slices);
+            ++tick;
         }
     }
     peer.Stop();
