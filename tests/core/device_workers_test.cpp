@@ -181,6 +181,21 @@ TEST(WorkerSlot, FinishedHandlerAndStopWithoutWorker) {
     EXPECT_TRUE(slot.TakeFinished());
 }
 
+TEST(WorkerSlot, DestroyingTheSlotStopsItsWorker) {
+    RecordingEngine engine;
+    TempDir dir;
+    ASSERT_TRUE(dir.Ok());
+    CSqlManagement store(dir.Path("data.mdb"), [](const std::string&) {});
+    const auto t0 = Clock::now();
+    {
+        fd::WorkerSlot slot;
+        fd::StartRestartWorker(slot, engine, store, fd::CMD_RESET, Devices(2), 30s);
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_LT(Clock::now() - t0, 5s);
+    EXPECT_TRUE(engine.Sends().empty());  // neither device has a bridged station
+}
+
 TEST(SettingWorker, SendsTheBlockToEveryDeviceInOrder) {
     RecordingEngine engine;
     const auto devices = Devices(3);

@@ -57,7 +57,8 @@ public:
     // True once after a worker ran to its end without being stopped.
     bool TakeFinished() { return m_finished.exchange(false); }
     // Called on the worker thread when a worker ran to its end without being stopped.
-    // Set it before Start.
+    // Set it before Start. It must not call Start or Stop of this slot (the worker would
+    // wait for itself); post to the owner's thread instead.
     void SetFinishedHandler(FinishedHandler handler) { m_onFinished = std::move(handler); }
 
 private:
