@@ -81,8 +81,8 @@ TEST_F(DeviceListExportTest, AllPagesInOrderWithTheDiscoveredDevicesLast) {
     found.ap_status = fd::AP_STATUS_DISCOVERED;
     m_engine.SetDiscovered({found});
     // By name (column 2), ascending.
-    const auto out = fd::ExportDeviceList(*m_store, &m_engine, fd::StatusPageColumns(), 2, true,
-                                          "");
+    const auto out =
+        fd::ExportDeviceList(*m_store, &m_engine, fd::StatusPageColumns(), 2, true, "");
     EXPECT_EQ(out.rows, 231);
     const auto lines = Lines(out.csv);
     ASSERT_EQ(lines.size(), 232u);

@@ -36,8 +36,7 @@ using fd::test::RecordingEngine;
 using Clock = std::chrono::steady_clock;
 
 // Status page columns.
-constexpr int kTick = 0, kSerial = 1, kLocation = 2, kIp = 4, kMac = 5, kBridge = 10,
-              kOperate = 13;
+constexpr int kTick = 0, kSerial = 1, kLocation = 2, kIp = 4, kMac = 5, kBridge = 10, kOperate = 13;
 
 std::string MacOf(int id) {
     char mac[18];
@@ -51,8 +50,7 @@ ap_info_stu Device(int id, int apType = 1, int workMode = fd::WORK_MODE_AP) {
     rec.ap_type = static_cast<uint16_t>(apType);
     rec.ap_status = fd::AP_STATUS_ONLINE;
     rec.work_mode = static_cast<uint8_t>(workMode);
-    fd::IpFromText("10.0." + std::to_string(id / 200) + "." + std::to_string(id % 200 + 1),
-                   rec.ip);
+    fd::IpFromText("10.0." + std::to_string(id / 200) + "." + std::to_string(id % 200 + 1), rec.ip);
     // Names run against the addresses, so that sorting by name and by IP differ.
     char name[16];
     std::snprintf(name, sizeof name, "dev%03d", 999 - id);
@@ -89,6 +87,7 @@ protected:
         fd::SetPageMessageHandler([this](QWidget*, const fd::PageMessage& m) {
             m_messages.push_back(m.key);
             m_icons.push_back(m.icon);
+            m_appCaptions.push_back(m.appCaption);
             return m_answer;
         });
         fd::SetPageDialogRunner([this](QDialog& d) {
@@ -130,6 +129,7 @@ protected:
     int m_next = 0;
     QStringList m_messages;
     std::vector<QMessageBox::Icon> m_icons;
+    std::vector<bool> m_appCaptions;
     QMessageBox::StandardButton m_answer = QMessageBox::Ok;
     int m_dialogs = 0;
     std::function<int(QDialog&)> m_onDialog;
@@ -157,10 +157,12 @@ TEST_F(DevicePagesTest, ThirtyFiveDevicesOnTwoPagesWithDiscoveredOnesAfterTheSto
     for (int r = 1; r <= 30; ++r) {
         const bool discovered = r > 5;
         EXPECT_EQ(grid->GetItemData(r), discovered ? 1 : 2) << r;
-        const QVariant fg = grid->Model()->data(grid->Model()->index(r - 1, kIp), Qt::ForegroundRole);
+        const QVariant fg =
+            grid->Model()->data(grid->Model()->index(r - 1, kIp), Qt::ForegroundRole);
         EXPECT_EQ(fg.value<QColor>() == unline, discovered) << r;
     }
-    EXPECT_TRUE(grid->GetItemText(6, kIp).startsWith("10.9.0.")) << grid->GetItemText(6, kIp).toStdString();
+    EXPECT_TRUE(grid->GetItemText(6, kIp).startsWith("10.9.0."))
+        << grid->GetItemText(6, kIp).toStdString();
 
     // Back to page 1: the surplus rows go, the colours follow the rows.
     page.SetPageSize(15);
@@ -449,6 +451,7 @@ TEST_F(DevicePagesTest, SetIpChecksTheRangeThenHandsOutAddressesAndSearchesThree
         dlg->EndEdit()->setText("10.0.5.9");  // end below begin
         dlg->OnSave();
         EXPECT_EQ(m_messages.back(), "The ip address is invalid!");
+        EXPECT_TRUE(m_appCaptions.back());
         EXPECT_FALSE(dlg->Progress()->isVisibleTo(dlg));
         EXPECT_TRUE(dlg->BeginEdit()->isEnabled());
         dlg->EndEdit()->setText("10.0.6.9");
@@ -482,11 +485,11 @@ TEST_F(DevicePagesTest, SetIpChecksTheRangeThenHandsOutAddressesAndSearchesThree
     EXPECT_EQ(sends[0].command, fd::CMD_SET_IP);
     EXPECT_EQ(sends[0].ip, "10.0.0.3");
     ASSERT_EQ(sends[0].body.size(), 22u);
-    EXPECT_EQ(sends[0].body[0], 1);                  // ip_mode
-    EXPECT_EQ(sends[0].body[1], 10);                  // first octet first
+    EXPECT_EQ(sends[0].body[0], 1);   // ip_mode
+    EXPECT_EQ(sends[0].body[1], 10);  // first octet first
     EXPECT_EQ(sends[0].body[4], 253);
-    EXPECT_EQ(sends[0].body[9], 0);                   // empty gateway: 0.0.0.0
-    EXPECT_EQ(sends[0].body[21], 1);                  // flag byte
+    EXPECT_EQ(sends[0].body[9], 0);   // empty gateway: 0.0.0.0
+    EXPECT_EQ(sends[0].body[21], 1);  // flag byte
 }
 
 class RestartPageTest : public DevicePagesTest {

@@ -9,11 +9,11 @@ namespace fd {
 ap_info_stu DemoDevice(int i) {
     static constexpr std::array<int, 8> kModels{1, 4, 6, 8, 10, 257, 261, 264};
     static constexpr std::array<const char*, 6> kPlaces{"Tower-North", "Barn",  "Depot",
-                                                         "Hilltop",     "Mast7", "Office"};
+                                                        "Hilltop",     "Mast7", "Office"};
     static constexpr std::array<int, 7> kChannels{0, 1, 6, 11, 36, 149, 161};
     ap_info_stu rec{};
-    const uint8_t mac[6] = {0x02, 0x1b, 0x2c, 0x5d, static_cast<uint8_t>(i >> 8),
-                            static_cast<uint8_t>(i)};
+    const uint8_t mac[6] = {
+        0x02, 0x1b, 0x2c, 0x5d, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
     SetRecordMac(rec, mac);
     rec.ap_type = static_cast<uint16_t>(kModels[static_cast<size_t>(i) % kModels.size()]);
     rec.ap_status = AP_STATUS_ONLINE;
@@ -21,8 +21,7 @@ ap_info_stu DemoDevice(int i) {
     rec.up_time = static_cast<uint32_t>(97 + i * 7919 % 400000);
     rec.ip_mode = 1;
     // 198.18.0.0/15: benchmarking space, never a real network's.
-    IpFromText("198.18." + std::to_string(1 + i / 250) + "." + std::to_string(2 + i % 250),
-               rec.ip);
+    IpFromText("198.18." + std::to_string(1 + i / 250) + "." + std::to_string(2 + i % 250), rec.ip);
     IpFromText("255.255.0.0", rec.ip_mask);
     IpFromText("198.18.0.1", rec.ip_gateway);
     char text[40];

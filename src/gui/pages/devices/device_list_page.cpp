@@ -66,9 +66,7 @@ public:
     bool SaveOtherApList(std::span<const uint8_t>) override { return false; }
     bool DeleteApByMac(const std::string&) override { return false; }
     bool DeleteAllOtherAp() override { return false; }
-    bool UpdateApUpTime(const std::string&, const std::string&, uint32_t) override {
-        return false;
-    }
+    bool UpdateApUpTime(const std::string&, const std::string&, uint32_t) override { return false; }
     bool IsApUpgradeWait(const std::string&) override { return false; }
     bool SetApUpgrading(const std::string&) override { return false; }
     bool SetApStatus(const std::string&, int) override { return false; }
@@ -232,8 +230,7 @@ void CDeviceListPage::BuildGrid(std::span<const fd::DeviceColumn> columns) {
     m_grid->SetSortIndicator(m_list->Sort().SortColumn(), false);
 }
 
-CTButtonPicture* CDeviceListPage::AddActionButton(const QString& key, const QString& image,
-                                                  int x) {
+CTButtonPicture* CDeviceListPage::AddActionButton(const QString& key, const QString& image, int x) {
     const fd::GuiSkin& skin = fd::Skin();
     auto* b = new CTButtonPicture(this);
     b->SetImage(skin.Image(image));
@@ -296,12 +293,14 @@ void CDeviceListPage::Draw() {
         const fd::DeviceRow& row = shown.rows[static_cast<size_t>(r)];
         const int gridRow = r + 1;
         for (int c = 0; c < cols && c < static_cast<int>(row.cells.size()); ++c) {
-            m_grid->SetItemText(gridRow, c, QString::fromStdString(row.cells[static_cast<size_t>(c)]));
+            m_grid->SetItemText(gridRow, c,
+                                QString::fromStdString(row.cells[static_cast<size_t>(c)]));
         }
         if (operate >= 0) m_grid->SetItemImage(gridRow, operate, 0);
         const bool restyle = m_grid->GetItemData(gridRow) != (row.discoveredOnly ? 1 : 2);
         if (restyle) {
-            const QColor colour = row.discoveredOnly ? skin.textUnlineColor : skin.gridTitleTextColor;
+            const QColor colour =
+                row.discoveredOnly ? skin.textUnlineColor : skin.gridTitleTextColor;
             for (int c = 0; c < cols; ++c) m_grid->SetItemFgColour(gridRow, c, colour);
             // Item value: 1 for a device known only from its search answer, 2 for a stored one.
             m_grid->SetItemData(gridRow, row.discoveredOnly ? 1 : 2);

@@ -35,10 +35,9 @@ MultiSetFrame::MultiSetFrame(const QString& title, QSize size, QWidget* parent)
     : CTDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
       m_title(new CTStatic(title, this)),
       m_close(new CTButtonPicture(this)),
-      m_save(MakeButton(this, QStringLiteral("Save"), size.width() / 2 - 110,
-                        size.height() - 46)),
-      m_cancel(MakeButton(this, QStringLiteral("Cancel"), size.width() / 2 + 10,
-                          size.height() - 46)) {
+      m_save(MakeButton(this, QStringLiteral("Save"), size.width() / 2 - 110, size.height() - 46)),
+      m_cancel(
+          MakeButton(this, QStringLiteral("Cancel"), size.width() / 2 + 10, size.height() - 46)) {
     const GuiSkin& skin = Skin();
     setModal(true);
     resize(size);
@@ -152,14 +151,15 @@ void CIpsetMutilDlg::OnSave() {
     const fd::MultiSetIpParams params = Form();
     const std::string message = fd::CheckMultiSetIp(params, m_devices.size());
     if (!message.empty()) {
-        fd::ShowPageWarning(this, QString::fromStdString(message));
+        fd::ShowAddressWarning(this, QString::fromStdString(message));
         return;
     }
     fd::StartMultiSetIpWorker(m_slot, m_engine, params, m_devices);
-    for (QWidget* w : {static_cast<QWidget*>(m_begin), static_cast<QWidget*>(m_end),
-                       static_cast<QWidget*>(m_mask), static_cast<QWidget*>(m_gateway),
-                       static_cast<QWidget*>(m_dns1), static_cast<QWidget*>(m_dns2),
-                       static_cast<QWidget*>(SaveButton()), static_cast<QWidget*>(CancelButton())}) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(m_begin), static_cast<QWidget*>(m_end),
+          static_cast<QWidget*>(m_mask), static_cast<QWidget*>(m_gateway),
+          static_cast<QWidget*>(m_dns1), static_cast<QWidget*>(m_dns2),
+          static_cast<QWidget*>(SaveButton()), static_cast<QWidget*>(CancelButton())}) {
         w->setEnabled(false);
     }
     m_progress = std::make_unique<fd::IpSetProgress>(m_engine);

@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QDialog>
+#include <QGuiApplication>
 
 #include "app/translate.h"
 
@@ -24,7 +25,8 @@ UrlOpener& Opener() {
 
 QMessageBox::StandardButton Show(QWidget* parent, const PageMessage& m) {
     if (Handler()) return Handler()(parent, m);
-    QMessageBox box(m.icon, QString(), Tr(m.key), m.buttons, parent);
+    const QString caption = m.appCaption ? QGuiApplication::applicationDisplayName() : QString();
+    QMessageBox box(m.icon, caption, Tr(m.key), m.buttons, parent);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 }  // namespace
@@ -35,6 +37,10 @@ void SetPageMessageHandler(PageMessageHandler handler) {
 
 void ShowPageWarning(QWidget* parent, const QString& key) {
     Show(parent, PageMessage{QMessageBox::Warning, key, QMessageBox::Ok});
+}
+
+void ShowAddressWarning(QWidget* parent, const QString& key) {
+    Show(parent, PageMessage{QMessageBox::Warning, key, QMessageBox::Ok, true});
 }
 
 bool AskPageConfirmation(QWidget* parent, const QString& key) {

@@ -16,6 +16,7 @@ struct PageMessage {
     QMessageBox::Icon icon = QMessageBox::Warning;
     QString key;
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    bool appCaption = false;  // the application's name as caption instead of none
 };
 
 // Returns the button chosen.
@@ -27,6 +28,8 @@ void SetPageMessageHandler(PageMessageHandler handler);
 
 // A validation message: exclamation icon, empty caption, OK.
 void ShowPageWarning(QWidget* parent, const QString& key);
+// An address-form message: exclamation icon, the application's caption, OK.
+void ShowAddressWarning(QWidget* parent, const QString& key);
 // A confirmation: question icon, OK and Cancel. True only for OK.
 bool AskPageConfirmation(QWidget* parent, const QString& key);
 

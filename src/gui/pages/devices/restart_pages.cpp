@@ -11,12 +11,24 @@ namespace {
 // The wait after a reboot searches 3 times in its last 7 seconds, after a reset 5 times:
 // a reset device takes longer to come back.
 fd::RestartPageKind RebootKind() {
-    return {fd::kPageReboot, fd::RebootPageColumns(), "Reboot", "btn_reboot.bmp",
-            "Are you sure you want to restart?", fd::CMD_REBOOT, 60, 3};
+    return {fd::kPageReboot,
+            fd::RebootPageColumns(),
+            "Reboot",
+            "btn_reboot.bmp",
+            "Are you sure you want to restart?",
+            fd::CMD_REBOOT,
+            60,
+            3};
 }
 fd::RestartPageKind RestoreKind() {
-    return {fd::kPageRestore, fd::RestorePageColumns(), "Restore", "btn_restore.bmp",
-            "Are you sure you want to reset?", fd::CMD_RESET, 60, 5};
+    return {fd::kPageRestore,
+            fd::RestorePageColumns(),
+            "Restore",
+            "btn_restore.bmp",
+            "Are you sure you want to reset?",
+            fd::CMD_RESET,
+            60,
+            5};
 }
 }  // namespace
 

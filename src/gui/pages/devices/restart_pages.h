@@ -16,7 +16,7 @@ namespace fd {
 struct RestartPageKind {
     int pageId;
     std::span<const DeviceColumn> columns;
-    const char* buttonKey;   // "Reboot" / "Restore"
+    const char* buttonKey;  // "Reboot" / "Restore"
     const char* buttonImage;
     const char* confirmKey;  // the question before anything is sent
     int command;             // fd::CMD_REBOOT / fd::CMD_RESET

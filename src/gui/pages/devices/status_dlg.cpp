@@ -96,7 +96,8 @@ void CStatusDlg::OnSwitchAction(fd::BulkAction action) {
     auto onSave = [this, action, bridge, devices = sel.devices](int enable) {
         fd::SetSettingChoice(m_setting, action, enable);
         fd::StartSettingWorker(SettingWorker(action), Engine(),
-                               bridge ? fd::CMD_TRANSPARENT_BRIDGE : fd::CMD_AIRSLOT, devices, m_setting);
+                               bridge ? fd::CMD_TRANSPARENT_BRIDGE : fd::CMD_AIRSLOT, devices,
+                               m_setting);
         m_reloadTimer.start();
     };
     if (bridge) {
