@@ -7,7 +7,8 @@
 // socket lives in the lab's namespaces. Run for example:
 //   sudo build/bin/discovery_lab_bench --benchmark_repetitions=3
 // Counters: lost = datagrams the PC side never took in (kernel receive-buffer drops plus
-// the engine's own queue drops), brief/info = answers taken in, rss_mb = peak resident
+// the engine's own queue drops), brief/info = answers taken in, cpu_ms = CPU time of all
+// the engine's threads (and the polling) during the search, rss_mb = peak resident
 // memory of this process so far (run one size per process for a per-size figure).
 
 #include <arpa/inet.h>
@@ -95,6 +96,14 @@ uint64_t UdpReceiveBufferErrors() {
             if (name == "RcvbufErrors") return std::stoull(value);
     }
     return 0;
+}
+
+// User and system time of every thread of this process, in milliseconds.
+double ProcessCpuMs() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    return ms(ru.ru_utime) + ms(ru.ru_stime);
 }
 
 double PeakRssMb() {
@@ -252,7 +261,7 @@ void BM_EngineDiscovery(benchmark::State& state) {
         state.SkipWithError(error.c_str());
         return;
     }
-    double lost = 0, brief = 0, info = 0, overflow = 0;
+    double lost = 0, brief = 0, info = 0, overflow = 0, cpu = 0;
     int complete = 0;
     for (auto _ : state) {
         char dir[] = "/tmp/fd-bench-XXXXXX";
@@ -271,6 +280,7 @@ void BM_EngineDiscovery(benchmark::State& state) {
                 break;
             }
             uint64_t dropsBefore = UdpReceiveBufferErrors();
+            double cpuBefore = ProcessCpuMs();
             auto start = Clock::now();
             engine.SendSearch();
             std::size_t stored = 0;
@@ -280,6 +290,7 @@ void BM_EngineDiscovery(benchmark::State& state) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
             seconds = std::chrono::duration<double>(Clock::now() - start).count();
+            cpu += ProcessCpuMs() - cpuBefore;
             if (stored >= static_cast<std::size_t>(n)) ++complete;
             fd::EngineStats s = engine.GetStats();
             engine.Stop();
@@ -300,6 +311,7 @@ void BM_EngineDiscovery(benchmark::State& state) {
     state.counters["brief"] = benchmark::Counter(brief, benchmark::Counter::kAvgIterations);
     state.counters["info"] = benchmark::Counter(info, benchmark::Counter::kAvgIterations);
     state.counters["complete"] = benchmark::Counter(complete, benchmark::Counter::kAvgIterations);
+    state.counters["cpu_ms"] = benchmark::Counter(cpu, benchmark::Counter::kAvgIterations);
     state.counters["rss_mb"] = PeakRssMb();
 }
 
