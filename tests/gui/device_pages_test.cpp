@@ -341,6 +341,37 @@ TEST_F(DevicePagesTest, RenameChecksTheNameAndSendsTheNameBlock) {
     EXPECT_EQ(s.body[32], 6);
 }
 
+TEST_F(DevicePagesTest, RenameFollowsTheDeviceWhenARefreshMovedItsRow) {
+    AddStored(2);
+    CStatusDlg page;
+    page.ReloadCurrentPage();
+    CGridCtrl* grid = page.Grid();
+    ASSERT_EQ(grid->GetItemText(1, kIp), "10.0.0.2");
+    emit grid->editBegun(1, kLocation);
+    // A device with a higher address arrives and the page refreshes under the editor.
+    ASSERT_TRUE(m_store->SaveApInfo(Device(7)));
+    page.ReloadCurrentPage();
+    ASSERT_EQ(grid->GetItemText(1, kIp), "10.0.0.8");
+    grid->SetItemText(1, kLocation, "renamed");  // as the closing editor leaves it
+    emit grid->editEnded(1, kLocation, "renamed");
+    ASSERT_TRUE(WaitUntil([&] { return m_engine.Sends().size() == 1; }));
+    EXPECT_EQ(m_engine.Sends()[0].mac, MacOf(1));
+    EXPECT_EQ(grid->GetItemText(2, kLocation), "renamed");
+    EXPECT_EQ(grid->GetItemText(1, kLocation), "dev992");
+
+    // Gone from the page altogether: nothing is sent.
+    page.ReloadCurrentPage();
+    emit grid->editBegun(3, kLocation);
+    ASSERT_TRUE(m_store->DeleteApByMac(MacOf(0)));
+    page.ReloadCurrentPage();
+    ASSERT_EQ(grid->GetRowCount(), 3);
+    grid->SetItemText(2, kLocation, "lost");
+    emit grid->editEnded(2, kLocation, "lost");
+    EXPECT_EQ(grid->GetItemText(2, kLocation), "dev998");
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(m_engine.Sends().size(), 1u);
+}
+
 TEST_F(DevicePagesTest, SetBridgeNeedsConfigurableDevicesAndSendsTheChoiceToEach) {
     AddStored(2, 4);  // model 4 has no transparent bridge: "N/A"
     CStatusDlg page;

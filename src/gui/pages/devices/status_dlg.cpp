@@ -49,10 +49,25 @@ bool CStatusDlg::CanEditCell(int row, int col) const {
 
 void CStatusDlg::OnEditBegun(int row, int col) {
     m_editStartText = Grid()->GetItemText(row, col);
+    m_editMac = row >= 1 && row <= static_cast<int>(Shown().rows.size())
+                    ? Shown().rows[static_cast<size_t>(row - 1)].mac
+                    : std::string();
 }
 
-void CStatusDlg::OnEditEnded(int row, int col, const QString& text) {
-    if (row < 1 || row > static_cast<int>(Shown().rows.size())) return;
+void CStatusDlg::OnEditEnded(int editedRow, int col, const QString& text) {
+    // A refresh while the editor was open may have moved the device to another row (or off
+    // the page): the name goes to the device whose cell was opened, never to the row's new
+    // occupant, and that occupant's cell gets its own text back.
+    const int rows = static_cast<int>(Shown().rows.size());
+    const int row = m_editMac.empty() ? -1 : RowOfMac(m_editMac);
+    if (row != editedRow && editedRow >= 1 && editedRow <= rows) {
+        const fd::DeviceRow& other = Shown().rows[static_cast<size_t>(editedRow - 1)];
+        if (col < static_cast<int>(other.cells.size())) {
+            Grid()->SetItemText(editedRow, col,
+                                QString::fromStdString(other.cells[static_cast<size_t>(col)]));
+        }
+    }
+    if (row < 1 || row > rows) return;
     const fd::DeviceRow& r = Shown().rows[static_cast<size_t>(row - 1)];
     const fd::RenameDecision d =
         fd::DecideRename(text.toStdString(), m_editStartText.toStdString(), r.modelCode);

@@ -52,6 +52,7 @@ private:
     CTButtonPicture* m_airSlot;
     CTButtonPicture* m_export;
     QString m_editStartText;
+    std::string m_editMac;  // the device being renamed, whatever row it is on by the end
     fd::SettingBlock m_setting{};
     fd::WorkerSlot m_renameWorker;
     fd::WorkerSlot m_ipWorker;
