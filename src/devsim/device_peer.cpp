@@ -321,13 +321,13 @@ void DevicePeer::Respond(const PeerDatagram& dg) {
                 Emit(dev, CMD_DEVICE_INFO, DeviceInfoBodyOf(dev), dg.fromIp, kPortInfo,
                      dev.address);
             return;
-        // Upgrade (11) and upgrade start (16) fall through to a plain acknowledgement: the
-        // file transfer and the upgrade reports (12) are not emulated yet; they belong here.
         case CMD_SCAN:
             for (const auto& scan : dev.scanBodies)
                 Emit(dev, CMD_SCAN, scan, dg.fromIp, kPortInfo, dev.address);
             return;
         default:
+            // Upgrade (11) and upgrade start (16) get a plain acknowledgement: the file
+            // transfer and the upgrade reports (12) are not emulated yet; they belong here.
             break;
     }
 
