@@ -176,6 +176,10 @@ TEST_F(DeviceListTest, SortOrderFollowsTheToggle) {
     // And the one after that ascending again.
     ASSERT_TRUE(list.HeaderClick(macCol));
     EXPECT_TRUE(list.Current().ascending);
+
+    // A page's own reload with another column is remembered for the next refresh.
+    list.Reload(1, true, nameCol, "");
+    EXPECT_EQ(list.Refresh(1).sortColumn, nameCol);
 }
 
 TEST_F(DeviceListTest, HeaderClicksOnSerialOperateAndTickDoNothing) {

@@ -198,6 +198,7 @@ const DeviceListPage& DeviceListModel::Reload(int page, bool ascending, int sort
     if (stored.size() > static_cast<std::size_t>(m_pageSize)) stored.resize(m_pageSize);
 
     m_filter = filter;
+    m_sort.RememberColumn(sortColumn);
 
     const int storedRows = static_cast<int>(stored.size());
     const int firstSerial = (page - 1) * m_pageSize + 1;

@@ -129,6 +129,8 @@ public:
     // Serial, Operate: nothing happens); otherwise the column becomes the sort column and
     // the order to reload page 1 with is returned.
     std::optional<bool> HeaderClick(int column, std::span<const DeviceColumn> columns);
+    // Every reload remembers the column it sorted by; the toggle stays as it is.
+    void RememberColumn(int column) { m_sortColumn = column; }
 
 private:
     int m_sortColumn = kDefaultSortColumn;
