@@ -215,6 +215,15 @@ TEST_F(DevicePagesTest, HeaderTickAlternatesAndFilterNarrowsTheList) {
     page.OnCellClicked(0, kTick);
     for (int r = 1; r <= 5; ++r) EXPECT_FALSE(grid->GetCheck(r, kTick)) << r;
 
+    // Ticks stay with their devices when a refresh sorts a new one in above them.
+    grid->SetCheck(2, kTick, true);  // 10.0.0.4
+    ASSERT_TRUE(m_store->SaveApInfo(Device(40)));
+    page.ReloadCurrentPage();
+    EXPECT_EQ(grid->GetItemText(3, kIp), "10.0.0.4");
+    EXPECT_FALSE(grid->GetCheck(2, kTick));
+    EXPECT_TRUE(grid->GetCheck(3, kTick));
+    ASSERT_TRUE(m_store->DeleteApByMac(MacOf(40)));
+
     page.FilterEdit()->setText("dev997");
     EXPECT_EQ(grid->GetRowCount(), 2);
     EXPECT_EQ(grid->GetItemText(1, kLocation), "dev997");

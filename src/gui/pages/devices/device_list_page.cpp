@@ -3,6 +3,8 @@
 #include <QComboBox>
 #include <QKeySequence>
 #include <QShortcut>
+#include <set>
+#include <string>
 
 #include "app/app_context.h"
 #include "app/application_dlg.h"
@@ -284,10 +286,19 @@ void CDeviceListPage::Draw() {
     const fd::GuiSkin& skin = fd::Skin();
     const int rows = static_cast<int>(shown.rows.size());
     const int cols = static_cast<int>(m_list->Columns().size());
+    const int tick = m_list->ColumnOf(fd::ColumnContent::Tick);
+    // Ticks belong to devices, not to row positions: a refresh that sorts a new device in
+    // above a ticked one must not move the tick (and the next reboot) to its neighbour.
+    std::set<std::string> tickedMacs;
+    for (int r = 1; r < m_grid->GetRowCount() && r <= static_cast<int>(m_shownMacs.size()); ++r) {
+        if (tick >= 0 && m_grid->GetCheck(r, tick)) {
+            tickedMacs.insert(m_shownMacs[static_cast<size_t>(r - 1)]);
+        }
+    }
     // The grid keeps what it shows; only cells whose text differs are written (and
     // repainted), surplus rows of a longer earlier list go.
     m_grid->SetRowCount(rows + 1);
-    m_shownDiscovered.resize(static_cast<size_t>(rows), false);
+    m_shownMacs.resize(static_cast<size_t>(rows));
     const int operate = m_list->ColumnOf(fd::ColumnContent::Operate);
     for (int r = 0; r < rows; ++r) {
         const fd::DeviceRow& row = shown.rows[static_cast<size_t>(r)];
@@ -297,6 +308,7 @@ void CDeviceListPage::Draw() {
                                 QString::fromStdString(row.cells[static_cast<size_t>(c)]));
         }
         if (operate >= 0) m_grid->SetItemImage(gridRow, operate, 0);
+        if (tick >= 0) m_grid->SetCheck(gridRow, tick, tickedMacs.count(row.mac) != 0);
         const bool restyle = m_grid->GetItemData(gridRow) != (row.discoveredOnly ? 1 : 2);
         if (restyle) {
             const QColor colour =
@@ -305,7 +317,7 @@ void CDeviceListPage::Draw() {
             // Item value: 1 for a device known only from its search answer, 2 for a stored one.
             m_grid->SetItemData(gridRow, row.discoveredOnly ? 1 : 2);
         }
-        m_shownDiscovered[static_cast<size_t>(r)] = row.discoveredOnly;
+        m_shownMacs[static_cast<size_t>(r)] = row.mac;
     }
     m_grid->SetSortIndicator(shown.sortColumn, shown.ascending);
     m_pager->SetPages(shown.pageCount, shown.pagerPage);

@@ -124,7 +124,7 @@ private:
     fd::IDeviceEngine* m_engine;  // never null: a silent one stands in for a missing engine
     fd::SearchSession m_search;
     fd::HeaderTickState m_headerTick;
-    std::vector<bool> m_shownDiscovered;  // colour of each drawn row
+    std::vector<std::string> m_shownMacs;  // the device of each drawn row
 
     CTButtonPicture* m_searchButton;
     CTPicture* m_animation;
