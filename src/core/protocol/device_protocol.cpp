@@ -102,6 +102,16 @@ int OpenUdpSocket(const char* localIp, uint16_t port, bool broadcast, bool multi
     return fd;
 }
 
+bool SetMulticastSource(int fd, const std::string& localIp) {
+    in_addr local{};
+    if (inet_pton(AF_INET, localIp.c_str(), &local) != 1) return false;
+    unsigned char loop = 0;
+    if (setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) != 0) return false;
+    // Given only an address, the kernel finds the interface that holds it and uses the
+    // address as the source of the datagrams that follow.
+    return setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &local, sizeof local) == 0;
+}
+
 bool SendUdp(int fd, const std::string& destIp, uint16_t destPort,
              const std::vector<uint8_t>& bytes) {
     sockaddr_in to{};
@@ -212,6 +222,11 @@ bool CDeviceProtocol::OpenListeningSockets() {
         m_listenSockets[p] = fd::OpenUdpSocket(nullptr, kListenPorts[p], false, false, size);
         if (m_listenSockets[p] < 0) return false;
     }
+    {
+        // Commands leave through the keepalive socket, which is bound to their port.
+        std::lock_guard l(m_adapterListLock);
+        m_commandSocket = m_listenSockets[PORT_KEEPALIVE];
+    }
     int granted = 0;
     socklen_t len = sizeof granted;
     if (getsockopt(m_listenSockets[PORT_REPLY], SOL_SOCKET, SO_RCVBUF, &granted, &len) == 0)
@@ -220,6 +235,11 @@ bool CDeviceProtocol::OpenListeningSockets() {
 }
 
 void CDeviceProtocol::CloseListeningSockets() {
+    {
+        // A command being sent on another thread finishes before its socket goes.
+        std::lock_guard l(m_adapterListLock);
+        m_commandSocket = -1;
+    }
     if (m_searchSocket >= 0) close(m_searchSocket);
     m_searchSocket = -1;
     for (int& s : m_listenSockets) {

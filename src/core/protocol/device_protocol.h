@@ -252,6 +252,9 @@ private:
     IDeviceStore* m_store;
 
     int m_searchSocket = -1;
+    // The socket commands are sent from while the engine runs (the keepalive socket, bound to
+    // 0.0.0.0:9787); -1 otherwise. Guarded by m_adapterListLock.
+    int m_commandSocket = -1;
     std::array<int, 3> m_listenSockets{-1, -1, -1};
     int m_wakeFd = -1;  // eventfd that wakes the receiving threads on Stop
 

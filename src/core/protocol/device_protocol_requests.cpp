@@ -158,7 +158,19 @@ bool CDeviceProtocol::SendToDevice(const std::string& ip, int command, const voi
             if (m_options.sendHook) {
                 if (command == fd::CMD_SCAN) m_scanComplete = false;
                 sent = m_options.sendHook(out);
+            } else if (m_commandSocket >= 0) {
+                // While the engine runs, commands leave from its own socket on port 9787 with
+                // the chosen adapter's address as source. A temporary socket bound to that
+                // address and port would, for as long as it lives, receive the keepalives
+                // devices send to this PC and drop them; and setting one up per command
+                // costs more than the send itself when thousands of devices answer a search.
+                if (fd::SetMulticastSource(m_commandSocket, chosen->ip)) {
+                    if (command == fd::CMD_SCAN) m_scanComplete = false;
+                    sent = fd::SendUdp(m_commandSocket, out.destIp, out.destPort, out.bytes);
+                }
             } else {
+                // Not running (before Start, or the probes Stop sends after closing the
+                // engine's sockets): a temporary socket carries the one datagram.
                 int sock = fd::OpenUdpSocket(chosen->ip.c_str(), fd::kPortCommand, false, true,
                                              kCommandSocketBuffer);
                 if (sock >= 0) {

@@ -14,6 +14,10 @@ namespace fd {
 int OpenUdpSocket(const char* localIp, uint16_t port, bool broadcast, bool multicast,
                   int bufferBytes);
 
+// Makes multicast datagrams sent on fd leave through the adapter that holds localIp, with
+// localIp as their source address, and not loop back to this PC.
+bool SetMulticastSource(int fd, const std::string& localIp);
+
 // True when sendto() reported more than 0 bytes.
 bool SendUdp(int fd, const std::string& destIp, uint16_t destPort,
              const std::vector<uint8_t>& bytes);
