@@ -15,6 +15,7 @@ namespace {
 
 const std::string kMacA = "00:11:22:33:44:01";
 const std::string kMacB = "00:11:22:33:44:02";
+const std::string kMacC = "00:11:22:33:44:03";
 
 class EngineHandlers : public ::testing::Test {
 protected:
@@ -171,6 +172,42 @@ TEST_F(EngineHandlers, FirstDeviceToDeliverItsInfoOwnsTheAddress) {
     Reply(CMD_DEVICE_INFO, kMacB, "198.18.1.20", InfoBody("198.18.1.20"));
     ASSERT_EQ(store.Saved().size(), 2u);
     EXPECT_STREQ(store.Saved()[1].mac, kMacB.c_str());
+}
+
+TEST_F(EngineHandlers, AddressOwnershipFollowsMovesAndRemovals) {
+    // A holds .20, then moves to .21 by keepalive: .20 is free for B, .21 is not.
+    Found(kMacA, "198.18.1.20");
+    KeepaliveBody ka{};
+    auto kaBytes = BytesOf(ka);
+    Deliver(CDeviceProtocol::PORT_KEEPALIVE,
+            DeviceDatagram(CMD_KEEPALIVE, kMacA, {kaBytes.begin(), kaBytes.end()}), "198.18.1.21");
+    SearchReply(kMacB, "198.18.1.20");
+    Reply(CMD_DEVICE_INFO, kMacB, "198.18.1.21", InfoBody("198.18.1.21"));
+    EXPECT_EQ(Peer(kMacB)->state, 1);
+    Reply(CMD_DEVICE_INFO, kMacB, "198.18.1.20", InfoBody("198.18.1.20"));
+    EXPECT_EQ(Peer(kMacB)->state, 2);
+
+    // A set-IP moves B to .30; the address it left can be claimed again, the new one not.
+    engine->SetPendingAddress(kMacB, "198.18.1.20", "198.18.1.30");
+    Reply(CMD_SET_IP, kMacB, "198.18.1.20");
+    EXPECT_STREQ(Peer(kMacB)->ip, "198.18.1.30");
+    sent.Clear();
+    SearchReply(kMacC, "198.18.1.30");
+    EXPECT_TRUE(sent.WithCommand(CMD_DEVICE_INFO).empty());
+    SearchReply(kMacC, "198.18.1.20");
+    EXPECT_EQ(sent.WithCommand(CMD_DEVICE_INFO).size(), 1u);
+
+    // Forgetting the undelivered C and sweeping out A and B leaves lookups consistent.
+    engine->ForgetDiscoveredDevices();
+    EXPECT_EQ(Peer(kMacC), nullptr);
+    for (int i = 0; i < 4; ++i) engine->SweepLiveness();
+    EXPECT_TRUE(engine->GetPeers().empty());
+    Found(kMacC, "198.18.1.30");
+    EXPECT_EQ(Peer(kMacC)->state, 2);
+    sent.Clear();
+    Deliver(CDeviceProtocol::PORT_KEEPALIVE,
+            DeviceDatagram(CMD_KEEPALIVE, kMacA, {kaBytes.begin(), kaBytes.end()}), "198.18.1.21");
+    EXPECT_TRUE(sent.All().empty());  // A is no longer known
 }
 
 TEST_F(EngineHandlers, UnacknowledgedCommandIsSentRetransmissionMaxPlusOneTimes) {

@@ -105,8 +105,6 @@ int OpenUdpSocket(const char* localIp, uint16_t port, bool broadcast, bool multi
 bool SetMulticastSource(int fd, const std::string& localIp) {
     in_addr local{};
     if (inet_pton(AF_INET, localIp.c_str(), &local) != 1) return false;
-    unsigned char loop = 0;
-    if (setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) != 0) return false;
     // Given only an address, the kernel finds the interface that holds it and uses the
     // address as the source of the datagrams that follow.
     return setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &local, sizeof local) == 0;
@@ -226,6 +224,11 @@ bool CDeviceProtocol::OpenListeningSockets() {
         // Commands leave through the keepalive socket, which is bound to their port.
         std::lock_guard l(m_adapterListLock);
         m_commandSocket = m_listenSockets[PORT_KEEPALIVE];
+        m_commandSource.clear();
+        // Commands must not come back to this PC's own listening sockets.
+        unsigned char loop = 0;
+        if (setsockopt(m_commandSocket, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) != 0)
+            return false;
     }
     int granted = 0;
     socklen_t len = sizeof granted;
@@ -239,6 +242,7 @@ void CDeviceProtocol::CloseListeningSockets() {
         // A command being sent on another thread finishes before its socket goes.
         std::lock_guard l(m_adapterListLock);
         m_commandSocket = -1;
+        m_commandSource.clear();
     }
     if (m_searchSocket >= 0) close(m_searchSocket);
     m_searchSocket = -1;
@@ -395,9 +399,49 @@ void CDeviceProtocol::SweepLiveness() {
             }
         }
         m_peers.erase(keep, m_peers.end());
+        if (!removed.empty()) RebuildPeerIndexLocked();
     }
     if (m_store)
         for (const std::string& mac : removed) m_store->DeleteApByMac(mac);
+}
+
+fd::PeerEntry* CDeviceProtocol::FindPeerLocked(const std::string& mac) {
+    auto it = m_peerByMac.find(mac);
+    return it == m_peerByMac.end() ? nullptr : &m_peers[it->second];
+}
+
+void CDeviceProtocol::SetPeerIpLocked(std::size_t index, std::string_view ip) {
+    fd::PeerEntry& peer = m_peers[index];
+    const std::string old(peer.ip, strnlen(peer.ip, sizeof peer.ip));
+    const std::size_t n = std::min(ip.size(), sizeof peer.ip - 1);
+    std::memset(peer.ip, 0, sizeof peer.ip);
+    std::memcpy(peer.ip, ip.data(), n);
+    if (peer.state != 2) return;
+    const std::string now(peer.ip, n);
+    if (now == old) return;
+    if (auto it = m_ownersByIp.find(old); it != m_ownersByIp.end()) {
+        std::erase(it->second, index);
+        if (it->second.empty()) m_ownersByIp.erase(it);
+    }
+    m_ownersByIp[now].push_back(index);
+}
+
+void CDeviceProtocol::MarkDeliveredLocked(std::size_t index) {
+    fd::PeerEntry& peer = m_peers[index];
+    if (peer.state == 2) return;
+    peer.state = 2;
+    m_ownersByIp[std::string(peer.ip, strnlen(peer.ip, sizeof peer.ip))].push_back(index);
+}
+
+void CDeviceProtocol::RebuildPeerIndexLocked() {
+    m_peerByMac.clear();
+    m_ownersByIp.clear();
+    for (std::size_t i = 0; i < m_peers.size(); ++i) {
+        const fd::PeerEntry& peer = m_peers[i];
+        m_peerByMac.emplace(std::string(peer.mac, strnlen(peer.mac, sizeof peer.mac)), i);
+        if (peer.state == 2)
+            m_ownersByIp[std::string(peer.ip, strnlen(peer.ip, sizeof peer.ip))].push_back(i);
+    }
 }
 
 void CDeviceProtocol::RetransmitPending() {

@@ -33,6 +33,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "protocol/device_engine.h"
@@ -255,6 +256,7 @@ private:
     // The socket commands are sent from while the engine runs (the keepalive socket, bound to
     // 0.0.0.0:9787); -1 otherwise. Guarded by m_adapterListLock.
     int m_commandSocket = -1;
+    std::string m_commandSource;  // the adapter address m_commandSocket sends from now
     std::array<int, 3> m_listenSockets{-1, -1, -1};
     int m_wakeFd = -1;  // eventfd that wakes the receiving threads on Stop
 
@@ -262,6 +264,19 @@ private:
 
     mutable std::mutex m_peerLock;
     std::vector<fd::PeerEntry> m_peers;
+    // Indexes over m_peers, so that a search answered by thousands of devices does not scan
+    // the table for every datagram: the position of each mac (macs are unique in the table),
+    // and the positions of the peers in state 2 by the address they hold. Guarded by
+    // m_peerLock; rebuilt whenever peers are removed.
+    std::unordered_map<std::string, std::size_t> m_peerByMac;
+    std::unordered_map<std::string, std::vector<std::size_t>> m_ownersByIp;
+    // The helpers below expect m_peerLock to be held.
+    fd::PeerEntry* FindPeerLocked(const std::string& mac);
+    // Gives a peer a new address, keeping the owner index current.
+    void SetPeerIpLocked(std::size_t index, std::string_view ip);
+    // Moves a peer to state 2 (device info received).
+    void MarkDeliveredLocked(std::size_t index);
+    void RebuildPeerIndexLocked();
 
     std::mutex m_adapterReadLock;
     mutable std::mutex m_adapterListLock;

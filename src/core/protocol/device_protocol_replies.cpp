@@ -45,14 +45,12 @@ void CDeviceProtocol::HandleSearchReply(const fd::ReceivedDatagram& dg) {
     bool verdict = false;
     if (!fd::IsZeroMac(d->header.mac)) {
         std::lock_guard l(m_peerLock);
-        auto it = std::find_if(m_peers.begin(), m_peers.end(),
-                               [&mac](const fd::PeerEntry& p) { return mac == p.mac; });
-        if (it != m_peers.end()) {
+        if (fd::PeerEntry* known = FindPeerLocked(mac)) {
             // A known device keeps the address it is reached under; only a device-info
             // reply or a set-IP acknowledgement moves it.
-            it->ap_type = d->header.ap_type;
-            it->liveness = 3;
-            CopyVersionBlock(*it, d->body);
+            known->ap_type = d->header.ap_type;
+            known->liveness = 3;
+            CopyVersionBlock(*known, d->body);
         } else {
             fd::PeerEntry peer;
             CopyText(peer.ip, sizeof peer.ip, senderIp);
@@ -78,12 +76,14 @@ void CDeviceProtocol::HandleSearchReply(const fd::ReceivedDatagram& dg) {
                 peer.tdmaEn = brief.tdmaEn;
             }
             m_peers.push_back(peer);
+            m_peerByMac.emplace(mac, m_peers.size() - 1);
         }
         // A device that reports an address another device already delivered its info under
         // is acknowledged but not asked for its info.
-        verdict = std::none_of(m_peers.begin(), m_peers.end(), [&](const fd::PeerEntry& p) {
-            return p.state == 2 && senderIp == p.ip && mac != p.mac;
-        });
+        verdict = true;
+        if (auto owners = m_ownersByIp.find(senderIp); owners != m_ownersByIp.end())
+            verdict = std::none_of(owners->second.begin(), owners->second.end(),
+                                   [&](std::size_t i) { return mac != m_peers[i].mac; });
     }
 
     SendToDevice(senderIp, fd::CMD_SEARCH, nullptr, 0, mac, false);
@@ -98,14 +98,13 @@ void CDeviceProtocol::HandleKeepalive(const fd::ReceivedDatagram& dg) {
     const KeepaliveBody body = fd::DecodeKeepalive(d->body);
     {
         std::lock_guard l(m_peerLock);
-        auto it = std::find_if(m_peers.begin(), m_peers.end(),
-                               [&mac](const fd::PeerEntry& p) { return mac == p.mac; });
+        fd::PeerEntry* peer = FindPeerLocked(mac);
         // Keepalives of devices this run has not found are not answered.
-        if (it == m_peers.end()) return;
-        it->liveness = 3;
-        it->up_time = body.up_time;
-        CopyVersionBlock(*it, d->body);
-        CopyText(it->ip, sizeof it->ip, senderIp);
+        if (!peer) return;
+        peer->liveness = 3;
+        peer->up_time = body.up_time;
+        CopyVersionBlock(*peer, d->body);
+        SetPeerIpLocked(static_cast<std::size_t>(peer - m_peers.data()), senderIp);
     }
     SendToDevice(senderIp, fd::CMD_KEEPALIVE, nullptr, 0, mac, false);
     if (m_store) m_store->UpdateApUpTime(senderIp, mac, body.up_time);
@@ -180,21 +179,20 @@ bool CDeviceProtocol::AcceptDeviceInfo(const fd::Datagram& d, const std::string&
     const std::string bodyIp = fd::IpToText(ipBytes);
 
     std::lock_guard l(m_peerLock);
+    fd::PeerEntry* macEntry = FindPeerLocked(mac);
+    // The owner of the address is the last peer in table order that holds it in state 2.
     fd::PeerEntry* ipOwner = nullptr;
-    fd::PeerEntry* macEntry = nullptr;
-    for (fd::PeerEntry& p : m_peers) {
-        if (p.state == 2 && bodyIp == p.ip) ipOwner = &p;
-        if (mac == p.mac) macEntry = &p;
-    }
+    if (auto owners = m_ownersByIp.find(bodyIp); owners != m_ownersByIp.end())
+        ipOwner = &m_peers[*std::max_element(owners->second.begin(), owners->second.end())];
     // Info from a device that never answered a search, or for an address another device
     // already holds, changes nothing.
     if (!macEntry || (ipOwner && ipOwner != macEntry)) return false;
 
+    const auto index = static_cast<std::size_t>(macEntry - m_peers.data());
     macEntry->ap_type = d.header.ap_type;
-    macEntry->state = 2;
+    MarkDeliveredLocked(index);
     ReadBody(d.body, FD_BODY_OFFSET(up_time), &macEntry->up_time, sizeof macEntry->up_time);
-    CopyText(macEntry->ip, sizeof macEntry->ip, bodyIp);
-    CopyText(macEntry->mac, sizeof macEntry->mac, mac);
+    SetPeerIpLocked(index, bodyIp);
     uint8_t version[kVersionBlockSize];
     ReadBody(d.body, FD_BODY_OFFSET(version), version, sizeof version);
     std::memcpy(macEntry->version, version, sizeof macEntry->version);
@@ -206,13 +204,12 @@ bool CDeviceProtocol::AcceptDeviceInfo(const fd::Datagram& d, const std::string&
 
 void CDeviceProtocol::AdoptPendingAddress(const std::string& senderIp, const std::string& mac) {
     std::lock_guard l(m_peerLock);
-    for (fd::PeerEntry& p : m_peers) {
-        if (mac != p.mac || senderIp != p.ip) continue;
-        if (p.pending_ip[0] != '\0' && std::strcmp(p.pending_ip, p.ip) != 0) {
-            std::memcpy(p.ip, p.pending_ip, sizeof p.ip);
-            std::memset(p.pending_ip, 0, sizeof p.pending_ip);
-        }
-        return;
+    fd::PeerEntry* p = FindPeerLocked(mac);
+    if (!p || senderIp != p->ip) return;
+    if (p->pending_ip[0] != '\0' && std::strncmp(p->pending_ip, p->ip, sizeof p->ip) != 0) {
+        const std::string pending(p->pending_ip, strnlen(p->pending_ip, sizeof p->pending_ip));
+        std::memset(p->pending_ip, 0, sizeof p->pending_ip);
+        SetPeerIpLocked(static_cast<std::size_t>(p - m_peers.data()), pending);
     }
 }
 

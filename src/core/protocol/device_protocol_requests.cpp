@@ -164,7 +164,12 @@ bool CDeviceProtocol::SendToDevice(const std::string& ip, int command, const voi
                 // address and port would, for as long as it lives, receive the keepalives
                 // devices send to this PC and drop them; and setting one up per command
                 // costs more than the send itself when thousands of devices answer a search.
-                if (fd::SetMulticastSource(m_commandSocket, chosen->ip)) {
+                bool ready = chosen->ip == m_commandSource;
+                if (!ready && fd::SetMulticastSource(m_commandSocket, chosen->ip)) {
+                    m_commandSource = chosen->ip;
+                    ready = true;
+                }
+                if (ready) {
                     if (command == fd::CMD_SCAN) m_scanComplete = false;
                     sent = fd::SendUdp(m_commandSocket, out.destIp, out.destPort, out.bytes);
                 }
@@ -205,7 +210,8 @@ void CDeviceProtocol::ProbeDiscoveredDevices() {
 
 void CDeviceProtocol::ForgetDiscoveredDevices() {
     std::lock_guard l(m_peerLock);
-    std::erase_if(m_peers, [](const fd::PeerEntry& p) { return p.state == 1; });
+    if (std::erase_if(m_peers, [](const fd::PeerEntry& p) { return p.state == 1; }) > 0)
+        RebuildPeerIndexLocked();
 }
 
 void CDeviceProtocol::PurgeStaleDevices() {
@@ -216,9 +222,7 @@ void CDeviceProtocol::PurgeStaleDevices() {
     {
         std::lock_guard l(m_peerLock);
         for (const std::string& mac : stored) {
-            bool known = std::any_of(m_peers.begin(), m_peers.end(),
-                                     [&mac](const fd::PeerEntry& p) { return mac == p.mac; });
-            if (!known) stale.push_back(mac);
+            if (!FindPeerLocked(mac)) stale.push_back(mac);
         }
     }
     for (const std::string& mac : stale) m_store->DeleteApByMac(mac);
@@ -274,12 +278,10 @@ ApInfoList& CDeviceProtocol::GetDiscoveredDevices(ApInfoList& list, int maxCount
 void CDeviceProtocol::SetPendingAddress(const std::string& mac, const std::string& currentIp,
                                         const std::string& newIp) {
     std::lock_guard l(m_peerLock);
-    for (fd::PeerEntry& peer : m_peers) {
-        if (peer.state != 2 || mac != peer.mac || currentIp != peer.ip) continue;
-        if (newIp != currentIp)
-            CopyText(peer.pending_ip, sizeof peer.pending_ip, newIp);
-        else
-            std::memset(peer.pending_ip, 0, sizeof peer.pending_ip);
-        return;
-    }
+    fd::PeerEntry* peer = FindPeerLocked(mac);
+    if (!peer || peer->state != 2 || currentIp != peer->ip) return;
+    if (newIp != currentIp)
+        CopyText(peer->pending_ip, sizeof peer->pending_ip, newIp);
+    else
+        std::memset(peer->pending_ip, 0, sizeof peer->pending_ip);
 }

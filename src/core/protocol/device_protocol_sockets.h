@@ -15,7 +15,7 @@ int OpenUdpSocket(const char* localIp, uint16_t port, bool broadcast, bool multi
                   int bufferBytes);
 
 // Makes multicast datagrams sent on fd leave through the adapter that holds localIp, with
-// localIp as their source address, and not loop back to this PC.
+// localIp as their source address.
 bool SetMulticastSource(int fd, const std::string& localIp);
 
 // True when sendto() reported more than 0 bytes.
