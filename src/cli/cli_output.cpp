@@ -10,6 +10,7 @@
 #include "presentation/csv_text.h"
 #include "presentation/labels.h"
 #include "protocol/device_text.h"
+#include "rules/utf8.h"
 
 namespace fd::cli {
 
@@ -37,32 +38,6 @@ constexpr ColumnInfo kColumns[kColumnCount] = {
 
 // One UTF-8 character at text[i]: its code point and length, or nullopt for a malformed
 // byte (which the callers then treat as one byte).
-std::optional<char32_t> Decode(std::string_view text, std::size_t i, std::size_t& len) {
-    const auto b0 = static_cast<unsigned char>(text[i]);
-    int extra;
-    char32_t cp, min;
-    if (b0 < 0x80) {
-        len = 1;
-        return b0;
-    } else if ((b0 & 0xE0) == 0xC0) {
-        extra = 1, cp = b0 & 0x1F, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        extra = 2, cp = b0 & 0x0F, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        extra = 3, cp = b0 & 0x07, min = 0x10000;
-    } else {
-        return std::nullopt;
-    }
-    if (i + static_cast<std::size_t>(extra) >= text.size()) return std::nullopt;
-    for (int k = 1; k <= extra; ++k) {
-        const auto b = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-        if ((b & 0xC0) != 0x80) return std::nullopt;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
-    len = static_cast<std::size_t>(extra) + 1;
-    return cp;
-}
 
 bool IsWide(char32_t c) {
     static constexpr std::pair<char32_t, char32_t> kWide[] = {
@@ -126,7 +101,7 @@ std::size_t DisplayWidth(std::string_view text) {
     std::size_t width = 0;
     for (std::size_t i = 0; i < text.size();) {
         std::size_t len = 1;
-        auto cp = Decode(text, i, len);
+        auto cp = DecodeUtf8At(text, i, len);
         if (!cp) {
             width += 1;
             i += 1;
@@ -146,7 +121,7 @@ std::string Repair(std::string_view text, bool controls) {
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         std::size_t len = 1;
-        auto cp = Decode(text, i, len);
+        auto cp = DecodeUtf8At(text, i, len);
         if (!cp || (controls && IsControl(*cp))) {
             out += kReplacement;
             i += cp ? len : 1;
@@ -226,7 +201,7 @@ std::string JsonString(std::string_view text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size();) {
         std::size_t len = 1;
-        auto cp = Decode(text, i, len);
+        auto cp = DecodeUtf8At(text, i, len);
         if (!cp) {
             out += "\\ufffd";
             i += 1;

@@ -2,33 +2,15 @@
 
 #include <cstring>
 
+#include "rules/utf8.h"
+
 namespace fd {
 namespace {
 
-// Length of the well-formed UTF-8 character at s[i], or 0 when s[i] does not begin one.
-std::size_t ValidSequenceLength(const unsigned char* s, std::size_t i, std::size_t n) {
-    const unsigned char c = s[i];
-    std::size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-        len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3;
-        if (c == 0xE0) lo = 0xA0;  // no overlong forms
-        if (c == 0xED) hi = 0x9F;  // no UTF-16 surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4;
-        if (c == 0xF0) lo = 0x90;  // no overlong forms
-        if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (n - i < len) return 0;
-    if (s[i + 1] < lo || s[i + 1] > hi) return 0;
-    for (std::size_t k = 2; k < len; ++k) {
-        if ((s[i + k] & 0xC0) != 0x80) return 0;
-    }
-    return len;
+// Length of the well-formed UTF-8 character at text[i], or 0 when text[i] does not begin one.
+std::size_t ValidSequenceLength(std::string_view text, std::size_t i) {
+    std::size_t len = 0;
+    return DecodeUtf8At(text, i, len) ? len : 0;
 }
 
 }  // namespace
@@ -52,7 +34,7 @@ std::string DeviceTextToLocal(std::string_view raw) {
             ++i;
             continue;
         }
-        const std::size_t len = ValidSequenceLength(s, i, n);
+        const std::size_t len = ValidSequenceLength(raw, i);
         if (len == 0) {
             ++i;  // not part of a well-formed character: dropped
             continue;

@@ -1,5 +1,7 @@
 #include "rules/address_rules.h"
 
+#include "rules/utf8.h"
+
 #include <array>
 
 namespace fd {
@@ -23,33 +25,11 @@ uint32_t ParseOrZero(std::string_view text) {
     return ParseIpv4(text).value_or(0);
 }
 
-// Decodes one UTF-8 sequence at text[i]; advances i. nullopt for a malformed sequence
-// (overlong forms, surrogates and values above U+10FFFF included).
+// Decodes one UTF-8 character at text[i] and advances i past it.
 std::optional<char32_t> DecodeUtf8(std::string_view text, std::size_t& i) {
-    const auto b0 = static_cast<unsigned char>(text[i]);
-    int extra;
-    char32_t cp;
-    char32_t min;
-    if (b0 < 0x80) {
-        ++i;
-        return b0;
-    } else if ((b0 & 0xE0) == 0xC0) {
-        extra = 1, cp = b0 & 0x1F, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        extra = 2, cp = b0 & 0x0F, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        extra = 3, cp = b0 & 0x07, min = 0x10000;
-    } else {
-        return std::nullopt;
-    }
-    if (i + static_cast<std::size_t>(extra) >= text.size()) return std::nullopt;
-    for (int k = 1; k <= extra; ++k) {
-        const auto b = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-        if ((b & 0xC0) != 0x80) return std::nullopt;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
-    i += static_cast<std::size_t>(extra) + 1;
+    std::size_t len = 0;
+    auto cp = DecodeUtf8At(text, i, len);
+    if (cp) i += len;
     return cp;
 }
 

@@ -1,0 +1,33 @@
+#include "rules/utf8.h"
+
+namespace fd {
+
+std::optional<char32_t> DecodeUtf8At(std::string_view text, std::size_t i, std::size_t& len) {
+    const auto b0 = static_cast<unsigned char>(text[i]);
+    std::size_t extra;
+    char32_t cp;
+    char32_t min;
+    if (b0 < 0x80) {
+        len = 1;
+        return b0;
+    } else if ((b0 & 0xE0) == 0xC0) {
+        extra = 1, cp = b0 & 0x1F, min = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        extra = 2, cp = b0 & 0x0F, min = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        extra = 3, cp = b0 & 0x07, min = 0x10000;
+    } else {
+        return std::nullopt;
+    }
+    if (i + extra >= text.size()) return std::nullopt;
+    for (std::size_t k = 1; k <= extra; ++k) {
+        const auto b = static_cast<unsigned char>(text[i + k]);
+        if ((b & 0xC0) != 0x80) return std::nullopt;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
+    len = extra + 1;
+    return cp;
+}
+
+}  // namespace fd
