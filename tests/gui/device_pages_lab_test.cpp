@@ -203,8 +203,8 @@ TEST_F(DevicePagesLabTest, SetIpMovesThreeTickedDevicesIntoTheRange) {
     EXPECT_TRUE(SearchUntil(page, [&] { return AllShown(page); }))
         << Column(grid, kIp).join(' ').toStdString();
     ASSERT_EQ(grid->GetRowCount(), 5);
-    EXPECT_EQ(Column(grid, kIp), (QStringList{"198.18.7.12", "198.18.7.11", "198.18.7.10",
-                                              "198.18.1.1"}));
+    EXPECT_EQ(Column(grid, kIp),
+              (QStringList{"198.18.7.12", "198.18.7.11", "198.18.7.10", "198.18.1.1"}));
     for (std::size_t i = 0; i < ticked.size(); ++i) {
         EXPECT_EQ(Cell(page, ticked[i], kIp).toStdString(), wanted[i]);
         EXPECT_EQ(Cell(page, ticked[i], kLocation), QString("Device-%1").arg(3 - int(i)));
@@ -215,9 +215,8 @@ TEST_F(DevicePagesLabTest, SetIpMovesThreeTickedDevicesIntoTheRange) {
 TEST_F(DevicePagesLabTest, RebootShowsRestartingThenOnlineAfterTheSilence) {
     constexpr auto kSilence = 1500ms;
     const std::string mac = m_macs[2];
-    ASSERT_TRUE(m_peer->UpdateDevice(mac, [&](fd::devsim::EmulatedDevice& d) {
-        d.restartSilence = kSilence;
-    }));
+    ASSERT_TRUE(m_peer->UpdateDevice(
+        mac, [&](fd::devsim::EmulatedDevice& d) { d.restartSilence = kSilence; }));
     {
         CStatusDlg status;
         ASSERT_TRUE(SearchUntil(status, [&] { return AllShown(status); }));
@@ -237,9 +236,8 @@ TEST_F(DevicePagesLabTest, RebootShowsRestartingThenOnlineAfterTheSilence) {
     m_onDialog = [&](QDialog& d) {
         EXPECT_NE(dynamic_cast<CWaitDlg*>(&d), nullptr);
         // The device acknowledges; the store marks it and the page's second shows it.
-        EXPECT_TRUE(WaitUntil(
-            [&] { return m_store->GetApStatus(mac) == fd::AP_STATUS_RESTARTING; },
-            fd::test::kWait));
+        EXPECT_TRUE(WaitUntil([&] { return m_store->GetApStatus(mac) == fd::AP_STATUS_RESTARTING; },
+                              fd::test::kWait));
         restartingAt = Clock::now();
         page.OnStatusTimer();
         duringWait = grid->GetItemText(page.RowOfMac(mac), statusCol);
