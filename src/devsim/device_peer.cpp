@@ -204,9 +204,12 @@ void DevicePeer::ReceiveOne(int fd, uint16_t port) {
     }
     dg.bytes.assign(buf, buf + len);
     dg.decoded = DecodeDatagram(dg.bytes);
-    if (m_autoRespond && dg.decoded) Respond(dg);
     if (m_observer) m_observer(dg);
-    Record(std::move(dg));
+    // Recorded before it is answered: whoever sees the answer can rely on finding the
+    // datagram that caused it in the record.
+    const bool respond = m_autoRespond && dg.decoded;
+    Record(respond ? PeerDatagram(dg) : std::move(dg));
+    if (respond) Respond(dg);
 }
 
 void DevicePeer::Record(PeerDatagram&& dg) {
