@@ -10,6 +10,7 @@
 
 #include "protocol/device_protocol.h"
 #include "protocol/device_protocol_sockets.h"
+#include "rules/address_rules.h"
 
 namespace {
 
@@ -23,17 +24,10 @@ bool IsUnsetAddress(const std::string& text) {
 // 0.0.0.0 or not an address at all.
 bool ParseUsableIp(const std::string& text, uint32_t& value) {
     if (IsUnsetAddress(text)) return false;
-    uint8_t b[4];
-    if (!fd::IpFromText(text, b)) return false;
-    value = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+    auto parsed = fd::ParseIpv4(text);
+    if (!parsed) return false;
+    value = *parsed;
     return true;
-}
-
-std::string IpValueToText(uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", (v >> 24) & 0xFF, (v >> 16) & 0xFF,
-                  (v >> 8) & 0xFF, v & 0xFF);
-    return buf;
 }
 
 bool SameSubnet(const std::string& adapterIp, const std::string& mask, const std::string& ip) {
@@ -96,7 +90,7 @@ void CDeviceProtocol::SendSearch() {
             std::string mask = FixedText(a.addrs[i].mask, sizeof a.addrs[i].mask);
             uint32_t ipValue, maskValue;
             if (!ParseUsableIp(ip, ipValue) || !ParseUsableIp(mask, maskValue)) continue;
-            std::string broadcast = IpValueToText(ipValue | ~maskValue);
+            std::string broadcast = fd::Ipv4ToText(ipValue | ~maskValue);
             if (std::find(targets.begin(), targets.end(), broadcast) == targets.end())
                 targets.push_back(broadcast);
         }

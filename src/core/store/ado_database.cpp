@@ -563,19 +563,23 @@ int CADORecordset::ColumnIndex(std::string_view column) const {
     return it == m_index->end() ? -1 : it->second;
 }
 
-const SqlValue* CADORecordset::Cell(std::string_view column) {
+int CADORecordset::OpenColumnIndex(std::string_view column) {
     if (!m_open) {
         SetError(SQLITE_MISUSE, "Operation is not allowed when the object is closed.");
-        return nullptr;
+        return -1;
     }
-    int index = ColumnIndex(column);
-    if (index < 0) {
+    const int index = ColumnIndex(column);
+    if (index < 0)
         SetError(SQLITE_ERROR,
                  "Item cannot be found in the collection corresponding to the "
                  "requested name: " +
                      std::string(column) + ".");
-        return nullptr;
-    }
+    return index;
+}
+
+const SqlValue* CADORecordset::Cell(std::string_view column) {
+    const int index = OpenColumnIndex(column);
+    if (index < 0) return nullptr;
     if (IsEof()) {
         SetError(SQLITE_NOTFOUND,
                  "Either BOF or EOF is True, or the current record has been "
@@ -640,18 +644,8 @@ bool CADORecordset::GetFieldValue(std::string_view column, std::string& value) {
 }
 
 bool CADORecordset::SetValue(std::string_view column, SqlValue value) {
-    if (!m_open) {
-        SetError(SQLITE_MISUSE, "Operation is not allowed when the object is closed.");
-        return false;
-    }
-    int index = ColumnIndex(column);
-    if (index < 0) {
-        SetError(SQLITE_ERROR,
-                 "Item cannot be found in the collection corresponding to the "
-                 "requested name: " +
-                     std::string(column) + ".");
-        return false;
-    }
+    const int index = OpenColumnIndex(column);
+    if (index < 0) return false;
     if (m_editMode == dbEditNone) {
         if (IsEof()) {
             SetError(SQLITE_NOTFOUND,

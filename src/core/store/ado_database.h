@@ -147,6 +147,8 @@ public:
 private:
     void SetError(int rc, const std::string& description);
     int ColumnIndex(std::string_view column) const;
+    // The column's index in an open recordset; -1 with the error remembered otherwise.
+    int OpenColumnIndex(std::string_view column);
     const fd::SqlValue* Cell(std::string_view column);
     bool SetValue(std::string_view column, fd::SqlValue value);
 
