@@ -10,7 +10,7 @@
 
 #include "config/ini_file.h"
 #include "config/language.h"
-#include "protocol/device_text.h"
+#include "wire/device_text.h"
 
 namespace {
 

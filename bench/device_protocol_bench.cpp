@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "protocol/device_protocol.h"
+#include "engine/device_protocol.h"
 
 namespace {
 

@@ -36,8 +36,8 @@
 #include <thread>
 #include <vector>
 
-#include "protocol/device_protocol.h"
-#include "protocol/packet.h"
+#include "engine/device_protocol.h"
+#include "wire/packet.h"
 #include "store/sql_management.h"
 #include "system/network_namespace.h"
 

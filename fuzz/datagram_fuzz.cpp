@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "protocol/packet.h"
+#include "wire/packet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The raw bytes straight into the body decoders, as a worker would hand them on.

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <span>
 
-#include "protocol/device_protocol.h"
+#include "engine/device_protocol.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "protocol/device_text.h"
+#include "wire/device_text.h"
 
 namespace {
 

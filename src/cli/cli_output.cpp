@@ -8,9 +8,9 @@
 
 #include "config/language.h"
 #include "presentation/csv_text.h"
-#include "presentation/labels.h"
-#include "protocol/device_text.h"
-#include "rules/utf8.h"
+#include "config/labels.h"
+#include "wire/device_text.h"
+#include "wire/utf8.h"
 
 namespace fd::cli {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "protocol/packet.h"
+#include "wire/packet.h"
 
 namespace fd::cli {
 

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "devsim/emulated_device.h"
-#include "protocol/packet.h"
+#include "wire/packet.h"
 
 namespace fd::devsim {
 

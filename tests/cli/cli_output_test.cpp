@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "config/language.h"
-#include "protocol/packet.h"
+#include "wire/packet.h"
 
 using namespace fd;
 using namespace fd::cli;

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "config/language.h"
-#include "presentation/labels.h"
+#include "config/labels.h"
 #include "store/sql_management.h"
 #include "support/fake_device_engine.h"
 #include "support/temp_dir.h"

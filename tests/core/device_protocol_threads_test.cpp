@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "core/engine_fakes.h"
-#include "protocol/device_protocol_sockets.h"
+#include "engine/device_protocol_sockets.h"
 
 using namespace fd;
 using namespace fd::test;

@@ -1,4 +1,4 @@
-#include "protocol/device_text.h"
+#include "wire/device_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The bulk workers against a recording engine (and a real store where they read one), their
 // slots, the Set IP check and its progress.
 
-#include "rules/device_workers.h"
+#include "actions/device_workers.h"
 
 #include <gtest/gtest.h>
 

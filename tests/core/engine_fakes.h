@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "protocol/device_protocol.h"
+#include "engine/device_protocol.h"
 
 namespace fd::test {
 

@@ -1,4 +1,4 @@
-#include "presentation/labels.h"
+#include "config/labels.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "protocol/packet.h"
+#include "wire/packet.h"
 
 #include <gtest/gtest.h>
 

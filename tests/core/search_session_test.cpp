@@ -1,6 +1,6 @@
 // The search sequence of the device lists, over a recording engine: no socket, no clock.
 
-#include "presentation/search_session.h"
+#include "actions/search_session.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/engine_fakes.h"
-#include "presentation/engine_search_adapter.h"
+#include "actions/engine_search_adapter.h"
 
 using namespace fd;
 using Reload = SearchSession::Reload;

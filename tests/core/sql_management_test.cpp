@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <set>
 
-#include "presentation/labels.h"
+#include "config/labels.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "rules/wait_progress.h"
+#include "actions/wait_progress.h"
 
 #include <gtest/gtest.h>
 

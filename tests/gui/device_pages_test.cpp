@@ -26,7 +26,7 @@
 #include "pages/devices/page_messages.h"
 #include "pages/devices/restart_pages.h"
 #include "pages/devices/status_dlg.h"
-#include "presentation/labels.h"
+#include "config/labels.h"
 #include "store/sql_management.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "config/language.h"
 #include "devsim/device_peer.h"
 #include "lab/cli_lab.h"
-#include "presentation/labels.h"
+#include "config/labels.h"
 #include "support/lab.h"
 
 using namespace fd;

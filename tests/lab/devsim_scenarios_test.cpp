@@ -20,7 +20,7 @@
 #include "config/language.h"
 #include "lab/cli_lab.h"
 #include "lab/engine_lab.h"
-#include "presentation/labels.h"
+#include "config/labels.h"
 
 extern char** environ;
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "devsim/device_peer.h"
-#include "protocol/device_protocol.h"
+#include "engine/device_protocol.h"
 #include "store/sql_management.h"
 #include "support/lab.h"
 

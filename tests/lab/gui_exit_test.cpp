@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "devsim/device_peer.h"
-#include "protocol/packet.h"
+#include "wire/packet.h"
 #include "support/lab.h"
 
 namespace fd::test {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/device_engine.h"
+#include "engine/device_engine.h"
 
 namespace fd::test {
 

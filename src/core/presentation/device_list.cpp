@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "config/language.h"
-#include "presentation/labels.h"
+#include "config/labels.h"
 #include "rules/address_rules.h"
 
 namespace fd {

@@ -24,9 +24,10 @@
 #include <string_view>
 #include <vector>
 
-#include "protocol/device_engine.h"
-#include "protocol/packet.h"
-#include "store/device_store.h"
+#include "actions/device_workers.h"
+#include "engine/device_engine.h"
+#include "wire/packet.h"
+#include "wire/device_store.h"
 
 namespace fd {
 
@@ -224,11 +225,6 @@ struct RenameDecision {
 RenameDecision DecideRename(std::string_view newText, std::string_view oldText, int modelCode);
 
 // ---- selection for the bulk actions ----
-struct SelectedDevice {
-    std::string ip;
-    std::string mac;
-    int modelCode = 1;
-};
 
 enum class BulkAction {
     AllTicked,  // Set IP, reboot, restore: every ticked row
@@ -239,7 +235,6 @@ enum class BulkAction {
 inline constexpr const char* kMsgSelectDevices = "Please select the devices!";
 inline constexpr const char* kMsgSelectConfigurable = "Please select configurable devices!";
 
-using SettingBlock = std::array<uint8_t, kSettingBlockSize>;
 
 struct SelectionResult {
     std::vector<SelectedDevice> devices;  // in row order

@@ -1,6 +1,6 @@
 #include "rules/address_rules.h"
 
-#include "rules/utf8.h"
+#include "wire/utf8.h"
 
 #include <array>
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "config/language.h"
-#include "presentation/labels.h"
+#include "config/labels.h"
 #include "system/system_info.h"
 
 namespace fd {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "store/ado_database.h"
-#include "store/device_store.h"
+#include "wire/device_store.h"
 
 class CSqlManagement final : public IDeviceStore {
 public:

@@ -1,7 +1,7 @@
 #include "app/app_context.h"
 
-#include "protocol/device_protocol.h"
-#include "rules/wait_progress.h"
+#include "engine/device_protocol.h"
+#include "actions/wait_progress.h"
 
 namespace fd {
 

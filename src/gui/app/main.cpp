@@ -33,7 +33,7 @@
 #include "config/settings.h"
 #include "controls/wait_dlg.h"
 #include "pages/devices/demo_devices.h"
-#include "protocol/device_protocol.h"
+#include "engine/device_protocol.h"
 #include "store/sql_management.h"
 #include "system/single_instance.h"
 #include "system/system_info.h"

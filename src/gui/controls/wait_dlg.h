@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "controls/t_dialog.h"
-#include "rules/wait_progress.h"
+#include "actions/wait_progress.h"
 
 class QProgressBar;
 class CTButtonPicture;

@@ -17,7 +17,7 @@
 #include "controls/t_picture.h"
 #include "controls/t_static.h"
 #include "pages/devices/page_messages.h"
-#include "protocol/device_protocol.h"
+#include "engine/device_protocol.h"
 
 namespace fd {
 

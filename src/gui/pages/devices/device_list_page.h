@@ -12,7 +12,7 @@
 #include "app/child_page.h"
 #include "controls/t_multi_pages.h"
 #include "presentation/device_list.h"
-#include "presentation/search_session.h"
+#include "actions/search_session.h"
 
 class CGridCtrl;
 class CTButtonPicture;

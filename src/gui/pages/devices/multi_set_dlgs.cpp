@@ -9,7 +9,7 @@
 #include "controls/t_edit.h"
 #include "controls/t_static.h"
 #include "pages/devices/page_messages.h"
-#include "presentation/labels.h"
+#include "config/labels.h"
 
 namespace fd {
 

@@ -11,7 +11,7 @@
 
 #include "controls/t_dialog.h"
 #include "presentation/device_list.h"
-#include "rules/device_workers.h"
+#include "actions/device_workers.h"
 
 class CTButtonPicture;
 class CTEdit;

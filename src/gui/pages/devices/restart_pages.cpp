@@ -5,7 +5,7 @@
 #include "controls/t_button_picture.h"
 #include "controls/wait_dlg.h"
 #include "pages/devices/page_messages.h"
-#include "presentation/labels.h"
+#include "config/labels.h"
 
 namespace {
 // The wait after a reboot searches 3 times in its last 7 seconds, after a reset 5 times:

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "pages/devices/device_list_page.h"
-#include "rules/device_workers.h"
+#include "actions/device_workers.h"
 
 class CTButtonPicture;
 

@@ -7,7 +7,7 @@
 #include <QTimer>
 
 #include "pages/devices/device_list_page.h"
-#include "rules/device_workers.h"
+#include "actions/device_workers.h"
 
 class CTButtonPicture;
 

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "protocol/device_protocol.h"
-#include "protocol/device_text.h"
+#include "engine/device_protocol.h"
+#include "wire/device_text.h"
 
 namespace {
 

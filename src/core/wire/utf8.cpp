@@ -1,4 +1,4 @@
-#include "rules/utf8.h"
+#include "wire/utf8.h"
 
 namespace fd {
 

@@ -11,18 +11,10 @@
 
 #include <functional>
 
+#include "engine/device_engine.h"
+
 namespace fd {
 
-// What a search needs of the protocol engine. CDeviceProtocol satisfies it through
-// EngineSearchAdapter; tests substitute a recording fake.
-class ISearchEngine {
-public:
-    virtual ~ISearchEngine() = default;
-    virtual void ProbeDiscoveredDevices() = 0;
-    virtual void ForgetDiscoveredDevices() = 0;
-    virtual void PurgeStaleDevices() = 0;
-    virtual void SendSearch() = 0;
-};
 
 class SearchSession {
 public:

@@ -1,7 +1,7 @@
 // The engine's life cycle: sockets, receiving and worker threads, the liveness sweep and
 // the retransmission of unacknowledged commands.
 
-#include "protocol/device_protocol.h"
+#include "engine/device_protocol.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -15,7 +15,7 @@
 #include <exception>
 #include <system_error>
 
-#include "protocol/device_protocol_sockets.h"
+#include "engine/device_protocol_sockets.h"
 
 namespace fd {
 

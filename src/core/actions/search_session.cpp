@@ -1,4 +1,4 @@
-#include "presentation/search_session.h"
+#include "actions/search_session.h"
 
 namespace fd {
 

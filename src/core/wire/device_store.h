@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/packet.h"
+#include "wire/packet.h"
 
 using ApInfoList = std::vector<ap_info_stu>;
 using OtherApList = std::vector<config_otherwl_basic>;

@@ -1,6 +1,6 @@
 // The process-wide engine: over the real device store and the system's adapters.
 
-#include "protocol/device_protocol.h"
+#include "engine/device_protocol.h"
 #include "store/sql_management.h"
 
 CDeviceProtocol& CDeviceProtocol::GetInstance() {

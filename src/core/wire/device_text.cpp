@@ -1,8 +1,8 @@
-#include "protocol/device_text.h"
+#include "wire/device_text.h"
 
 #include <cstring>
 
-#include "rules/utf8.h"
+#include "wire/utf8.h"
 
 namespace fd {
 namespace {

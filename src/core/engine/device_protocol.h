@@ -36,9 +36,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "protocol/device_engine.h"
-#include "protocol/packet.h"
-#include "store/device_store.h"
+#include "engine/device_engine.h"
+#include "wire/packet.h"
+#include "wire/device_store.h"
 #include "system/local_adapters.h"
 
 namespace fd {

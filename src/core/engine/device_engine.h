@@ -9,11 +9,29 @@
 #include <string>
 #include <string_view>
 
-#include "presentation/search_session.h"
-#include "rules/wait_progress.h"
-#include "store/device_store.h"
+#include "wire/device_store.h"
 
 namespace fd {
+
+// What a search needs of the protocol engine. CDeviceProtocol satisfies it through
+// EngineSearchAdapter; tests substitute a recording fake.
+class ISearchEngine {
+public:
+    virtual ~ISearchEngine() = default;
+    virtual void ProbeDiscoveredDevices() = 0;
+    virtual void ForgetDiscoveredDevices() = 0;
+    virtual void PurgeStaleDevices() = 0;
+    virtual void SendSearch() = 0;
+};
+
+// What the wait needs of the protocol engine.
+class IWaitSearcher {
+public:
+    virtual ~IWaitSearcher() = default;
+    virtual void ProbeDiscoveredDevices() = 0;
+    virtual void SendSearch() = 0;
+};
+
 
 class IDeviceEngine : public ISearchEngine, public IWaitSearcher {
 public:

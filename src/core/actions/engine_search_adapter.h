@@ -1,8 +1,8 @@
 #pragma once
 // The protocol engine as the search session sees it.
 
-#include "presentation/search_session.h"
-#include "protocol/device_protocol.h"
+#include "actions/search_session.h"
+#include "engine/device_protocol.h"
 
 namespace fd {
 

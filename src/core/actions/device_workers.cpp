@@ -1,10 +1,10 @@
-#include "rules/device_workers.h"
+#include "actions/device_workers.h"
 
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 
-#include "presentation/labels.h"
+#include "config/labels.h"
 
 namespace fd {
 

@@ -2,15 +2,10 @@
 // The timed wait shown after reboot and factory-reset commands: a progress position that
 // advances every half second and, when asked to, searches again for the devices coming back.
 
+#include "engine/device_engine.h"
+
 namespace fd {
 
-// What the wait needs of the protocol engine.
-class IWaitSearcher {
-public:
-    virtual ~IWaitSearcher() = default;
-    virtual void ProbeDiscoveredDevices() = 0;
-    virtual void SendSearch() = 0;
-};
 
 class WaitProgress {
 public:

@@ -15,6 +15,7 @@
 //   ... timer: if (m_rebootWorker.TakeFinished()) reload();
 // The page's destructor (or the slot's) stops and joins a worker still running.
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -24,14 +25,23 @@
 #include <thread>
 #include <vector>
 
-#include "presentation/device_list.h"
-#include "protocol/device_engine.h"
-#include "protocol/packet.h"
+#include "engine/device_engine.h"
+#include "wire/packet.h"
 #include "rules/address_rules.h"
-#include "rules/wait_progress.h"
-#include "store/device_store.h"
+#include "actions/wait_progress.h"
+#include "wire/device_store.h"
 
 namespace fd {
+
+// A device chosen in a list, as the worker threads need it.
+struct SelectedDevice {
+    std::string ip;
+    std::string mac;
+    int modelCode = 1;
+};
+
+using SettingBlock = std::array<uint8_t, kSettingBlockSize>;
+
 
 // Sleeps for d or until stop is requested. Returns false when woken by the stop request.
 bool SleepUnlessStopped(std::stop_token st, std::chrono::milliseconds d);

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <iterator>
 
-#include "protocol/device_protocol.h"
-#include "protocol/device_protocol_sockets.h"
+#include "engine/device_protocol.h"
+#include "engine/device_protocol_sockets.h"
 #include "rules/address_rules.h"
 
 namespace {
