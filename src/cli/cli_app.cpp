@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cli/cli_configure.h"
 #include "cli/cli_output.h"
 #include "cli/cli_session.h"
 #include "config/language.h"
@@ -271,6 +272,8 @@ int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
     Session s;
     if (int rc = s.Open(err); rc != kExitOk) return rc;
     if (options.command == Command::Search) return RunSearch(s, options, out, err);
+    if (options.command == Command::Show) return RunShow(s, options, out, err);
+    if (options.command == Command::Configure) return RunConfigure(s, options, out, err);
     return RunAction(s, options, out, err);
 }
 

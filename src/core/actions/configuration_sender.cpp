@@ -28,15 +28,20 @@ std::string NewAddressOf(const PendingConfiguration& p) {
     return BytesToIpText(p.ip.ip);
 }
 
-void RunConfigurationSender(std::stop_token st, IDeviceEngine& engine,
-                            const ConfigurationTarget& target, const PendingConfiguration& p) {
-    for (const ConfigurationCommand& c : ConfigurationCommands(p)) {
-        if (st.stop_requested()) return;
+std::vector<bool> RunConfigurationSender(std::stop_token st, IDeviceEngine& engine,
+                                         const ConfigurationTarget& target,
+                                         const PendingConfiguration& p) {
+    const std::vector<ConfigurationCommand> commands = ConfigurationCommands(p);
+    std::vector<bool> sent(commands.size(), false);
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        if (st.stop_requested()) break;
+        const ConfigurationCommand& c = commands[i];
         if (c.command == CMD_SET_IP)
             engine.SetPendingAddress(target.mac, target.ip, NewAddressOf(p));
-        engine.SendToDevice(target.ip, c.command, c.body.data(), static_cast<int>(c.body.size()),
-                            target.mac, true);
+        sent[i] = engine.SendToDevice(target.ip, c.command, c.body.data(),
+                                      static_cast<int>(c.body.size()), target.mac, true);
     }
+    return sent;
 }
 
 void StartConfigurationSender(WorkerSlot& slot, IDeviceEngine& engine, ConfigurationTarget target,

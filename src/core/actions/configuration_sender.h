@@ -35,9 +35,11 @@ std::vector<ConfigurationCommand> ConfigurationCommands(const PendingConfigurati
 std::string NewAddressOf(const PendingConfiguration& pending);
 
 // Sends the commands; before the address command it announces the move to the engine.
-// Stops between commands when asked to.
-void RunConfigurationSender(std::stop_token st, IDeviceEngine& engine,
-                            const ConfigurationTarget& target, const PendingConfiguration& pending);
+// Stops between commands when asked to. For each command of ConfigurationCommands, whether
+// it could be sent at all (false also for those not reached after a stop).
+std::vector<bool> RunConfigurationSender(std::stop_token st, IDeviceEngine& engine,
+                                         const ConfigurationTarget& target,
+                                         const PendingConfiguration& pending);
 void StartConfigurationSender(WorkerSlot& slot, IDeviceEngine& engine, ConfigurationTarget target,
                               PendingConfiguration pending);
 
