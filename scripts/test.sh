@@ -48,9 +48,15 @@ fi
 total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
 failed=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$summary")
 echo "test.sh: $total tests: $((total - failed - skipped)) passed, $skipped skipped, $failed failed"
+if [ "$skipped" -gt 0 ]; then
+  # GoogleTest writes "file:line: Skipped" and the reason on the next line.
+  echo "test.sh: why tests skipped:"
+  grep -hA1 ': Skipped$' "$build_dir/Testing/Temporary/LastTest.log" 2>/dev/null |
+    grep -vE ': Skipped$|^--$' | sort | uniq -c | sort -rn | head -n 10 || true
+fi
 if [ "$skipped" -gt 0 ] && [ "$allow_skips" -eq 0 ]; then
   echo "test.sh: $skipped test(s) skipped, so parts of the program went untested; fix the" \
-    "cause shown in their output (or pass --allow-skips)" >&2
+    "cause above (or pass --allow-skips)" >&2
   [ "$rc" -ne 0 ] || rc=1
 fi
 exit "$rc"
