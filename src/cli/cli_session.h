@@ -41,6 +41,9 @@ private:
     std::vector<Acknowledgement> m_acks;
 };
 
+// Devices with a row in the store.
+std::size_t StoredCount(CSqlManagement& store);
+
 // The search sequence on a steady one-second clock. Ends early when `enough` holds.
 // Returns false when interrupted.
 bool Search(Session& s, int seconds, const std::function<bool()>& enough, std::ostream& err);
