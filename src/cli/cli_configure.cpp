@@ -627,7 +627,13 @@ int RunConfigure(Session& s, const Options& o, std::ostream& out, std::ostream& 
     s.Store().QueryApIpList(usedIps);
     const ConfigurationPlan plan = PlanConfiguration(rec, req.forms, usedIps);
     if (!plan.ok()) {
-        err << "fielddesk-cli: " << RuleFailureText(plan.failure) << "\nNothing was sent.\n";
+        err << "fielddesk-cli: " << RuleFailureText(plan.failure);
+        // A new address in another subnet usually needs a new gateway too.
+        if (plan.failure.key == "Ip address and gateway address is not in the same subnet!" &&
+            !o.configure.Has("gateway"))
+            err << " (the device's gateway " << BytesToIpText(rec.ip_gateway)
+                << "; give --gateway)";
+        err << "\nNothing was sent.\n";
         return kExitUsage;
     }
     const std::string ip = BytesToIpText(rec.ip);
