@@ -243,7 +243,7 @@ TEST(DeviceConfigurationTest, TimedRebootScheduleAndItsRefusals) {
     ASSERT_TRUE(c.ok());
     EXPECT_EQ(c.block.restart_en, 1);
     EXPECT_EQ(c.block.restart_type, 0x80);
-    EXPECT_EQ(c.block.restart_time, 1439);
+    EXPECT_EQ(+c.block.restart_time, 1439);
     EXPECT_TRUE(c.changed);
 
     f.days = {};
@@ -271,7 +271,7 @@ TEST(DeviceConfigurationTest, TimedRebootScheduleAndItsRefusals) {
     ASSERT_TRUE(c.ok());
     EXPECT_EQ(c.block.restart_en, 0);
     EXPECT_EQ(c.block.restart_type, 0x06);
-    EXPECT_EQ(c.block.restart_time, 90);
+    EXPECT_EQ(+c.block.restart_time, 90);
 }
 
 TEST(DeviceConfigurationTest, SenderSendsInOrderAndMovesTheAddressLast) {

@@ -157,10 +157,10 @@ TEST_F(ManagementPagesLabTest, AChangeOnEveryTabReachesTheDeviceAndShowsAfterThe
     EXPECT_EQ(m_peer->ReceivedCommands(fd::CMD_SET_IP, mac)[0].decoded->body[21], 0);
     const ap_info_stu dev = m_peer->GetDevice(mac)->info;
     EXPECT_EQ(fd::IpToText(dev.ip), "198.18.7.30");
-    EXPECT_EQ(dev.vlan_id_wlan, 200);
-    EXPECT_EQ(dev.vlan_id_lan4, 40);
+    EXPECT_EQ(+dev.vlan_id_wlan, 200);
+    EXPECT_EQ(+dev.vlan_id_lan4, 40);
     EXPECT_EQ(dev.restart_type, 0x80);
-    EXPECT_EQ(dev.restart_time, 1439);
+    EXPECT_EQ(+dev.restart_time, 1439);
     EXPECT_EQ(dev.secure_mode, fd::kSecureWpa2Psk);
     // The other device was left alone.
     for (uint16_t cmd : {fd::CMD_SET_NAME, fd::CMD_SET_WIRELESS, fd::CMD_SET_TIMED_REBOOT,
@@ -177,9 +177,9 @@ TEST_F(ManagementPagesLabTest, AChangeOnEveryTabReachesTheDeviceAndShowsAfterThe
     ap_info_stu stored{};
     ASSERT_TRUE(m_store->QueryApByMac(mac, stored));
     EXPECT_EQ(stored.vlan_en, 1);
-    EXPECT_EQ(stored.vlan_id, 100);
+    EXPECT_EQ(+stored.vlan_id, 100);
     EXPECT_EQ(stored.restart_en, 1);
-    EXPECT_EQ(stored.restart_time, 1439);
+    EXPECT_EQ(+stored.restart_time, 1439);
     EXPECT_EQ(StoredCount(), 2u);
 }
 
