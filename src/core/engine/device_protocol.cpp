@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <system_error>
 
 #include "engine/device_protocol_sockets.h"
@@ -444,29 +445,55 @@ void CDeviceProtocol::RebuildPeerIndexLocked() {
     }
 }
 
+namespace {
+
+// The index key of a pending request: what an answer must match to end it.
+std::string PendingKey(std::string_view ip, std::string_view mac, int command) {
+    std::string key;
+    key.reserve(ip.size() + mac.size() + 8);
+    key.append(ip).push_back('|');
+    key.append(mac).push_back('|');
+    key.append(std::to_string(command));
+    return key;
+}
+
+std::string PendingKey(const fd::PendingRequest& r) {
+    return PendingKey({r.ip, strnlen(r.ip, sizeof r.ip)}, {r.mac, strnlen(r.mac, sizeof r.mac)},
+                      r.command);
+}
+
+}  // namespace
+
+void CDeviceProtocol::ErasePendingLocked(PendingList::iterator it) {
+    auto slot = m_pendingIndex.find(PendingKey(*it));
+    if (slot != m_pendingIndex.end()) {
+        std::erase(slot->second, it);
+        if (slot->second.empty()) m_pendingIndex.erase(slot);
+    }
+    m_pending.erase(it);
+}
+
 void CDeviceProtocol::RetransmitPending() {
     std::lock_guard l(m_pendingLock);
-    auto keep = m_pending.begin();
-    for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        auto next = std::next(it);
         if (it->retries_left > 0) {
             --it->retries_left;
             SendToDevice(it->ip, it->command, it->body, it->length, it->mac, false);
-            if (keep != it) *keep = *it;
-            ++keep;
+        } else {
+            ErasePendingLocked(it);
         }
+        it = next;
     }
-    m_pending.erase(keep, m_pending.end());
 }
 
 bool CDeviceProtocol::Acknowledge(const std::string& ip, const std::string& mac, int command) {
     std::lock_guard l(m_pendingLock);
-    for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
-        if (it->command == command && ip == it->ip && mac == it->mac) {
-            m_pending.erase(it);
-            return true;
-        }
-    }
-    return false;
+    auto slot = m_pendingIndex.find(PendingKey(ip, mac, command));
+    if (slot == m_pendingIndex.end()) return false;
+    // The oldest matching request is the one answered.
+    ErasePendingLocked(slot->second.front());
+    return true;
 }
 
 void CDeviceProtocol::AddPending(const std::string& ip, int command, const void* body, int length,
@@ -478,8 +505,17 @@ void CDeviceProtocol::AddPending(const std::string& ip, int command, const void*
     if (body && length > 0) std::memcpy(req.body, body, static_cast<std::size_t>(length));
     req.length = length;
     std::snprintf(req.mac, sizeof req.mac, "%s", mac.c_str());
+    std::string key = PendingKey(req);
     std::lock_guard l(m_pendingLock);
     m_pending.push_back(req);
+    m_pendingIndex[std::move(key)].push_back(std::prev(m_pending.end()));
+}
+
+void CDeviceProtocol::RemoveLastPending(const std::string& ip, int command,
+                                        const std::string& mac) {
+    std::lock_guard l(m_pendingLock);
+    auto slot = m_pendingIndex.find(PendingKey(ip, mac, command));
+    if (slot != m_pendingIndex.end()) ErasePendingLocked(slot->second.back());
 }
 
 std::vector<fd::PeerEntry> CDeviceProtocol::GetPeers() const {
@@ -489,7 +525,7 @@ std::vector<fd::PeerEntry> CDeviceProtocol::GetPeers() const {
 
 std::vector<fd::PendingRequest> CDeviceProtocol::GetPendingRequests() const {
     std::lock_guard l(m_pendingLock);
-    return m_pending;
+    return {m_pending.begin(), m_pending.end()};
 }
 
 std::size_t CDeviceProtocol::QueueSize(Port port) const {

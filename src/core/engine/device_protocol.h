@@ -28,6 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <mutex>
 #include <span>
 #include <string>
@@ -283,7 +284,14 @@ private:
     std::vector<AdapterAddress> m_adapterAddresses;
 
     mutable std::mutex m_pendingLock;
-    std::vector<fd::PendingRequest> m_pending;
+    // Commands awaiting acknowledgement, oldest first. List nodes never move, so an answer
+    // ends its request without shifting thousands of 1.5 KB records behind it; the index
+    // finds the requests of one (ip, mac, command), oldest first, without walking the list.
+    using PendingList = std::list<fd::PendingRequest>;
+    PendingList m_pending;
+    std::unordered_map<std::string, std::vector<PendingList::iterator>> m_pendingIndex;
+    // Expects m_pendingLock to be held.
+    void ErasePendingLocked(PendingList::iterator it);
 
     std::atomic<bool> m_scanComplete{false};
     std::atomic<int> m_retransmissionMax;

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 
 #include "engine/device_protocol.h"
 #include "engine/device_protocol_sockets.h"
@@ -183,17 +182,6 @@ bool CDeviceProtocol::SendToDevice(const std::string& ip, int command, const voi
 
     if (queued && !sent) RemoveLastPending(ip, command, mac);
     return sent;
-}
-
-void CDeviceProtocol::RemoveLastPending(const std::string& ip, int command,
-                                        const std::string& mac) {
-    std::lock_guard l(m_pendingLock);
-    for (auto it = m_pending.rbegin(); it != m_pending.rend(); ++it) {
-        if (it->command == command && ip == it->ip && mac == it->mac) {
-            m_pending.erase(std::next(it).base());
-            return;
-        }
-    }
 }
 
 void CDeviceProtocol::ProbeDiscoveredDevices() {
