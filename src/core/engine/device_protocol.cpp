@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -40,20 +41,9 @@ constexpr int kPollTimeoutMs = 250;           // bounds how long Stop can wait f
 
 const uint16_t kListenPorts[3] = {kPortSearchReply, kPortKeepalive, kPortInfo};
 
-// The receiving threads' filter: size, magic, and the one command each port carries.
+// The receiving threads' filter, by the index of the listening socket.
 bool PassesFilter(int port, const uint8_t* data, std::size_t len) {
-    if (len < kHeaderSize || len > kMaxDatagram) return false;
-    uint16_t magic = static_cast<uint16_t>(data[0] | (data[1] << 8));
-    if (magic != kMagic) return false;
-    uint16_t command = static_cast<uint16_t>(data[4] | (data[5] << 8));
-    switch (port) {
-        case CDeviceProtocol::PORT_SEARCH_REPLY:
-            return command == CMD_SEARCH;
-        case CDeviceProtocol::PORT_KEEPALIVE:
-            return command == CMD_KEEPALIVE;
-        default:
-            return true;
-    }
+    return fd::PassesReceiveFilter(kListenPorts[port], {data, len});
 }
 
 // Sets a buffer size, forcing past net.core.[rw]mem_max when the process may; otherwise it
@@ -212,8 +202,11 @@ void CDeviceProtocol::StopThreads() {
 }
 
 bool CDeviceProtocol::OpenListeningSockets() {
-    m_searchSocket = fd::OpenUdpSocket(nullptr, fd::kPortSearch, true, false, kSocketBuffer);
-    if (m_searchSocket < 0) return false;
+    {
+        std::lock_guard l(m_adapterListLock);
+        m_searchSocket = fd::OpenUdpSocket(nullptr, fd::kPortSearch, true, false, kSocketBuffer);
+        if (m_searchSocket < 0) return false;
+    }
     for (int p = 0; p < 3; ++p) {
         // Search answers arrive together, like the device infos they lead to: thousands of
         // devices answer one broadcast within milliseconds.
@@ -225,7 +218,6 @@ bool CDeviceProtocol::OpenListeningSockets() {
         // Commands leave through the keepalive socket, which is bound to their port.
         std::lock_guard l(m_adapterListLock);
         m_commandSocket = m_listenSockets[PORT_KEEPALIVE];
-        m_commandSource.clear();
         // Commands must not come back to this PC's own listening sockets.
         unsigned char loop = 0;
         if (setsockopt(m_commandSocket, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) != 0)
@@ -240,13 +232,12 @@ bool CDeviceProtocol::OpenListeningSockets() {
 
 void CDeviceProtocol::CloseListeningSockets() {
     {
-        // A command being sent on another thread finishes before its socket goes.
+        // A command or search being sent on another thread finishes before its socket goes.
         std::lock_guard l(m_adapterListLock);
         m_commandSocket = -1;
-        m_commandSource.clear();
+        if (m_searchSocket >= 0) close(m_searchSocket);
+        m_searchSocket = -1;
     }
-    if (m_searchSocket >= 0) close(m_searchSocket);
-    m_searchSocket = -1;
     for (int& s : m_listenSockets) {
         if (s >= 0) close(s);
         s = -1;
@@ -255,13 +246,19 @@ void CDeviceProtocol::CloseListeningSockets() {
 
 void CDeviceProtocol::ReceiveLoop(std::stop_token st, Port port) {
     const int sock = m_listenSockets[port];
+    const fd::ReceiveCalls& calls = m_options.receiveCalls;
     pollfd fds[2] = {{sock, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+    int errorsInARow = 0;
     while (!st.stop_requested()) {
-        int r = poll(fds, 2, kPollTimeoutMs);
+        int r = calls.poll ? calls.poll(fds, 2, kPollTimeoutMs) : poll(fds, 2, kPollTimeoutMs);
         if (st.stop_requested()) return;
-        if (r < 0 && errno != EINTR) return;
-        if (r <= 0) continue;
+        if (r < 0) {
+            if (errno != EINTR) NoteReceiveError(st, port, errorsInARow);
+            continue;
+        }
+        if (r == 0) continue;
         if (fds[1].revents) return;
+        // The socket was closed under the thread: nothing more can arrive.
         if (fds[0].revents & POLLNVAL) return;
         // Drain what the socket holds, a batch at a time, so a burst costs few wake-ups.
         for (int i = 0; i < kReceiveBatch && !st.stop_requested(); ++i) {
@@ -269,9 +266,20 @@ void CDeviceProtocol::ReceiveLoop(std::stop_token st, Port port) {
             sockaddr_in from{};
             socklen_t fromLen = sizeof from;
             // MSG_TRUNC reports the real size, so an oversized datagram is recognised.
-            ssize_t n = recvfrom(sock, dg.data.data(), dg.data.size(), MSG_DONTWAIT | MSG_TRUNC,
-                                 reinterpret_cast<sockaddr*>(&from), &fromLen);
-            if (n < 0) break;  // nothing more (or an error, treated as nothing received)
+            auto* fromAddr = reinterpret_cast<sockaddr*>(&from);
+            ssize_t n = calls.recvfrom
+                            ? calls.recvfrom(sock, dg.data.data(), dg.data.size(),
+                                             MSG_DONTWAIT | MSG_TRUNC, fromAddr, &fromLen)
+                            : recvfrom(sock, dg.data.data(), dg.data.size(),
+                                       MSG_DONTWAIT | MSG_TRUNC, fromAddr, &fromLen);
+            if (n < 0) {
+                if (errno == EAGAIN || errno == EWOULDBLOCK) break;  // drained
+                if (errno == EINTR) continue;
+                if (errno == EBADF || errno == ENOTSOCK) return;  // closed under the thread
+                NoteReceiveError(st, port, errorsInARow);
+                break;
+            }
+            errorsInARow = 0;
             std::size_t len = static_cast<std::size_t>(n);
             if (!PassesFilter(port, dg.data.data(), len)) {
                 ++m_counters.filtered[port];
@@ -283,6 +291,18 @@ void CDeviceProtocol::ReceiveLoop(std::stop_token st, Port port) {
             Enqueue(port, dg);
         }
     }
+}
+
+void CDeviceProtocol::NoteReceiveError(std::stop_token st, Port port, int& errorsInARow) {
+    ++m_counters.errors[port];
+    ++errorsInARow;
+    if (errorsInARow < 2) return;  // a single failure: straight back to receiving
+    // 2, 4, 8 ... ms, at most 100 ms: a lasting fault costs a few wake-ups a second, and a
+    // Stop still ends the wait at once.
+    const int shift = std::min(errorsInARow - 1, 7);
+    const auto wait = std::chrono::milliseconds(std::min(1 << shift, 100));
+    std::unique_lock l(m_timerLock);
+    m_timerWake.wait_for(l, st, wait, [] { return false; });
 }
 
 bool CDeviceProtocol::InjectDatagram(Port port, std::span<const uint8_t> bytes,
@@ -540,6 +560,7 @@ fd::EngineStats CDeviceProtocol::GetStats() const {
         s.filtered[p] = m_counters.filtered[p];
         s.overflow[p] = m_counters.overflow[p];
         s.handled[p] = m_counters.handled[p];
+        s.errors[p] = m_counters.errors[p];
         s.queuePeak[p] = m_counters.queuePeak[p];
     }
     s.replyReceiveBuffer = m_counters.replyReceiveBuffer;
