@@ -41,6 +41,23 @@ constexpr int kPollTimeoutMs = 250;           // bounds how long Stop can wait f
 
 const uint16_t kListenPorts[3] = {kPortSearchReply, kPortKeepalive, kPortInfo};
 
+// What a worker writes for one wake-up goes to the store as one batch: a search answered
+// by thousands of devices then costs a commit per batch, not per device.
+class WriteBatch {
+public:
+    WriteBatch(IDeviceStore* store, std::size_t items) : m_store(items > 1 ? store : nullptr) {
+        if (m_store) m_store->BeginWriteBatch();
+    }
+    ~WriteBatch() {
+        if (m_store) m_store->EndWriteBatch();
+    }
+    WriteBatch(const WriteBatch&) = delete;
+    WriteBatch& operator=(const WriteBatch&) = delete;
+
+private:
+    IDeviceStore* m_store;
+};
+
 // The receiving threads' filter, by the index of the listening socket.
 bool PassesFilter(int port, const uint8_t* data, std::size_t len) {
     return fd::PassesReceiveFilter(kListenPorts[port], {data, len});
@@ -341,9 +358,12 @@ void CDeviceProtocol::WorkerLoop(std::stop_token st, Port port) {
             if (!q.ready.wait(l, st, [&q] { return !q.items.empty(); })) return;
             local.swap(q.items);
         }
-        for (const ReceivedDatagram& dg : local) {
-            if (st.stop_requested()) return;
-            Dispatch(port, dg);
+        {
+            WriteBatch batch(m_store, local.size());
+            for (const ReceivedDatagram& dg : local) {
+                if (st.stop_requested()) return;
+                Dispatch(port, dg);
+            }
         }
         local.clear();
         // A burst can leave megabytes of capacity behind; do not keep it for the whole run.
@@ -357,6 +377,7 @@ std::size_t CDeviceProtocol::ProcessQueue(Port port) {
         std::lock_guard l(m_queues[port].lock);
         local.swap(m_queues[port].items);
     }
+    WriteBatch batch(m_store, local.size());
     for (const ReceivedDatagram& dg : local) Dispatch(port, dg);
     return local.size();
 }

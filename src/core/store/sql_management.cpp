@@ -688,6 +688,17 @@ bool CSqlManagement::SaveOtherApList(std::span<const uint8_t> scanBody) {
     return all;
 }
 
+void CSqlManagement::BeginWriteBatch() {
+    std::lock_guard lock(m_lock);
+    if (m_batchDepth++ == 0 && m_db.IsOpen()) m_db.Execute("BEGIN");
+}
+
+void CSqlManagement::EndWriteBatch() {
+    std::lock_guard lock(m_lock);
+    if (m_batchDepth == 0) return;
+    if (--m_batchDepth == 0 && m_db.IsOpen()) m_db.Execute("COMMIT");
+}
+
 bool CSqlManagement::DeleteApByMac(const std::string& mac) {
     return ExecuteSql("delete from ap_info where mac=?", {mac});
 }
