@@ -557,7 +557,7 @@ void CADORecordset::Close() {
     m_table.clear();
     m_cursor = 0;
     m_editMode = dbEditNone;
-    m_pending.clear();
+    ClearPending();
 }
 
 int CADORecordset::ColumnIndex(std::string_view column) const {
@@ -685,13 +685,16 @@ bool CADORecordset::SetValue(std::string_view column, SqlValue value) {
         }
         m_editMode = dbEditInProgress;  // writing a field starts editing the current row
     }
-    for (auto& [pendingIndex, pendingValue] : m_pending) {
-        if (pendingIndex == index) {
-            pendingValue = std::move(value);
-            return true;
-        }
+    // Where each column already stands among the pending values (position + 1, 0: not
+    // yet), so a write of seventy fields does not search the list seventy times.
+    const auto slot = static_cast<std::size_t>(index);
+    if (m_pendingSlot.size() <= slot) m_pendingSlot.resize(slot + 1, 0);
+    if (m_pendingSlot[slot] != 0) {
+        m_pending[m_pendingSlot[slot] - 1].second = std::move(value);
+        return true;
     }
     m_pending.emplace_back(index, std::move(value));
+    m_pendingSlot[slot] = m_pending.size();
     return true;
 }
 
@@ -708,6 +711,11 @@ bool CADORecordset::SetFieldValue(std::string_view column, double value) {
     return SetValue(column, value);
 }
 
+void CADORecordset::ClearPending() {
+    for (const auto& [index, value] : m_pending) m_pendingSlot[static_cast<std::size_t>(index)] = 0;
+    m_pending.clear();
+}
+
 bool CADORecordset::AddNew() {
     if (!m_open) {
         SetError(SQLITE_MISUSE, "Operation is not allowed when the object is closed.");
@@ -717,13 +725,13 @@ bool CADORecordset::AddNew() {
         SetError(SQLITE_MISUSE, "The rows of this query cannot be updated.");
         return false;
     }
-    m_pending.clear();
+    ClearPending();
     m_editMode = dbEditNew;
     return true;
 }
 
 void CADORecordset::CancelUpdate() {
-    m_pending.clear();
+    ClearPending();
     m_editMode = dbEditNone;
 }
 
@@ -818,15 +826,15 @@ bool CADORecordset::Update() {
             row[static_cast<std::size_t>(idIndex)] =
                 static_cast<int64_t>(sqlite3_last_insert_rowid(m_db->Handle()));
         }
-        for (auto& [index, value] : m_pending) row[static_cast<std::size_t>(index)] = value;
+        for (auto& [index, value] : m_pending) row[static_cast<std::size_t>(index)] = std::move(value);
         m_rows.push_back(std::move(row));
         m_cursor = m_rows.size() - 1;
     } else {
         for (auto& [index, value] : m_pending) {
-            m_rows[m_cursor][static_cast<std::size_t>(index)] = value;
+            m_rows[m_cursor][static_cast<std::size_t>(index)] = std::move(value);
         }
     }
-    m_pending.clear();
+    ClearPending();
     m_editMode = dbEditNone;
     return true;
 }

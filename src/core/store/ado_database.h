@@ -167,6 +167,8 @@ private:
     std::size_t m_cursor = 0;
     int m_editMode = dbEditNone;
     std::vector<std::pair<int, fd::SqlValue>> m_pending;  // column index, new value
+    std::vector<std::size_t> m_pendingSlot;  // by column index: position in m_pending + 1
+    void ClearPending();
     // The names asked for since the last Open, with their indexes, for the index map they
     // came from: the same sequence again is answered without hashing.
     mutable std::vector<std::pair<std::string, int>> m_recent;
