@@ -19,7 +19,8 @@
 // sends without any socket. The handlers, one retransmission pass and one liveness sweep are
 // public so that tests drive them directly; Start() with options.openSockets = false runs the
 // worker, liveness and retransmission threads without any socket, and InjectDatagram() feeds
-// the queues exactly as a receiving thread would.
+// the queues exactly as a receiving thread would; options.receiveCalls stands in for the
+// receiving threads' poll() and recvfrom(), so that tests can make them fail.
 
 #include <poll.h>
 #include <sys/socket.h>
