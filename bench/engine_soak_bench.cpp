@@ -4,7 +4,7 @@
 // Online, the resident memory and the share of one core the process used (the engine, its
 // store and this loop, which only sleeps and reads counters).
 //
-// Needs root; scripts/soak.sh runs it with the usual figures:
+// Needs root or scripts/netlab shell; scripts/soak.sh runs it with the usual figures:
 //   engine_soak_bench [--devices 2000] [--minutes 10] [--keepalive 2] [--drop 0.05]
 //                     [--search-every 30]
 // Exit code 0 when no device listed Online ever left the list, every device is listed at
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (geteuid() != 0) {
-        std::fprintf(stderr, "engine_soak_bench: needs root for the network lab\n");
+        std::fprintf(stderr, "engine_soak_bench: needs the network lab: run it inside scripts/netlab shell\n");
         return 2;
     }
     char keepalive[32], drop[32];
