@@ -304,9 +304,9 @@ std::string PlanSetIp(Session& s, const Options& o, const std::vector<ap_info_st
     for (std::size_t i = 0; i < recs.size(); ++i) {
         IpConfigBlock b{};
         b.ip_mode = 1;
-        const auto ip = IpTextToBytes(forms[i].ip), mask = IpTextToBytes(forms[i].mask),
-                   gw = IpTextToBytes(forms[i].gateway), d1 = IpTextToBytes(forms[i].dns1),
-                   d2 = IpTextToBytes(forms[i].dns2);
+        const auto ip = ScanIpLenient(forms[i].ip), mask = ScanIpLenient(forms[i].mask),
+                   gw = ScanIpLenient(forms[i].gateway), d1 = ScanIpLenient(forms[i].dns1),
+                   d2 = ScanIpLenient(forms[i].dns2);
         std::copy(ip.begin(), ip.end(), b.ip);
         std::copy(mask.begin(), mask.end(), b.ip_mask);
         std::copy(gw.begin(), gw.end(), b.ip_gateway);

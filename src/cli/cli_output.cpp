@@ -16,8 +16,6 @@ namespace fd::cli {
 
 namespace {
 
-constexpr const char* kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-
 struct ColumnInfo {
     const char* header;
     const char* jsonKey;
@@ -114,33 +112,12 @@ std::size_t DisplayWidth(std::string_view text) {
     return width;
 }
 
-namespace {
-
-std::string Repair(std::string_view text, bool controls) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        std::size_t len = 1;
-        auto cp = DecodeUtf8At(text, i, len);
-        if (!cp || (controls && IsControl(*cp))) {
-            out += kReplacement;
-            i += cp ? len : 1;
-            continue;
-        }
-        out.append(text.substr(i, len));
-        i += len;
-    }
-    return out;
-}
-
-}  // namespace
-
 std::string RepairUtf8(std::string_view text) {
-    return Repair(text, false);
+    return fd::RepairUtf8(text);
 }
 
 std::string ForTerminal(std::string_view text) {
-    return Repair(text, true);
+    return fd::RepairUtf8(text, IsControl);
 }
 
 std::string FormatTable(const std::vector<DeviceRow>& rows, bool translateHeaders) {

@@ -6,6 +6,7 @@
 #include "config/language.h"
 #include "config/labels.h"
 #include "rules/address_rules.h"
+#include "wire/utf8.h"
 
 namespace fd {
 
@@ -68,14 +69,6 @@ int SortIndexOf(std::span<const DeviceColumn> columns, int column) {
     if (column < 0 || static_cast<std::size_t>(column) >= columns.size()) return 1;
     const int idx = columns[static_cast<std::size_t>(column)].sortIndex;
     return idx >= 0 ? idx : 1;
-}
-
-// The longest prefix of at most maxBytes bytes that does not end inside a UTF-8 sequence.
-std::string CutUtf8(std::string_view text, std::size_t maxBytes) {
-    if (text.size() <= maxBytes) return std::string(text);
-    std::size_t n = maxBytes;
-    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-    return std::string(text.substr(0, n));
 }
 
 std::string CellText(const ap_info_stu& rec, ColumnContent content, int serial) {
@@ -283,7 +276,7 @@ RenameDecision DecideRename(std::string_view newText, std::string_view oldText, 
         return d;
     }
     d.outcome = RenameOutcome::Accepted;
-    d.name = CutUtf8(newText, 32);
+    d.name = Utf8Prefix(newText, 32);
     return d;
 }
 

@@ -128,13 +128,20 @@ std::string FieldString(const uint8_t* field, std::size_t capacity, uint8_t len)
     return std::string(nul == std::string_view::npos ? text : text.substr(0, nul));
 }
 
+// The ip_num column: the four octets read as a little-endian number (first octet lowest).
+// The table has always sorted addresses this way, so it stays.
+uint32_t IpNumColumn(const uint8_t ip[4]) {
+    return static_cast<uint32_t>(ip[0]) | static_cast<uint32_t>(ip[1]) << 8 |
+           static_cast<uint32_t>(ip[2]) << 16 | static_cast<uint32_t>(ip[3]) << 24;
+}
+
 std::string RecordMac(const ap_info_stu& rec) {
     return std::string(rec.mac, strnlen(rec.mac, sizeof rec.mac));
 }
 
 bool IsUnlinkedMac(std::string_view mac) {
     if (mac.empty()) return true;
-    auto bytes = MacTextToBytes(mac);
+    auto bytes = ScanMacLenient(mac);
     for (uint8_t b : bytes) {
         if (b) return false;
     }
@@ -156,7 +163,7 @@ int64_t ReadInt(CADORecordset& rs, const char* column) {
 template <std::size_t N>
 void ReadIp(CADORecordset& rs, const char* column, uint8_t (&field)[N]) {
     static_assert(N == 4);
-    auto bytes = IpTextToBytes(ReadText(rs, column));
+    auto bytes = ScanIpLenient(ReadText(rs, column));
     std::memcpy(field, bytes.data(), N);
 }
 
@@ -201,7 +208,7 @@ void RowToApInfo(CADORecordset& rs, ap_info_stu& rec) {
     rec.ssid_id = static_cast<uint8_t>(ReadInt(rs, "ssid_id"));
     rec.ssid_hide = static_cast<uint8_t>(ReadInt(rs, "ssid_hide"));
     ReadField(rs, "ssid", rec.ssid, rec.ssid_len);
-    auto ssidMac = MacTextToBytes(ReadText(rs, "ssid_mac"));
+    auto ssidMac = ScanMacLenient(ReadText(rs, "ssid_mac"));
     std::memcpy(rec.ssid_mac, ssidMac.data(), sizeof rec.ssid_mac);
     rec.ssid_count = static_cast<uint8_t>(ReadInt(rs, "ssid_count"));
     rec.secure_mode = static_cast<uint8_t>(ReadInt(rs, "secure_mode"));
@@ -465,7 +472,7 @@ bool CSqlManagement::QueryApByMac(const std::string& mac, ap_info_stu& rec) {
 namespace {
 void RowToOtherAp(CADORecordset& rs, config_otherwl_basic& rec) {
     std::memset(&rec, 0, sizeof rec);
-    auto mac = fd::MacTextToBytes(fd::ReadText(rs, "mac"));
+    auto mac = fd::ScanMacLenient(fd::ReadText(rs, "mac"));
     std::memcpy(rec.mac, mac.data(), sizeof rec.mac);
     fd::ReadField(rs, "ssid", rec.ssid, rec.ssid_len);
     rec.channel = static_cast<uint8_t>(fd::ReadInt(rs, "channel"));
@@ -534,7 +541,7 @@ bool CSqlManagement::SaveApInfo(const ap_info_stu& rec) {
     const std::string wep3 =
         FieldString(rec.wep_key_value3, sizeof rec.wep_key_value3, rec.wep_key_value3_len);
     const std::string wpaKey = FieldString(rec.wpa_key, sizeof rec.wpa_key, rec.wpa_key_len);
-    const uint32_t ipNum = fd::IpBytesToUint(rec.ip);
+    const uint32_t ipNum = fd::IpNumColumn(rec.ip);
 
     const std::string apTypeStr = fd::GetModelLabel(rec.ap_type);
     const std::string workModeStr = fd::GetWorkModeLabel(rec.work_mode);
@@ -701,9 +708,9 @@ bool CSqlManagement::DeleteAllOtherAp() {
 bool CSqlManagement::UpdateApUpTime(const std::string& ip, const std::string& mac,
                                     uint32_t seconds) {
     const std::string upTimeStr = fd::GetUptimeText(seconds);
-    const auto ipBytes = fd::IpTextToBytes(ip);
-    const std::string ipText = fd::BytesToIpText(ipBytes.data());
-    const uint32_t ipNum = fd::IpBytesToUint(ipBytes.data());
+    const auto ipBytes = fd::ScanIpLenient(ip);
+    const std::string ipText = fd::IpToText(ipBytes.data());
+    const uint32_t ipNum = fd::IpNumColumn(ipBytes.data());
     std::lock_guard lock(m_lock);
     if (!m_db.IsOpen()) return false;
     return m_db.Execute("update ap_info set up_time=?1,up_time_str=?2,ip=?3,ip_num=?4 where mac=?5",

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "wire/address.h"
+
 static_assert(std::endian::native == std::endian::little,
               "the wire records are laid out for a little-endian host");
 
@@ -76,8 +78,6 @@ enum WorkMode : uint8_t {
     WORK_MODE_WISP = 6,
     WORK_MODE_ROUTER = 7,
 };
-
-using MacBytes = std::array<uint8_t, 6>;
 
 }  // namespace fd
 
@@ -411,16 +411,6 @@ std::string_view FieldText(const uint8_t* field, std::size_t capacity, uint8_t l
 // Writes text into a field and its length byte, cut at the capacity (never mid-character
 // when the text is UTF-8), zero-padding the rest.
 void SetFieldText(uint8_t* field, std::size_t capacity, uint8_t& len, std::string_view text);
-
-std::string MacToText(const uint8_t mac[6]);
-// Parses "%02x:%02x:..." text; false for anything else.
-bool MacFromText(std::string_view text, uint8_t mac[6]);
-bool IsZeroMac(const uint8_t mac[6]);
-std::string IpToText(const uint8_t ip[4]);
-// Parses a dotted address; an empty or malformed text gives four zero bytes and false.
-bool IpFromText(std::string_view text, uint8_t ip[4]);
-// The ip as a 32-bit value with the first byte lowest (the value of the ip_num column).
-uint32_t IpBytesToUint(const uint8_t ip[4]);
 
 void SetRecordMac(ap_info_stu& rec, const uint8_t mac[6]);
 
