@@ -99,7 +99,7 @@ TEST_F(DeviceListExportTest, AllPagesInOrderWithTheDiscoveredDevicesLast) {
 // page holds: with exactly 100 stored devices none of them was written, with 60 + 60 only 40.
 TEST_F(DeviceListExportTest, EveryDiscoveredDeviceIsWrittenWhateverTheStoredCount) {
     int nextId = 0;
-    for (const auto [stored, discovered] : {std::pair{100, 7}, std::pair{60, 60}}) {
+    for (const auto& [stored, discovered] : {std::pair{100, 7}, std::pair{60, 60}}) {
         SCOPED_TRACE(std::to_string(stored) + " stored + " + std::to_string(discovered));
         CSqlManagement store(m_dir.Path("data" + std::to_string(stored) + ".mdb"),
                              [](const std::string&) {});
