@@ -90,7 +90,7 @@ std::size_t DisplayWidth(std::string_view text) {
 }
 
 std::string ForTerminal(std::string_view text) {
-    return fd::RepairUtf8(text, IsControl);
+    return fd::RepairUtf8(text, BadBytes::Replace, IsControl);
 }
 
 std::string FormatTable(std::span<const DeviceColumn> columns, const std::vector<DeviceRow>& rows,

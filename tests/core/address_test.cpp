@@ -94,7 +94,7 @@ TEST(Utf8, PrefixNeverEndsInsideACharacterAndRepairMarksBadBytes) {
                              "b\xe5\xb1"),
               "a\xEF\xBF\xBD"
               "b\xEF\xBF\xBD\xEF\xBF\xBD");
-    EXPECT_EQ(fd::RepairUtf8("a\tb", [](char32_t c) { return c < 0x20; }),
+    EXPECT_EQ(fd::RepairUtf8("a\tb", fd::BadBytes::Replace, [](char32_t c) { return c < 0x20; }),
               "a\xEF\xBF\xBD"
               "b");
 }

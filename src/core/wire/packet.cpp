@@ -44,7 +44,9 @@ KeepaliveBody DecodeKeepalive(std::span<const uint8_t> body) {
     return DecodeBody<KeepaliveBody>(body);
 }
 
-uint8_t* BodyImage(ap_info_stu& rec) { return reinterpret_cast<uint8_t*>(&rec) + kApBodyOffset; }
+uint8_t* BodyImage(ap_info_stu& rec) {
+    return reinterpret_cast<uint8_t*>(&rec) + kApBodyOffset;
+}
 const uint8_t* BodyImage(const ap_info_stu& rec) {
     return reinterpret_cast<const uint8_t*>(&rec) + kApBodyOffset;
 }
@@ -102,7 +104,8 @@ std::vector<uint8_t> EncodeScanResult(uint8_t packetCount, uint8_t packetId,
     out[0] = packetCount;
     out[1] = packetId;
     out[2] = static_cast<uint8_t>(n);
-    if (n) std::memcpy(out.data() + kScanHeaderSize, entries.data(), n * sizeof(config_otherwl_basic));
+    if (n)
+        std::memcpy(out.data() + kScanHeaderSize, entries.data(), n * sizeof(config_otherwl_basic));
     return out;
 }
 

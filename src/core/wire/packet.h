@@ -29,7 +29,7 @@ constexpr uint16_t kPortSearch = 9786;       // PC -> devices, search broadcast
 constexpr uint16_t kPortSearchReply = 9785;  // devices -> PC, search replies
 constexpr uint16_t kPortCommand = 9787;      // PC -> multicast group; devices -> PC keepalives
 constexpr uint16_t kPortKeepalive = 9787;
-constexpr uint16_t kPortInfo = 9788;         // devices -> PC: info, scan results, acks
+constexpr uint16_t kPortInfo = 9788;  // devices -> PC: info, scan results, acks
 constexpr const char* kMulticastGroup = "239.255.255.250";
 
 enum Command : uint16_t {
@@ -142,7 +142,7 @@ struct ap_info_stu {
     uint8_t ip_gateway[4];
     uint8_t ip_dns1[4];
     uint8_t ip_dns2[4];
-    uint8_t reserved1;  // 29
+    uint8_t reserved1;    // 29
     uint8_t ap_name[32];  // 30
     uint8_t ap_name_len;  // 62
     uint8_t version[32];  // 63
@@ -347,8 +347,7 @@ std::optional<Datagram> DecodeDatagram(std::span<const uint8_t> bytes);
 
 // Builds header + body; the body is cut at kMaxBody. multicast is the header flag.
 std::vector<uint8_t> EncodeDatagram(uint16_t command, std::span<const uint8_t> body,
-                                    const uint8_t mac[6], uint8_t multicast,
-                                    uint16_t ap_type = 0);
+                                    const uint8_t mac[6], uint8_t multicast, uint16_t ap_type = 0);
 
 // Copies min(body size, sizeof(T)) bytes into a zeroed T: a short body reads as zero
 // beyond its end.
@@ -398,7 +397,7 @@ WirelessBlock GetWirelessBlock(const ap_info_stu& rec);
 struct ScanResult {
     uint8_t packet_count = 0;
     uint8_t packet_id = 0;
-    uint8_t icount = 0;  // as sent
+    uint8_t icount = 0;                         // as sent
     std::vector<config_otherwl_basic> entries;  // the entries that actually arrived (<= 31)
 };
 // Only the first 1414 bytes count; icount is trusted only as far as whole entries arrived.

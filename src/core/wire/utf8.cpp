@@ -47,15 +47,20 @@ std::size_t Utf8PrefixLength(std::string_view text, std::size_t maxBytes) {
     return n;
 }
 
-std::string RepairUtf8(std::string_view text, bool (*replace)(char32_t)) {
+std::string RepairUtf8(std::string_view text, BadBytes bad, bool (*replace)(char32_t)) {
     static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-    std::string out;
+    std::size_t i = 0;
+    if (!replace) {
+        while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+        if (i == text.size()) return std::string(text);  // ASCII, by far the most common
+    }
+    std::string out(text.substr(0, i));
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
+    while (i < text.size()) {
         std::size_t len = 1;
         const auto cp = DecodeUtf8At(text, i, len);
         if (!cp || (replace && replace(*cp))) {
-            out += kReplacement;
+            if (cp || bad == BadBytes::Replace) out += kReplacement;
             i += cp ? len : 1;
             continue;
         }

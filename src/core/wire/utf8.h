@@ -21,8 +21,12 @@ inline std::string Utf8Prefix(std::string_view text, std::size_t maxBytes) {
     return std::string(text.substr(0, Utf8PrefixLength(text, maxBytes)));
 }
 
-// Valid UTF-8: every byte that is not part of a well-formed character becomes U+FFFD, and so
-// does every character `replace` picks (none when it is null).
-std::string RepairUtf8(std::string_view text, bool (*replace)(char32_t) = nullptr);
+// Valid UTF-8 from any bytes. Every byte that is not part of a well-formed character (a
+// stray continuation byte, an overlong form, a surrogate, a value above U+10FFFF, a
+// character cut short) becomes U+FFFD, or is dropped with BadBytes::Drop; every character
+// `replace` picks (none when it is null) becomes U+FFFD as well.
+enum class BadBytes { Replace, Drop };
+std::string RepairUtf8(std::string_view text, BadBytes bad = BadBytes::Replace,
+                       bool (*replace)(char32_t) = nullptr);
 
 }  // namespace fd
