@@ -126,7 +126,9 @@ std::string CommandHelp(Command c) {
                  "  --json          print a JSON array (keys: location, type, ip, mac,\n"
                  "                  operation_mode, ssid, channel, version, transparent_bridge,\n"
                  "                  airslot, time, status, confirmed)\n"
-                 "  --csv           print CSV (RFC 4180, header line, CRLF line ends)\n"
+                 "  --csv           print CSV as the status page exports it (RFC 4180, header\n"
+                 "                  line, CRLF line ends; a cell a spreadsheet would take for\n"
+                 "                  a formula starts with ')\n"
                  "\n"
                  "While searching, a live count goes to standard error when standard output is\n"
                  "a terminal; standard output carries only the list.\n";
