@@ -1,8 +1,8 @@
 #include "rules/address_rules.h"
 
-#include "wire/utf8.h"
-
 #include <array>
+
+#include "wire/utf8.h"
 
 namespace fd {
 
@@ -155,8 +155,7 @@ std::string CheckDeviceAddress(const AddressForm& f) {
     if (!IsValidSubnetMask(f.mask)) return kMsgMaskInvalid;
     if (!IsValidIpAddress(f.gateway, true)) return kMsgGatewayInvalid;
     if (f.ip == f.gateway) return kMsgIpIsGateway;
-    if (!IsUnsetIp(f.gateway) && !IsSameSubnet(f.gateway, f.ip, f.mask))
-        return kMsgNotSameSubnet;
+    if (!IsUnsetIp(f.gateway) && !IsSameSubnet(f.gateway, f.ip, f.mask)) return kMsgNotSameSubnet;
     if (!IsValidIpAddress(f.dns1, true)) return kMsgDns1Invalid;
     if (!IsValidIpAddress(f.dns2, true)) return kMsgDns2Invalid;
     return {};
