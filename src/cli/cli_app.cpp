@@ -13,6 +13,7 @@
 #include "actions/device_workers.h"
 #include "cli/cli_output.h"
 #include "cli/cli_session.h"
+#include "cli/cli_settle.h"
 #include "config/labels.h"
 #include "config/language.h"
 #include "presentation/device_list.h"
@@ -53,7 +54,10 @@ std::optional<int> FindBusyPortIn(std::initializer_list<int> ports) {
 
 int RunSearch(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
     // An interrupted search still lists what it found, as pressing Stop does.
-    Search(s, o.seconds, {}, err);
+    SettleWatch settle(o.settleSeconds,
+                       [&] { return s.Engine().GetPeers().size() + StoredCount(s.Store()); });
+    Search(
+        s, o.seconds, [&] { return settle.Settled(Clock::now()); }, err);
     // Every stored device in the chosen order, then those that only answered the search.
     const auto columns = ListColumns();
     const auto rows =

@@ -24,13 +24,13 @@ using namespace std::chrono_literals;
 
 constexpr auto kPoll = 50ms;
 
+}  // namespace
+
 std::size_t StoredCount(CSqlManagement& store) {
     std::vector<std::string> macs;
     store.QueryApMacList(macs);
     return macs.size();
 }
-
-}  // namespace
 
 Session::~Session() {
     if (m_engine) m_engine->Stop();

@@ -39,6 +39,9 @@ private:
     std::vector<Acknowledgement> m_acks;
 };
 
+// How many devices the store holds.
+std::size_t StoredCount(CSqlManagement& store);
+
 // The search sequence on a steady one-second clock, with a live count on a terminal. Ends
 // early when `enough` holds. Returns false when interrupted.
 bool Search(Session& s, int seconds, const std::function<bool()>& enough, std::ostream& err);
