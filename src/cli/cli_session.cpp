@@ -28,8 +28,13 @@ constexpr auto kPoll = 50ms;
 // through the engine's worker before the request counts as unanswered.
 constexpr auto kAnswerGrace = 500ms;
 
-
 }  // namespace
+
+std::size_t StoredCount(CSqlManagement& store) {
+    std::vector<std::string> macs;
+    store.QueryApMacList(macs);
+    return macs.size();
+}
 
 Session::~Session() {
     if (m_engine) m_engine->Stop();
@@ -85,12 +90,6 @@ int Session::Open(std::ostream& err) {
     if (EnumerateLocalAdapters().empty())
         err << "fielddesk-cli: warning: no network adapter with an IPv4 address is up\n";
     return kExitOk;
-}
-
-std::size_t StoredCount(CSqlManagement& store) {
-    std::vector<std::string> macs;
-    store.QueryApMacList(macs);
-    return macs.size();
 }
 
 std::optional<Acknowledgement> Session::FindAck(const std::string& mac, int command) {

@@ -172,7 +172,7 @@ TEST(DeviceConfigurationTest, AddressChecksOnlyAChangedBlockAndRefusesAnAddressI
     f.ip = "10.9.9.9";
     c = CollectIpSettings(rec, f, {});
     ASSERT_TRUE(c.ok()) << c.failure.key;
-    EXPECT_EQ(BytesToIpText(c.ip.ip_gateway), "0.0.0.0");
+    EXPECT_EQ(IpToText(c.ip.ip_gateway), "0.0.0.0");
     EXPECT_EQ(c.ip.reserved, 1);
 
     f = IpSettingsFormFromRecord(rec);

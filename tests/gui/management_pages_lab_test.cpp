@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "app/app_context.h"
 #include "controls/grid_ctrl.h"
 #include "controls/t_edit.h"
 #include "controls/wait_dlg.h"
@@ -48,8 +49,7 @@ protected:
         m_peer->UpdateDevice(m_macs[0], [](fd::devsim::EmulatedDevice& d) { d.info.ap_type = 10; });
         ASSERT_TRUE(StartPeer());
         ASSERT_TRUE(StartEngine(60000ms));
-        m_services = fd::DeviceServices{m_engine.get(), m_store.get()};
-        fd::SetDeviceServicesOverride(&m_services);
+        fd::InstallServices({m_engine.get(), m_store.get(), {}, {}});
         fd::SetPageMessageHandler([this](QWidget*, const fd::PageMessage& m) {
             m_messages.push_back(m.key);
             return QMessageBox::Ok;
@@ -63,7 +63,7 @@ protected:
         });
     }
     void TearDown() override {
-        fd::SetDeviceServicesOverride(nullptr);
+        fd::InstallServices({});
         fd::SetPageMessageHandler({});
         fd::SetPageDialogRunner({});
         EngineLabTest::TearDown();
@@ -95,7 +95,6 @@ protected:
     }
 
     std::vector<std::string> m_macs;
-    fd::DeviceServices m_services;
     QStringList m_messages;
     std::vector<int> m_waits;
     std::function<int(QDialog&)> m_onDialog;
