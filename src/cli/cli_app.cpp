@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cli/cli_doctor.h"
 #include "cli/cli_output.h"
 #include "cli/cli_settle.h"
 #include "config/language.h"
@@ -489,6 +490,8 @@ std::optional<int> FindBusyPort() {
 }
 
 int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
+    // The doctor looks at a PC where the engine may not start; it runs its own.
+    if (options.command == Command::Doctor) return RunDoctor(options, out, err);
     Session s;
     if (int rc = s.Open(err); rc != kExitOk) return rc;
     if (options.command == Command::Search) return RunSearch(s, options, out, err);
