@@ -30,9 +30,18 @@ if(TARGET fielddesk)
           DESTINATION share/icons/hicolor/scalable/apps)
   install(FILES ${CMAKE_BINARY_DIR}/packaging/${FD_APP_ID}.metainfo.xml DESTINATION share/metainfo)
 endif()
-if(EXISTS ${CMAKE_BINARY_DIR}/packaging/fielddesk-cli.bash)
-  install(FILES ${CMAKE_BINARY_DIR}/packaging/fielddesk-cli.bash
-          DESTINATION share/bash-completion/completions RENAME fielddesk-cli)
+if(TARGET fielddesk-cli)
+  # The completion script comes from the program's own help texts.
+  set(FD_COMPLETION ${CMAKE_BINARY_DIR}/packaging/fielddesk-cli.bash)
+  add_custom_command(OUTPUT ${FD_COMPLETION}
+    COMMAND sh -c "\"$1\" --bash-completion > \"$2\"" sh $<TARGET_FILE:fielddesk-cli>
+            ${FD_COMPLETION}
+    DEPENDS fielddesk-cli
+    COMMENT "Generating the bash completion of fielddesk-cli"
+    VERBATIM)
+  add_custom_target(fielddesk_cli_completion ALL DEPENDS ${FD_COMPLETION})
+  install(FILES ${FD_COMPLETION} DESTINATION share/bash-completion/completions
+          RENAME fielddesk-cli)
 endif()
 
 # Firewall profiles. firewalld reads services from <prefix>/lib/firewalld/services; ufw reads
