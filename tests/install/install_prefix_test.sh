@@ -36,6 +36,7 @@ size=$(od -An -tu1 -j16 -N8 "$prefix/shot.png" |
 
 app=org.fielddesk.FieldDesk
 [ -f "$prefix/share/icons/hicolor/scalable/apps/$app.svg" ] || fail "icon not installed"
+[ -f "$prefix/share/bash-completion/completions/fielddesk-cli" ] || fail "bash completion not installed"
 [ -f "$prefix/lib/firewalld/services/fielddesk.xml" ] || fail "firewalld service not installed"
 [ -f "$prefix/etc/ufw/applications.d/fielddesk" ] || fail "ufw profile not installed"
 if command -v desktop-file-validate >/dev/null; then
