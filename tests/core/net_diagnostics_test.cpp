@@ -70,6 +70,23 @@ TEST(NftablesDrops, FirstMatchingRuleDecides) {
     EXPECT_TRUE(DroppedPorts("").empty());
 }
 
+TEST(NftablesDrops, NothingAfterAJumpIsJudged) {
+    // firewalld's shape: the zones decide in other chains, a catch-all reject follows.
+    const std::string ruleset =
+        "table inet firewalld {\n"
+        "\tchain filter_INPUT {\n"
+        "\t\ttype filter hook input priority filter + 10; policy accept;\n"
+        "\t\tct state { established, related } accept\n"
+        "\t\tjump filter_INPUT_ZONES\n"
+        "\t\treject with icmpx admin-prohibited\n"
+        "\t}\n"
+        "\tchain filter_IN_public_allow {\n"
+        "\t\tudp dport 9788 drop\n"  // not a base chain on the input hook
+        "\t}\n"
+        "}\n";
+    EXPECT_TRUE(DroppedPorts(ruleset).empty());
+}
+
 TEST(KernelTables, SocketsAndReversePathCounter) {
     const std::string udp =
         "   sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  "

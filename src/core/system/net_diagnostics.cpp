@@ -100,7 +100,7 @@ bool HasOtherSelector(const std::vector<std::string>& w) {
     for (const auto& t : w) {
         if (t == "saddr" || t == "daddr" || t == "iif" || t == "iifname" || t == "ct" ||
             t == "tcp" || t == "icmp" || t == "icmpv6" || t == "sport" || t == "mark" ||
-            t == "jump" || t == "goto" || t == "@nh" || t == "fib" || t == "limit" ||
+            t == "@nh" || t == "fib" || t == "limit" ||
             t == "pkttype")
             return true;
     }
@@ -202,16 +202,19 @@ std::vector<FirewallDrop> FindNftablesDrops(std::string_view ruleset,
     std::vector<FirewallDrop> out;
     std::string table, chain;
     bool inputHook = false, policyDrop = false;
+    // After a jump the verdict may come from another chain (firewalld's zones do this), so
+    // nothing after it is judged.
+    bool opaque = false;
     std::vector<int> decided;  // ports accepted or dropped earlier in this chain
     int depth = 0;
 
     auto finishChain = [&] {
-        if (inputHook && policyDrop)
+        if (inputHook && policyDrop && !opaque)
             for (int p : ports)
                 if (std::find(decided.begin(), decided.end(), p) == decided.end())
                     out.push_back({p, table + " / chain " + chain, "policy drop"});
         chain.clear();
-        inputHook = policyDrop = false;
+        inputHook = policyDrop = opaque = false;
         decided.clear();
     };
 
@@ -244,7 +247,11 @@ std::vector<FirewallDrop> FindNftablesDrops(std::string_view ruleset,
             policyDrop = Has(w, "policy") && Has(w, "drop");
             continue;
         }
-        if (!inputHook) continue;
+        if (!inputHook || opaque) continue;
+        if (Has(w, "jump") || Has(w, "goto")) {
+            opaque = true;
+            continue;
+        }
         const bool drops = Has(w, "drop") || Has(w, "reject");
         const bool accepts = Has(w, "accept");
         if (!drops && !accepts) continue;

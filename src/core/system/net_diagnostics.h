@@ -50,7 +50,7 @@ struct FirewallDrop {
 // a port is dropped there when a drop/reject rule matching it (a dport that names it, or a
 // rule with no selector at all) comes before any accept rule for it, or when the chain's
 // policy is drop and no rule accepts it. Rules that look at addresses, interfaces or
-// connection state are not judged, nor jumps to other chains.
+// connection state are not judged, nor anything after a jump to another chain.
 std::vector<FirewallDrop> FindNftablesDrops(std::string_view ruleset, const std::vector<int>& ports);
 
 // Answering devices by adapter: those whose address lies in a subnet of the adapter, and
