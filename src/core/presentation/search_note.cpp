@@ -30,9 +30,8 @@ std::string EmptySearchNote(int searches, const std::vector<LocalAdapterInfo>& a
         ReplaceFirst(text, "%d", std::to_string(searches));
         ReplaceFirst(text, "%s", list);
     }
-    return text + "\n" +
-           GetLangText("Run 'fielddesk-cli doctor' to find out why (firewall, reverse-path "
-                       "filtering, adapter subnets).");
+    // The usual causes: a firewall, reverse-path filtering, no adapter in the subnet.
+    return text + "\n" + GetLangText("Run 'fielddesk-cli doctor' to find out why.");
 }
 
 }  // namespace fd
