@@ -246,7 +246,21 @@ void SearchChecks(int seconds, const std::vector<LocalAdapterInfo>& adapters,
                           " from outside every adapter's subnet";
     uint64_t rpDrops = 0;
     if (dropsBefore && dropsAfter && *dropsAfter > *dropsBefore) rpDrops = *dropsAfter - *dropsBefore;
-    if (peers.empty()) {
+    // Details are only taken from devices in an adapter's subnet; count those.
+    std::size_t inside = 0, detailed = 0;
+    for (const auto& p : peers) {
+        if (std::find(att.outside.begin(), att.outside.end(), p.ip) != att.outside.end()) continue;
+        ++inside;
+        if (p.state == 2) ++detailed;
+    }
+    if (detailed < inside)
+        search.message += "; " + std::to_string(detailed) + " of " + std::to_string(inside) +
+                          " sent their details";
+    if (inside > 0 && detailed == 0) {
+        // Search answers come to 9785, the details to 9788: a half-open firewall.
+        search.verdict = Verdict::Problem;
+        search.hint = "the devices' details come to UDP 9788: see the firewall above";
+    } else if (peers.empty()) {
         search.verdict = Verdict::Problem;
         search.message += ": no device answered";
         search.hint = rpDrops > 0

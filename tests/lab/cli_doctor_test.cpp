@@ -159,6 +159,10 @@ TEST_F(DoctorLabTest, FirewallRuleDroppingTheRepliesIsQuoted) {
               std::string::npos)
         << run.out;
     EXPECT_EQ(fw.find("9785"), std::string::npos) << run.out;
+    // The search answers (9785) still come in; the details (9788) do not.
+    const std::string search = Line(run.out, "search");
+    EXPECT_NE(search.find("PROBLEM"), std::string::npos) << run.out;
+    EXPECT_NE(search.find("2 answers; 0 of 2 sent their details"), std::string::npos) << run.out;
 }
 
 }  // namespace
