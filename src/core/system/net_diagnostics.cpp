@@ -139,7 +139,10 @@ std::vector<PortHolder> ParseUdpSockets(std::string_view procNetUdp,
 }
 
 std::vector<PortHolder> FindPortHolders(const std::vector<int>& ports) {
+    // An IPv6 socket bound to the port blocks it for IPv4 too (unless it is v6-only).
     std::vector<PortHolder> holders = ParseUdpSockets(ReadWholeFile("/proc/net/udp"), ports);
+    for (auto& h : ParseUdpSockets(ReadWholeFile("/proc/net/udp6"), ports))
+        holders.push_back(std::move(h));
     if (holders.empty()) return holders;
     DIR* proc = opendir("/proc");
     if (!proc) return holders;

@@ -27,7 +27,8 @@ struct PortHolder {
     std::string program;
 };
 
-// The sockets of /proc/net/udp text whose local port is one of `ports` (port and inode).
+// The sockets of /proc/net/udp (or udp6) text whose local port is one of `ports` (port and
+// inode).
 std::vector<PortHolder> ParseUdpSockets(std::string_view procNetUdp, const std::vector<int>& ports);
 // The same for this network namespace, with the owning processes looked up in /proc.
 std::vector<PortHolder> FindPortHolders(const std::vector<int>& ports);
