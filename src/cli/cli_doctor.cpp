@@ -18,6 +18,8 @@
 
 #include "cli/cli_app.h"
 #include "cli/cli_output.h"
+#include "actions/engine_search_adapter.h"
+#include "actions/search_session.h"
 #include "engine/device_protocol.h"
 #include "store/sql_management.h"
 #include "system/local_adapters.h"
@@ -204,20 +206,21 @@ void SearchChecks(int seconds, const std::vector<LocalAdapterInfo>& adapters,
             search.verdict = Verdict::Unknown;
             search.message = "not run: the protocol engine could not start";
         } else {
+            // The status page's search: a broadcast at the start and every third second.
             const bool live = isatty(STDERR_FILENO);
+            EngineSearchAdapter adapter(engine);
+            SearchSession session(adapter, seconds);
+            session.Start();
             const auto start = Clock::now();
-            const auto end = start + std::chrono::seconds(seconds);
-            // A search at the start and every third second, as the status page does.
-            while (Clock::now() < end && !g_interrupted) {
-                if (Clock::now() >= start + std::chrono::seconds(3 * sent)) {
-                    engine.SendSearch();
-                    ++sent;
-                    if (live)
-                        err << "\rsearching: " << sent << " sent, " << engine.GetPeers().size()
-                        << " answered   " << std::flush;
-                }
+            while (session.IsRunning() && !g_interrupted) {
+                if (Clock::now() >= start + std::chrono::seconds(session.Ticks() + 1))
+                    session.Tick();
+                if (live)
+                    err << "\rsearching: " << session.Broadcasts() << " sent, "
+                        << engine.GetPeers().size() << " answered   " << std::flush;
                 std::this_thread::sleep_for(50ms);
             }
+            sent = session.Broadcasts();
             if (live) err << "\r" << std::string(40, ' ') << "\r" << std::flush;
             peers = engine.GetPeers();
             engine.Stop();
