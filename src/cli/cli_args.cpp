@@ -16,7 +16,7 @@ struct CommandInfo {
 };
 constexpr CommandInfo kCommands[] = {
     {Command::Search, "search"}, {Command::Reboot, "reboot"}, {Command::Reset, "reset"},
-    {Command::Rename, "rename"}, {Command::SetIp, "set-ip"}, {Command::Doctor, "doctor"},
+    {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},  {Command::Doctor, "doctor"},
 };
 
 const char* const kExitCodes =
@@ -187,8 +187,8 @@ std::string CommandHelp(Command c) {
                    "\n"
                    "Options:\n"
                    "  --seconds N     how long the search runs, 1..3600 (default 7)\n"
-                   "  --json          print one JSON object: {\"checks\": [{\"check\", \"verdict\",\n"
-                   "                  \"message\", \"hint\"}...], \"problems\": N}\n"
+                   "  --json          print one JSON object: {\"checks\": [{\"check\",\n"
+                   "                  \"verdict\", \"message\", \"hint\"}...], \"problems\": N}\n"
                    "\n"
                    "Exit codes:\n"
                    "  0    no problem found\n"

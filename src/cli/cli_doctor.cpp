@@ -16,10 +16,10 @@
 #include <sstream>
 #include <thread>
 
-#include "cli/cli_app.h"
-#include "cli/cli_output.h"
 #include "actions/engine_search_adapter.h"
 #include "actions/search_session.h"
+#include "cli/cli_app.h"
+#include "cli/cli_output.h"
 #include "engine/device_protocol.h"
 #include "store/sql_management.h"
 #include "system/local_adapters.h"
@@ -84,8 +84,9 @@ DoctorCheck CheckAdapters(const std::vector<LocalAdapterInfo>& adapters) {
     if (adapters.empty()) {
         c.verdict = Verdict::Problem;
         c.message = "no network adapter with an IPv4 address is up";
-        c.hint = "connect the PC to the devices' network and give the adapter an address "
-                 "(e.g. sudo ip addr add 192.168.1.10/24 dev eth0)";
+        c.hint =
+            "connect the PC to the devices' network and give the adapter an address "
+            "(e.g. sudo ip addr add 192.168.1.10/24 dev eth0)";
         return c;
     }
     std::vector<std::string> parts;
@@ -109,8 +110,9 @@ DoctorCheck CheckPorts(const std::vector<PortHolder>& holders) {
                         (h.pid > 0 ? h.program + " (pid " + std::to_string(h.pid) + ")"
                                    : std::string("a process of another user")));
     c.message = "held: " + Join(parts);
-    c.hint = "close that program (FieldDesk or another copy of fielddesk-cli): the devices' "
-             "answers go to one receiver only";
+    c.hint =
+        "close that program (FieldDesk or another copy of fielddesk-cli): the devices' "
+        "answers go to one receiver only";
     return c;
 }
 
@@ -148,7 +150,12 @@ DoctorCheck CheckFirewall() {
     if (auto ruleset = Capture({"nft", "list", "ruleset"})) {
         looked.push_back("nftables");
         for (const auto& d : FindNftablesDrops(*ruleset, ReceivePorts()))
-            problems.push_back("UDP " + std::to_string(d.port) + " dropped by '" + d.rule +
+            problems.push_back("UDP " + std::to_string(d.port) + " dropped by '" + d.rule + "' (" +
+                               d.chain + ")");
+        // Searches and commands that never leave look the same as silent devices.
+        const std::vector<int> sendPorts(std::begin(kSendPorts), std::end(kSendPorts));
+        for (const auto& d : FindNftablesDrops(*ruleset, sendPorts, "output"))
+            problems.push_back("outgoing UDP " + std::to_string(d.port) + " dropped by '" + d.rule +
                                "' (" + d.chain + ")");
     }
     if (auto state = Capture({"firewall-cmd", "--state"}); state && state->find("running") == 0) {
@@ -170,14 +177,17 @@ DoctorCheck CheckFirewall() {
         return c;
     }
     if (problems.empty()) {
-        c.message = "no rule of " + Join(looked) + " drops UDP 9785, 9787 or 9788";
+        c.message = "no rule of " + Join(looked) +
+                    " drops UDP 9785, 9787 or 9788 coming in, or "
+                    "9786 or 9787 going out";
         return c;
     }
     c.verdict = Verdict::Problem;
     c.message = Join(problems, "; ");
-    c.hint = "let the answers in: sudo firewall-cmd --permanent --add-service=fielddesk && sudo "
-             "firewall-cmd --reload, or sudo ufw allow FieldDesk, or an nftables rule "
-             "'udp dport { 9785, 9787, 9788 } accept' before the drop";
+    c.hint =
+        "let the answers in: sudo firewall-cmd --permanent --add-service=fielddesk && sudo "
+        "firewall-cmd --reload, or sudo ufw allow FieldDesk, or an nftables rule "
+        "'udp dport { 9785, 9787, 9788 } accept' before the drop";
     return c;
 }
 
@@ -245,10 +255,11 @@ void SearchChecks(int seconds, const std::vector<LocalAdapterInfo>& adapters,
     if (att.adapters.empty()) parts.push_back("sent " + std::to_string(sent) + " searches");
     search.message = Join(parts, "; ");
     if (!att.outside.empty())
-        search.message += "; " + std::to_string(att.outside.size()) +
-                          " from outside every adapter's subnet";
+        search.message +=
+            "; " + std::to_string(att.outside.size()) + " from outside every adapter's subnet";
     uint64_t rpDrops = 0;
-    if (dropsBefore && dropsAfter && *dropsAfter > *dropsBefore) rpDrops = *dropsAfter - *dropsBefore;
+    if (dropsBefore && dropsAfter && *dropsAfter > *dropsBefore)
+        rpDrops = *dropsAfter - *dropsBefore;
     // Details are only taken from devices in an adapter's subnet; count those.
     std::size_t inside = 0, detailed = 0;
     for (const auto& p : peers) {
@@ -282,21 +293,23 @@ void SearchChecks(int seconds, const std::vector<LocalAdapterInfo>& adapters,
 
     DoctorCheck subnets{"subnets"};
     if (att.outside.empty()) {
-        subnets.message = peers.empty() ? "no device answered" : "every device that answered "
-                                                                 "lies in an adapter's subnet";
+        subnets.message = peers.empty() ? "no device answered"
+                                        : "every device that answered "
+                                          "lies in an adapter's subnet";
         if (peers.empty()) subnets.verdict = Verdict::Unknown;
     } else {
         subnets.verdict = Verdict::Problem;
-        std::vector<std::string> shown(att.outside.begin(),
-                                       att.outside.begin() +
-                                           static_cast<long>(std::min<std::size_t>(5, att.outside.size())));
+        std::vector<std::string> shown(
+            att.outside.begin(),
+            att.outside.begin() + static_cast<long>(std::min<std::size_t>(5, att.outside.size())));
         subnets.message = std::to_string(att.outside.size()) +
                           " device(s) answered from outside every adapter's subnet (" +
                           Join(shown) + (att.outside.size() > 5 ? ", ..." : "") +
                           "): they are listed, but no command can reach them";
-        subnets.hint = "give the adapter wired to them an address in their subnet (e.g. sudo ip "
-                       "addr add <free address>/<prefix> dev <adapter>), or move them into "
-                       "the adapter's subnet with set-ip";
+        subnets.hint =
+            "give the adapter wired to them an address in their subnet (e.g. sudo ip "
+            "addr add <free address>/<prefix> dev <adapter>), or move them into "
+            "the adapter's subnet with set-ip";
     }
     checks.push_back(subnets);
 }
@@ -325,9 +338,9 @@ std::string FormatDoctorText(const std::vector<DoctorCheck>& checks) {
         if (!c.hint.empty()) out << std::string(20, ' ') << "fix: " << ForTerminal(c.hint) << "\n";
         if (c.verdict == Verdict::Problem) ++problems;
     }
-    out << (problems == 0 ? std::string("no problem found")
-                          : std::to_string(problems) + " problem" + (problems == 1 ? "" : "s") +
-                                " found")
+    out << (problems == 0
+                ? std::string("no problem found")
+                : std::to_string(problems) + " problem" + (problems == 1 ? "" : "s") + " found")
         << "\n";
     return out.str();
 }
@@ -339,7 +352,8 @@ std::string FormatDoctorJson(const std::vector<DoctorCheck>& checks) {
     for (std::size_t i = 0; i < checks.size(); ++i) {
         const auto& c = checks[i];
         std::string verdict = VerdictText(c.verdict);
-        for (auto& ch : verdict) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        for (auto& ch : verdict)
+            ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
         out << (i ? "," : "") << "{\"check\":" << JsonString(c.name)
             << ",\"verdict\":" << JsonString(verdict) << ",\"message\":" << JsonString(c.message)
             << ",\"hint\":" << JsonString(c.hint) << "}";

@@ -49,8 +49,8 @@ TEST(Completion, EveryDocumentedOptionIsOneTheParserKnows) {
             << c.name;
         for (const auto& opt : c.options) {
             std::vector<std::string> args{c.name, opt};
-            const bool takesValue = std::find(c.valueOptions.begin(), c.valueOptions.end(),
-                                              opt) != c.valueOptions.end();
+            const bool takesValue = std::find(c.valueOptions.begin(), c.valueOptions.end(), opt) !=
+                                    c.valueOptions.end();
             if (takesValue) args.push_back(opt == "--sort" ? "ip" : "1");
             const auto r = ParseArguments(args);
             // Other complaints (a missing MAC) are fine: the option itself was understood.

@@ -49,6 +49,11 @@ TEST(NftablesDrops, PolicyDropWithoutAnAcceptDropsEveryPort) {
     // An accept for one port only leaves the others to the policy.
     EXPECT_EQ(DroppedPorts(Workstation("\t\tudp dport 9785 accept\n")),
               (std::vector<int>{9787, 9788}));
+    // What this PC sends is judged on the output hook.
+    const auto out = FindNftablesDrops(Workstation(""), {9786, 9787, 9788}, "output");
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].port, 9788);
+    EXPECT_EQ(out[0].rule, "udp dport 9788 drop");
 }
 
 TEST(NftablesDrops, FirstMatchingRuleDecides) {
@@ -56,7 +61,7 @@ TEST(NftablesDrops, FirstMatchingRuleDecides) {
         "table ip t {\n"
         "\tchain in {\n"
         "\t\ttype filter hook input priority 0; policy accept;\n"
-        "\t\ttcp dport 9785 drop\n"               // another protocol
+        "\t\ttcp dport 9785 drop\n"                      // another protocol
         "\t\tip saddr 10.0.0.0/8 udp dport 9787 drop\n"  // not judged: depends on the sender
         "\t\tudp dport 9785 counter packets 3 bytes 120 accept\n"
         "\t\tmeta l4proto udp counter packets 0 bytes 0 reject\n"

@@ -109,8 +109,9 @@ TEST_F(DoctorLabTest, StrictReversePathFilterDropsDevicesOfAnotherSubnet) {
     ASSERT_EQ(m_lab.Exec("pc", {"cat", "/sys/class/net/pc0/address"}, &mac), 0) << mac;
     mac.erase(mac.find_last_not_of(" \n") + 1);
     std::string out;
-    ASSERT_EQ(m_lab.Exec("dev", {"ip", "neigh", "replace", "198.18.0.1", "lladdr", mac, "dev",
-                                 "dev0", "nud", "permanent"},
+    ASSERT_EQ(m_lab.Exec("dev",
+                         {"ip", "neigh", "replace", "198.18.0.1", "lladdr", mac, "dev", "dev0",
+                          "nud", "permanent"},
                          &out),
               0)
         << out;
@@ -148,8 +149,9 @@ TEST_F(DoctorLabTest, DevicesOutsideEverySubnetAreNamed) {
 TEST_F(DoctorLabTest, FirewallRuleDroppingTheRepliesIsQuoted) {
     StartDevices(2);
     // Only in the lab's PC namespace.
-    InPc({"nft", "add table inet fdtest; add chain inet fdtest input { type filter hook input "
-                 "priority 0; policy accept; }; add rule inet fdtest input udp dport 9788 drop"});
+    InPc({"nft",
+          "add table inet fdtest; add chain inet fdtest input { type filter hook input "
+          "priority 0; policy accept; }; add rule inet fdtest input udp dport 9788 drop"});
     auto run = RunCli({"doctor", "--seconds", "1"});
     EXPECT_EQ(run.exitCode, 1) << run.out;
     const std::string fw = Line(run.out, "firewall");

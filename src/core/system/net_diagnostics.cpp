@@ -98,9 +98,9 @@ PortMatch DportMatch(const std::vector<std::string>& w, int port) {
 // A rule that selects by something this reader does not judge.
 bool HasOtherSelector(const std::vector<std::string>& w) {
     for (const auto& t : w) {
-        if (t == "saddr" || t == "daddr" || t == "iif" || t == "iifname" || t == "ct" ||
-            t == "tcp" || t == "icmp" || t == "icmpv6" || t == "sport" || t == "mark" ||
-            t == "@nh" || t == "fib" || t == "limit" ||
+        if (t == "saddr" || t == "daddr" || t == "iif" || t == "iifname" || t == "oif" ||
+            t == "oifname" || t == "ct" || t == "tcp" || t == "icmp" || t == "icmpv6" ||
+            t == "sport" || t == "mark" || t == "@nh" || t == "fib" || t == "limit" ||
             t == "pkttype")
             return true;
     }
@@ -173,7 +173,8 @@ std::vector<PortHolder> FindPortHolders(const std::vector<int>& ports) {
 std::optional<int> EffectiveRpFilter(const std::string& interfaceName) {
     if (interfaceName.empty() || interfaceName.find('/') != std::string::npos) return std::nullopt;
     auto read = [](const std::string& name) -> std::optional<int> {
-        const std::string text = Trim(ReadWholeFile("/proc/sys/net/ipv4/conf/" + name + "/rp_filter"));
+        const std::string text =
+            Trim(ReadWholeFile("/proc/sys/net/ipv4/conf/" + name + "/rp_filter"));
         if (text.empty()) return std::nullopt;
         return std::atoi(text.c_str());
     };
@@ -191,7 +192,8 @@ std::optional<uint64_t> ParseReversePathDrops(std::string_view procNetNetstat) {
         const auto values = Words(lines[i + 1]);
         if (names.empty() || values.size() != names.size() || names[0] != values[0]) continue;
         for (std::size_t k = 1; k < names.size(); ++k)
-            if (names[k] == "IPReversePathFilter") return std::strtoull(values[k].c_str(), nullptr, 10);
+            if (names[k] == "IPReversePathFilter")
+                return std::strtoull(values[k].c_str(), nullptr, 10);
     }
     return std::nullopt;
 }
@@ -200,11 +202,11 @@ std::optional<uint64_t> ReversePathDrops() {
     return ParseReversePathDrops(ReadWholeFile("/proc/net/netstat"));
 }
 
-std::vector<FirewallDrop> FindNftablesDrops(std::string_view ruleset,
-                                            const std::vector<int>& ports) {
+std::vector<FirewallDrop> FindNftablesDrops(std::string_view ruleset, const std::vector<int>& ports,
+                                            std::string_view hook) {
     std::vector<FirewallDrop> out;
     std::string table, chain;
-    bool inputHook = false, policyDrop = false;
+    bool onHook = false, policyDrop = false;
     // After a jump the verdict may come from another chain (firewalld's zones do this), so
     // nothing after it is judged.
     bool opaque = false;
@@ -212,12 +214,12 @@ std::vector<FirewallDrop> FindNftablesDrops(std::string_view ruleset,
     int depth = 0;
 
     auto finishChain = [&] {
-        if (inputHook && policyDrop && !opaque)
+        if (onHook && policyDrop && !opaque)
             for (int p : ports)
                 if (std::find(decided.begin(), decided.end(), p) == decided.end())
                     out.push_back({p, table + " / chain " + chain, "policy drop"});
         chain.clear();
-        inputHook = policyDrop = opaque = false;
+        onHook = policyDrop = opaque = false;
         decided.clear();
     };
 
@@ -246,11 +248,11 @@ std::vector<FirewallDrop> FindNftablesDrops(std::string_view ruleset,
         }
         if (depth != 2) continue;
         if (w[0] == "type" && Has(w, "hook")) {
-            inputHook = Has(w, "input");
+            onHook = Has(w, hook);
             policyDrop = Has(w, "policy") && Has(w, "drop");
             continue;
         }
-        if (!inputHook || opaque) continue;
+        if (!onHook || opaque) continue;
         if (Has(w, "jump") || Has(w, "goto")) {
             opaque = true;
             continue;

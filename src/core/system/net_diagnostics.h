@@ -17,6 +17,8 @@ namespace fd {
 // The UDP ports the program receives on: search answers, keepalives, information and
 // acknowledgements.
 inline constexpr int kReceivePorts[] = {9785, 9787, 9788};
+// The ports it sends to: the search broadcast and the commands.
+inline constexpr int kSendPorts[] = {9786, 9787};
 
 // A socket bound to one of the asked ports, with the process holding it when it can be
 // seen (pid 0 and an empty name otherwise: another user's process, for a non-root caller).
@@ -41,18 +43,20 @@ std::optional<int> EffectiveRpFilter(const std::string& interfaceName);
 std::optional<uint64_t> ParseReversePathDrops(std::string_view procNetNetstat);
 std::optional<uint64_t> ReversePathDrops();
 
-// A rule of an nftables input chain that drops or rejects inbound UDP to one of the ports.
+// A rule of an nftables chain that drops or rejects UDP to one of the ports.
 struct FirewallDrop {
     int port = 0;
     std::string chain;  // "table inet filter / chain input"
     std::string rule;   // the rule's text, or "policy drop" when the chain's policy does it
 };
-// Reads `nft list ruleset` text. Each base chain on the input hook is followed in order:
+// Reads `nft list ruleset` text. Each base chain on the hook ("input" for what comes in,
+// "output" for what this PC sends) is followed in order:
 // a port is dropped there when a drop/reject rule matching it (a dport that names it, or a
 // rule with no selector at all) comes before any accept rule for it, or when the chain's
 // policy is drop and no rule accepts it. Rules that look at addresses, interfaces or
 // connection state are not judged, nor anything after a jump to another chain.
-std::vector<FirewallDrop> FindNftablesDrops(std::string_view ruleset, const std::vector<int>& ports);
+std::vector<FirewallDrop> FindNftablesDrops(std::string_view ruleset, const std::vector<int>& ports,
+                                            std::string_view hook = "input");
 
 // Answering devices by adapter: those whose address lies in a subnet of the adapter, and
 // those outside every adapter's subnets (they answer, but no command can reach them).
