@@ -10,8 +10,6 @@
 #include <cctype>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <memory>
 #include <ostream>
 #include <sstream>
 #include <thread>
@@ -20,11 +18,9 @@
 #include "actions/search_session.h"
 #include "cli/cli_app.h"
 #include "cli/cli_output.h"
-#include "engine/device_protocol.h"
-#include "store/sql_management.h"
+#include "cli/cli_session.h"
 #include "system/local_adapters.h"
 #include "system/net_diagnostics.h"
-#include "system/single_instance.h"
 
 namespace fd::cli {
 
@@ -195,51 +191,37 @@ DoctorCheck CheckFirewall() {
 void SearchChecks(int seconds, const std::vector<LocalAdapterInfo>& adapters,
                   std::vector<DoctorCheck>& checks, std::ostream& err) {
     DoctorCheck search{"search"};
-    std::string parent = RuntimeDirectory();
-    if (parent.empty()) parent = "/tmp";
-    std::string dir = parent + "/fielddesk-doctor-XXXXXX";
-    if (!mkdtemp(dir.data())) {
-        search.verdict = Verdict::Unknown;
-        search.message = "not run: cannot make a scratch folder in " + parent;
-        checks.push_back(search);
-        return;
-    }
     std::vector<PeerEntry> peers;
     int sent = 0;
     const auto dropsBefore = ReversePathDrops();
     {
-        CSqlManagement store(dir + "/data.mdb", [](const std::string&) {});
-        DeviceProtocolOptions o;
-        o.store = &store;
-        CDeviceProtocol engine(o);
-        if (!store.IsOpen() || !engine.Start(0, 1000)) {
+        // The engine over a scratch store, as every subcommand has it.
+        Session s;
+        std::ostringstream why;
+        if (s.Open(why) != kExitOk) {
+            std::string reason = why.str();
+            while (!reason.empty() && reason.back() == '\n') reason.pop_back();
             search.verdict = Verdict::Unknown;
-            search.message = "not run: the protocol engine could not start";
-        } else {
-            // The status page's search: a broadcast at the start and every third second.
-            const bool live = isatty(STDERR_FILENO);
-            EngineSearchAdapter adapter(engine);
-            SearchSession session(adapter, seconds);
-            session.Start();
-            const auto start = Clock::now();
-            while (session.IsRunning() && !g_interrupted) {
-                if (Clock::now() >= start + std::chrono::seconds(session.Ticks() + 1))
-                    session.Tick();
-                if (live)
-                    err << "\rsearching: " << session.Broadcasts() << " sent, "
-                        << engine.GetPeers().size() << " answered   " << std::flush;
-                std::this_thread::sleep_for(50ms);
-            }
-            sent = session.Broadcasts();
-            if (live) err << "\r" << std::string(40, ' ') << "\r" << std::flush;
-            peers = engine.GetPeers();
-            engine.Stop();
+            search.message = "not run: " + reason;
+            checks.push_back(search);
+            return;
         }
-    }
-    std::filesystem::remove_all(dir);
-    if (search.verdict == Verdict::Unknown) {
-        checks.push_back(search);
-        return;
+        // The status page's search: a broadcast at the start and every third second.
+        const bool live = isatty(STDERR_FILENO);
+        EngineSearchAdapter adapter(s.Engine());
+        SearchSession session(adapter, seconds);
+        session.Start();
+        const auto start = Clock::now();
+        while (session.IsRunning() && !g_interrupted) {
+            if (Clock::now() >= start + std::chrono::seconds(session.Ticks() + 1)) session.Tick();
+            if (live)
+                err << "\rsearching: " << session.Broadcasts() << " sent, "
+                    << s.Engine().GetPeers().size() << " answered   " << std::flush;
+            std::this_thread::sleep_for(50ms);
+        }
+        sent = session.Broadcasts();
+        if (live) err << "\r" << std::string(40, ' ') << "\r" << std::flush;
+        peers = s.Engine().GetPeers();
     }
     const auto dropsAfter = ReversePathDrops();
 
