@@ -21,14 +21,14 @@ enum ExitCode : int {
     kExitInterrupted = 130,  // stopped by SIGINT/SIGTERM before the work was done
 };
 
-enum class Command { None, Search, Reboot, Reset, Rename, SetIp, Show, Configure };
+enum class Command { None, Search, Reboot, Reset, Rename, SetIp, Doctor, Show, Configure };
 enum class Format { Table, Json, Csv };
 
 struct Options {
     Command command = Command::None;
     bool help = false;  // print the help of `command` (or the general help) and exit 0
     bool version = false;
-    int seconds = 30;  // search length; for the actions: the longest search for the devices
+    int seconds = 30;       // search length; for the actions: the longest search for the devices
     int settleSeconds = 0;  // search: end once no new answer came for this long (0: never)
     Format format = Format::Table;
     std::string filter;
