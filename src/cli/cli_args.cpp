@@ -16,8 +16,9 @@ struct CommandInfo {
     const char* name;
 };
 constexpr CommandInfo kCommands[] = {
-    {Command::Search, "search"}, {Command::Reboot, "reboot"}, {Command::Reset, "reset"},
-    {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},  {Command::Doctor, "doctor"},
+    {Command::Search, "search"}, {Command::Reboot, "reboot"},       {Command::Reset, "reset"},
+    {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},        {Command::Doctor, "doctor"},
+    {Command::Show, "show"},     {Command::Configure, "configure"},
 };
 
 const char* const kExitCodes =
@@ -91,6 +92,8 @@ std::string GeneralHelp() {
                "  reset     restore devices to factory settings\n"
                "  rename    set a device's name\n"
                "  set-ip    set devices' IP address, mask and gateway\n"
+               "  show      print one device's whole configuration\n"
+               "  configure change one device's name, address, wireless, VLAN and timed reboot\n"
                "  doctor    find out why a search finds nothing\n"
                "\n"
                "Run 'fielddesk-cli COMMAND --help' for the options of a command.\n"
@@ -169,6 +172,12 @@ std::string CommandHelp(Command c) {
                 "\n"
                 "Options:\n";
             h += kSearchNote;
+            break;
+        case Command::Show:
+            h = ShowHelp();
+            break;
+        case Command::Configure:
+            h = ConfigureHelp();
             break;
         case Command::Doctor:
             return "Usage: fielddesk-cli doctor [--seconds N] [--json]\n"
@@ -278,6 +287,11 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                                       : arg == "--range"   ? &o.rangeFirst
                                                            : &o.rangeEnd;
                 if (!takeValue(*target) || target->empty()) return fail(arg + " takes an address");
+            } else if (auto e = (c == Command::Show || c == Command::Configure)
+                                    ? ParseConfigureOption(c == Command::Configure, arg, takeValue,
+                                                           o.configure)
+                                    : std::nullopt) {
+                if (!e->empty()) return fail(*e);
             } else {
                 return fail("unknown option '" + arg + "' for " + CommandName(c));
             }
@@ -366,6 +380,13 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                 return fail("The secondary DNS Server is invalid!");
             break;
         }
+        case Command::Show:
+        case Command::Configure:
+            if (auto e = FinishConfigureArguments(o.command == Command::Configure, positional,
+                                                  o.configure, o.macs);
+                !e.empty())
+                return fail(e);
+            break;
         case Command::None:
             break;
     }
