@@ -220,6 +220,9 @@ void CDeviceProtocol::HandleScanResult(std::span<const uint8_t> body) {
     ReadBody(copy, 0, head, sizeof head);
     const int packetCount = head[0];
     const int packetId = head[1];
+    // A packet that names itself beyond its own scan's count belongs to no scan we can
+    // complete; its neighbours would be mixed into the list unasked.
+    if (packetId >= packetCount) return;
     // Only entries that arrived whole are looked at, whatever icount claims.
     const std::size_t whole =
         copy.size() > fd::kScanHeaderSize

@@ -1,0 +1,141 @@
+#include "rules/bridge_rules.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "config/labels.h"
+#include "wire/device_text.h"
+
+namespace fd {
+
+namespace {
+
+constexpr const char* kMsgAddressInUse = "The ip address is already in use, please respecify!";
+
+// Which list entry and which radio an access point's reported security maps to.
+struct PrefillRow {
+    int apSecureMode;
+    int code;
+    PskCipher cipher;
+};
+constexpr PrefillRow kPrefill[] = {
+    {2, kBridgeSecurityWpaPsk, PskCipher::Aes},
+    {3, kBridgeSecurityWpaPsk, PskCipher::Tkip},
+    {10, kBridgeSecurityWpaPsk, PskCipher::TkipAes},
+    {4, kBridgeSecurityWpa2Psk, PskCipher::Aes},
+    {5, kBridgeSecurityWpa2Psk, PskCipher::Tkip},
+    {6, kBridgeSecurityWpa2Psk, PskCipher::TkipAes},
+    {7, kBridgeSecurityMixedPsk, PskCipher::Aes},
+    {8, kBridgeSecurityMixedPsk, PskCipher::Tkip},
+    {9, kBridgeSecurityMixedPsk, PskCipher::TkipAes},
+};
+
+// The controls' states for a code, the tick left as it is.
+BridgeSecurityView ViewFor(int code, PskCipher cipher, bool offerWep) {
+    BridgeSecurityView v;
+    v.code = code;
+    v.cipher = cipher;
+    v.offerWep = offerWep;
+    switch (code) {
+        case kBridgeSecurityWpaPsk:
+            v.keyEnabled = v.aesEnabled = v.tkipEnabled = true;
+            break;
+        case kBridgeSecurityWpa2Psk:
+        case kBridgeSecurityMixedPsk:
+            v.keyEnabled = v.aesEnabled = v.tkipEnabled = v.tkipAesEnabled = true;
+            break;
+        case kBridgeSecurityWep:
+            v.wepShown = true;
+            break;
+        default:
+            break;
+    }
+    return v;
+}
+
+std::string IpOrEmpty(const uint8_t ip[4]) {
+    std::string t = BytesToIpText(ip);
+    return t == "0.0.0.0" ? std::string() : t;
+}
+
+void PutAddress(uint8_t out[4], std::string_view text) {
+    const auto bytes = IpTextToBytes(text);
+    std::memcpy(out, bytes.data(), 4);
+}
+
+}  // namespace
+
+std::vector<BridgeSecurityEntry> BridgeSecurityEntries(bool withWep) {
+    std::vector<BridgeSecurityEntry> entries{{"None", kBridgeSecurityNone},
+                                             {"WPA-PSK", kBridgeSecurityWpaPsk},
+                                             {"WPA2-PSK", kBridgeSecurityWpa2Psk},
+                                             {"Mixed WPA/WPA2-PSK", kBridgeSecurityMixedPsk}};
+    if (withWep) entries.push_back({"WEP", kBridgeSecurityWep});
+    return entries;
+}
+
+BridgeSecurityView PrefillBridgeSecurity(int apSecureMode, PskCipher current) {
+    if (apSecureMode == 1) return ViewFor(kBridgeSecurityWep, current, true);
+    for (const PrefillRow& row : kPrefill) {
+        if (row.apSecureMode == apSecureMode) return ViewFor(row.code, row.cipher, false);
+    }
+    return ViewFor(kBridgeSecurityNone, current, false);
+}
+
+BridgeSecurityView ChangeBridgeSecurity(int code, PskCipher current, bool offerWep) {
+    if (code == kBridgeSecurityWpaPsk && current == PskCipher::TkipAes) current = PskCipher::Aes;
+    return ViewFor(code, current, offerWep);
+}
+
+AddressForm BridgeAddressFormFrom(const IpConfigBlock& block) {
+    AddressForm f;
+    f.ip = BytesToIpText(block.ip);
+    f.mask = BytesToIpText(block.ip_mask);
+    f.gateway = IpOrEmpty(block.ip_gateway);
+    f.dns1 = IpOrEmpty(block.ip_dns1);
+    f.dns2 = IpOrEmpty(block.ip_dns2);
+    return f;
+}
+
+bool IsAddressFree(std::string_view newIp, std::string_view currentIp,
+                   const std::vector<std::string>& usedIps) {
+    if (newIp == currentIp) return true;
+    for (const std::string& used : usedIps) {
+        if (used == newIp) return false;
+    }
+    return true;
+}
+
+BridgeIpResult CheckBridgeIp(const AddressForm& form, std::string_view currentIp,
+                             const std::vector<std::string>& usedIps) {
+    BridgeIpResult r;
+    r.messageKey = CheckDeviceAddress(form);
+    if (!r.ok()) return r;
+    if (!IsAddressFree(form.ip, currentIp, usedIps)) {
+        r.messageKey = kMsgAddressInUse;
+        return r;
+    }
+    r.block.ip_mode = 1;
+    PutAddress(r.block.ip, form.ip);
+    PutAddress(r.block.ip_mask, form.mask);
+    PutAddress(r.block.ip_gateway, form.gateway);
+    PutAddress(r.block.ip_dns1, form.dns1);
+    PutAddress(r.block.ip_dns2, form.dns2);
+    return r;
+}
+
+BridgeConfigBody MakeBridgeBody(const BridgeWirelessBlock& wireless, const IpConfigBlock& ip) {
+    BridgeConfigBody body{};
+    body.wireless = wireless;
+    body.ip = ip;
+    // The local encoding is UTF-8 already, so recoding is rewriting the field: nothing of an
+    // earlier, longer text may stay behind, and a character cut at the field's end goes.
+    const std::size_t len =
+        wireless.ssid_len < sizeof wireless.ssid ? wireless.ssid_len : sizeof wireless.ssid;
+    const std::string ssid = DeviceTextToLocal(
+        std::string_view(reinterpret_cast<const char*>(wireless.ssid), len));
+    SetFieldText(body.wireless.ssid, sizeof body.wireless.ssid, body.wireless.ssid_len, ssid);
+    return body;
+}
+
+}  // namespace fd
