@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cli/cli_bridge.h"
 #include "cli/cli_output.h"
 #include "config/language.h"
 #include "config/settings.h"
@@ -489,6 +490,14 @@ int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
     Session s;
     if (int rc = s.Open(err); rc != kExitOk) return rc;
     if (options.command == Command::Search) return RunSearch(s, options, out, err);
+    if (options.command == Command::Scan || options.command == Command::Bridge) {
+        BridgeSession b{s.Engine(), s.Store(), s.Settings(),
+                        [&](int seconds, const std::function<bool()>& enough) {
+                            return Search(s, seconds, enough, err);
+                        },
+                        [&](const std::string& mac, int command) { return s.FindAck(mac, command); }};
+        return RunBridgeCommand(b, options, out, err);
+    }
     return RunAction(s, options, out, err);
 }
 

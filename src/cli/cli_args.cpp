@@ -4,6 +4,7 @@
 #include <charconv>
 #include <set>
 
+#include "cli/cli_bridge.h"
 #include "rules/address_rules.h"
 
 namespace fd::cli {
@@ -16,7 +17,8 @@ struct CommandInfo {
 };
 constexpr CommandInfo kCommands[] = {
     {Command::Search, "search"}, {Command::Reboot, "reboot"}, {Command::Reset, "reset"},
-    {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},
+    {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},   {Command::Scan, "scan"},
+    {Command::Bridge, "bridge"},
 };
 
 const char* const kExitCodes =
@@ -96,6 +98,8 @@ std::string GeneralHelp() {
                "  reset     restore devices to factory settings\n"
                "  rename    set a device's name\n"
                "  set-ip    set devices' IP address, mask and gateway\n"
+               "  scan      list the access points a device hears\n"
+               "  bridge    link a device as a station to an access point\n"
                "\n"
                "Run 'fielddesk-cli COMMAND --help' for the options of a command.\n"
                "The tool uses UDP ports 9785-9788 and cannot run beside FieldDesk.\n"
@@ -171,6 +175,10 @@ std::string CommandHelp(Command c) {
                 "Options:\n";
             h += kSearchNote;
             break;
+        case Command::Scan:
+        case Command::Bridge:
+            h = BridgeCommandHelp(c);
+            break;
         case Command::None:
             return GeneralHelp();
     }
@@ -222,11 +230,13 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
         } else if (arg.rfind("--", 0) == 0) {
             if (before) return fail("the command comes before its options: '" + arg + "'");
             const Command c = o.command;
-            std::string v;
+            std::string v, bridgeError;
             if (seen.count(arg) && arg != "--json" && arg != "--csv")
                 return fail("option " + arg + " given twice");
             seen.insert(arg);
-            if (arg == "--seconds") {
+            if (ParseBridgeOption(c, arg, takeValue, o, bridgeError)) {
+                if (!bridgeError.empty()) return fail(bridgeError);
+            } else if (arg == "--seconds") {
                 if (!takeValue(v) || !ParseSeconds(v, o.seconds))
                     return fail("--seconds takes a number of seconds from 1 to 3600");
             } else if (c == Command::Search && (arg == "--json" || arg == "--csv")) {
@@ -338,6 +348,10 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                 return fail("The secondary DNS Server is invalid!");
             break;
         }
+        case Command::Scan:
+        case Command::Bridge:
+            if (auto e = CheckBridgeArguments(o, positional); !e.empty()) return fail(e);
+            break;
         case Command::None:
             break;
     }

@@ -19,7 +19,7 @@ enum ExitCode : int {
     kExitInterrupted = 130,  // stopped by SIGINT/SIGTERM before the work was done
 };
 
-enum class Command { None, Search, Reboot, Reset, Rename, SetIp };
+enum class Command { None, Search, Reboot, Reset, Rename, SetIp, Scan, Bridge };
 enum class Format { Table, Json, Csv };
 
 struct Options {
@@ -36,6 +36,7 @@ struct Options {
     std::vector<std::pair<std::string, std::string>> pairs;
     std::string mask, gateway, dns1, dns2;  // empty: keep the device's own
     std::string rangeFirst, rangeEnd;       // set-ip --range FIRST [--end LAST]
+    std::string bssid, key, ip;             // bridge: the access point, its key, the new ip
 };
 
 struct ParseResult {

@@ -133,12 +133,33 @@ std::vector<config_otherwl_basic> MakeNeighbours(int count, const std::vector<in
     return aps;
 }
 
+namespace {
+// A scan reports security and cipher in one code; the device record keeps them apart
+// (secure_mode 0 None, 1 WEP, 2 WPA-PSK, 3 WPA2-PSK, 4 mixed, 5/6 with a RADIUS server).
+uint8_t ScanSecurityOf(const ap_info_stu& r) {
+    const int cipher = r.wpapsk_auth_type <= 2 ? r.wpapsk_auth_type : 2;
+    switch (r.secure_mode) {
+        case 0:
+        case 1:
+            return r.secure_mode;
+        case 2:
+        case 5:
+            return static_cast<uint8_t>(cipher == 0 ? 2 : cipher == 1 ? 3 : 10);
+        case 3:
+        case 6:
+            return static_cast<uint8_t>(4 + cipher);
+        default:
+            return static_cast<uint8_t>(7 + cipher);
+    }
+}
+}  // namespace
+
 config_otherwl_basic NeighbourOf(const EmulatedDevice& ap, int8_t signal) {
     config_otherwl_basic n{};
     std::memcpy(n.mac, ap.info.ssid_mac, 6);
     n.signal = signal;
     n.channel = ap.info.channel;
-    n.secure_mode = ap.info.secure_mode;
+    n.secure_mode = ScanSecurityOf(ap.info);
     std::memcpy(n.ssid, ap.info.ssid, sizeof n.ssid);
     n.ssid_len = std::min<uint8_t>(ap.info.ssid_len, sizeof n.ssid);
     n.bandwidth = ap.info.bandwidth;

@@ -117,11 +117,12 @@ TEST(EmulatedDeviceTest, ScanAnswersSplitAtThirtyOneAndCarryWhatWasAskedFor) {
     // Another emulated device in a scan is heard by its wireless mac.
     EmulatedDevice ap = MakeDevice(3);
     ap.info.ssid_mac[0] = 0x06;
-    ap.info.secure_mode = 4;
+    ap.info.secure_mode = 3;  // WPA2-PSK with TKIP: the scan's code 5
+    ap.info.wpapsk_auth_type = 1;
     const config_otherwl_basic heard = NeighbourOf(ap, -52);
     EXPECT_EQ(std::memcmp(heard.mac, ap.info.ssid_mac, 6), 0);
     EXPECT_EQ(FieldText(heard.ssid, 32, heard.ssid_len), "lab-3");
-    EXPECT_EQ(heard.secure_mode, 4);
+    EXPECT_EQ(heard.secure_mode, 5);
     EXPECT_EQ(heard.channel, 36);
 }
 

@@ -41,6 +41,13 @@ int SignalIconIndex(int dbm) {
     return 5;
 }
 
+std::string ScanBandwidthLabel(int bandwidth) {
+    static const char* const kLabels[] = {"20MHz", "40MHz", "Auto",  "80MHz",
+                                          "10MHz", "30MHz", "50MHz", "60MHz"};
+    if (bandwidth >= 0 && bandwidth < static_cast<int>(std::size(kLabels))) return kLabels[bandwidth];
+    return std::to_string(bandwidth);
+}
+
 ScanRow MakeScanRow(const config_otherwl_basic& ap) {
     ScanRow r;
     r.ssid = std::string(FieldText(ap.ssid, sizeof ap.ssid, ap.ssid_len));

