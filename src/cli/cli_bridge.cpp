@@ -14,6 +14,7 @@
 #include "cli/cli_output.h"
 #include "config/language.h"
 #include "presentation/ap_scan_list.h"
+#include "presentation/bridge_page.h"
 #include "rules/address_rules.h"
 #include "rules/bridge_rules.h"
 
@@ -28,9 +29,6 @@ constexpr auto kPoll = 50ms;
 // After the command left the pending list, how long its answer may still be on its way
 // through the engine's worker.
 constexpr auto kAnswerGrace = 500ms;
-constexpr const char* kMsgModeSwitch =
-    "The Mode Switch is at AP position, please switch it to Off position to modify to other "
-    "operating mode.";
 
 bool Live() {
     return isatty(STDOUT_FILENO) && isatty(STDERR_FILENO);
@@ -161,9 +159,8 @@ int RunBridge(BridgeSession& s, const Options& o, std::ostream& out, std::ostrea
     int rc = kExitOk;
     ap_info_stu rec{};
     if (!FindDevice(s, o, mac, rec, out, err, rc)) return rc;
-    // The wizard opens only for a device whose mode switch is off (0 or 2).
-    if (rec.mode_btn_status != 0 && rec.mode_btn_status != 2) {
-        out << mac << "  " << IpToText(rec.ip) << "  " << GetLangText(kMsgModeSwitch) << "\n";
+    if (const std::string refusal = CheckBridgeWizardOpen(rec); !refusal.empty()) {
+        out << mac << "  " << IpToText(rec.ip) << "  " << GetLangText(refusal) << "\n";
         err << "fielddesk-cli: nothing was sent\n";
         return kExitDeviceFailed;
     }

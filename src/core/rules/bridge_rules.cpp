@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "config/labels.h"
+#include "config/language.h"
 #include "wire/device_text.h"
 
 namespace fd {
@@ -85,6 +86,17 @@ BridgeSecurityView PrefillBridgeSecurity(int apSecureMode, PskCipher current) {
 BridgeSecurityView ChangeBridgeSecurity(int code, PskCipher current, bool offerWep) {
     if (code == kBridgeSecurityWpaPsk && current == PskCipher::TkipAes) current = PskCipher::Aes;
     return ViewFor(code, current, offerWep);
+}
+
+std::vector<ChannelItem> BridgeChannelItems(int apType, int rfType, int countryCode,
+                                            int bandwidth, int apChannel) {
+    (void)apType;
+    (void)rfType;
+    (void)countryCode;
+    (void)bandwidth;
+    std::vector<ChannelItem> items{{GetLangText("Auto"), 0}};
+    if (apChannel > 0) items.push_back({std::to_string(apChannel), apChannel});
+    return items;
 }
 
 AddressForm BridgeAddressFormFrom(const IpConfigBlock& block) {

@@ -60,6 +60,16 @@ BridgeSecurityView PrefillBridgeSecurity(int apSecureMode, PskCipher current);
 // moves to AES.
 BridgeSecurityView ChangeBridgeSecurity(int code, PskCipher current, bool offerWep);
 
+// One entry of the channel list: its text ("Auto" translated, or the number) and value.
+struct ChannelItem {
+    std::string text;
+    int value = 0;
+};
+// The channels the security step offers for the device's radio, country and bandwidth;
+// the access point's own channel is always among them, so that the prefill can select it.
+std::vector<ChannelItem> BridgeChannelItems(int apType, int rfType, int countryCode,
+                                            int bandwidth, int apChannel);
+
 // One WEP key as typed, with its format.
 struct WepKeyForm {
     std::string text;
