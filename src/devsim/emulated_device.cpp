@@ -119,12 +119,12 @@ config_otherwl_basic MakeNeighbour(int n, int8_t signal) {
     return ap;
 }
 
-std::vector<config_otherwl_basic> MakeNeighbours(int count, const std::vector<int>& signals,
+std::vector<config_otherwl_basic> MakeNeighbours(int count, const std::vector<int>& levels,
                                                  const std::vector<int>& securities) {
     std::vector<config_otherwl_basic> aps;
     for (int i = 0; i < count; ++i) {
         const auto at = static_cast<std::size_t>(i);
-        const int signal = signals.empty() ? -40 - i % 50 : signals[at % signals.size()];
+        const int signal = levels.empty() ? -40 - i % 50 : levels[at % levels.size()];
         config_otherwl_basic ap = MakeNeighbour(i, static_cast<int8_t>(signal));
         if (!securities.empty())
             ap.secure_mode = static_cast<uint8_t>(securities[at % securities.size()]);
