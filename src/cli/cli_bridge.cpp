@@ -54,8 +54,8 @@ bool FindDevice(BridgeSession& s, const Options& o, const std::string& mac, ap_i
 
 // Asks the device for its neighbours and waits as the wizard does: until its last result
 // packet or 30 s. False when interrupted or when the request cannot leave this PC.
-bool Scan(const ap_info_stu& rec, ApScanWait& wait, std::ostream& out,
-          std::ostream& err, int& exitCode) {
+bool Scan(const ap_info_stu& rec, ApScanWait& wait, std::ostream& out, std::ostream& err,
+          int& exitCode) {
     const std::string ip = IpToText(rec.ip);
     if (!wait.Start(ip, rec.mac)) {
         out << rec.mac << "  " << ip
@@ -98,7 +98,8 @@ std::string FormatScanTable(const std::vector<ScanRow>& rows) {
                          r.security, ScanBandwidthLabel(r.bandwidth)});
     std::vector<std::size_t> widths(lines[0].size(), 0);
     for (const auto& l : lines)
-        for (std::size_t c = 0; c < l.size(); ++c) widths[c] = std::max(widths[c], DisplayWidth(l[c]));
+        for (std::size_t c = 0; c < l.size(); ++c)
+            widths[c] = std::max(widths[c], DisplayWidth(l[c]));
     std::string text;
     for (const auto& l : lines) {
         std::string line;
@@ -228,15 +229,16 @@ int RunBridge(BridgeSession& s, const Options& o, std::ostream& out, std::ostrea
     const std::string ip = IpToText(rec.ip);
     if (!s.engine.SendToDevice(ip, CMD_BRIDGE_CONFIG, &body, static_cast<int>(sizeof body), mac,
                                true)) {
-        out << mac << "  " << ip << "  cannot be sent: no adapter of this PC in the device's subnet\n";
+        out << mac << "  " << ip
+            << "  cannot be sent: no adapter of this PC in the device's subnet\n";
         return kExitDeviceFailed;
     }
 
-    const auto deadline = Clock::now() +
-                          std::chrono::milliseconds(static_cast<int64_t>(
-                                                        s.settings.retransmissionMax + 2) *
-                                                    s.settings.retransmissionInterval) +
-                          2s;
+    const auto deadline =
+        Clock::now() +
+        std::chrono::milliseconds(static_cast<int64_t>(s.settings.retransmissionMax + 2) *
+                                  s.settings.retransmissionInterval) +
+        2s;
     std::optional<Clock::time_point> goneSince;
     const std::string target = o.bssid + " (" + ForTerminal(sec.ssid) + ")";
     for (;;) {
@@ -307,8 +309,7 @@ bool ParseBridgeOption(Command c, const std::string& arg,
 
 std::string CheckBridgeArguments(Options& o, const std::vector<std::string>& positional) {
     const char* name = CommandName(o.command);
-    if (positional.size() != 1)
-        return std::string(name) + " takes the MAC address of one device";
+    if (positional.size() != 1) return std::string(name) + " takes the MAC address of one device";
     auto mac = NormalizeMac(positional[0]);
     if (!mac) return "not a MAC address: '" + positional[0] + "'";
     o.macs.push_back(*mac);

@@ -2,12 +2,13 @@
 // real store and back out as the list the first step shows, the security and IP steps'
 // rules, and the body of the bridge command.
 
+#include "actions/bridge_wizard.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 
-#include "actions/bridge_wizard.h"
 #include "core/engine_fakes.h"
 #include "presentation/ap_scan_list.h"
 #include "rules/bridge_rules.h"

@@ -60,9 +60,8 @@ protected:
             m_messages.push_back(m.key);
             return QMessageBox::Ok;
         });
-        fd::SetPageDialogRunner([this](QDialog& d) {
-            return m_onDialog ? m_onDialog(d) : int(QDialog::Rejected);
-        });
+        fd::SetPageDialogRunner(
+            [this](QDialog& d) { return m_onDialog ? m_onDialog(d) : int(QDialog::Rejected); });
     }
     void TearDown() override {
         fd::SetDeviceServicesOverride(nullptr);
@@ -128,8 +127,9 @@ TEST_F(BridgePagesLabTest, WizardLinksTheStationAndTheRebootPageRestartsTheAcces
     RunWizard(page, "mast-key-2024", listed);
     EXPECT_EQ(listed, 40);  // 31 + 9 from two result packets
     EXPECT_EQ(m_peer->Counters().scans, 2u);
-    ASSERT_TRUE(WaitUntil([&] { return m_store->GetApStatus(m_sta) == fd::AP_STATUS_BRIDGE_SUCCESS; },
-                          fd::test::kWait));
+    ASSERT_TRUE(
+        WaitUntil([&] { return m_store->GetApStatus(m_sta) == fd::AP_STATUS_BRIDGE_SUCCESS; },
+                  fd::test::kWait));
     OtherApList left;
     m_store->QueryOtherApList(0, left, true);
     EXPECT_TRUE(left.empty());
@@ -164,9 +164,8 @@ TEST_F(BridgePagesLabTest, WizardLinksTheStationAndTheRebootPageRestartsTheAcces
 }
 
 TEST_F(BridgePagesLabTest, RefusedLinkIsMarkedAndPairsNothing) {
-    m_peer->UpdateDevice(m_sta, [](fd::devsim::EmulatedDevice& d) {
-        d.ackResult[fd::CMD_BRIDGE_CONFIG] = 1;
-    });
+    m_peer->UpdateDevice(
+        m_sta, [](fd::devsim::EmulatedDevice& d) { d.ackResult[fd::CMD_BRIDGE_CONFIG] = 1; });
     ASSERT_TRUE(Search());
     CBridgeDlg page;
     page.ReloadCurrentPage();

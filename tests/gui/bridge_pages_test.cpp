@@ -80,7 +80,8 @@ class BridgePagesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_dir.Ok());
-        m_store = std::make_unique<CSqlManagement>(m_dir.Path("data.mdb"), [](const std::string&) {});
+        m_store =
+            std::make_unique<CSqlManagement>(m_dir.Path("data.mdb"), [](const std::string&) {});
         ASSERT_TRUE(m_store->IsOpen());
         const fd::DeviceServices services{&m_engine, m_store.get()};
         fd::SetDeviceServicesOverride(&services);

@@ -116,8 +116,7 @@ TEST_F(CliBridgeLabTest, BridgeLinksTheStationOnlyToAnAccessPointItHearsAndItAcc
     EXPECT_EQ(FieldText(linked.bridge_ssid, 32, linked.bridge_ssid_len), "mast-ap");
     EXPECT_EQ(IpToText(linked.ip), "198.18.3.3");
     EXPECT_EQ(linked.secure_mode, 3);
-    EXPECT_EQ(FieldText(linked.wpapsk_key_value, 64, linked.wpapsk_key_value_len),
-              "key-for-mast");
+    EXPECT_EQ(FieldText(linked.wpapsk_key_value, 64, linked.wpapsk_key_value_len), "key-for-mast");
 
     // Another found device's address is refused before anything is sent.
     const auto sent = m_peer->CountCommand(CMD_BRIDGE_CONFIG);

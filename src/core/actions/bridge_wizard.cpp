@@ -31,8 +31,8 @@ void RunBridgeSendWorker(std::stop_token st, IDeviceEngine& engine, const std::s
     engine.SendToDevice(ip, CMD_BRIDGE_CONFIG, &body, static_cast<int>(sizeof body), mac, true);
 }
 
-void StartBridgeSendWorker(WorkerSlot& slot, IDeviceEngine& engine, std::string ip,
-                           std::string mac, BridgeConfigBody body) {
+void StartBridgeSendWorker(WorkerSlot& slot, IDeviceEngine& engine, std::string ip, std::string mac,
+                           BridgeConfigBody body) {
     slot.Start([&engine, ip = std::move(ip), mac = std::move(mac), body](std::stop_token st) {
         RunBridgeSendWorker(st, engine, ip, mac, body);
     });

@@ -73,7 +73,7 @@ private:
 void RunBridgeSendWorker(std::stop_token st, IDeviceEngine& engine, const std::string& ip,
                          const std::string& mac, const BridgeConfigBody& body);
 // The same in the slot, stopping an earlier send still running there.
-void StartBridgeSendWorker(WorkerSlot& slot, IDeviceEngine& engine, std::string ip,
-                           std::string mac, BridgeConfigBody body);
+void StartBridgeSendWorker(WorkerSlot& slot, IDeviceEngine& engine, std::string ip, std::string mac,
+                           BridgeConfigBody body);
 
 }  // namespace fd

@@ -21,17 +21,28 @@ std::span<const ScanColumn> ScanListColumns() {
 
 const char* ScanSecurityLabel(int secureMode) {
     switch (secureMode) {
-        case 0: return "None";
-        case 1: return "WEP";
-        case 2: return "WPA-PSK/AES";
-        case 3: return "WPA-PSK/TKIP";
-        case 4: return "WPA2-PSK/AES";
-        case 5: return "WPA2-PSK/TKIP";
-        case 6: return "WPA2-PSK/TKIP&AES";
-        case 7: return "WPA/WPA2-PSK/AES";
-        case 8: return "WPA/WPA2-PSK/TKIP";
-        case 9: return "WPA/WPA2-PSK/TKIP&AES";
-        default: return "WPA-PSK/TKIP&AES";
+        case 0:
+            return "None";
+        case 1:
+            return "WEP";
+        case 2:
+            return "WPA-PSK/AES";
+        case 3:
+            return "WPA-PSK/TKIP";
+        case 4:
+            return "WPA2-PSK/AES";
+        case 5:
+            return "WPA2-PSK/TKIP";
+        case 6:
+            return "WPA2-PSK/TKIP&AES";
+        case 7:
+            return "WPA/WPA2-PSK/AES";
+        case 8:
+            return "WPA/WPA2-PSK/TKIP";
+        case 9:
+            return "WPA/WPA2-PSK/TKIP&AES";
+        default:
+            return "WPA-PSK/TKIP&AES";
     }
 }
 
@@ -44,7 +55,8 @@ int SignalIconIndex(int dbm) {
 std::string ScanBandwidthLabel(int bandwidth) {
     static const char* const kLabels[] = {"20MHz", "40MHz", "Auto",  "80MHz",
                                           "10MHz", "30MHz", "50MHz", "60MHz"};
-    if (bandwidth >= 0 && bandwidth < static_cast<int>(std::size(kLabels))) return kLabels[bandwidth];
+    if (bandwidth >= 0 && bandwidth < static_cast<int>(std::size(kLabels)))
+        return kLabels[bandwidth];
     return std::to_string(bandwidth);
 }
 

@@ -88,8 +88,8 @@ BridgeSecurityView ChangeBridgeSecurity(int code, PskCipher current, bool offerW
     return ViewFor(code, current, offerWep);
 }
 
-std::vector<ChannelItem> BridgeChannelItems(int apType, int rfType, int countryCode,
-                                            int bandwidth, int apChannel) {
+std::vector<ChannelItem> BridgeChannelItems(int apType, int rfType, int countryCode, int bandwidth,
+                                            int apChannel) {
     (void)apType;
     (void)rfType;
     (void)countryCode;
@@ -167,7 +167,8 @@ BridgeSecurityResult CheckBridgeSecurity(const BridgeSecurityForm& form, int apT
         case kBridgeSecurityMixedPsk:
             PutText(b.wpapsk_key, sizeof b.wpapsk_key, b.wpapsk_key_len, form.key);
             // Leading digits; an empty or unreadable field counts as 0.
-            b.wpapsk_key_time = static_cast<uint32_t>(std::strtoul(form.keyTime.c_str(), nullptr, 10));
+            b.wpapsk_key_time =
+                static_cast<uint32_t>(std::strtoul(form.keyTime.c_str(), nullptr, 10));
             break;
         case kBridgeSecurityWep:
             b.wep_auth_type = static_cast<uint8_t>(form.wepAuth);
@@ -192,8 +193,8 @@ BridgeConfigBody MakeBridgeBody(const BridgeWirelessBlock& wireless, const IpCon
     // earlier, longer text may stay behind, and a character cut at the field's end goes.
     const std::size_t len =
         wireless.ssid_len < sizeof wireless.ssid ? wireless.ssid_len : sizeof wireless.ssid;
-    const std::string ssid = DeviceTextToLocal(
-        std::string_view(reinterpret_cast<const char*>(wireless.ssid), len));
+    const std::string ssid =
+        DeviceTextToLocal(std::string_view(reinterpret_cast<const char*>(wireless.ssid), len));
     SetFieldText(body.wireless.ssid, sizeof body.wireless.ssid, body.wireless.ssid_len, ssid);
     return body;
 }

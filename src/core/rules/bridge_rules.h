@@ -40,7 +40,7 @@ std::vector<BridgeSecurityEntry> BridgeSecurityEntries(bool withWep);
 
 // What the security step shows for a security code.
 struct BridgeSecurityView {
-    int code = kBridgeSecurityNone;  // the selected entry
+    int code = kBridgeSecurityNone;     // the selected entry
     PskCipher cipher = PskCipher::Aes;  // the ticked radio
     bool keyEnabled = false;
     bool aesEnabled = false;
@@ -67,8 +67,8 @@ struct ChannelItem {
 };
 // The channels the security step offers for the device's radio, country and bandwidth;
 // the access point's own channel is always among them, so that the prefill can select it.
-std::vector<ChannelItem> BridgeChannelItems(int apType, int rfType, int countryCode,
-                                            int bandwidth, int apChannel);
+std::vector<ChannelItem> BridgeChannelItems(int apType, int rfType, int countryCode, int bandwidth,
+                                            int apChannel);
 
 // One WEP key as typed, with its format.
 struct WepKeyForm {
@@ -84,7 +84,7 @@ struct BridgeSecurityForm {
     int code = kBridgeSecurityNone;
     PskCipher cipher = PskCipher::Aes;
     std::string key;
-    std::string keyTime;  // empty counts as "0"
+    std::string keyTime;    // empty counts as "0"
     int wepAuth = 0;        // 0 Open, 1 Share
     int wepDefaultKey = 1;  // 1..4
     std::array<WepKeyForm, 4> wepKeys{};

@@ -74,8 +74,8 @@ CBridgeConfigDlg::CBridgeConfigDlg(const ap_info_stu& device, const DeviceTarget
     connect(m_back, &QAbstractButton::clicked, this, &CBridgeConfigDlg::OnBack);
     connect(m_next, &QAbstractButton::clicked, this, &CBridgeConfigDlg::OnNext);
 
-    m_scan = new CBridgeSearcgAPDlg(m_engine, m_store, m_target,
-                                    [this](bool on) { m_next->setEnabled(on); }, this);
+    m_scan = new CBridgeSearcgAPDlg(
+        m_engine, m_store, m_target, [this](bool on) { m_next->setEnabled(on); }, this);
     m_secure = new CBridgeSecureDlg(this);
     m_ipStep = new CBridgeIPSetDlg(m_store, this);
     m_finish = new CBridgeFinishDlg(this);
