@@ -17,7 +17,9 @@
 #include <thread>
 
 #include "cli/cli_bridge.h"
+#include "cli/cli_configure.h"
 #include "cli/cli_output.h"
+#include "cli/cli_session.h"
 #include "config/language.h"
 #include "config/settings.h"
 #include "actions/engine_search_adapter.h"
@@ -40,10 +42,6 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr int kAllRows = 1 << 20;  // one page that holds every device
-constexpr auto kPoll = 50ms;
-// After a request leaves the pending list, how long an answer may still be on its way
-// through the engine's worker before the request counts as unanswered.
-constexpr auto kAnswerGrace = 500ms;
 
 std::optional<int> FindBusyPortIn(std::initializer_list<int> ports) {
     for (int port : ports) {
@@ -61,123 +59,6 @@ std::optional<int> FindBusyPortIn(std::initializer_list<int> ports) {
         if (busy) return port;
     }
     return std::nullopt;
-}
-
-// The engine and a private store for one run of the tool.
-class Session {
-public:
-    ~Session() {
-        if (m_engine) m_engine->Stop();
-        m_engine.reset();
-        m_store.reset();  // deletes its file
-        if (!m_dir.empty()) {
-            std::error_code ec;
-            std::filesystem::remove_all(m_dir, ec);
-        }
-    }
-
-    int Open(std::ostream& err) {
-        if (auto port = FindBusyPort()) {
-            err << "fielddesk-cli: another FieldDesk is running, or port " << *port
-                << " is in use\n";
-            return kExitEnvironment;
-        }
-        const std::string base = GetExecutableDirectory();
-        InitLanguage(base);
-        m_settings = LoadSettings(base);
-        if (m_settings.retransmissionMax < 0) m_settings.retransmissionMax = 0;
-        if (m_settings.retransmissionInterval < 100) m_settings.retransmissionInterval = 100;
-
-        // A store of our own for this run, so that a FieldDesk window elsewhere keeps its
-        // database.
-        std::string parent = RuntimeDirectory();
-        if (parent.empty()) parent = "/tmp";
-        std::string templ = parent + "/fielddesk-cli-XXXXXX";
-        if (!mkdtemp(templ.data())) {
-            err << "fielddesk-cli: cannot make a scratch folder in " << parent << "\n";
-            return kExitEnvironment;
-        }
-        m_dir = templ;
-        std::string storeMessage;
-        m_store = std::make_unique<CSqlManagement>(
-            m_dir + "/data.mdb", [&storeMessage](const std::string& t) { storeMessage = t; });
-        if (!m_store->IsOpen()) {
-            err << "fielddesk-cli: "
-                << (storeMessage.empty() ? "cannot open the database" : storeMessage) << "\n";
-            return kExitEnvironment;
-        }
-
-        DeviceProtocolOptions o;
-        o.store = m_store.get();
-        o.onAcknowledged = [this](const Acknowledgement& a) {
-            std::lock_guard l(m_ackLock);
-            m_acks.push_back(a);
-        };
-        m_engine = std::make_unique<CDeviceProtocol>(o);
-        if (!m_engine->Start(m_settings.retransmissionMax, m_settings.retransmissionInterval)) {
-            err << "fielddesk-cli: cannot start the protocol engine (UDP ports 9785-9788)\n";
-            return kExitEnvironment;
-        }
-        if (EnumerateLocalAdapters().empty())
-            err << "fielddesk-cli: warning: no network adapter with an IPv4 address is up\n";
-        return kExitOk;
-    }
-
-    CDeviceProtocol& Engine() { return *m_engine; }
-    CSqlManagement& Store() { return *m_store; }
-    const AppSettings& Settings() const { return m_settings; }
-
-    std::optional<Acknowledgement> FindAck(const std::string& mac, int command) {
-        std::lock_guard l(m_ackLock);
-        for (const auto& a : m_acks)
-            if (a.mac == mac && a.command == command) return a;
-        return std::nullopt;
-    }
-
-private:
-    std::string m_dir;
-    AppSettings m_settings;
-    std::unique_ptr<CSqlManagement> m_store;
-    std::unique_ptr<CDeviceProtocol> m_engine;
-    std::mutex m_ackLock;
-    std::vector<Acknowledgement> m_acks;
-};
-
-std::size_t StoredCount(CSqlManagement& store) {
-    std::vector<std::string> macs;
-    store.QueryApMacList(macs);
-    return macs.size();
-}
-
-// The search sequence on a steady one-second clock. Ends early when `enough` holds.
-// Returns false when interrupted.
-bool Search(Session& s, int seconds, const std::function<bool()>& enough, std::ostream& err) {
-    const bool live = isatty(STDOUT_FILENO) && isatty(STDERR_FILENO);
-    EngineSearchAdapter adapter(s.Engine());
-    SearchSession search(adapter, seconds);
-    search.Start();
-    const auto start = Clock::now();
-    auto lastShown = start - 1s;
-    bool shown = false;
-    while (search.IsRunning()) {
-        const auto nextTick = start + std::chrono::seconds(search.Ticks() + 1);
-        while (Clock::now() < nextTick && search.IsRunning()) {
-            if (g_interrupted || (enough && enough())) search.Stop();
-            if (live && Clock::now() - lastShown >= 500ms) {
-                lastShown = Clock::now();
-                const auto found = StoredCount(s.Store());
-                const auto discovered = s.Engine().GetPeers().size();
-                err << "\rSearching... " << (seconds - search.Ticks()) << " s left, " << found
-                    << " device" << (found == 1 ? "" : "s") << " found (" << discovered
-                    << " answered)   " << std::flush;
-                shown = true;
-            }
-            std::this_thread::sleep_for(kPoll);
-        }
-        if (search.IsRunning()) search.Tick();
-    }
-    if (shown) err << "\r" << std::string(60, ' ') << "\r" << std::flush;
-    return !g_interrupted;
 }
 
 std::vector<DeviceRow> ListDevices(Session& s, const Options& o) {
@@ -214,18 +95,6 @@ int RunSearch(Session& s, const Options& o, std::ostream& out, std::ostream& err
 }
 
 // ---- actions ----
-
-struct Job {
-    std::string mac;
-    std::string ip;     // where the device is now
-    std::string newIp;  // set-ip only
-    int command = 0;
-    std::vector<uint8_t> body;
-    bool finished = false;
-    bool ok = false;
-    std::string outcome;
-    std::optional<Clock::time_point> goneSince;
-};
 
 std::string RecordText(const uint8_t* ip) {
     const std::string t = IpToText(ip);
@@ -345,95 +214,9 @@ std::string PlanRename(const Options& o, const std::vector<ap_info_stu>& recs,
     return {};
 }
 
-void Report(std::ostream& out, const Job& j) {
-    out << j.mac << "  " << (j.ip.empty() ? "-" : j.ip) << "  " << j.outcome << "\n" << std::flush;
-}
-
-// Waits for every sent job to be answered, refused or given up by the engine.
-void WaitForAnswers(Session& s, std::vector<Job>& jobs, std::ostream& out) {
-    const auto& st = s.Settings();
-    const auto deadline = Clock::now() +
-                          std::chrono::milliseconds(static_cast<int64_t>(st.retransmissionMax + 2) *
-                                                    st.retransmissionInterval) +
-                          2s;
-    for (;;) {
-        bool open = false;
-        const auto pending = s.Engine().GetPendingRequests();
-        for (Job& j : jobs) {
-            if (j.finished) continue;
-            const bool isStatusCommand = j.command == CMD_REBOOT || j.command == CMD_RESET;
-            const int target = j.command == CMD_REBOOT ? AP_STATUS_RESTARTING : AP_STATUS_RESETING;
-            auto finish = [&](bool ok, std::string outcome) {
-                j.finished = true;
-                j.ok = ok;
-                j.outcome = std::move(outcome);
-                Report(out, j);
-            };
-            if (auto ack = s.FindAck(j.mac, j.command)) {
-                if (isStatusCommand && ack->result != 0)
-                    finish(false, "refused (result " + std::to_string(ack->result) + ")");
-                else if (isStatusCommand)
-                    finish(true, GetStatusLabel(s.Store().GetApStatus(j.mac)));
-                else if (j.command == CMD_SET_IP)
-                    finish(true, "acknowledged, now " + j.newIp);
-                else
-                    finish(true, "acknowledged");
-                continue;
-            }
-            if (isStatusCommand && s.Store().GetApStatus(j.mac) == target) {
-                finish(true, GetStatusLabel(target));
-                continue;
-            }
-            bool stillPending = false;
-            for (const auto& p : pending)
-                if (p.command == j.command && j.mac == p.mac && j.ip == p.ip) stillPending = true;
-            if (!stillPending) {
-                if (!j.goneSince) j.goneSince = Clock::now();
-                if (Clock::now() - *j.goneSince >= kAnswerGrace) {
-                    finish(false, "no answer");
-                    continue;
-                }
-            }
-            if (g_interrupted) {
-                finish(false, "interrupted");
-                continue;
-            }
-            if (Clock::now() >= deadline) {
-                finish(false, "no answer");
-                continue;
-            }
-            open = true;
-        }
-        if (!open) return;
-        std::this_thread::sleep_for(kPoll);
-    }
-}
-
 int RunAction(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
-    const std::vector<std::string>& macs = o.macs;
-    auto allFound = [&] {
-        for (const auto& mac : macs)
-            if (s.Store().GetApStatus(mac) == 0) return false;  // 0: no row
-        return true;
-    };
-    if (!Search(s, o.seconds, allFound, err)) return kExitInterrupted;
-
     std::vector<ap_info_stu> recs;
-    std::vector<std::string> missing;
-    for (const auto& mac : macs) {
-        ap_info_stu rec{};
-        if (s.Store().QueryApByMac(mac, rec))
-            recs.push_back(rec);
-        else
-            missing.push_back(mac);
-    }
-    if (!missing.empty()) {
-        for (const auto& mac : missing) out << mac << "  -  not found by the search\n";
-        err << "fielddesk-cli: nothing was sent: " << missing.size() << " of " << macs.size()
-            << " device" << (macs.size() == 1 ? "" : "s") << " not found within " << o.seconds
-            << " s\n";
-        return kExitDeviceFailed;
-    }
+    if (int rc = FindDevices(s, o.macs, o.seconds, recs, out, err); rc != kExitOk) return rc;
 
     std::vector<Job> jobs;
     std::string refusal;
@@ -490,14 +273,10 @@ int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
     Session s;
     if (int rc = s.Open(err); rc != kExitOk) return rc;
     if (options.command == Command::Search) return RunSearch(s, options, out, err);
-    if (options.command == Command::Scan || options.command == Command::Bridge) {
-        BridgeSession b{s.Engine(), s.Store(), s.Settings(),
-                        [&](int seconds, const std::function<bool()>& enough) {
-                            return Search(s, seconds, enough, err);
-                        },
-                        [&](const std::string& mac, int command) { return s.FindAck(mac, command); }};
-        return RunBridgeCommand(b, options, out, err);
-    }
+    if (options.command == Command::Show) return RunShow(s, options, out, err);
+    if (options.command == Command::Configure) return RunConfigure(s, options, out, err);
+    if (options.command == Command::Scan || options.command == Command::Bridge)
+        return RunBridgeCommand(s, options, out, err);
     return RunAction(s, options, out, err);
 }
 

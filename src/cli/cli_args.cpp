@@ -17,8 +17,9 @@ struct CommandInfo {
 };
 constexpr CommandInfo kCommands[] = {
     {Command::Search, "search"}, {Command::Reboot, "reboot"}, {Command::Reset, "reset"},
-    {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},   {Command::Scan, "scan"},
-    {Command::Bridge, "bridge"},
+    {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},
+    {Command::Show, "show"},     {Command::Configure, "configure"},
+    {Command::Scan, "scan"},     {Command::Bridge, "bridge"},
 };
 
 const char* const kExitCodes =
@@ -98,6 +99,8 @@ std::string GeneralHelp() {
                "  reset     restore devices to factory settings\n"
                "  rename    set a device's name\n"
                "  set-ip    set devices' IP address, mask and gateway\n"
+               "  show      print one device's whole configuration\n"
+               "  configure change one device's name, address, wireless, VLAN and timed reboot\n"
                "  scan      list the access points a device hears\n"
                "  bridge    link a device as a station to an access point\n"
                "\n"
@@ -174,6 +177,12 @@ std::string CommandHelp(Command c) {
                 "\n"
                 "Options:\n";
             h += kSearchNote;
+            break;
+        case Command::Show:
+            h = ShowHelp();
+            break;
+        case Command::Configure:
+            h = ConfigureHelp();
             break;
         case Command::Scan:
         case Command::Bridge:
@@ -263,6 +272,11 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                                       : arg == "--range"   ? &o.rangeFirst
                                                            : &o.rangeEnd;
                 if (!takeValue(*target) || target->empty()) return fail(arg + " takes an address");
+            } else if (auto e = (c == Command::Show || c == Command::Configure)
+                                    ? ParseConfigureOption(c == Command::Configure, arg, takeValue,
+                                                           o.configure)
+                                    : std::nullopt) {
+                if (!e->empty()) return fail(*e);
             } else {
                 return fail("unknown option '" + arg + "' for " + CommandName(c));
             }
@@ -348,6 +362,13 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                 return fail("The secondary DNS Server is invalid!");
             break;
         }
+        case Command::Show:
+        case Command::Configure:
+            if (auto e = FinishConfigureArguments(o.command == Command::Configure, positional,
+                                                  o.configure, o.macs);
+                !e.empty())
+                return fail(e);
+            break;
         case Command::Scan:
         case Command::Bridge:
             if (auto e = CheckBridgeArguments(o, positional); !e.empty()) return fail(e);

@@ -12,6 +12,7 @@
 #include "actions/bridge_wizard.h"
 #include "cli/cli_app.h"
 #include "cli/cli_output.h"
+#include "cli/cli_session.h"
 #include "config/language.h"
 #include "presentation/ap_scan_list.h"
 #include "presentation/bridge_page.h"
@@ -34,21 +35,13 @@ bool Live() {
     return isatty(STDOUT_FILENO) && isatty(STDERR_FILENO);
 }
 
-// Finds the device by a search that ends once it is stored. Prints why not and returns false.
-bool FindDevice(BridgeSession& s, const Options& o, const std::string& mac, ap_info_stu& rec,
-                std::ostream& out, std::ostream& err, int& exitCode) {
-    const bool searched = s.search(o.seconds, [&] { return s.store.GetApStatus(mac) != 0; });
-    if (!searched) {
-        exitCode = kExitInterrupted;
-        return false;
-    }
-    if (!s.store.QueryApByMac(mac, rec)) {
-        out << mac << "  -  not found by the search\n";
-        err << "fielddesk-cli: nothing was sent: the device was not found within " << o.seconds
-            << " s\n";
-        exitCode = kExitDeviceFailed;
-        return false;
-    }
+// Finds the device by a search that ends once it is stored.
+bool FindDevice(Session& s, const Options& o, ap_info_stu& rec, std::ostream& out,
+                std::ostream& err, int& exitCode) {
+    std::vector<ap_info_stu> recs;
+    exitCode = FindDevices(s, o.macs, o.seconds, recs, out, err);
+    if (exitCode != kExitOk || recs.empty()) return false;
+    rec = recs.front();
     return true;
 }
 
@@ -127,13 +120,13 @@ std::string FormatScanJson(const std::vector<ScanRow>& rows) {
     return text;
 }
 
-int RunScan(BridgeSession& s, const Options& o, std::ostream& out, std::ostream& err) {
+int RunScan(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
     int rc = kExitOk;
     ap_info_stu rec{};
-    if (!FindDevice(s, o, o.macs.front(), rec, out, err, rc)) return rc;
-    ApScanWait wait(s.engine, s.store);
+    if (!FindDevice(s, o, rec, out, err, rc)) return rc;
+    ApScanWait wait(s.Engine(), s.Store());
     if (!Scan(rec, wait, out, err, rc)) return rc;
-    ApScanList list(s.store);
+    ApScanList list(s.Store());
     const auto& rows = list.Reload();
     out << (o.format == Format::Json ? FormatScanJson(rows) : FormatScanTable(rows));
     out.flush();
@@ -155,23 +148,23 @@ int Refuse(std::ostream& err, const std::string& key, const std::string& detail 
     return kExitUsage;
 }
 
-int RunBridge(BridgeSession& s, const Options& o, std::ostream& out, std::ostream& err) {
+int RunBridge(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
     const std::string& mac = o.macs.front();
     int rc = kExitOk;
     ap_info_stu rec{};
-    if (!FindDevice(s, o, mac, rec, out, err, rc)) return rc;
+    if (!FindDevice(s, o, rec, out, err, rc)) return rc;
     if (const std::string refusal = CheckBridgeWizardOpen(rec); !refusal.empty()) {
         out << mac << "  " << IpToText(rec.ip) << "  " << GetLangText(refusal) << "\n";
         err << "fielddesk-cli: nothing was sent\n";
         return kExitDeviceFailed;
     }
 
-    ApScanWait wait(s.engine, s.store);
+    ApScanWait wait(s.Engine(), s.Store());
     if (!Scan(rec, wait, out, err, rc)) return rc;
     config_otherwl_basic ap{};
-    if (!s.store.QueryOtherApByMac(o.bssid, ap)) {
+    if (!s.Store().QueryOtherApByMac(o.bssid, ap)) {
         OtherApList heard;
-        s.store.QueryOtherApList(4, heard, false);
+        s.Store().QueryOtherApList(4, heard, false);
         out << mac << "  " << IpToText(rec.ip) << "  does not hear " << o.bssid << " ("
             << heard.size() << " access point" << (heard.size() == 1 ? "" : "s")
             << " heard; see 'fielddesk-cli scan " << mac << "')\n";
@@ -184,7 +177,12 @@ int RunBridge(BridgeSession& s, const Options& o, std::ostream& out, std::ostrea
     BridgeSecurityForm sec;
     std::copy(std::begin(ap.mac), std::end(ap.mac), sec.apMac.begin());
     sec.ssid = std::string(FieldText(ap.ssid, sizeof ap.ssid, ap.ssid_len));
-    sec.channel = ap.channel;
+    // The access point's channel when the station's country and band offer it, else Auto,
+    // as the wizard's channel list does.
+    sec.channel = 0;
+    for (const ChannelItem& item :
+         BridgeChannelItems(rec.ap_type, rec.rf_type, rec.country_code, rec.bandwidth, ap.channel))
+        if (item.value == ap.channel) sec.channel = ap.channel;
     sec.code = view.code;
     sec.cipher = view.cipher;
     if (view.code == kBridgeSecurityWep) {
@@ -215,7 +213,7 @@ int RunBridge(BridgeSession& s, const Options& o, std::ostream& out, std::ostrea
     take(addr.dns1, o.dns1);
     take(addr.dns2, o.dns2);
     std::vector<std::string> used;
-    s.store.QueryApIpList(used);
+    s.Store().QueryApIpList(used);
     const BridgeIpResult addressed = CheckBridgeIp(addr, IpToText(rec.ip), used);
     if (!addressed.ok()) {
         std::string detail;
@@ -227,8 +225,8 @@ int RunBridge(BridgeSession& s, const Options& o, std::ostream& out, std::ostrea
 
     const BridgeConfigBody body = MakeBridgeBody(secured.block, addressed.block);
     const std::string ip = IpToText(rec.ip);
-    if (!s.engine.SendToDevice(ip, CMD_BRIDGE_CONFIG, &body, static_cast<int>(sizeof body), mac,
-                               true)) {
+    if (!s.Engine().SendToDevice(ip, CMD_BRIDGE_CONFIG, &body, static_cast<int>(sizeof body), mac,
+                                 true)) {
         out << mac << "  " << ip
             << "  cannot be sent: no adapter of this PC in the device's subnet\n";
         return kExitDeviceFailed;
@@ -236,13 +234,13 @@ int RunBridge(BridgeSession& s, const Options& o, std::ostream& out, std::ostrea
 
     const auto deadline =
         Clock::now() +
-        std::chrono::milliseconds(static_cast<int64_t>(s.settings.retransmissionMax + 2) *
-                                  s.settings.retransmissionInterval) +
+        std::chrono::milliseconds(static_cast<int64_t>(s.Settings().retransmissionMax + 2) *
+                                  s.Settings().retransmissionInterval) +
         2s;
     std::optional<Clock::time_point> goneSince;
     const std::string target = o.bssid + " (" + ForTerminal(sec.ssid) + ")";
     for (;;) {
-        if (auto ack = s.findAck(mac, CMD_BRIDGE_CONFIG)) {
+        if (auto ack = s.FindAck(mac, CMD_BRIDGE_CONFIG)) {
             if (ack->result != 0) {
                 out << mac << "  " << ip << "  refused the link to " << target << " (result "
                     << int(ack->result) << ")\n";
@@ -253,7 +251,7 @@ int RunBridge(BridgeSession& s, const Options& o, std::ostream& out, std::ostrea
             return kExitOk;
         }
         bool pending = false;
-        for (const auto& p : s.engine.GetPendingRequests())
+        for (const auto& p : s.Engine().GetPendingRequests())
             if (p.command == CMD_BRIDGE_CONFIG && mac == p.mac) pending = true;
         if (!pending && !goneSince) goneSince = Clock::now();
         if ((goneSince && Clock::now() - *goneSince >= kAnswerGrace) || Clock::now() >= deadline) {
@@ -270,7 +268,7 @@ int RunBridge(BridgeSession& s, const Options& o, std::ostream& out, std::ostrea
 
 }  // namespace
 
-int RunBridgeCommand(BridgeSession& s, const Options& o, std::ostream& out, std::ostream& err) {
+int RunBridgeCommand(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
     return o.command == Command::Scan ? RunScan(s, o, out, err) : RunBridge(s, o, out, err);
 }
 

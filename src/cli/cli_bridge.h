@@ -4,30 +4,17 @@
 
 #include <functional>
 #include <iosfwd>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/cli_args.h"
-#include "config/settings.h"
-#include "engine/device_protocol.h"
-#include "store/sql_management.h"
 
 namespace fd::cli {
 
-// What the two commands need of the running session.
-struct BridgeSession {
-    CDeviceProtocol& engine;
-    CSqlManagement& store;
-    const AppSettings& settings;
-    // The search sequence for at most `seconds`, ending early when `enough` holds; false
-    // when interrupted.
-    std::function<bool(int seconds, const std::function<bool()>& enough)> search;
-    // The device's answer that ended a pending command, if one came.
-    std::function<std::optional<Acknowledgement>(const std::string& mac, int command)> findAck;
-};
+class Session;
 
-int RunBridgeCommand(BridgeSession& session, const Options& options, std::ostream& out,
+// Runs scan or bridge in the open session.
+int RunBridgeCommand(Session& session, const Options& options, std::ostream& out,
                      std::ostream& err);
 
 // ---- argument parsing, called by ParseArguments ----

@@ -341,10 +341,11 @@ void DevicePeer::Respond(const PeerDatagram& dg) {
         if (result) ackBody.push_back(*result);
         Emit(dev, h.command, ackBody, dg.fromIp, kPortInfo, from);
     }
-    // A reboot or reset that it accepted takes it off the air for a while; its clock starts
-    // again from zero.
-    bool restarts =
-        (h.command == CMD_REBOOT || h.command == CMD_RESET) && (!result || *result == 0);
+    // A reboot, reset or VLAN change that it accepted takes it off the air for a while; its
+    // clock starts again from zero.
+    bool restarts = (h.command == CMD_REBOOT || h.command == CMD_RESET ||
+                     h.command == CMD_SET_VLAN) &&
+                    (!result || *result == 0);
     if (restarts && dev.restartSilence.count() > 0) {
         UpdateDevice(mac, [&](EmulatedDevice& d) {
             d.silentUntil = now + d.replyDelay + d.restartSilence;

@@ -9,6 +9,37 @@ std::string LabDeviceAddress(int n) {
     return "198.18." + std::to_string(1 + n / 250) + "." + std::to_string(1 + n % 250);
 }
 
+void SetRadio(ap_info_stu& r, int channel) {
+    r.channel = static_cast<uint8_t>(channel);
+    r.country_code = 0;  // CN: every channel the generated devices use is allowed there
+    if (channel >= 1 && channel <= 14) {
+        r.rf_type = 0;
+        r.network_mode = 4;  // 11b/g/n
+        r.expand_channel = 2;
+    } else {
+        r.rf_type = 1;
+        r.network_mode = 1;  // 11a/n
+    }
+    r.bandwidth = 2;  // Auto
+    r.ssid_rf_type = r.rf_type;
+}
+
+void SetSecurity(ap_info_stu& r, int mode) {
+    r.secure_mode = static_cast<uint8_t>(mode);
+    if (mode == 1) {
+        r.wep_key_index = 1;
+        SetFieldText(r.wep_key_value0, sizeof r.wep_key_value0, r.wep_key_value0_len, "lab01");
+    } else if (mode >= 2 && mode <= 4) {
+        SetFieldText(r.wpapsk_key_value, sizeof r.wpapsk_key_value, r.wpapsk_key_value_len,
+                     "lab-passphrase");
+        r.wpapsk_key_time = 3600;
+    } else if (mode == 5 || mode == 6) {
+        IpFromText("198.18.0.2", r.wpa_radius_ip);
+        r.wpa_radius_port = 1812;
+        SetFieldText(r.wpa_key, sizeof r.wpa_key, r.wpa_key_len, "lab-radius");
+    }
+}
+
 EmulatedDevice MakeDevice(int n) {
     EmulatedDevice dev;
     ap_info_stu& r = dev.info;
@@ -30,8 +61,7 @@ EmulatedDevice MakeDevice(int n) {
     SetFieldText(r.version, sizeof r.version, r.version_len, "FD-LAB 1.0." + std::to_string(n));
     r.rf_count = 1;
     r.rf_en = 1;
-    r.bandwidth = 2;
-    r.channel = 36;
+    SetRadio(r, 36);
     r.tx_power = 20;
     r.tx_power_min = 1;
     r.tx_power_max = 27;
@@ -208,7 +238,8 @@ std::optional<std::string> ApplyCommand(EmulatedDevice& dev, uint16_t command,
             return std::nullopt;
         }
         case CMD_SET_NAME:
-            copyBlock(kNameBlockOffset, sizeof(DeviceNameBlock));
+            if (copyBlock(kNameBlockOffset, sizeof(DeviceNameBlock)))
+                r.ap_name_len = std::min<uint8_t>(r.ap_name_len, sizeof r.ap_name);
             break;
         case CMD_SET_TIMED_REBOOT:
             copyBlock(kRebootBlockOffset, sizeof(TimedRebootBlock));
@@ -218,10 +249,12 @@ std::optional<std::string> ApplyCommand(EmulatedDevice& dev, uint16_t command,
             break;
         case CMD_SET_VLAN:
             // vlan_en .. the flag bytes; ap_types 10 and 11 add bridge_transparent .. the
-            // per-port VLANs. The flag byte (body 740) is reserved in the image.
-            if (body.size() >= 10) {
+            // per-port VLANs, which other models do not have. The flag byte (body 740) says
+            // whether an address change follows; it is no setting of the device.
+            if (body.size() >= kVlanBlockShortSize) {
                 std::memcpy(BodyImage(r) + kVlanOffset, body.data(), 8);
-                if (body.size() >= 22)
+                if (body.size() >= sizeof(VlanBlock) &&
+                    VlanBlockSize(r.ap_type) == sizeof(VlanBlock))
                     std::memcpy(BodyImage(r) + kVlanOffset + 10, body.data() + 10, 12);
             }
             break;

@@ -70,6 +70,14 @@ struct EmulatedDevice {
 // 198.18.2.1, ... (never a .0 or .255 host part).
 std::string LabDeviceAddress(int n);
 
+// The radio settings that go with a channel: channels 1-14 on the 2.4 GHz radio in
+// 11b/g/n, the others on the 5 GHz radio in 11a/n; Auto bandwidth, country China.
+void SetRadio(ap_info_stu& rec, int channel);
+
+// A security mode with keys that pass the configuration rules (a WEP key 1, a passphrase,
+// or a RADIUS server), so that opening and saving the device's settings sends nothing.
+void SetSecurity(ap_info_stu& rec, int mode);
+
 // A plausible device with index n: mac 02:fd:00:00:hh:ll, address LabDeviceAddress(n),
 // station mode, name "Device-<n>", ssid "lab-<n>", channel 36.
 EmulatedDevice MakeDevice(int n);

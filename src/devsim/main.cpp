@@ -127,18 +127,21 @@ EmulatedDevice Generate(int n, const std::string& address, std::mt19937& rng) {
     auto pick = [&](auto& arr) { return arr[rng() % (sizeof arr / sizeof arr[0])]; };
     r.ap_type = static_cast<uint16_t>(pick(kModels));
     r.work_mode = static_cast<uint8_t>(1 + rng() % 7);
-    r.channel = static_cast<uint8_t>(pick(kChannels));
+    SetRadio(r, pick(kChannels));
     r.up_time = static_cast<uint32_t>(rng() % (90 * 86400));
     r.tdmaEn = static_cast<uint8_t>(rng() % 2);
     r.bridge_transparent = static_cast<uint8_t>(rng() % 2);
-    r.secure_mode = static_cast<uint8_t>(rng() % 4);
+    SetSecurity(r, static_cast<int>(rng() % 4));
     r.mode_btn_status = static_cast<uint8_t>(rng() % 2);
     r.vlan_en = static_cast<uint8_t>(rng() % 2);
     r.vlan_id = static_cast<uint16_t>(1 + rng() % 4094);
     r.vlan_id_wlan = static_cast<uint16_t>(1 + rng() % 4094);
     r.vlan_id_lan = static_cast<uint16_t>(1 + rng() % 4094);
+    r.vlan_pvid = static_cast<uint16_t>(1 + rng() % 4094);
+    r.vlan_id_lan3 = static_cast<uint16_t>(1 + rng() % 4094);
+    r.vlan_id_lan4 = static_cast<uint16_t>(1 + rng() % 4094);
     r.restart_en = static_cast<uint8_t>(rng() % 2);
-    r.restart_type = static_cast<uint8_t>((rng() % 128) << 1);  // day bits, 0x01 never set
+    r.restart_type = static_cast<uint8_t>((1 + rng() % 127) << 1);  // day bits, 0x01 never set
     r.restart_time = static_cast<uint16_t>(rng() % 1440);
     std::string name = std::string(pick(kPlaces)) + "-" + std::to_string(n + 1);
     SetFieldText(r.ap_name, sizeof r.ap_name, r.ap_name_len, name);
@@ -206,14 +209,13 @@ bool ApplyConfig(const std::string& path, int n, EmulatedDevice& dev, NeighbourP
     if (auto v = get("version"); has(v)) SetFieldText(r.version, 32, r.version_len, v);
     if (auto v = get("ap_type"); has(v)) r.ap_type = static_cast<uint16_t>(std::atoi(v.c_str()));
     if (auto v = get("work_mode"); has(v)) r.work_mode = static_cast<uint8_t>(std::atoi(v.c_str()));
-    if (auto v = get("channel"); has(v)) r.channel = static_cast<uint8_t>(std::atoi(v.c_str()));
+    if (auto v = get("channel"); has(v)) SetRadio(r, std::atoi(v.c_str()));
     if (auto v = get("up_time"); has(v))
         r.up_time = static_cast<uint32_t>(std::strtoul(v.c_str(), nullptr, 10));
     auto flag = [](const std::string& v) { return static_cast<uint8_t>(v == "1" ? 1 : 0); };
     if (auto v = get("vlan_id"); has(v)) r.vlan_id = static_cast<uint16_t>(std::atoi(v.c_str()));
     if (auto v = get("mode_btn"); has(v)) r.mode_btn_status = flag(v);
-    if (auto v = get("secure_mode"); has(v))
-        r.secure_mode = static_cast<uint8_t>(std::atoi(v.c_str()));
+    if (auto v = get("secure_mode"); has(v)) SetSecurity(r, std::atoi(v.c_str()));
     if (auto v = get("transparent_bridge"); has(v)) r.bridge_transparent = flag(v);
     if (auto v = get("airslot"); has(v)) r.tdmaEn = flag(v);
     if (auto v = get("restart_seconds"); has(v))

@@ -206,6 +206,78 @@ TEST(BridgeSecurity, PrefillFollowsTheAccessPointAndWpaPskRefusesTkipAes) {
     EXPECT_TRUE(v.offerWep);
 }
 
+TEST(BridgeSecurity, KeysAreCheckedBeforeTheBlockIsFilled) {
+    BridgeSecurityForm f;
+    f.apMac = {0x02, 0xaa, 0, 0, 0, 1};
+    f.ssid = "\xE5\xA1\x94\xE6\x9E\xB6-north";  // 塔架-north: 12 bytes, 8 characters
+    f.channel = 44;
+    f.code = kBridgeSecurityWpa2Psk;
+    f.cipher = PskCipher::TkipAes;
+    const std::string psk = "Please enter a key for 8~63 ASCII characters or 8~64 HEX characters!";
+
+    f.key = std::string(63, 'g');  // 63 ASCII characters: fine
+    BridgeSecurityResult r = CheckBridgeSecurity(f, 1);
+    ASSERT_TRUE(r.ok()) << r.messageKey;
+    f.key = std::string(64, 'g');  // 64 must be hex
+    EXPECT_EQ(CheckBridgeSecurity(f, 1).messageKey, psk);
+    f.key = "short";
+    EXPECT_EQ(CheckBridgeSecurity(f, 1).messageKey, psk);
+    f.key = std::string(64, 'a');
+    r = CheckBridgeSecurity(f, 1);
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r.block.wpapsk_key_len, 64);
+    EXPECT_EQ(r.block.wpapsk_auth_type, 2);
+    EXPECT_EQ(r.block.wpapsk_key_time, 0u);  // the hidden interval counts as 0
+
+    // Through the body: the SSID's bytes, not its characters, at block byte 40.
+    const auto* b = reinterpret_cast<const uint8_t*>(&r.block);
+    const BridgeConfigBody body = MakeBridgeBody(r.block, IpConfigBlock{});
+    EXPECT_EQ(reinterpret_cast<const uint8_t*>(&body)[40], 12);
+    EXPECT_EQ(std::memcmp(b + 8, f.ssid.data(), 12), 0);
+    EXPECT_EQ(b[7], 44);
+
+    // The SSID first, by the model's rule; an open access point needs no key at all.
+    f.ssid = "";
+    EXPECT_EQ(CheckBridgeSecurity(f, 1).messageKey, "The ssid can not be empty!");
+    f.ssid = "mast ap";  // no blanks on the strict models
+    f.code = kBridgeSecurityNone;
+    EXPECT_EQ(CheckBridgeSecurity(f, 4).messageKey,
+              "SSID maximum allowed 32 bytes, only support combination of Chinese, lowercase "
+              "letters, 0-9 numbers");
+    r = CheckBridgeSecurity(f, 1);
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r.block.wpapsk_key_len, 0);
+
+    // WEP: every key given must be valid, and the default one must be given.
+    f.code = kBridgeSecurityWep;
+    f.wepDefaultKey = 2;
+    f.wepKeys[0] = {"0a1b2c3d4e", true};
+    r = CheckBridgeSecurity(f, 1);
+    EXPECT_EQ(r.messageKey, "Please enter the WEP key2!");
+    EXPECT_TRUE(r.appCaption);
+    f.wepKeys[1] = {"ab cd", false};
+    EXPECT_NE(CheckBridgeSecurity(f, 1).messageKey.find("invalid characters"), std::string::npos);
+    f.wepKeys[1] = {"abcde", false};
+    r = CheckBridgeSecurity(f, 1);
+    ASSERT_TRUE(r.ok()) << r.messageKey;
+    EXPECT_EQ(r.block.wep_key_index, 2);
+    EXPECT_EQ(r.block.wep_keys[0].type, 1);
+    EXPECT_EQ(r.block.wep_keys[1].len, 5);
+    EXPECT_EQ(r.block.wpapsk_key_len, 0);
+}
+
+TEST(BridgeSecurity, ChannelsFollowTheDevicesCountryAndBand) {
+    // Country code 1 is the United States: 2.4 GHz channels 1 to 11 after "Auto".
+    auto items = BridgeChannelItems(1, 0, 1, 0, 6);
+    ASSERT_EQ(items.size(), 12u);
+    EXPECT_EQ(items[0].value, 0);
+    EXPECT_EQ(items.back().value, 11);
+    // A code no country row has still offers the access point's channel.
+    items = BridgeChannelItems(1, 1, 250, 0, 149);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[1].value, 149);
+}
+
 TEST(BridgeIp, OwnAddressPassesTheInUseCheckAnotherDevicesDoesNot) {
     const std::vector<std::string> used{"198.18.1.7", "198.18.1.8"};
     AddressForm f;

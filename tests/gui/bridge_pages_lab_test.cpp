@@ -43,6 +43,7 @@ protected:
         fd::SetFieldText(ap.info.ssid, 32, ap.info.ssid_len, "mast-ap");
         fd::devsim::EmulatedDevice sta = fd::devsim::MakeDevice(1);
         sta.info.work_mode = fd::WORK_MODE_AP;  // becomes a station through the wizard
+        sta.info.rf_type = 1;                   // on the access point's band
         auto heard = fd::devsim::MakeNeighbours(39, {-61, -66, -72, -80});
         heard.insert(heard.begin() + 7, fd::devsim::NeighbourOf(ap, -52));
         sta.scanBodies = fd::devsim::ScanBodiesFor(heard);
@@ -142,6 +143,11 @@ TEST_F(BridgePagesLabTest, WizardLinksTheStationAndTheRebootPageRestartsTheAcces
     ASSERT_TRUE(m_store->FindBridgePeer(m_ap, peer));
     EXPECT_EQ(peer, m_sta);
     EXPECT_TRUE(m_store->HasBridgedStation(m_ap));
+    EXPECT_EQ(Row(m_sta)->work_mode, fd::WORK_MODE_STATION);
+    // What the station took from the body.
+    const ap_info_stu linked = m_peer->GetDevice(m_sta)->info;
+    EXPECT_EQ(linked.bridge_channel, 36);
+    EXPECT_EQ(fd::FieldText(linked.bridge_ssid, 32, linked.bridge_ssid_len), "mast-ap");
 
     // Rebooting both: the access point leaves first, its station after the gap.
     CRebootDlg reboot;

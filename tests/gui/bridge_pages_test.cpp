@@ -40,6 +40,7 @@ ap_info_stu Station(int modeSwitch = 0) {
     rec.ap_status = fd::AP_STATUS_ONLINE;
     rec.work_mode = fd::WORK_MODE_AP;
     rec.mode_btn_status = static_cast<uint8_t>(modeSwitch);
+    rec.rf_type = 1;  // 5 GHz, 20 MHz, China: 149 is among its channels
     rec.ip_mode = 1;
     fd::IpFromText("198.18.1.7", rec.ip);
     fd::IpFromText("255.255.0.0", rec.ip_mask);

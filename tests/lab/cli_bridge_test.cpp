@@ -36,6 +36,7 @@ protected:
         ap.info.secure_mode = 3;     // WPA2-PSK with AES
         SetFieldText(ap.info.ssid, 32, ap.info.ssid_len, "mast-ap");
         EmulatedDevice sta = MakeDevice(1);
+        sta.info.rf_type = 1;  // 5 GHz like the access point on channel 36
         auto heard = devsim::MakeNeighbours(39, {-61, -59, -80});
         heard.insert(heard.begin(), devsim::NeighbourOf(ap, -52));
         sta.scanBodies = devsim::ScanBodiesFor(heard);
@@ -93,6 +94,16 @@ TEST_F(CliBridgeLabTest, BridgeLinksTheStationOnlyToAnAccessPointItHearsAndItAcc
         << run.out;
     EXPECT_EQ(m_peer->CountCommand(CMD_BRIDGE_CONFIG), 0u);
 
+    // A key that breaks the rules is refused before anything is sent.
+    run = RunCli({"bridge", m_sta, "--bssid", m_bssid, "--key", "short", "--seconds", "10"});
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    EXPECT_NE(run.err.find("Please enter a key for 8~63 ASCII characters"), std::string::npos)
+        << run.err;
+    run = RunCli({"bridge", m_sta, "--bssid", m_bssid, "--seconds", "10"});
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    EXPECT_NE(run.err.find("WPA2-PSK/AES; give --key"), std::string::npos) << run.err;
+    EXPECT_EQ(m_peer->CountCommand(CMD_BRIDGE_CONFIG), 0u);
+
     // A device that refuses the link says so and stays what it was.
     m_peer->UpdateDevice(m_sta, [](EmulatedDevice& d) { d.ackResult[CMD_BRIDGE_CONFIG] = 2; });
     run = RunCli({"bridge", m_sta, "--bssid", m_bssid, "--key", "key-for-mast", "--seconds", "10"});
@@ -116,6 +127,7 @@ TEST_F(CliBridgeLabTest, BridgeLinksTheStationOnlyToAnAccessPointItHearsAndItAcc
     EXPECT_EQ(FieldText(linked.bridge_ssid, 32, linked.bridge_ssid_len), "mast-ap");
     EXPECT_EQ(IpToText(linked.ip), "198.18.3.3");
     EXPECT_EQ(linked.secure_mode, 3);
+    EXPECT_EQ(linked.bridge_channel, 36);
     EXPECT_EQ(FieldText(linked.wpapsk_key_value, 64, linked.wpapsk_key_value_len), "key-for-mast");
 
     // Another found device's address is refused before anything is sent.

@@ -5,6 +5,8 @@
 
 #include "config/labels.h"
 #include "config/language.h"
+#include "rules/country_table.h"
+#include "rules/wireless_settings.h"
 #include "wire/device_text.h"
 
 namespace fd {
@@ -90,12 +92,14 @@ BridgeSecurityView ChangeBridgeSecurity(int code, PskCipher current, bool offerW
 
 std::vector<ChannelItem> BridgeChannelItems(int apType, int rfType, int countryCode, int bandwidth,
                                             int apChannel) {
-    (void)apType;
-    (void)rfType;
-    (void)countryCode;
-    (void)bandwidth;
-    std::vector<ChannelItem> items{{GetLangText("Auto"), 0}};
-    if (apChannel > 0) items.push_back({std::to_string(apChannel), apChannel});
+    std::vector<ChannelItem> items;
+    const int row = CountryRowOfCodeNumber(countryCode);
+    for (const ListItem& item : ChannelItems(row, rfType, bandwidth, apType))
+        items.push_back({item.literal ? item.text : GetLangText(item.text), item.value});
+    if (items.empty()) {
+        items.push_back({GetLangText("Auto"), 0});
+        if (apChannel > 0) items.push_back({std::to_string(apChannel), apChannel});
+    }
     return items;
 }
 
@@ -138,11 +142,37 @@ BridgeIpResult CheckBridgeIp(const AddressForm& form, std::string_view currentIp
 
 namespace {
 
-// The SSID, the pre-shared key, the WEP keys: rules shared with the wireless settings.
-std::string SecurityMessage(const BridgeSecurityForm& form, int apType) {
-    (void)form;
-    (void)apType;
-    return {};
+// The SSID, the pre-shared key, the WEP keys: the wireless settings' rules.
+RuleFailure SecurityFailure(const BridgeSecurityForm& form, int apType) {
+    if (RuleFailure f = CheckSsid(form.ssid, apType); f.Failed()) return f;
+    switch (form.code) {
+        case kBridgeSecurityWpaPsk:
+        case kBridgeSecurityWpa2Psk:
+        case kBridgeSecurityMixedPsk:
+            return CheckPskKey(form.key);
+        case kBridgeSecurityWep: {
+            static constexpr SettingField kFields[] = {SettingField::WepKey1, SettingField::WepKey2,
+                                                       SettingField::WepKey3,
+                                                       SettingField::WepKey4};
+            // lang-keys:begin
+            static constexpr const char* kMissing[] = {
+                "Please enter the WEP key1!", "Please enter the WEP key2!",
+                "Please enter the WEP key3!", "Please enter the WEP key4!"};
+            // lang-keys:end
+            for (std::size_t k = 0; k < form.wepKeys.size(); ++k) {
+                const WepKeyForm& key = form.wepKeys[k];
+                if (key.text.empty()) continue;
+                if (RuleFailure f = CheckWepKey(key.text, key.hex, kFields[k]); f.Failed())
+                    return f;
+            }
+            const std::size_t d =
+                form.wepDefaultKey >= 1 && form.wepDefaultKey <= 4 ? form.wepDefaultKey - 1 : 0;
+            if (form.wepKeys[d].text.empty()) return Refuse(kMissing[d], kFields[d], true);
+            return {};
+        }
+        default:
+            return {};
+    }
 }
 
 void PutText(uint8_t* field, std::size_t capacity, uint8_t& len, std::string_view text) {
@@ -153,8 +183,12 @@ void PutText(uint8_t* field, std::size_t capacity, uint8_t& len, std::string_vie
 
 BridgeSecurityResult CheckBridgeSecurity(const BridgeSecurityForm& form, int apType) {
     BridgeSecurityResult r;
-    r.messageKey = SecurityMessage(form, apType);
-    if (!r.ok()) return r;
+    const RuleFailure failure = SecurityFailure(form, apType);
+    if (failure.Failed()) {
+        r.messageKey = failure.key;
+        r.appCaption = failure.appCaption;
+        return r;
+    }
     BridgeWirelessBlock& b = r.block;
     std::memcpy(b.ap_mac, form.apMac.data(), 6);
     b.channel = static_cast<uint8_t>(form.channel);

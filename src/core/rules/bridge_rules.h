@@ -65,8 +65,9 @@ struct ChannelItem {
     std::string text;
     int value = 0;
 };
-// The channels the security step offers for the device's radio, country and bandwidth;
-// the access point's own channel is always among them, so that the prefill can select it.
+// The channels the security step offers for the device's radio, country code (the
+// record's country_code byte) and bandwidth. A code without a country row offers "Auto" and
+// the access point's channel.
 std::vector<ChannelItem> BridgeChannelItems(int apType, int rfType, int countryCode, int bandwidth,
                                             int apChannel);
 
@@ -91,13 +92,15 @@ struct BridgeSecurityForm {
 };
 
 struct BridgeSecurityResult {
-    std::string messageKey;  // empty when the form passed
-    std::string messageArg;  // text to put into a "%d" of the message, when it has one
+    std::string messageKey;   // empty when the form passed
+    bool appCaption = false;  // the WEP messages carry the application's caption
     BridgeWirelessBlock block{};
     bool ok() const { return messageKey.empty(); }
 };
 // The checks of the security step in their fixed order (SSID, then the key rules of the
-// selected code), then the wireless block. apType decides the SSID rule.
+// selected code: the pre-shared key, or the WEP keys and the default key's presence), then
+// the wireless block. apType decides the SSID rule. The key update interval is not checked:
+// an empty one counts as 0.
 BridgeSecurityResult CheckBridgeSecurity(const BridgeSecurityForm& form, int apType);
 
 // The IP step's starting values: the device's own addresses; an unset gateway or DNS

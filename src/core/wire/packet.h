@@ -360,6 +360,28 @@ struct BridgeConfigBody {
 };
 static_assert(sizeof(BridgeConfigBody) == 326 && offsetof(BridgeConfigBody, ip) == 304);
 
+// Command 13, body bytes 732..753. Most models take the first 10 bytes; ap_types 10 and 11
+// take all 22 (the switches and the per-port VLANs follow).
+struct VlanBlock {
+    uint8_t vlan_en;
+    uint8_t reserved0;
+    uint16_t vlan_id;
+    uint16_t vlan_id_wlan;
+    uint16_t vlan_id_lan;
+    uint8_t with_ip;  // 1: an address change follows in the same save; 0 in the record
+    uint8_t reserved1;
+    // ---- extension ----
+    uint8_t bridge_transparent;
+    uint8_t tdmaEn;
+    uint16_t vlan_pvid;
+    uint16_t vlan_id_lan3;
+    uint16_t vlan_id_lan4;
+    uint8_t reserved2[4];
+};
+static_assert(sizeof(VlanBlock) == 22 && offsetof(VlanBlock, with_ip) == 8 &&
+              offsetof(VlanBlock, bridge_transparent) == 10 &&
+              offsetof(VlanBlock, vlan_pvid) == 12 && offsetof(VlanBlock, vlan_id_lan4) == 16);
+
 // One chosen device handed from a list page to a dialog.
 struct DeviceTarget {
     char ip[16];
@@ -391,6 +413,8 @@ constexpr std::size_t kIpBlockOffset = 8;
 constexpr std::size_t kNameBlockOffset = 30;
 constexpr std::size_t kRebootBlockOffset = 96;
 constexpr std::size_t kWirelessBlockOffset = 100;
+constexpr std::size_t kVlanBlockOffset = 732;
+constexpr std::size_t kVlanBlockShortSize = 10;  // what models other than 10 and 11 take
 
 // A datagram that passed the size and magic checks: its header and the body bytes that
 // actually arrived (never more than the datagram holds, whatever the header claims).
@@ -452,6 +476,9 @@ IpConfigBlock GetIpBlock(const ap_info_stu& rec);
 DeviceNameBlock GetNameBlock(const ap_info_stu& rec);
 TimedRebootBlock GetRebootBlock(const ap_info_stu& rec);
 WirelessBlock GetWirelessBlock(const ap_info_stu& rec);
+VlanBlock GetVlanBlock(const ap_info_stu& rec);
+// Bytes of command 13 for a model: 22 for ap_types 10 and 11, 10 for the others.
+std::size_t VlanBlockSize(int apType);
 
 struct ScanResult {
     uint8_t packet_count = 0;

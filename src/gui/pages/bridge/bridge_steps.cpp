@@ -308,7 +308,12 @@ bool CBridgeSecureDlg::CheckAndFill(BridgeWirelessBlock& block) {
     m_wep->Fill(form);
     const fd::BridgeSecurityResult r = fd::CheckBridgeSecurity(form, m_apType);
     if (!r.ok()) {
-        fd::ShowPageWarning(this, QString::fromStdString(r.messageKey));
+        const QString key = QString::fromStdString(r.messageKey);
+        if (r.appCaption) {
+            fd::ShowAddressWarning(this, key);
+        } else {
+            fd::ShowPageWarning(this, key);
+        }
         return false;
     }
     block = r.block;

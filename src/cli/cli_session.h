@@ -1,0 +1,74 @@
+#pragma once
+// What the commands of fielddesk-cli that talk to devices share: the engine and a private
+// scratch store for the run, the search for the devices, and the wait for their answers to
+// the commands sent.
+
+#include <chrono>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "engine/device_protocol.h"
+#include "store/sql_management.h"
+
+namespace fd::cli {
+
+// The engine and a private store for one run of the tool.
+class Session {
+public:
+    ~Session();
+
+    // Starts the engine over a fresh store; an exit code other than kExitOk when it cannot.
+    int Open(std::ostream& err);
+
+    CDeviceProtocol& Engine() { return *m_engine; }
+    CSqlManagement& Store() { return *m_store; }
+    const AppSettings& Settings() const { return m_settings; }
+
+    std::optional<Acknowledgement> FindAck(const std::string& mac, int command);
+
+private:
+    std::string m_dir;
+    AppSettings m_settings;
+    std::unique_ptr<CSqlManagement> m_store;
+    std::unique_ptr<CDeviceProtocol> m_engine;
+    std::mutex m_ackLock;
+    std::vector<Acknowledgement> m_acks;
+};
+
+// The search sequence on a steady one-second clock. Ends early when `enough` holds.
+// Returns false when interrupted.
+bool Search(Session& s, int seconds, const std::function<bool()>& enough, std::ostream& err);
+
+// Searches until every mac has a stored row (or the time is up) and reads their records in
+// the order given. When some are missing it says so and gives kExitDeviceFailed; an
+// interrupted search gives kExitInterrupted.
+int FindDevices(Session& s, const std::vector<std::string>& macs, int seconds,
+                std::vector<ap_info_stu>& recs, std::ostream& out, std::ostream& err);
+
+// One command sent to one device, and what became of it.
+struct Job {
+    std::string mac;
+    std::string ip;     // where the device is now
+    std::string newIp;  // set-ip only
+    std::string label;  // what the command does, for the report line; may be empty
+    int command = 0;
+    std::vector<uint8_t> body;
+    bool finished = false;
+    bool ok = false;
+    std::string outcome;
+    std::optional<std::chrono::steady_clock::time_point> goneSince;
+};
+
+// "MAC  IP  [label: ]outcome".
+void Report(std::ostream& out, const Job& j);
+// Waits for every sent job to be answered, refused or given up by the engine, reporting
+// each one as it ends.
+void WaitForAnswers(Session& s, std::vector<Job>& jobs, std::ostream& out);
+
+}  // namespace fd::cli
