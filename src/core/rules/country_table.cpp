@@ -7,15 +7,14 @@ namespace fd {
 
 namespace {
 
-// Channels per country. The 2.4 GHz list allows channels 1-11 where the FCC's Part 15 rules
-// (or a regulator following them) apply and 1-13 elsewhere. The 5 GHz lists hold the 20 MHz
-// channels whose whole width lies in an allowed band, the 40 MHz pairs and 80 MHz blocks that
-// the country's rules allow at that width. Radar-detection (DFS) channels 52-64 and 100-144
-// are listed where they are allowed; the page leaves them out of the channel list except on
-// the test row, since these devices do not detect radar. Each row names its regulator and
-// the DFS region whose rules it follows; the lists were drawn from the Linux wireless
-// regulatory database, except where devices in the field already rely on other lists
-// (Australia, the United States' 2.4 GHz list and the United Arab Emirates).
+// Channels per country, drawn from the Linux wireless regulatory database (wireless-regdb)
+// except where devices in the field already rely on other lists (Australia, the United
+// States' 2.4 GHz list and the United Arab Emirates). The 2.4 GHz lists hold channels 1-13,
+// the United States' 1-11. The 5 GHz lists hold the 20 MHz channels whose whole width lies
+// in an allowed band, and the 40 MHz pairs and 80 MHz blocks the country allows at that
+// width. Radar-detection (DFS) channels 52-64 and 100-144 are listed where the country
+// allows them; the channel list leaves them out except on the test row. Each row's comment
+// names its regulator and the DFS region whose rules it follows.
 // clang-format off
 constexpr std::array<CountryRow, kCountryCount> kCountries{{
     // AU: ACMA, LIPD class licence; DFS ETSI.
@@ -204,7 +203,7 @@ constexpr std::array<CountryRow, kCountryCount> kCountries{{
      "0,149,153,157,161,165",
      "0,149,153,157,161",
      "0,149,153,157,161"},
-    // US: FCC Part 15 (15.247, 15.407); DFS FCC.
+    // US: FCC, 47 CFR 15.247 and 15.407; DFS FCC.
     {"United States", "US",
      "0,1,2,3,4,5,6,7,8,9,10,11",
      "0,36,40,44,48,52,56,60,64,100,104,108,112,116,120,124,128,132,136,140,144,149,153,157,161,165",

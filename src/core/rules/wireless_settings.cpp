@@ -13,9 +13,9 @@ namespace {
 
 // lang-keys:begin
 constexpr const char* kMsgSsidEmpty = "The ssid can not be empty!";
-constexpr const char* kMsgSsidStrict =
-    "SSID maximum allowed 32 bytes, only support combination of Chinese, lowercase letters, 0-9 "
-    "numbers";
+// clang-format off
+constexpr const char* kMsgSsidStrict = "SSID maximum allowed 32 bytes, only support combination of Chinese, lowercase letters, 0-9 numbers";
+// clang-format on
 constexpr const char* kMsgSsidPlain =
     "SSID maximum allowed 32 bytes, only support combination of Chinese, ASCII characters";
 constexpr const char* kMsgPsk =
@@ -104,6 +104,7 @@ bool HasValue(const ListItems& items, int value) {
     return false;
 }
 
+// lang-keys:begin
 ListItems SecurityModeItems() {
     return Items({{"None", kSecureNone},
                   {"WEP", kSecureWep},
@@ -139,6 +140,8 @@ ListItems BandwidthItems(int rfType, int apType, int networkMode) {
     }
     return Items({{"Auto", 2}, {"20MHz", 0}, {"40MHz", 1}});
 }
+
+// lang-keys:end
 
 ListItems CountryItems() {
     ListItems out;
@@ -193,6 +196,7 @@ ExtensionChannels ExtensionChannelItems(int rfType, int networkMode, int bandwid
     return out;
 }
 
+// lang-keys:begin
 ListItems PskCipherItems() {
     return Items({{"AES", 0}, {"TKIP", 1}, {"TKIP&&AES", 2}});
 }
@@ -208,6 +212,8 @@ ListItems WepDefaultKeyItems() {
 ListItems WepKeyFormatItems() {
     return Items({{"ASCII", 0}, {"Hex", 1}});
 }
+
+// lang-keys:end
 
 std::string PowerRangeLabel(int minPower, int maxPower) {
     return "(" + std::to_string(minPower) + "-" + std::to_string(maxPower) + ")";

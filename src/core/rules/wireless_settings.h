@@ -111,6 +111,23 @@ RuleFailure CheckRadius(std::string_view server, std::string_view port);
 // 1 to 64 ASCII characters.
 RuleFailure CheckRadiusKey(std::string_view text);
 
+// The same rules as yes/no answers, for pages that show the message themselves.
+inline bool IsValidSsid(std::string_view utf8, int apType) {
+    return !CheckSsid(utf8, apType).Failed();
+}
+inline bool IsValidPskKey(std::string_view text) {
+    return !CheckPskKey(text).Failed();
+}
+inline bool IsValidKeyInterval(std::string_view text) {
+    return !CheckKeyInterval(text, SettingField::None).Failed();
+}
+inline bool IsValidWepKey(std::string_view text, bool isHex) {
+    return !CheckWepKey(text, isHex, SettingField::None).Failed();
+}
+inline bool IsValidRadius(std::string_view server, std::string_view port) {
+    return !CheckRadius(server, port).Failed();
+}
+
 // ---- the form and its collect step ----
 struct WirelessForm {
     std::string ssid;  // UTF-8
