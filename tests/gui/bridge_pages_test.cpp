@@ -321,6 +321,7 @@ TEST_F(BridgePagesTest, WepAccessPointIsJoinedWithItsWepKey) {
         EXPECT_FALSE(sec->KeyEdit()->isEnabled());
         sec->WepPage()->KeyEdit(0)->setText("0a1b2c3d4e");
         sec->WepPage()->FormatCombo(0)->setCurrentIndex(0);  // Hex
+        Shot(w, "bridge_step1_wep.png");
         w.OnNext();
         ASSERT_EQ(w.Step(), 2) << m_messages.join("|").toStdString();
         EXPECT_EQ(w.WirelessBlock().secure_mode, fd::kBridgeSecurityWep);
