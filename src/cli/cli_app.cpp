@@ -20,6 +20,7 @@
 #include "cli/cli_configure.h"
 #include "cli/cli_output.h"
 #include "cli/cli_session.h"
+#include "cli/cli_settle.h"
 #include "config/language.h"
 #include "config/settings.h"
 #include "actions/engine_search_adapter.h"
@@ -77,7 +78,12 @@ std::vector<DeviceRow> ListDevices(Session& s, const Options& o) {
 
 int RunSearch(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
     // An interrupted search still lists what it found, as pressing Stop does.
-    Search(s, o.seconds, {}, err);
+    SettleWatch settle(o.settleSeconds, [&] {
+        std::vector<std::string> stored;
+        s.Store().QueryApMacList(stored);
+        return s.Engine().GetPeers().size() + stored.size();
+    });
+    Search(s, o.seconds, [&] { return settle.Settled(SettleWatch::Clock::now()); }, err);
     const auto rows = ListDevices(s, o);
     switch (o.format) {
         case Format::Table:
