@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QRadioButton>
+#include <QTest>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -170,6 +171,15 @@ TEST_F(BridgePagesTest, WizardPicksAnAccessPointAndSendsTheLinkAfterEveryCheck) 
         EXPECT_TRUE(grid->GetCheck(2, fd::kScanTickColumn));
         w.ScanStep()->OnCellClicked(2, 1);
         EXPECT_FALSE(w.NextButton()->isEnabled());
+        w.ScanStep()->OnCellClicked(2, 1);
+        // A real click on another row's tick box moves the tick there too.
+        w.show();
+        const QRect box = grid->visualRect(grid->Model()->index(2, fd::kScanTickColumn));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, box.center());
+        EXPECT_FALSE(grid->GetCheck(2, fd::kScanTickColumn));
+        EXPECT_TRUE(grid->GetCheck(3, fd::kScanTickColumn));
+        EXPECT_EQ(w.ScanStep()->List().TickedRow(), 2u);
+        EXPECT_TRUE(w.NextButton()->isEnabled());
         w.ScanStep()->OnCellClicked(2, 1);
         Shot(w, "bridge_step0_scan.png");
 
