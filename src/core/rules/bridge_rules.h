@@ -14,16 +14,18 @@
 #include <vector>
 
 #include "rules/address_rules.h"
+#include "rules/wireless_settings.h"
 #include "wire/packet.h"
 
 namespace fd {
 
-// Security codes the bridge body carries (the device record's secure_mode).
-inline constexpr int kBridgeSecurityNone = 0;
-inline constexpr int kBridgeSecurityWep = 1;
-inline constexpr int kBridgeSecurityWpaPsk = 2;
-inline constexpr int kBridgeSecurityWpa2Psk = 3;
-inline constexpr int kBridgeSecurityMixedPsk = 4;
+// Security codes the bridge body carries: the wireless settings' codes, of which the bridge
+// offers None, the three pre-shared-key kinds and, for a WEP access point, WEP.
+inline constexpr int kBridgeSecurityNone = kSecureNone;
+inline constexpr int kBridgeSecurityWep = kSecureWep;
+inline constexpr int kBridgeSecurityWpaPsk = kSecureWpaPsk;
+inline constexpr int kBridgeSecurityWpa2Psk = kSecureWpa2Psk;
+inline constexpr int kBridgeSecurityMixedPsk = kSecureMixedPsk;
 
 // The pre-shared-key cipher radios, in the value the body carries.
 enum class PskCipher : uint8_t { Aes = 0, Tkip = 1, TkipAes = 2 };
