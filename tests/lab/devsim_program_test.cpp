@@ -152,8 +152,8 @@ TEST_F(DevsimProgramTest, ScanAnswersAndBridgeResultsFollowTheConfiguration) {
     BridgeConfigBody body{};
     std::memcpy(body.wireless.ap_mac, heard.front().mac, 6);
     body.ip = GetIpBlock(*Row(station));
-    ASSERT_TRUE(m_engine->SendToDevice("198.18.1.2", CMD_BRIDGE_CONFIG, &body, sizeof body,
-                                       station, true));
-    EXPECT_TRUE(WaitUntil([&] { return m_store->GetApStatus(station) == AP_STATUS_BRIDGE_FAIL; },
-                          kWait));
+    ASSERT_TRUE(
+        m_engine->SendToDevice("198.18.1.2", CMD_BRIDGE_CONFIG, &body, sizeof body, station, true));
+    EXPECT_TRUE(
+        WaitUntil([&] { return m_store->GetApStatus(station) == AP_STATUS_BRIDGE_FAIL; }, kWait));
 }
