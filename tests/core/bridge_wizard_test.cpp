@@ -227,7 +227,7 @@ TEST(BridgeSecurity, KeysAreCheckedBeforeTheBlockIsFilled) {
     ASSERT_TRUE(r.ok());
     EXPECT_EQ(r.block.wpapsk_key_len, 64);
     EXPECT_EQ(r.block.wpapsk_auth_type, 2);
-    EXPECT_EQ(r.block.wpapsk_key_time, 0u);  // the hidden interval counts as 0
+    EXPECT_EQ(uint32_t{r.block.wpapsk_key_time}, 0u);  // the hidden interval counts as 0
 
     // Through the body: the SSID's bytes, not its characters, at block byte 40.
     const auto* b = reinterpret_cast<const uint8_t*>(&r.block);
