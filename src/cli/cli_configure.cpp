@@ -500,11 +500,11 @@ ConfigurationFields DescribeConfiguration(const ap_info_stu& r) {
     add("mac", r.mac);
     add("type", GetModelLabel(r.ap_type));
     add("name", Text(r.ap_name, sizeof r.ap_name, r.ap_name_len));
-    add("ip", BytesToIpText(r.ip));
-    add("mask", BytesToIpText(r.ip_mask));
-    add("gateway", BytesToIpText(r.ip_gateway));
-    add("dns1", BytesToIpText(r.ip_dns1));
-    add("dns2", BytesToIpText(r.ip_dns2));
+    add("ip", IpToText(r.ip));
+    add("mask", IpToText(r.ip_mask));
+    add("gateway", IpToText(r.ip_gateway));
+    add("dns1", IpToText(r.ip_dns1));
+    add("dns2", IpToText(r.ip_dns2));
 
     add("radio", r.rf_type == 0 ? "2.4GHz" : "5GHz");
     add("mode", WordOfValue(NetworkModeItems(r.rf_type, r.ap_type), r.network_mode));
@@ -541,7 +541,7 @@ ConfigurationFields DescribeConfiguration(const ap_info_stu& r) {
     } else if (IsRadiusMode(r.secure_mode)) {
         static constexpr const char* kCiphers[] = {"aes", "tkip", "aes+tkip"};
         add("cipher", r.wpa_auth_type <= 2 ? kCiphers[r.wpa_auth_type] : "-");
-        add("radius-server", BytesToIpText(r.wpa_radius_ip));
+        add("radius-server", IpToText(r.wpa_radius_ip));
         add("radius-port", std::to_string(r.wpa_radius_port));
         add("key", Text(r.wpa_key, sizeof r.wpa_key, r.wpa_key_len));
         add("key-interval", std::to_string(r.wpa_key_time));
@@ -627,10 +627,16 @@ int RunConfigure(Session& s, const Options& o, std::ostream& out, std::ostream& 
     s.Store().QueryApIpList(usedIps);
     const ConfigurationPlan plan = PlanConfiguration(rec, req.forms, usedIps);
     if (!plan.ok()) {
-        err << "fielddesk-cli: " << RuleFailureText(plan.failure) << "\nNothing was sent.\n";
+        err << "fielddesk-cli: " << RuleFailureText(plan.failure);
+        // A new address in another subnet usually needs a new gateway too.
+        if (plan.failure.key == "Ip address and gateway address is not in the same subnet!" &&
+            !o.configure.Has("gateway"))
+            err << " (the device's gateway " << IpToText(rec.ip_gateway)
+                << "; give --gateway)";
+        err << "\nNothing was sent.\n";
         return kExitUsage;
     }
-    const std::string ip = BytesToIpText(rec.ip);
+    const std::string ip = IpToText(rec.ip);
     if (plan.pending.Empty()) {
         out << rec.mac << "  " << ip << "  nothing to change\n";
         return kExitOk;

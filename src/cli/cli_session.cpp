@@ -28,13 +28,13 @@ constexpr auto kPoll = 50ms;
 // through the engine's worker before the request counts as unanswered.
 constexpr auto kAnswerGrace = 500ms;
 
+}  // namespace
+
 std::size_t StoredCount(CSqlManagement& store) {
     std::vector<std::string> macs;
     store.QueryApMacList(macs);
     return macs.size();
 }
-
-}  // namespace
 
 Session::~Session() {
     if (m_engine) m_engine->Stop();

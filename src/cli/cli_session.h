@@ -1,7 +1,6 @@
 #pragma once
-// What the commands of fielddesk-cli that talk to devices share: the engine and a private
-// scratch store for the run, the search for the devices, and the wait for their answers to
-// the commands sent.
+// What every fielddesk-cli subcommand runs on: the engine and a private scratch store for
+// one run, the settings, the acknowledgements the engine reported, and the search.
 
 #include <chrono>
 #include <functional>
@@ -18,12 +17,11 @@
 
 namespace fd::cli {
 
-// The engine and a private store for one run of the tool.
 class Session {
 public:
     ~Session();
-
-    // Starts the engine over a fresh store; an exit code other than kExitOk when it cannot.
+    // Starts the engine over a fresh store; kExitOk or the exit code to end with (the reason
+    // written to err).
     int Open(std::ostream& err);
 
     CDeviceProtocol& Engine() { return *m_engine; }
@@ -41,8 +39,11 @@ private:
     std::vector<Acknowledgement> m_acks;
 };
 
-// The search sequence on a steady one-second clock. Ends early when `enough` holds.
-// Returns false when interrupted.
+// How many devices the store holds.
+std::size_t StoredCount(CSqlManagement& store);
+
+// The search sequence on a steady one-second clock, with a live count on a terminal. Ends
+// early when `enough` holds. Returns false when interrupted.
 bool Search(Session& s, int seconds, const std::function<bool()>& enough, std::ostream& err);
 
 // Searches until every mac has a stored row (or the time is up) and reads their records in

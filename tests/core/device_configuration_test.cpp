@@ -172,7 +172,7 @@ TEST(DeviceConfigurationTest, AddressChecksOnlyAChangedBlockAndRefusesAnAddressI
     f.ip = "10.9.9.9";
     c = CollectIpSettings(rec, f, {});
     ASSERT_TRUE(c.ok()) << c.failure.key;
-    EXPECT_EQ(BytesToIpText(c.ip.ip_gateway), "0.0.0.0");
+    EXPECT_EQ(IpToText(c.ip.ip_gateway), "0.0.0.0");
     EXPECT_EQ(c.ip.reserved, 1);
 
     f = IpSettingsFormFromRecord(rec);
@@ -243,7 +243,7 @@ TEST(DeviceConfigurationTest, TimedRebootScheduleAndItsRefusals) {
     ASSERT_TRUE(c.ok());
     EXPECT_EQ(c.block.restart_en, 1);
     EXPECT_EQ(c.block.restart_type, 0x80);
-    EXPECT_EQ(c.block.restart_time, 1439);
+    EXPECT_EQ(+c.block.restart_time, 1439);
     EXPECT_TRUE(c.changed);
 
     f.days = {};
@@ -271,7 +271,7 @@ TEST(DeviceConfigurationTest, TimedRebootScheduleAndItsRefusals) {
     ASSERT_TRUE(c.ok());
     EXPECT_EQ(c.block.restart_en, 0);
     EXPECT_EQ(c.block.restart_type, 0x06);
-    EXPECT_EQ(c.block.restart_time, 90);
+    EXPECT_EQ(+c.block.restart_time, 90);
 }
 
 TEST(DeviceConfigurationTest, SenderSendsInOrderAndMovesTheAddressLast) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <thread>
 
+#include "app/app_context.h"
 #include "controls/grid_ctrl.h"
 #include "controls/t_button_picture.h"
 #include "controls/t_edit.h"
@@ -55,8 +56,7 @@ protected:
         ASSERT_TRUE(m_lab.AddDeviceAddresses({sta.address})) << m_lab.Error();
         ASSERT_TRUE(StartPeer());
         ASSERT_TRUE(StartEngine(60000ms));
-        m_services = fd::DeviceServices{m_engine.get(), m_store.get()};
-        fd::SetDeviceServicesOverride(&m_services);
+        fd::InstallServices({m_engine.get(), m_store.get(), {}, {}});
         fd::SetPageMessageHandler([this](QWidget*, const fd::PageMessage& m) {
             m_messages.push_back(m.key);
             return QMessageBox::Ok;
@@ -65,7 +65,7 @@ protected:
             [this](QDialog& d) { return m_onDialog ? m_onDialog(d) : int(QDialog::Rejected); });
     }
     void TearDown() override {
-        fd::SetDeviceServicesOverride(nullptr);
+        fd::InstallServices({});
         fd::SetPageMessageHandler({});
         fd::SetPageDialogRunner({});
         EngineLabTest::TearDown();
@@ -112,7 +112,6 @@ protected:
         page.OpenWizard(page.RowOfMac(m_sta));
     }
 
-    fd::DeviceServices m_services;
     QStringList m_messages;
     std::function<int(QDialog&)> m_onDialog;
     std::string m_ap, m_sta, m_bssid;

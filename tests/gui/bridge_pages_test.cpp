@@ -15,6 +15,7 @@
 
 #include "../support/fake_device_engine.h"
 #include "../support/temp_dir.h"
+#include "app/app_context.h"
 #include "controls/grid_ctrl.h"
 #include "controls/t_button_picture.h"
 #include "controls/t_edit.h"
@@ -85,8 +86,7 @@ protected:
         m_store =
             std::make_unique<CSqlManagement>(m_dir.Path("data.mdb"), [](const std::string&) {});
         ASSERT_TRUE(m_store->IsOpen());
-        const fd::DeviceServices services{&m_engine, m_store.get()};
-        fd::SetDeviceServicesOverride(&services);
+        fd::InstallServices({&m_engine, m_store.get(), {}, {}});
         fd::SetPageMessageHandler([this](QWidget*, const fd::PageMessage& m) {
             m_messages.push_back(m.key);
             return QMessageBox::Ok;
@@ -99,7 +99,7 @@ protected:
         });
     }
     void TearDown() override {
-        fd::SetDeviceServicesOverride(nullptr);
+        fd::InstallServices({});
         fd::SetPageMessageHandler({});
         fd::SetPageDialogRunner({});
     }

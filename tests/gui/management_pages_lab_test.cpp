@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "app/app_context.h"
 #include "controls/grid_ctrl.h"
 #include "controls/t_edit.h"
 #include "controls/wait_dlg.h"
@@ -48,8 +49,7 @@ protected:
         m_peer->UpdateDevice(m_macs[0], [](fd::devsim::EmulatedDevice& d) { d.info.ap_type = 10; });
         ASSERT_TRUE(StartPeer());
         ASSERT_TRUE(StartEngine(60000ms));
-        m_services = fd::DeviceServices{m_engine.get(), m_store.get()};
-        fd::SetDeviceServicesOverride(&m_services);
+        fd::InstallServices({m_engine.get(), m_store.get(), {}, {}});
         fd::SetPageMessageHandler([this](QWidget*, const fd::PageMessage& m) {
             m_messages.push_back(m.key);
             return QMessageBox::Ok;
@@ -63,7 +63,7 @@ protected:
         });
     }
     void TearDown() override {
-        fd::SetDeviceServicesOverride(nullptr);
+        fd::InstallServices({});
         fd::SetPageMessageHandler({});
         fd::SetPageDialogRunner({});
         EngineLabTest::TearDown();
@@ -95,7 +95,6 @@ protected:
     }
 
     std::vector<std::string> m_macs;
-    fd::DeviceServices m_services;
     QStringList m_messages;
     std::vector<int> m_waits;
     std::function<int(QDialog&)> m_onDialog;
@@ -157,10 +156,10 @@ TEST_F(ManagementPagesLabTest, AChangeOnEveryTabReachesTheDeviceAndShowsAfterThe
     EXPECT_EQ(m_peer->ReceivedCommands(fd::CMD_SET_IP, mac)[0].decoded->body[21], 0);
     const ap_info_stu dev = m_peer->GetDevice(mac)->info;
     EXPECT_EQ(fd::IpToText(dev.ip), "198.18.7.30");
-    EXPECT_EQ(dev.vlan_id_wlan, 200);
-    EXPECT_EQ(dev.vlan_id_lan4, 40);
+    EXPECT_EQ(+dev.vlan_id_wlan, 200);
+    EXPECT_EQ(+dev.vlan_id_lan4, 40);
     EXPECT_EQ(dev.restart_type, 0x80);
-    EXPECT_EQ(dev.restart_time, 1439);
+    EXPECT_EQ(+dev.restart_time, 1439);
     EXPECT_EQ(dev.secure_mode, fd::kSecureWpa2Psk);
     // The other device was left alone.
     for (uint16_t cmd : {fd::CMD_SET_NAME, fd::CMD_SET_WIRELESS, fd::CMD_SET_TIMED_REBOOT,
@@ -177,9 +176,9 @@ TEST_F(ManagementPagesLabTest, AChangeOnEveryTabReachesTheDeviceAndShowsAfterThe
     ap_info_stu stored{};
     ASSERT_TRUE(m_store->QueryApByMac(mac, stored));
     EXPECT_EQ(stored.vlan_en, 1);
-    EXPECT_EQ(stored.vlan_id, 100);
+    EXPECT_EQ(+stored.vlan_id, 100);
     EXPECT_EQ(stored.restart_en, 1);
-    EXPECT_EQ(stored.restart_time, 1439);
+    EXPECT_EQ(+stored.restart_time, 1439);
     EXPECT_EQ(StoredCount(), 2u);
 }
 

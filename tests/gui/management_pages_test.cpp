@@ -14,6 +14,7 @@
 
 #include "../support/fake_device_engine.h"
 #include "../support/temp_dir.h"
+#include "app/app_context.h"
 #include "app/child_dlg.h"
 #include "config/language.h"
 #include "controls/grid_ctrl.h"
@@ -91,8 +92,7 @@ protected:
         m_store =
             std::make_unique<CSqlManagement>(m_dir.Path("data.mdb"), [](const std::string&) {});
         ASSERT_TRUE(m_store->IsOpen());
-        const fd::DeviceServices services{&m_engine, m_store.get()};
-        fd::SetDeviceServicesOverride(&services);
+        fd::InstallServices({&m_engine, m_store.get(), {}, {}});
         fd::SetPageMessageHandler([this](QWidget*, const fd::PageMessage& m) {
             m_messages.push_back(m.key);
             return QMessageBox::Ok;
@@ -109,7 +109,7 @@ protected:
         for (int i = 0; i < 3; ++i) ASSERT_TRUE(m_store->SaveApInfo(Device(i)));
     }
     void TearDown() override {
-        fd::SetDeviceServicesOverride(nullptr);
+        fd::InstallServices({});
         fd::SetPageMessageHandler({});
         fd::SetPageDialogRunner({});
     }

@@ -97,11 +97,11 @@ TEST_F(CliConfigureLabTest, EveryTabReachesTheDeviceAndShowsInTheNextRun) {
     EXPECT_EQ(r.channel, 149);
     EXPECT_EQ(r.secure_mode, 3);
     EXPECT_EQ(r.vlan_en, 1);
-    EXPECT_EQ(r.vlan_id, 100);
-    EXPECT_EQ(r.vlan_id_wlan, 200);
-    EXPECT_EQ(r.vlan_id_lan4, 400);
+    EXPECT_EQ(+r.vlan_id, 100);
+    EXPECT_EQ(+r.vlan_id_wlan, 200);
+    EXPECT_EQ(+r.vlan_id_lan4, 400);
     EXPECT_EQ(r.restart_type, 0x80);
-    EXPECT_EQ(r.restart_time, 1439);
+    EXPECT_EQ(+r.restart_time, 1439);
     EXPECT_EQ(IpToText(r.ip), "198.18.6.6");
 
     // A new run finds it at its new address and shows what it reports now.

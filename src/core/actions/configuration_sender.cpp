@@ -25,7 +25,7 @@ std::vector<ConfigurationCommand> ConfigurationCommands(const PendingConfigurati
 }
 
 std::string NewAddressOf(const PendingConfiguration& p) {
-    return BytesToIpText(p.ip.ip);
+    return IpToText(p.ip.ip);
 }
 
 std::vector<bool> RunConfigurationSender(std::stop_token st, IDeviceEngine& engine,

@@ -57,12 +57,12 @@ BridgeSecurityView ViewFor(int code, PskCipher cipher, bool offerWep) {
 }
 
 std::string IpOrEmpty(const uint8_t ip[4]) {
-    std::string t = BytesToIpText(ip);
+    std::string t = IpToText(ip);
     return t == "0.0.0.0" ? std::string() : t;
 }
 
 void PutAddress(uint8_t out[4], std::string_view text) {
-    const auto bytes = IpTextToBytes(text);
+    const auto bytes = ScanIpLenient(text);
     std::memcpy(out, bytes.data(), 4);
 }
 
@@ -105,8 +105,8 @@ std::vector<ChannelItem> BridgeChannelItems(int apType, int rfType, int countryC
 
 AddressForm BridgeAddressFormFrom(const IpConfigBlock& block) {
     AddressForm f;
-    f.ip = BytesToIpText(block.ip);
-    f.mask = BytesToIpText(block.ip_mask);
+    f.ip = IpToText(block.ip);
+    f.mask = IpToText(block.ip_mask);
     f.gateway = IpOrEmpty(block.ip_gateway);
     f.dns1 = IpOrEmpty(block.ip_dns1);
     f.dns2 = IpOrEmpty(block.ip_dns2);

@@ -25,7 +25,7 @@ SettingField FieldOfAddressMessage(const std::string& key) {
 }
 
 void PutAddress(uint8_t out[4], const std::string& text) {
-    const auto b = IpTextToBytes(text);
+    const auto b = ScanIpLenient(text);
     std::memcpy(out, b.data(), 4);
 }
 
@@ -37,11 +37,11 @@ std::string AddressOrEmpty(const std::string& text) {
 
 IpSettingsForm IpSettingsFormFromRecord(const ap_info_stu& rec) {
     IpSettingsForm f;
-    f.ip = BytesToIpText(rec.ip);
-    f.mask = BytesToIpText(rec.ip_mask);
-    f.gateway = BytesToIpText(rec.ip_gateway);
-    f.dns1 = BytesToIpText(rec.ip_dns1);
-    f.dns2 = BytesToIpText(rec.ip_dns2);
+    f.ip = IpToText(rec.ip);
+    f.mask = IpToText(rec.ip_mask);
+    f.gateway = IpToText(rec.ip_gateway);
+    f.dns1 = IpToText(rec.ip_dns1);
+    f.dns2 = IpToText(rec.ip_dns2);
     f.name = std::string(FieldText(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len));
     return f;
 }
@@ -72,7 +72,7 @@ IpSettingsCollect CollectIpSettings(const ap_info_stu& record, const IpSettingsF
             return out;
         }
         const std::string newIp = AddressOrEmpty(f.ip);
-        if (newIp != BytesToIpText(rec.ip)) {
+        if (newIp != IpToText(rec.ip)) {
             for (const std::string& used : usedIps) {
                 if (used == newIp) {
                     out.failure = Refuse(kMsgIpInUse, SettingField::Ip, true);

@@ -288,7 +288,7 @@ RuleFailure CheckWepKey(std::string_view text, bool isHex, SettingField field) {
 }
 
 RuleFailure CheckRadius(std::string_view server, std::string_view port) {
-    const auto b = IpTextToBytes(server);
+    const auto b = ScanIpLenient(server);
     if (b[0] == 0 || b[0] == 127 || b[0] >= 224 || b[3] == 0 || b[3] == 255)
         return Refuse(kMsgRadiusServer, SettingField::RadiusServer);
     const long long p = LeadingNumber(port.empty() ? std::string_view("0") : port);
@@ -343,7 +343,7 @@ WirelessForm WirelessFormFromRecord(const ap_info_stu& rec) {
     }
 
     f.wpaEncryption = rec.wpa_auth_type <= 2 ? rec.wpa_auth_type : 0;
-    f.radiusServer = BytesToIpText(rec.wpa_radius_ip);
+    f.radiusServer = IpToText(rec.wpa_radius_ip);
     f.radiusPort = std::to_string(rec.wpa_radius_port);
     f.radiusKey = FieldString(rec.wpa_key, sizeof rec.wpa_key, rec.wpa_key_len);
     f.radiusInterval = std::to_string(rec.wpa_key_time);
@@ -447,7 +447,7 @@ WirelessCollect CollectWireless(const ap_info_stu& rec, const WirelessForm& f) {
             SetFieldText(values[k], 26, *lengths[k], f.wepKeys[k]);
         }
     } else if (IsRadiusMode(f.secureMode)) {
-        const auto ip = IpTextToBytes(f.radiusServer);
+        const auto ip = ScanIpLenient(f.radiusServer);
         std::memcpy(r.wpa_radius_ip, ip.data(), 4);
         r.wpa_radius_port = static_cast<uint16_t>(LeadingNumber(f.radiusPort));
         r.wpa_auth_type = static_cast<uint8_t>(f.wpaEncryption);

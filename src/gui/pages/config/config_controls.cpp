@@ -28,13 +28,6 @@ int ListValue(const QComboBox* combo, int fallback) {
     return i >= 0 ? combo->itemData(i).toInt() : fallback;
 }
 
-bool SelectListValue(QComboBox* combo, int value) {
-    const int i = combo->findData(value);
-    if (i < 0) return false;
-    combo->setCurrentIndex(i);
-    return true;
-}
-
 CTStatic* AddFieldLabel(QWidget* parent, const QString& key, int x, int y, int w) {
     auto* label = new CTStatic(key, parent);
     label->ApplyStaticSkin();

@@ -21,8 +21,6 @@ namespace fd {
 void FillList(QComboBox* combo, const ListItems& items, int index);
 // The value of the selected entry, or fallback when nothing is selected.
 int ListValue(const QComboBox* combo, int fallback = 0);
-// Selects the entry with this value; false (and no change) when there is none.
-bool SelectListValue(QComboBox* combo, int value);
 
 // A label at (x, y), width w, height 26, in the skin's static look.
 CTStatic* AddFieldLabel(QWidget* parent, const QString& key, int x, int y, int w);

@@ -22,7 +22,7 @@ CTEdit* CIPSetDlg::AddAddress(const QString& label, int y, const uint8_t bytes[4
     fd::AddFieldLabel(this, label, 60, y, 180);
     CTEdit* edit = fd::AddFieldEdit(this, 250, y, 220, 15);
     edit->SetRefusedChars(QStringLiteral(" "));
-    edit->setText(QString::fromStdString(fd::BytesToIpText(bytes)));
+    edit->setText(QString::fromStdString(fd::IpToText(bytes)));
     return edit;
 }
 

@@ -102,9 +102,9 @@ CManagementConfigDlg::CManagementConfigDlg(const ap_info_stu& rec, fd::Configura
 
 void CManagementConfigDlg::ShowTab(int tab) {
     m_tab = tab;
-    const QWidget* pages[4] = {m_wireless, m_ip, m_vlan, m_reboot};
+    QWidget* const pages[4] = {m_wireless, m_ip, m_vlan, m_reboot};
     for (int t = 0; t < 4; ++t) {
-        const_cast<QWidget*>(pages[t])->setVisible(t == tab);
+        pages[t]->setVisible(t == tab);
         m_tabs[static_cast<std::size_t>(t)]->SetSelected(t == tab);
     }
 }

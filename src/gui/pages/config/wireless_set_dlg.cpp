@@ -11,7 +11,6 @@
 #include "pages/config/config_controls.h"
 
 using fd::ListValue;
-using fd::SelectListValue;
 
 namespace {
 
@@ -171,11 +170,10 @@ CWirelessSetDlg::CWirelessSetDlg(const ap_info_stu& rec, QWidget* parent)
     m_powerRange->setText(Q(fd::PowerRangeLabel(rec.tx_power_min, rec.tx_power_max)));
     fd::MarkUntranslated(m_powerRange);
     fd::FillList(m_country, fd::CountryItems(), f.countryRow);
+    // The channel the record has when the country offers it, else the first; the record's
+    // side of the extension channel.
     FillChannels(f.extensionChannel >= 0 ? std::optional<int>(f.extensionChannel)
                                          : std::optional<int>());
-    SelectListValue(m_channel, f.channel);
-    FillExtension(f.extensionChannel >= 0 ? std::optional<int>(f.extensionChannel)
-                                          : std::optional<int>());
 
     const fd::ListItems security = fd::SecurityModeItems();
     fd::FillList(m_security, security, fd::IndexOfValue(security, f.secureMode));
