@@ -21,7 +21,19 @@ enum ExitCode : int {
     kExitInterrupted = 130,  // stopped by SIGINT/SIGTERM before the work was done
 };
 
-enum class Command { None, Search, Reboot, Reset, Rename, SetIp, Show, Configure, Scan, Bridge };
+enum class Command {
+    None,
+    Search,
+    Reboot,
+    Reset,
+    Rename,
+    SetIp,
+    Show,
+    Configure,
+    Scan,
+    Bridge,
+    Doctor,
+};
 enum class Format { Table, Json, Csv };
 
 struct Options {
