@@ -307,7 +307,8 @@ bool ParseBridgeOption(Command c, const std::string& arg,
 
 std::string CheckBridgeArguments(Options& o, const std::vector<std::string>& positional) {
     const char* name = CommandName(o.command);
-    if (positional.size() != 1) return std::string(name) + " takes the MAC address of one device";
+    if (positional.size() != 1)
+        return "give the MAC address of one device (fielddesk-cli " + std::string(name) + " MAC)";
     auto mac = NormalizeMac(positional[0]);
     if (!mac) return "not a MAC address: '" + positional[0] + "'";
     o.macs.push_back(*mac);
