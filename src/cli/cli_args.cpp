@@ -17,11 +17,10 @@ struct CommandInfo {
     const char* name;
 };
 constexpr CommandInfo kCommands[] = {
-    {Command::Search, "search"}, {Command::Reboot, "reboot"}, {Command::Reset, "reset"},
-    {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},
+    {Command::Search, "search"}, {Command::Reboot, "reboot"},       {Command::Reset, "reset"},
+    {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},        {Command::Doctor, "doctor"},
     {Command::Show, "show"},     {Command::Configure, "configure"},
     {Command::Scan, "scan"},     {Command::Bridge, "bridge"},
-    {Command::Doctor, "doctor"},
 };
 
 const char* const kExitCodes =

@@ -28,11 +28,11 @@ enum class Command {
     Reset,
     Rename,
     SetIp,
+    Doctor,
     Show,
     Configure,
     Scan,
     Bridge,
-    Doctor,
 };
 enum class Format { Table, Json, Csv };
 
@@ -40,7 +40,7 @@ struct Options {
     Command command = Command::None;
     bool help = false;  // print the help of `command` (or the general help) and exit 0
     bool version = false;
-    int seconds = 30;  // search length; for the actions: the longest search for the devices
+    int seconds = 30;       // search length; for the actions: the longest search for the devices
     int settleSeconds = 0;  // search: end once no new answer came for this long (0: never)
     Format format = Format::Table;
     std::string filter;

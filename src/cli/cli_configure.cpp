@@ -36,39 +36,44 @@ constexpr OptionInfo kOptions[] = {
     {"dns1", Tab::Ip, "ADDRESS", "primary DNS server; 0.0.0.0 for none"},
     {"dns2", Tab::Ip, "ADDRESS", "secondary DNS server; 0.0.0.0 for none"},
     {"ssid", Tab::Wireless, "TEXT", "network name (32 bytes of UTF-8 at most)"},
-    {"hide-ssid", Tab::Wireless, "on|off", "hide the network name"},
+    {"hide-ssid", Tab::Wireless, "SWITCH", "on or off: hide the network name"},
     {"mode", Tab::Wireless, "MODE",
      "network mode: 11b, 11g, 11b/g, 11b/g/n (2.4 GHz);\n"
      "                        11a, 11n, 11a/n, 11ac (5 GHz; 11ac on models 10, 11)"},
     {"bandwidth", Tab::Wireless, "WIDTH",
      "auto, 20, 40; 5 GHz models 6, 8-11, 265-267 also 10, 30;\n"
      "                        models 10, 11 in 11ac also 50, 60, 80 (MHz)"},
-    {"country", Tab::Wireless, "CODE|NAME", "country, e.g. US or \"United States\" (see show)"},
-    {"channel", Tab::Wireless, "auto|N",
-     "a channel the country allows at the bandwidth; radar\n"
-     "                        channels 52-64 and 100-144 only in country Test"},
-    {"ext-channel", Tab::Wireless, "below|above",
-     "40 MHz extension channel (2.4 GHz, 11b/g/n, 40 MHz)"},
+    {"country", Tab::Wireless, "COUNTRY", "code or name, e.g. US or \"United States\" (see show)"},
+    {"channel", Tab::Wireless, "CHANNEL",
+     "auto, or a channel the country allows at the bandwidth;\n"
+     "                        radar channels 52-64 and 100-144 only in country Test"},
+    {"ext-channel", Tab::Wireless, "SIDE",
+     "below or above: the 40 MHz extension channel (2.4 GHz,\n"
+     "                        11b/g/n, 40 MHz)"},
     {"power", Tab::Wireless, "N", "transmit power within the device's range"},
-    {"security", Tab::Wireless, "MODE", "none, wep, wpa-psk, wpa2-psk, wpa-wpa2-psk, wpa, wpa2"},
+    {"security", Tab::Wireless, "SECURITY",
+     "none, wep, wpa-psk, wpa2-psk, wpa-wpa2-psk, wpa, wpa2"},
     {"key", Tab::Wireless, "TEXT",
      "the key of the security mode: WPA passphrase (8-63\n"
      "                        characters or 64 hex digits), WEP default key (5 or 13\n"
      "                        characters, or 10 or 26 hex digits), or RADIUS key (1-64)"},
-    {"cipher", Tab::Wireless, "aes|tkip|tkip+aes", "WPA cipher"},
+    {"cipher", Tab::Wireless, "CIPHER", "aes, tkip or tkip+aes: the WPA cipher"},
     {"key-interval", Tab::Wireless, "SECONDS", "key update interval: 0 or 60-99999"},
-    {"wep-auth", Tab::Wireless, "open|shared", "WEP authentication"},
-    {"wep-default-key", Tab::Wireless, "1-4", "which WEP key is used (--key sets it)"},
-    {"wep-key-format", Tab::Wireless, "ascii|hex", "format of the WEP key given with --key"},
+    {"wep-auth", Tab::Wireless, "AUTH", "open or shared: the WEP authentication"},
+    {"wep-default-key", Tab::Wireless, "N", "1-4: which WEP key is used (--key sets it)"},
+    {"wep-key-format", Tab::Wireless, "FORMAT",
+     "ascii or hex: the format of the WEP key given with --key"},
     {"radius-server", Tab::Wireless, "ADDRESS", "RADIUS server (wpa, wpa2)"},
     {"radius-port", Tab::Wireless, "PORT", "RADIUS port, 1-65535"},
-    {"vlan", Tab::Vlan, "on|off|ID", "VLAN switch; an ID (1-4094) also sets the management VLAN"},
+    {"vlan", Tab::Vlan, "VLAN",
+     "on or off; an id (1-4094) switches it on and sets the\n"
+     "                        management VLAN"},
     {"vlan-wlan", Tab::Vlan, "ID", "WLAN VLAN"},
     {"pvid", Tab::Vlan, "ID", "PVID (models 10, 11)"},
     {"lan", Tab::Vlan, "ID", "LAN VLAN (model 11) or LAN2 VLAN (model 10)"},
     {"lan3", Tab::Vlan, "ID", "LAN3 VLAN (model 10)"},
     {"lan4", Tab::Vlan, "ID", "LAN4 VLAN (model 10)"},
-    {"reboot", Tab::Reboot, "off", "switch the timed reboot off"},
+    {"reboot", Tab::Reboot, "SWITCH", "off: switch the timed reboot off"},
     {"reboot-at", Tab::Reboot, "HH:MM", "reboot at this time on the days of --days"},
     {"days", Tab::Reboot, "DAYS", "mon,tue,wed,thu,fri,sat,sun or everyday"},
 };
@@ -232,7 +237,8 @@ std::string FinishConfigureArguments(bool configure, const std::vector<std::stri
                                      const ConfigureOptions& o, std::vector<std::string>& macs) {
     const char* command = configure ? "configure" : "show";
     if (positional.size() != 1)
-        return std::string(command) + " takes the MAC address of one device";
+        return "give the MAC address of one device (fielddesk-cli " + std::string(command) +
+               " MAC)";
     auto mac = NormalizeMac(positional[0]);
     if (!mac) return "not a MAC address: '" + positional[0] + "'";
     macs.push_back(*mac);
@@ -631,8 +637,7 @@ int RunConfigure(Session& s, const Options& o, std::ostream& out, std::ostream& 
         // A new address in another subnet usually needs a new gateway too.
         if (plan.failure.key == "Ip address and gateway address is not in the same subnet!" &&
             !o.configure.Has("gateway"))
-            err << " (the device's gateway " << IpToText(rec.ip_gateway)
-                << "; give --gateway)";
+            err << " (the device's gateway " << IpToText(rec.ip_gateway) << "; give --gateway)";
         err << "\nNothing was sent.\n";
         return kExitUsage;
     }
