@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "actions/device_workers.h"
+#include "cli/cli_bridge.h"
 #include "cli/cli_configure.h"
 #include "cli/cli_doctor.h"
 #include "cli/cli_output.h"
@@ -245,7 +246,8 @@ int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
         {Command::Search, RunSearch},       {Command::Reboot, RunAction},
         {Command::Reset, RunAction},        {Command::Rename, RunAction},
         {Command::SetIp, RunAction},        {Command::Show, RunShow},
-        {Command::Configure, RunConfigure},
+        {Command::Configure, RunConfigure}, {Command::Scan, RunBridgeCommand},
+        {Command::Bridge, RunBridgeCommand},
     };
     for (const auto& [command, run] : kSubcommands) {
         if (command != options.command) continue;

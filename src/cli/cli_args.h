@@ -21,7 +21,19 @@ enum ExitCode : int {
     kExitInterrupted = 130,  // stopped by SIGINT/SIGTERM before the work was done
 };
 
-enum class Command { None, Search, Reboot, Reset, Rename, SetIp, Doctor, Show, Configure };
+enum class Command {
+    None,
+    Search,
+    Reboot,
+    Reset,
+    Rename,
+    SetIp,
+    Doctor,
+    Show,
+    Configure,
+    Scan,
+    Bridge,
+};
 enum class Format { Table, Json, Csv };
 
 struct Options {
@@ -40,6 +52,7 @@ struct Options {
     std::string mask, gateway, dns1, dns2;  // empty: keep the device's own
     std::string rangeFirst, rangeEnd;       // set-ip --range FIRST [--end LAST]
     ConfigureOptions configure;             // show, configure
+    std::string bssid, key, ip;             // bridge: the access point, its key, the new ip
 };
 
 struct ParseResult {

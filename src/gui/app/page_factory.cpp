@@ -1,6 +1,7 @@
 #include "app/page_factory.h"
 
 #include "app/child_page.h"
+#include "pages/bridge/bridge_dlg.h"
 #include "pages/config/management_dlg.h"
 #include "pages/devices/restart_pages.h"
 #include "pages/devices/status_dlg.h"
@@ -15,6 +16,8 @@ CChildPage* CreateChildPage(int pageId, QWidget* parent) {
             return new CStatusDlg(parent);
         case kPageManagement:
             return new CManagementDlg(parent);
+        case kPageBridge:
+            return new CBridgeDlg(parent);
         case kPageReboot:
             return new CRebootDlg(parent);
         case kPageRestore:
