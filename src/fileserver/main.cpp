@@ -18,7 +18,8 @@ namespace {
 
 const char* kUsage =
     "usage: FileServer [--port N] [--ini FILE] [--directory DIR] [--bind ADDRESS]\n"
-    "                  [--max-transfers N] [--timeout-ms MS] [--retries N] [--quiet]\n"
+    "                  [--max-transfers N] [--timeout-ms MS] [--retries N]\n"
+    "                  [--stop-with-stdin] [--quiet]\n"
     "Serves the files directly inside one folder over TFTP, read only.\n"
     "  --port N           UDP port (default 69; below 1024 needs root or\n"
     "                     cap_net_bind_service)\n"
@@ -30,6 +31,9 @@ const char* kUsage =
     "  --timeout-ms MS    wait for an acknowledgement before resending (default 5000;\n"
     "                     a client's timeout option overrides it)\n"
     "  --retries N        resends of one packet before a transfer is abandoned (default 5)\n"
+    "  --stop-with-stdin  stop when standard input reaches its end (the starting program\n"
+    "                     holds the other end of a pipe: it stops the server by closing it,\n"
+    "                     even when the server runs with more rights than it has)\n"
     "  --quiet            no log lines on standard error\n";
 
 std::atomic<bool> g_stop{false};
@@ -63,6 +67,8 @@ int main(int argc, char** argv) {
             return 0;
         } else if (a == "--quiet") {
             quiet = true;
+        } else if (a == "--stop-with-stdin") {
+            o.stopFd = 0;
         } else if (a == "--port" && value(v) && Number(v, 0, 65535, n)) {
             o.port = static_cast<uint16_t>(n);
         } else if (a == "--ini" && value(v)) {

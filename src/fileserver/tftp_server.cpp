@@ -283,6 +283,8 @@ void TftpServer::Run(const std::atomic<bool>& stop) {
     while (!stop.load()) {
         fds.clear();
         fds.push_back({m_sock, POLLIN, 0});
+        if (m_options.stopFd >= 0) fds.push_back({m_options.stopFd, POLLIN, 0});
+        const std::size_t first = fds.size();
         auto now = Clock::now();
         auto wait = std::chrono::milliseconds(500);
         for (const auto& a : m_active) {
@@ -293,9 +295,14 @@ void TftpServer::Run(const std::atomic<bool>& stop) {
         }
         int r = ::poll(fds.data(), fds.size(), static_cast<int>(wait.count()));
         if (r < 0 && errno != EINTR) break;
+        if (r > 0 && m_options.stopFd >= 0 && fds[1].revents) {
+            char c[64];
+            const ssize_t n = ::read(m_options.stopFd, c, sizeof c);
+            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) break;
+        }
         // Transfers first: a request must not see a slot that is about to be freed as busy.
         for (std::size_t i = 0; r > 0 && i < m_active.size(); ++i)
-            if (fds[i + 1].revents & POLLIN) HandleTransfer(*m_active[i]);
+            if (fds[first + i].revents & POLLIN) HandleTransfer(*m_active[i]);
         now = Clock::now();
         for (auto& a : m_active)
             if (!a->done && now >= a->transfer->Deadline()) Apply(*a, a->transfer->OnTimeout(now));

@@ -24,6 +24,9 @@ struct ServerOptions {
     std::chrono::milliseconds timeout{5000};  // unless the client asks for another
     int maxRetries = 5;                  // resends of one packet before giving up
     std::function<void(const std::string&)> log;  // one line per event; may be empty
+    // When >= 0: the server stops when this descriptor reaches its end (the program that
+    // started it closed its end of the pipe, or died).
+    int stopFd = -1;
 };
 
 struct ServerCounters {

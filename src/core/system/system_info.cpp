@@ -146,7 +146,8 @@ bool COperateSystemInfo::GetFileVersionText(const std::string& path, std::string
 }
 
 bool COperateSystemInfo::RunProcess(const std::string& path, const std::vector<std::string>& args,
-                                    bool wait, const std::string& verb, pid_t* pidOut) {
+                                    bool wait, const std::string& verb, pid_t* pidOut,
+                                    int stdinFd) {
     if (::access(path.c_str(), X_OK) != 0) return false;
     std::vector<std::string> argv;
     if (verb == "runas" && ::geteuid() != 0) {
@@ -165,7 +166,10 @@ bool COperateSystemInfo::RunProcess(const std::string& path, const std::vector<s
 
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    if (stdinFd >= 0)
+        posix_spawn_file_actions_adddup2(&fa, stdinFd, 0);
+    else
+        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
     const auto slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
