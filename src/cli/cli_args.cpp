@@ -96,6 +96,7 @@ std::string GeneralHelp() {
                "  reset     restore devices to factory settings\n"
                "  rename    set a device's name\n"
                "  set-ip    set devices' IP address, mask and gateway\n"
+               "  upgrade   upgrade devices' firmware from an image file\n"
                "\n"
                "Run 'fielddesk-cli COMMAND --help' for the options of a command.\n"
                "The tool uses UDP ports 9785-9788 and cannot run beside FieldDesk.\n"

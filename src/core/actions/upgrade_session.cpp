@@ -57,6 +57,36 @@ std::pair<std::string, std::string> SplitImagePath(const std::string& path) {
     return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
+bool CUpgradeTally::Note(const std::string& mac, int status) {
+    auto it = std::find_if(m_seen.begin(), m_seen.end(), [&](const auto& e) { return e.first == mac; });
+    if (it == m_seen.end()) {
+        m_seen.emplace_back(mac, Seen{});
+        it = std::prev(m_seen.end());
+    }
+    Seen& s = it->second;
+    if (status >= 0 && status < 32) s.mask |= 1u << status;
+    const bool changed = s.last != status;
+    s.last = status;
+    return changed;
+}
+
+CUpgradeTally::Verdict CUpgradeTally::Judge(const std::string& mac, bool rowExists, int status,
+                                            const std::string& version) const {
+    unsigned mask = 0;
+    for (const auto& [m, s] : m_seen)
+        if (m == mac) mask = s.mask;
+    auto saw = [&](int st) { return (mask & (1u << st)) != 0; };
+    const bool flashed = saw(AP_STATUS_UPGRADING) || saw(AP_STATUS_UPGRADE_SUCCESS);
+    if (flashed) {
+        if (rowExists && status == AP_STATUS_ONLINE)
+            return {true, "upgraded, back online with version " + version};
+        return {false, "failed: did not come back after flashing"};
+    }
+    if (saw(AP_STATUS_UPGRADE_FAIL)) return {false, "failed: the device could not fetch the image"};
+    if (saw(AP_STATUS_UPGRADE_WAIT)) return {false, "failed: fetched the image but did not start flashing"};
+    return {false, "failed: no answer to the upgrade request"};
+}
+
 CUpgradeSession::CUpgradeSession(IDeviceEngine& engine, IDeviceStore& store,
                                  IUpgradeFileServer& server, Hooks hooks)
     : m_engine(engine), m_store(store), m_server(server), m_hooks(std::move(hooks)) {}

@@ -42,6 +42,28 @@ UpgradeImageInfo MakeUpgradeImageInfo(const std::string& fileName, uint32_t size
 // Folder and file name of a path ("/a/b/x.bin" -> "/a/b", "x.bin").
 std::pair<std::string, std::string> SplitImagePath(const std::string& path);
 
+// Follows what each device went through during an upgrade (the statuses the session showed)
+// and judges the result once it is over, for front ends that report per device.
+class CUpgradeTally {
+public:
+    struct Verdict {
+        bool ok = false;
+        std::string text;  // "upgraded, back online with version X", "failed: ..."
+    };
+    // A status shown for the device; true when it differs from the one shown before.
+    bool Note(const std::string& mac, int status);
+    // After the session closed and the final searches: is the device's row there, its
+    // status and version now.
+    Verdict Judge(const std::string& mac, bool rowExists, int status, const std::string& version) const;
+
+private:
+    struct Seen {
+        int last = -1;
+        unsigned mask = 0;  // bit per status
+    };
+    std::vector<std::pair<std::string, Seen>> m_seen;
+};
+
 class CUpgradeSession {
 public:
     enum class Phase { Idle, Transfer, Upgrading, Closed };
