@@ -22,12 +22,22 @@ std::vector<std::pair<std::string, int>> UpgradeModelChoices(const std::vector<D
     return out;
 }
 
+namespace {
+// Messages and phase texts: language-file keys (scripts/lang_keys.py collects them).
+// lang-keys:begin
+constexpr const char* kMsgNoFile = "Please select the upgrade file!";
+constexpr const char* kMsgNotBin = "Upgrade file is not .bin file!";
+constexpr const char* kPhaseTransfer = "Upgrade file transfer progress";
+constexpr const char* kPhaseUpgrading = "Firmware upgrading progress";
+// lang-keys:end
+}  // namespace
+
 std::string CheckUpgradeFilePath(const std::string& path) {
-    if (path.empty()) return "Please select the upgrade file!";
+    if (path.empty()) return kMsgNoFile;
     // Exactly these two spellings; a mixed-case ".Bin" is refused.
-    if (path.size() < 4) return "Upgrade file is not .bin file!";
+    if (path.size() < 4) return kMsgNotBin;
     const std::string ext = path.substr(path.size() - 4);
-    if (ext != ".bin" && ext != ".BIN") return "Upgrade file is not .bin file!";
+    if (ext != ".bin" && ext != ".BIN") return kMsgNotBin;
     return {};
 }
 
@@ -97,8 +107,7 @@ CUpgradeSession::~CUpgradeSession() {
 }
 
 const char* CUpgradeSession::PhaseText() const {
-    return m_phase == Phase::Upgrading || m_upgradingTimer ? "Firmware upgrading progress"
-                                                           : "Upgrade file transfer progress";
+    return m_phase == Phase::Upgrading || m_upgradingTimer ? kPhaseUpgrading : kPhaseTransfer;
 }
 
 void CUpgradeSession::Start(const std::vector<DeviceTarget>& targets, int modelCode,
