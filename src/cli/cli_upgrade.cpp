@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -73,11 +73,13 @@ std::string Parse(const std::vector<std::string>& args, UpgradeOptions& o) {
         } else if (a == "--tick-ms") {
             if (!value(v) || !Int(v, 10, 1000, o.tickMs)) return "--tick-ms takes 10..1000";
         } else if (a == "--return-seconds") {
-            if (!value(v) || !Int(v, 0, 3600, o.returnTicks)) return "--return-seconds takes 0..3600";
+            if (!value(v) || !Int(v, 0, 3600, o.returnTicks))
+                return "--return-seconds takes 0..3600";
         } else if (!a.empty() && a[0] == '-') {
             return "unknown option " + a;
         } else if (auto mac = NormalizeMac(a)) {
-            if (std::find(o.macs.begin(), o.macs.end(), *mac) == o.macs.end()) o.macs.push_back(*mac);
+            if (std::find(o.macs.begin(), o.macs.end(), *mac) == o.macs.end())
+                o.macs.push_back(*mac);
         } else {
             return "not a MAC address: " + a;
         }
@@ -195,8 +197,9 @@ int RunUpgradeCommand(const std::vector<std::string>& args, std::ostream& out, s
         while (search.IsRunning()) {
             const auto next = start + std::chrono::seconds(search.Ticks() + 1);
             while (Clock::now() < next && search.IsRunning()) {
-                const bool all = std::all_of(o.macs.begin(), o.macs.end(),
-                                             [&](const std::string& m) { return store->GetApStatus(m) != 0; });
+                const bool all =
+                    std::all_of(o.macs.begin(), o.macs.end(),
+                                [&](const std::string& m) { return store->GetApStatus(m) != 0; });
                 if (g_interrupted || all) search.Stop();
                 std::this_thread::sleep_for(50ms);
             }
@@ -221,15 +224,16 @@ int RunUpgradeCommand(const std::vector<std::string>& args, std::ostream& out, s
         targets.push_back(t);
     }
     if (targets.empty()) return kExitDeviceFailed;
-    const int model = o.model.empty() ? GetModelCode(GetModelLabel(targets[0].ap_type)) : GetModelCode(o.model);
+    const int model =
+        o.model.empty() ? GetModelCode(GetModelLabel(targets[0].ap_type)) : GetModelCode(o.model);
     if (!o.model.empty() && GetModelLabel(model) != o.model) {
         err << "fielddesk-cli: unknown model " << o.model << "\n";
         return kExitUsage;
     }
     for (const auto& t : targets)
         if (t.ap_type != model) {
-            out << t.mac << "  " << t.ip << "  skipped: model " << GetModelLabel(t.ap_type) << ", not "
-                << GetModelLabel(model) << "\n";
+            out << t.mac << "  " << t.ip << "  skipped: model " << GetModelLabel(t.ap_type)
+                << ", not " << GetModelLabel(model) << "\n";
             anyFailed = true;
         }
 

@@ -47,7 +47,8 @@ void DevicePeer::StartUpgradeFetch(const PeerDatagram& dg, const EmulatedDevice&
         o.retries = 3;
         o.deadline = std::chrono::minutes(2);
         o.progress = [&](uint64_t) { return !breakOff && !st.stop_requested(); };
-        const tftp::FetchResult r = name.empty() ? tftp::FetchResult{} : tftp::Fetch(pc, port, name, o);
+        const tftp::FetchResult r =
+            name.empty() ? tftp::FetchResult{} : tftp::Fetch(pc, port, name, o);
         if (st.stop_requested()) return;
         const bool ok = r.ok && r.data.size() == size;
         UpdateDevice(mac, [&](EmulatedDevice& d) { d.fetchedImage = ok ? name : std::string(); });

@@ -96,7 +96,9 @@ int main(int argc, char** argv) {
     }
     o.directory = directory;
     if (!quiet)
-        o.log = [](const std::string& line) { std::fprintf(stderr, "FileServer: %s\n", line.c_str()); };
+        o.log = [](const std::string& line) {
+            std::fprintf(stderr, "FileServer: %s\n", line.c_str());
+        };
 
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
@@ -111,7 +113,8 @@ int main(int argc, char** argv) {
         return 3;
     }
     if (!quiet)
-        std::fprintf(stderr, "FileServer: serving %s on port %u\n", directory.c_str(), server.Port());
+        std::fprintf(stderr, "FileServer: serving %s on port %u\n", directory.c_str(),
+                     server.Port());
     server.Run(g_stop);
     return 0;
 }

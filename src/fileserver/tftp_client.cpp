@@ -39,7 +39,8 @@ FetchResult Fetch(const std::string& serverIp, uint16_t port, const std::string&
     sockaddr_in server{};
     server.sin_family = AF_INET;
     server.sin_port = htons(port);
-    if (inet_pton(AF_INET, serverIp.c_str(), &server.sin_addr) != 1) return fail("bad server address");
+    if (inet_pton(AF_INET, serverIp.c_str(), &server.sin_addr) != 1)
+        return fail("bad server address");
     Fd s;
     s.fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (s.fd < 0) return fail("no socket");
@@ -66,7 +67,8 @@ FetchResult Fetch(const std::string& serverIp, uint16_t port, const std::string&
 
     auto send = [&](const std::vector<uint8_t>& bytes) {
         const sockaddr_in& to = haveTid ? tid : server;
-        ::sendto(s.fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        ::sendto(s.fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                 sizeof to);
     };
     send(last);
     while (true) {
@@ -81,7 +83,8 @@ FetchResult Fetch(const std::string& serverIp, uint16_t port, const std::string&
         if (r < 0) continue;
         sockaddr_in from{};
         socklen_t len = sizeof from;
-        ssize_t n = ::recvfrom(s.fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+        ssize_t n =
+            ::recvfrom(s.fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
         if (n < 4) continue;
         if (from.sin_addr.s_addr != server.sin_addr.s_addr) continue;
         if (haveTid && from.sin_port != tid.sin_port) {

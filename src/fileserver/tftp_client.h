@@ -12,10 +12,10 @@
 namespace fd::tftp {
 
 struct FetchOptions {
-    uint16_t blockSize = 0;    // 0: no blksize option (512-byte blocks)
-    bool askSize = false;      // tsize option
-    int timeoutSeconds = 0;    // 0: no timeout option
-    std::string localAddress;  // source address; empty: any
+    uint16_t blockSize = 0;                // 0: no blksize option (512-byte blocks)
+    bool askSize = false;                  // tsize option
+    int timeoutSeconds = 0;                // 0: no timeout option
+    std::string localAddress;              // source address; empty: any
     std::chrono::milliseconds wait{1000};  // before the client resends its last packet
     int retries = 5;
     // Called after every data block received, with the bytes so far; returning false stops
@@ -28,8 +28,8 @@ struct FetchOptions {
 struct FetchResult {
     bool ok = false;
     std::vector<uint8_t> data;
-    uint16_t errorCode = 0;    // from the server's error packet
-    std::string error;         // empty on success
+    uint16_t errorCode = 0;         // from the server's error packet
+    std::string error;              // empty on success
     std::optional<uint64_t> tsize;  // as the server announced it
     uint16_t blockSize = 512;       // as granted
 };

@@ -44,8 +44,7 @@ std::variant<Request, Refusal> ParseRequest(std::span<const uint8_t> d) {
     if (d.size() < 2) return Refusal{ERR_ILLEGAL, "malformed request"};
     Request req;
     req.opcode = Get16(d, 0);
-    if (req.opcode != OP_RRQ && req.opcode != OP_WRQ)
-        return Refusal{ERR_ILLEGAL, "not a request"};
+    if (req.opcode != OP_RRQ && req.opcode != OP_WRQ) return Refusal{ERR_ILLEGAL, "not a request"};
 
     // Every field ends in a NUL inside the datagram; one that runs off the end is refused
     // rather than read past it.
@@ -55,7 +54,8 @@ std::variant<Request, Refusal> ParseRequest(std::span<const uint8_t> d) {
         const auto* begin = d.data() + pos;
         const auto* nul = std::find(begin, d.data() + d.size(), uint8_t{0});
         if (nul == d.data() + d.size()) return Refusal{ERR_ILLEGAL, "request not NUL-terminated"};
-        fields.emplace_back(reinterpret_cast<const char*>(begin), static_cast<std::size_t>(nul - begin));
+        fields.emplace_back(reinterpret_cast<const char*>(begin),
+                            static_cast<std::size_t>(nul - begin));
         pos = static_cast<std::size_t>(nul - d.data()) + 1;
     }
     if (fields.size() < 2) return Refusal{ERR_ILLEGAL, "malformed request"};
@@ -155,9 +155,9 @@ std::vector<uint8_t> EncodeOack(const Negotiated& n, uint64_t fileSize) {
     return out;
 }
 
-std::vector<uint8_t> EncodeRequest(uint16_t opcode, std::string_view filename,
-                                   std::string_view mode,
-                                   const std::vector<std::pair<std::string, std::string>>& options) {
+std::vector<uint8_t> EncodeRequest(
+    uint16_t opcode, std::string_view filename, std::string_view mode,
+    const std::vector<std::pair<std::string, std::string>>& options) {
     std::vector<uint8_t> out;
     Put16(out, opcode);
     PutText(out, filename);

@@ -19,7 +19,14 @@ namespace fd::tftp {
 
 using Clock = std::chrono::steady_clock;
 
-enum Opcode : uint16_t { OP_RRQ = 1, OP_WRQ = 2, OP_DATA = 3, OP_ACK = 4, OP_ERROR = 5, OP_OACK = 6 };
+enum Opcode : uint16_t {
+    OP_RRQ = 1,
+    OP_WRQ = 2,
+    OP_DATA = 3,
+    OP_ACK = 4,
+    OP_ERROR = 5,
+    OP_OACK = 6
+};
 
 enum ErrorCode : uint16_t {
     ERR_UNDEFINED = 0,
@@ -67,7 +74,7 @@ std::optional<Refusal> CheckFileName(std::string_view name);
 // What the client asked for and the server granted.
 struct Negotiated {
     uint16_t blockSize = kDefaultBlockSize;
-    int timeoutSeconds = 0;  // 0: the server's own default
+    int timeoutSeconds = 0;                                // 0: the server's own default
     bool blksize = false, timeout = false, tsize = false;  // acknowledged in the OACK
     bool Any() const { return blksize || timeout || tsize; }
 };

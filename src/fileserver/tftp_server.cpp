@@ -97,16 +97,21 @@ int OpenBeneath(int dirFd, const std::string& name, uint16_t* errorCode, std::st
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
     int fd = static_cast<int>(::syscall(SYS_openat2, dirFd, name.c_str(), &how, sizeof how));
     if (fd < 0 && errno == ENOSYS)  // older kernels: no symlinks at all
-        fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+        fd = ::openat(dirFd, name.c_str(),
+                      O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) {
         switch (errno) {
             case ENOENT:
-            case ENOTDIR: return refuse(ERR_NOT_FOUND, "file not found");
+            case ENOTDIR:
+                return refuse(ERR_NOT_FOUND, "file not found");
             case EXDEV:
-            case ELOOP: return refuse(ERR_ACCESS, "the file lies outside the served folder");
+            case ELOOP:
+                return refuse(ERR_ACCESS, "the file lies outside the served folder");
             case EACCES:
-            case EPERM: return refuse(ERR_ACCESS, "access denied");
-            default: return refuse(ERR_UNDEFINED, "cannot open the file");
+            case EPERM:
+                return refuse(ERR_ACCESS, "access denied");
+            default:
+                return refuse(ERR_UNDEFINED, "cannot open the file");
         }
     }
     struct stat st {};
@@ -155,7 +160,8 @@ bool TftpServer::Open(std::string& error) {
     }
     m_sock = UdpSocketOn(local, m_options.port);
     if (m_sock < 0) {
-        error = "cannot bind UDP port " + std::to_string(m_options.port) + ": " + std::strerror(errno);
+        error =
+            "cannot bind UDP port " + std::to_string(m_options.port) + ": " + std::strerror(errno);
         return false;
     }
     int on = 1;
@@ -209,7 +215,8 @@ void TftpServer::HandleRequest() {
     auto parsed = ParseRequest(d);
     if (auto* r = std::get_if<Refusal>(&parsed)) return Refuse(from, local, r->code, r->message);
     Request& req = std::get<Request>(parsed);
-    if (req.opcode == OP_WRQ) return Refuse(from, local, ERR_ACCESS, "this server only sends files");
+    if (req.opcode == OP_WRQ)
+        return Refuse(from, local, ERR_ACCESS, "this server only sends files");
 
     // A repeated request of a running transfer (its first answer was lost) is not a second
     // transfer; that transfer's own resend answers it.
@@ -217,7 +224,8 @@ void TftpServer::HandleRequest() {
         if (SameEndpoint(a->peer, from)) return;
 
     auto negotiated = Negotiate(req);
-    if (auto* r = std::get_if<Refusal>(&negotiated)) return Refuse(from, local, r->code, r->message);
+    if (auto* r = std::get_if<Refusal>(&negotiated))
+        return Refuse(from, local, r->code, r->message);
     if (static_cast<int>(m_active.size()) >= m_options.maxTransfers)
         return Refuse(from, local, ERR_UNDEFINED, "server busy, try again later");
 
@@ -238,9 +246,11 @@ void TftpServer::HandleRequest() {
     a->name = req.filename;
     a->size = static_cast<uint64_t>(st.st_size);
     a->source = std::make_unique<FileSource>(fd, st);
-    a->transfer = std::make_unique<ReadTransfer>(*a->source, a->size, std::get<Negotiated>(negotiated),
-                                                 m_options.timeout, m_options.maxRetries);
-    Log("sending " + req.filename + " (" + std::to_string(a->size) + " bytes) to " + Endpoint(from));
+    a->transfer =
+        std::make_unique<ReadTransfer>(*a->source, a->size, std::get<Negotiated>(negotiated),
+                                       m_options.timeout, m_options.maxRetries);
+    Log("sending " + req.filename + " (" + std::to_string(a->size) + " bytes) to " +
+        Endpoint(from));
     Step s = a->transfer->Start(Clock::now());
     Apply(*a, s);
     m_active.push_back(std::move(a));
@@ -291,7 +301,8 @@ void TftpServer::Run(const std::atomic<bool>& stop) {
             fds.push_back({a->sock, POLLIN, 0});
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 a->transfer->Deadline() - now);
-            wait = std::clamp(left + std::chrono::milliseconds(1), std::chrono::milliseconds(0), wait);
+            wait =
+                std::clamp(left + std::chrono::milliseconds(1), std::chrono::milliseconds(0), wait);
         }
         int r = ::poll(fds.data(), fds.size(), static_cast<int>(wait.count()));
         if (r < 0 && errno != EINTR) break;

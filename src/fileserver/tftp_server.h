@@ -2,6 +2,8 @@
 // The read-only TFTP server: one socket for requests, one socket per transfer (its TID), a
 // poll loop that drives every ReadTransfer. Files are opened beneath the served folder only.
 
+#include <netinet/in.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -10,19 +12,17 @@
 #include <string>
 #include <vector>
 
-#include <netinet/in.h>
-
 #include "fileserver/tftp_protocol.h"
 
 namespace fd::tftp {
 
 struct ServerOptions {
-    std::string directory;               // the served folder
+    std::string directory;  // the served folder
     std::string bindAddress = "0.0.0.0";
-    uint16_t port = 69;                  // 0: any free port (tests)
-    int maxTransfers = 32;               // more at once are refused with "server busy"
-    std::chrono::milliseconds timeout{5000};  // unless the client asks for another
-    int maxRetries = 5;                  // resends of one packet before giving up
+    uint16_t port = 69;                           // 0: any free port (tests)
+    int maxTransfers = 32;                        // more at once are refused with "server busy"
+    std::chrono::milliseconds timeout{5000};      // unless the client asks for another
+    int maxRetries = 5;                           // resends of one packet before giving up
     std::function<void(const std::string&)> log;  // one line per event; may be empty
     // When >= 0: the server stops when this descriptor reaches its end (the program that
     // started it closed its end of the pipe, or died).

@@ -1,18 +1,18 @@
 // Starting, finding and ending programs by name, and the version mark of our programs.
 
+#include "system/system_info.h"
+
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
 
 #include "support/temp_dir.h"
-#include "system/system_info.h"
 
 namespace fs = std::filesystem;
 
@@ -72,7 +72,8 @@ TEST(ProcessControl, KillsOnlyTheCurrentUsersProcessesOfThatName) {
 TEST(ProcessControl, AProcessIgnoringTermIsEndedByForceInTime) {
     Sleeper s;
     // A process that ignores SIGTERM is ended by force; the sweep ends in time either way.
-    std::string script = s.tmp.Write("stubborn", "#!/bin/sh\ntrap '' TERM\nexec " + s.path + " 30\n");
+    std::string script =
+        s.tmp.Write("stubborn", "#!/bin/sh\ntrap '' TERM\nexec " + s.path + " 30\n");
     ::chmod(script.c_str(), 0755);
     pid_t pid = 0;
     ASSERT_TRUE(COperateSystemInfo::RunProcess(script, {}, false, {}, &pid));
@@ -89,7 +90,8 @@ TEST(ProcessControl, RunProcessReportsMissingAndFailingPrograms) {
     EXPECT_FALSE(COperateSystemInfo::RunProcess(tmp.Path("missing"), {}, true));
     EXPECT_FALSE(COperateSystemInfo::RunProcess(tmp.Path("missing"), {}, false, "runas"));
     // It runs in its own folder, with the arguments as given (no shell in between).
-    std::string script = tmp.Write("where", "#!/bin/sh\npwd > out.txt\necho \"$1\" >> out.txt\nexit \"$2\"\n");
+    std::string script =
+        tmp.Write("where", "#!/bin/sh\npwd > out.txt\necho \"$1\" >> out.txt\nexit \"$2\"\n");
     ::chmod(script.c_str(), 0755);
     EXPECT_TRUE(COperateSystemInfo::RunProcess(script, {"a b;c", "0"}, true));
     const std::string out = fd::test::TempDir::Read(tmp.Path("out.txt"));

@@ -1,12 +1,15 @@
 // The upgrade's timed course with a recording engine, a store whose statuses the test sets
 // (as the devices' reports would) and a file server that only records.
 
+#include "actions/upgrade_session.h"
+
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <cstring>
 #include <map>
 
-#include "actions/upgrade_session.h"
 #include "config/labels.h"
 #include "engine_fakes.h"
 #include "support/fake_device_engine.h"
@@ -65,10 +68,11 @@ struct Rig {
     FakeServer server;
     std::vector<std::pair<std::string, int>> shown;
     std::vector<bool> closes;
-    CUpgradeSession session{engine, store, server,
+    CUpgradeSession session{engine,
+                            store,
+                            server,
                             {[this](const std::string& mac, int s) { shown.emplace_back(mac, s); },
-                             [this](bool confirmed) { closes.push_back(confirmed); },
-                             nullptr}};
+                             [this](bool confirmed) { closes.push_back(confirmed); }, nullptr}};
     UpgradeImageInfo image = MakeUpgradeImageInfo("fw-2.1.bin", 123456);
 
     void Ticks(int n) {
@@ -278,6 +282,9 @@ TEST(UpgradeImage, PathChecksAndRequestBody) {
     EXPECT_EQ(UpgradeImageSize(path), 70000u);
     EXPECT_EQ(UpgradeImageSize(tmp.Path("missing.bin")), 0u);
     EXPECT_EQ(UpgradeImageSize(tmp.Dir()), 0u);
+    // A FIFO named like an image must not hang the dialog.
+    ASSERT_EQ(::mkfifo(tmp.Path("pipe.bin").c_str(), 0600), 0);
+    EXPECT_EQ(UpgradeImageSize(tmp.Path("pipe.bin")), 0u);
     auto [folder, name] = SplitImagePath(path);
     EXPECT_EQ(folder + "/" + name, path);
     EXPECT_EQ(name, "fw.bin");

@@ -1,17 +1,17 @@
 // The upgrade's handle on the real FileServer program: settings file, start, watch, stop.
 
+#include "actions/file_server_control.h"
+
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
 
-#include "actions/file_server_control.h"
 #include "config/ini_file.h"
 #include "fileserver/tftp_client.h"
 #include "support/temp_dir.h"
@@ -63,7 +63,8 @@ TEST(FileServerControl, ServesTheFolderItWasPointedAtAndStopsWhenAsked) {
         // The restart of an upgrade: stop, point at the folder, start.
         c.Stop();
         ASSERT_TRUE(c.WriteDirectory(tmp.Path(folder)));
-        EXPECT_EQ(fd::ReadProfileString(c.IniPath(), "SERVER", "Directory", "", 1024), tmp.Path(folder));
+        EXPECT_EQ(fd::ReadProfileString(c.IniPath(), "SERVER", "Directory", "", 1024),
+                  tmp.Path(folder));
         c.Start();
         ASSERT_TRUE(WaitRunning(c, true));
         fd::tftp::FetchResult r;

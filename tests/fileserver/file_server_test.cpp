@@ -2,14 +2,13 @@
 // way (lost and duplicate packets, strangers, files that change, a silent client).
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -63,8 +62,13 @@ public:
         fs::create_directories(m_tmp.Path("srv"));
         m_tmp.Write("FileServer.ini", "[SERVER]\r\nDirectory=" + Dir() + "\r\n");
         m_port = FreeUdpPort();
-        std::vector<std::string> args = {BinDir() + "FileServer", "--ini", m_tmp.Path("FileServer.ini"),
-                                         "--bind", "127.0.0.1", "--port", std::to_string(m_port),
+        std::vector<std::string> args = {BinDir() + "FileServer",
+                                         "--ini",
+                                         m_tmp.Path("FileServer.ini"),
+                                         "--bind",
+                                         "127.0.0.1",
+                                         "--port",
+                                         std::to_string(m_port),
                                          "--quiet"};
         args.insert(args.end(), extra.begin(), extra.end());
         std::vector<char*> argv;
@@ -135,7 +139,8 @@ public:
         std::vector<uint8_t> buf(70000);
         sockaddr_in src{};
         socklen_t len = sizeof src;
-        ssize_t n = ::recvfrom(m_fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&src), &len);
+        ssize_t n =
+            ::recvfrom(m_fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&src), &len);
         if (n < 0) return std::nullopt;
         buf.resize(static_cast<std::size_t>(n));
         if (from) *from = ntohs(src.sin_port);
@@ -184,8 +189,11 @@ TEST(FileServer, RefusesWhatItMustNotServe) {
     // Writing is never allowed, whatever the name.
     EXPECT_EQ(RefusalOf(s, EncodeRequest(OP_WRQ, "image.bin", "octet", {})), ERR_ACCESS);
     // Names that could leave the folder or are not plain names.
-    for (const std::string& name : std::vector<std::string>{"/etc/passwd", "../secret", "..", ".", "sub/inner.bin",
-                                   "a\\b", std::string("im\x01" "age.bin"), "image.bin\x7f", ""})
+    for (const std::string& name :
+         std::vector<std::string>{"/etc/passwd", "../secret", "..", ".", "sub/inner.bin", "a\\b",
+                                  std::string("im\x01"
+                                              "age.bin"),
+                                  "image.bin\x7f", ""})
         EXPECT_EQ(RefusalOf(s, Rrq(name)), ERR_ACCESS) << name;
     // A symlink out of the folder is refused, one inside it is followed; a folder is no file.
     EXPECT_EQ(RefusalOf(s, Rrq("escape")), ERR_ACCESS);
@@ -204,12 +212,19 @@ TEST(FileServer, RefusesWhatItMustNotServe) {
 
     // Option values out of range or not numbers, options twice, options that overflow the
     // 512-byte request.
-    for (auto [k, v] : std::vector<std::pair<std::string, std::string>>{
-             {"blksize", "7"}, {"blksize", "65465"}, {"blksize", "-512"}, {"blksize", "1e3"},
-             {"blksize", ""}, {"timeout", "0"}, {"timeout", "256"}, {"timeout", "99999999999999999999999"},
-             {"tsize", "x"}})
+    for (auto [k, v] :
+         std::vector<std::pair<std::string, std::string>>{{"blksize", "7"},
+                                                          {"blksize", "65465"},
+                                                          {"blksize", "-512"},
+                                                          {"blksize", "1e3"},
+                                                          {"blksize", ""},
+                                                          {"timeout", "0"},
+                                                          {"timeout", "256"},
+                                                          {"timeout", "99999999999999999999999"},
+                                                          {"tsize", "x"}})
         EXPECT_EQ(RefusalOf(s, Rrq("image.bin", {{k, v}})), ERR_OPTION) << k << "=" << v;
-    EXPECT_EQ(RefusalOf(s, Rrq("image.bin", {{"blksize", "1024"}, {"BLKSIZE", "512"}})), ERR_OPTION);
+    EXPECT_EQ(RefusalOf(s, Rrq("image.bin", {{"blksize", "1024"}, {"BLKSIZE", "512"}})),
+              ERR_OPTION);
     std::vector<std::pair<std::string, std::string>> many;
     for (int i = 0; i < 60; ++i) many.emplace_back("x-option-" + std::to_string(i), "1");
     EXPECT_EQ(RefusalOf(s, Rrq("image.bin", many)), ERR_OPTION);
@@ -225,7 +240,9 @@ TEST(FileServer, RefusesWhatItMustNotServe) {
     o.blockSize = 8;
     o.askSize = true;
     EXPECT_EQ(AsText(s.Get("image.bin", o).data), "firmware");
-    EXPECT_EQ(RefusalOf(s, Rrq("image.bin", {{"blksize", "65464"}, {"timeout", "255"}, {"colour", "red"}})), -1);
+    EXPECT_EQ(RefusalOf(s, Rrq("image.bin",
+                               {{"blksize", "65464"}, {"timeout", "255"}, {"colour", "red"}})),
+              -1);
 }
 
 TEST(FileServer, LargeImageAtSmallBlocksWrapsTheBlockNumber) {
@@ -396,7 +413,8 @@ TEST(FileServer, ImageReplacedDuringTheTransfer) {
     bool replaced = false;
     o.progress = [&](uint64_t got) {
         if (!replaced && got > 10000) {
-            std::ofstream(path + ".new", std::ios::binary).write(newImage.data(), std::streamsize(newImage.size()));
+            std::ofstream(path + ".new", std::ios::binary)
+                .write(newImage.data(), std::streamsize(newImage.size()));
             fs::rename(path + ".new", path);
             replaced = true;
         }
@@ -431,6 +449,8 @@ TEST(FileServer, ProgramOptions) {
     // No folder named anywhere: it says so instead of serving something else.
     fd::test::TempDir tmp;
     tmp.Write("FileServer.ini", "[SERVER]\n");
-    st = std::system((BinDir() + "FileServer --port 0 --ini " + tmp.Path("FileServer.ini") + " 2> /dev/null").c_str());
+    st = std::system(
+        (BinDir() + "FileServer --port 0 --ini " + tmp.Path("FileServer.ini") + " 2> /dev/null")
+            .c_str());
     EXPECT_EQ(WEXITSTATUS(st), 2);
 }

@@ -32,9 +32,11 @@ protected:
         EngineLabTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
         m_macs = AddDevices(10);
-        m_peer->UpdateDevice(m_macs[3], [](fd::devsim::EmulatedDevice& d) { d.upgradeFetchFails = true; });
+        m_peer->UpdateDevice(m_macs[3],
+                             [](fd::devsim::EmulatedDevice& d) { d.upgradeFetchFails = true; });
         for (const auto& mac : m_macs)
-            m_peer->UpdateDevice(mac, [](fd::devsim::EmulatedDevice& d) { d.flashSilence = 1500ms; });
+            m_peer->UpdateDevice(mac,
+                                 [](fd::devsim::EmulatedDevice& d) { d.flashSilence = 1500ms; });
         ASSERT_TRUE(StartPeer());
         ASSERT_TRUE(StartEngine(60000ms));
         m_services = fd::DeviceServices{m_engine.get(), m_store.get()};
@@ -45,7 +47,8 @@ protected:
         });
         // The FileServer program under a name of this test alone, on port 69 of the PC side.
         m_program = m_tmp.Path("FileServer-gui" + std::to_string(::getpid()));
-        std::filesystem::copy_file(std::string(std::getenv("FD_BIN_DIR")) + "/FileServer", m_program);
+        std::filesystem::copy_file(std::string(std::getenv("FD_BIN_DIR")) + "/FileServer",
+                                   m_program);
         fd::SetUpgradeFileServerFactory([this] {
             fd::CFileServerControl::Options o;
             o.program = m_program;
@@ -87,7 +90,8 @@ TEST_F(UpgradePageLabTest, TenDevicesUpgradeThroughTheDialogAndOneBrokenFetchSho
         auto& dlg = dynamic_cast<CUpgradeConfigDlg&>(d);
         dlg.SetImagePath(QString::fromStdString(path));
         dlg.OnUpgrade();
-        for (int i = 0; i < 400 && dlg.Session().GetPhase() != fd::CUpgradeSession::Phase::Closed; ++i) {
+        for (int i = 0; i < 400 && dlg.Session().GetPhase() != fd::CUpgradeSession::Phase::Closed;
+             ++i) {
             std::this_thread::sleep_for(100ms);
             dlg.OnTick();
             for (const auto& mac : m_macs) {
@@ -106,7 +110,8 @@ TEST_F(UpgradePageLabTest, TenDevicesUpgradeThroughTheDialogAndOneBrokenFetchSho
     EXPECT_TRUE(accepted);
     EXPECT_EQ(failedShown, std::set<QString>{QString::fromStdString(m_macs[3])});
     EXPECT_EQ(upgradingShown.size(), 9u);
-    EXPECT_EQ(COperateSystemInfo::FindProcessByName(std::filesystem::path(m_program).filename()), 0);
+    EXPECT_EQ(COperateSystemInfo::FindProcessByName(std::filesystem::path(m_program).filename()),
+              0);
 
     // The reload a second after the dialog shows the new versions.
     EXPECT_TRUE(fd::test::WaitUntil(

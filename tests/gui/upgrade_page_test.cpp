@@ -60,7 +60,8 @@ private:
 class UpgradePageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_store = std::make_unique<CSqlManagement>(m_dir.Path("data.mdb"), [](const std::string&) {});
+        m_store =
+            std::make_unique<CSqlManagement>(m_dir.Path("data.mdb"), [](const std::string&) {});
         ASSERT_TRUE(m_store->IsOpen());
         const fd::DeviceServices services{&m_engine, m_store.get()};
         fd::SetDeviceServicesOverride(&services);
@@ -72,7 +73,8 @@ protected:
             ++m_dialogs;
             return m_onDialog ? m_onDialog(d) : int(QDialog::Rejected);
         });
-        fd::SetUpgradeFileServerFactory([this] { return std::make_unique<RecordingServer>(m_server); });
+        fd::SetUpgradeFileServerFactory(
+            [this] { return std::make_unique<RecordingServer>(m_server); });
     }
     void TearDown() override {
         fd::SetDeviceServicesOverride(nullptr);
@@ -122,7 +124,8 @@ TEST_F(UpgradePageTest, TenDevicesAtMostAndTheSearchAndReloadFollowTheDialog) {
         auto* dlg = dynamic_cast<CUpgradeConfigDlg*>(&d);
         EXPECT_NE(dlg, nullptr);
         if (!dlg) return int(QDialog::Rejected);
-        for (int i = 0; i < dlg->ModelCombo()->count(); ++i) models << dlg->ModelCombo()->itemText(i);
+        for (int i = 0; i < dlg->ModelCombo()->count(); ++i)
+            models << dlg->ModelCombo()->itemText(i);
         dlg->OnClose();  // closed without upgrading
         return dlg->result();
     };
@@ -190,7 +193,8 @@ TEST_F(UpgradePageTest, DialogChecksTheImageThenRunsTheUpgradeWhileThePageShowsS
         EXPECT_EQ(page.Grid()->GetItemText(page.RowOfMac(MacOf(0)), kStatus), "Upgrading");
         EXPECT_EQ(page.Grid()->GetItemText(page.RowOfMac(MacOf(2)), kStatus), "Upgrade wait");
         EXPECT_EQ(page.Grid()->GetItemText(page.RowOfMac(MacOf(1)), kStatus), "Online");
-        for (int i = 0; i < 200 && dlg.Session().GetPhase() != fd::CUpgradeSession::Phase::Closed; ++i)
+        for (int i = 0; i < 200 && dlg.Session().GetPhase() != fd::CUpgradeSession::Phase::Closed;
+             ++i)
             dlg.OnTick();
         accepted = dlg.result() == QDialog::Accepted;
         return dlg.result();

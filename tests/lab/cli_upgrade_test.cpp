@@ -65,8 +65,9 @@ TEST_F(CliUpgradeLabTest, TenDevicesUpgradeThenABrokenFetchFailsTheRun) {
     ASSERT_TRUE(m_peer->Start(&err)) << err;
 
     const std::string image = Image("fdx-3.1.bin", 2 * 1024 * 1024 + 99);
-    std::vector<std::string> args = {"upgrade", "--image", image, "--seconds", "10", "--tick-ms", "100",
-                                     "--return-seconds", "5"};
+    std::vector<std::string> args = {"upgrade", "--image",   image, "--seconds",
+                                     "10",      "--tick-ms", "100", "--return-seconds",
+                                     "5"};
     args.insert(args.end(), macs.begin(), macs.end());
     CliRun run = RunCli(args, std::chrono::seconds(90));
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
@@ -77,15 +78,17 @@ TEST_F(CliUpgradeLabTest, TenDevicesUpgradeThenABrokenFetchFailsTheRun) {
     for (const auto& mac : macs) {
         auto dev = m_peer->GetDevice(mac);
         ASSERT_TRUE(dev);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(dev->info.version), dev->info.version_len), "fdx-3.1");
+        EXPECT_EQ(
+            std::string(reinterpret_cast<const char*>(dev->info.version), dev->info.version_len),
+            "fdx-3.1");
     }
 
     // Again with a newer image; one device breaks off its fetch, one never comes back.
     m_peer->UpdateDevice(macs[3], [](devsim::EmulatedDevice& d) { d.upgradeFetchFails = true; });
     m_peer->UpdateDevice(macs[5], [](devsim::EmulatedDevice& d) { d.upgradeNeverReturns = true; });
     const std::string newer = Image("fdx-3.2.BIN", 700000);
-    args = {"upgrade", "--image", newer, "--seconds", "10", "--tick-ms", "100", "--return-seconds", "3",
-            macs[2], macs[3], macs[4], macs[5]};
+    args = {"upgrade",          "--image", newer,   "--seconds", "10",    "--tick-ms", "100",
+            "--return-seconds", "3",       macs[2], macs[3],     macs[4], macs[5]};
     run = RunCli(args, std::chrono::seconds(90));
     EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
     EXPECT_NE(run.out.find(macs[3] + "  198.18.1.4  failed: the device could not fetch the image"),

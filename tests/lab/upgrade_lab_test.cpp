@@ -76,7 +76,8 @@ TEST_F(UpgradeLabTest, TenDevicesFetchFlashAndComeBackWhileABrokenFetchIsReporte
     CUpgradeSession session(*m_engine, *m_store, server,
                             {[&](const std::string& mac, int s) { seen[mac].insert(s); },
                              [&](bool) { closed = true; }, nullptr});
-    session.Start(targets, choices[0].second, folder, MakeUpgradeImageInfo(name, UpgradeImageSize(path)));
+    session.Start(targets, choices[0].second, folder,
+                  MakeUpgradeImageInfo(name, UpgradeImageSize(path)));
     const auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < 400 && !closed; ++i) {
         std::this_thread::sleep_for(100ms);
@@ -101,7 +102,8 @@ TEST_F(UpgradeLabTest, TenDevicesFetchFlashAndComeBackWhileABrokenFetchIsReporte
         auto rec = Row(macs[i]);
         ASSERT_TRUE(rec) << i;
         if (i == 3) {
-            EXPECT_TRUE(seen[macs[i]].count(AP_STATUS_UPGRADE_FAIL)) << "the failure was never shown";
+            EXPECT_TRUE(seen[macs[i]].count(AP_STATUS_UPGRADE_FAIL))
+                << "the failure was never shown";
             EXPECT_FALSE(seen[macs[i]].count(AP_STATUS_UPGRADING));
             EXPECT_NE(VersionText(*rec), "fdx-2.0.7");
         } else {

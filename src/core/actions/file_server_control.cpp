@@ -24,8 +24,9 @@ CFileServerControl::CFileServerControl(Options options) : m_options(std::move(op
         const auto slash = m_options.program.rfind('/');
         const std::string progDir =
             slash == std::string::npos ? "./" : m_options.program.substr(0, slash + 1);
-        m_options.iniPath = (::access(progDir.c_str(), W_OK) == 0 ? progDir : RuntimeDirectory() + "/") +
-                            "FileServer.ini";
+        m_options.iniPath =
+            (::access(progDir.c_str(), W_OK) == 0 ? progDir : RuntimeDirectory() + "/") +
+            "FileServer.ini";
     }
 }
 

@@ -11,7 +11,8 @@
 
 namespace fd {
 
-std::vector<std::pair<std::string, int>> UpgradeModelChoices(const std::vector<DeviceTarget>& targets) {
+std::vector<std::pair<std::string, int>> UpgradeModelChoices(
+    const std::vector<DeviceTarget>& targets) {
     std::vector<std::pair<std::string, int>> out;
     for (const auto& t : targets) {
         std::string label = GetModelLabel(t.ap_type);
@@ -42,9 +43,11 @@ std::string CheckUpgradeFilePath(const std::string& path) {
 }
 
 uint32_t UpgradeImageSize(const std::string& path) {
+    // Looked at before opening: opening a FIFO (or a device) could wait for ever.
     struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
     std::ifstream in(path, std::ios::binary);
-    if (!in || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    if (!in) return 0;
     in.seekg(0, std::ios::end);
     const auto size = static_cast<long long>(in.tellg());
     if (size < 0 || size > std::numeric_limits<uint32_t>::max()) return 0;
@@ -68,7 +71,8 @@ std::pair<std::string, std::string> SplitImagePath(const std::string& path) {
 }
 
 bool CUpgradeTally::Note(const std::string& mac, int status) {
-    auto it = std::find_if(m_seen.begin(), m_seen.end(), [&](const auto& e) { return e.first == mac; });
+    auto it =
+        std::find_if(m_seen.begin(), m_seen.end(), [&](const auto& e) { return e.first == mac; });
     if (it == m_seen.end()) {
         m_seen.emplace_back(mac, Seen{});
         it = std::prev(m_seen.end());
@@ -93,7 +97,8 @@ CUpgradeTally::Verdict CUpgradeTally::Judge(const std::string& mac, bool rowExis
         return {false, "failed: did not come back after flashing"};
     }
     if (saw(AP_STATUS_UPGRADE_FAIL)) return {false, "failed: the device could not fetch the image"};
-    if (saw(AP_STATUS_UPGRADE_WAIT)) return {false, "failed: fetched the image but did not start flashing"};
+    if (saw(AP_STATUS_UPGRADE_WAIT))
+        return {false, "failed: fetched the image but did not start flashing"};
     return {false, "failed: no answer to the upgrade request"};
 }
 

@@ -31,7 +31,8 @@ public:
 // ---- the dialog's input checks ----
 
 // Each model among the targets once, in order of first appearance: (label, code).
-std::vector<std::pair<std::string, int>> UpgradeModelChoices(const std::vector<DeviceTarget>& targets);
+std::vector<std::pair<std::string, int>> UpgradeModelChoices(
+    const std::vector<DeviceTarget>& targets);
 // "" when the path may be used, else the message key: empty path, or not ending in exactly
 // ".bin" or ".BIN".
 std::string CheckUpgradeFilePath(const std::string& path);
@@ -54,7 +55,8 @@ public:
     bool Note(const std::string& mac, int status);
     // After the session closed and the final searches: is the device's row there, its
     // status and version now.
-    Verdict Judge(const std::string& mac, bool rowExists, int status, const std::string& version) const;
+    Verdict Judge(const std::string& mac, bool rowExists, int status,
+                  const std::string& version) const;
 
 private:
     struct Seen {

@@ -36,7 +36,9 @@ std::string FourNumbers(std::string v) {
 }  // namespace
 
 // The version mark every program of ours carries, found again by GetFileVersionText.
-[[gnu::used]] const char kFileVersionMark[] = "\x7f" "FieldDesk file version " FIELDDESK_VERSION;
+[[gnu::used]] const char kFileVersionMark[] =
+    "\x7f"
+    "FieldDesk file version " FIELDDESK_VERSION;
 
 std::string OwnFileVersionText() {
     return FourNumbers(FIELDDESK_VERSION);
@@ -113,7 +115,9 @@ std::string ExecutableName(pid_t pid) {
 bool COperateSystemInfo::GetFileVersionText(const std::string& path, std::string& text) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
-    const std::string_view mark = "\x7f" "FieldDesk file version ";
+    const std::string_view mark =
+        "\x7f"
+        "FieldDesk file version ";
     // Read in chunks with an overlap so a mark across a chunk border is still seen.
     std::string window;
     std::vector<char> chunk(1 << 20);
@@ -127,11 +131,13 @@ bool COperateSystemInfo::GetFileVersionText(const std::string& path, std::string
         for (std::size_t at = window.find(mark); at != std::string::npos;
              at = window.find(mark, at + 1)) {
             std::size_t p = at + mark.size(), q = p;
-            while (q < window.size() && (std::isdigit(static_cast<unsigned char>(window[q])) || window[q] == '.'))
+            while (q < window.size() &&
+                   (std::isdigit(static_cast<unsigned char>(window[q])) || window[q] == '.'))
                 ++q;
             if (q < window.size() && window[q] == '\0' && q > p) {
                 int a = 0, b = 0, c = 0, d = 0;
-                const int n = std::sscanf(window.substr(p, q - p).c_str(), "%d.%d.%d.%d", &a, &b, &c, &d);
+                const int n =
+                    std::sscanf(window.substr(p, q - p).c_str(), "%d.%d.%d.%d", &a, &b, &c, &d);
                 if (n >= 1) {
                     char buf[64];
                     std::snprintf(buf, sizeof buf, "%d.%d.%d.%d", a, b, c, d);

@@ -79,7 +79,8 @@ CUpgradeConfigDlg::CUpgradeConfigDlg(std::vector<DeviceTarget> targets, fd::IDev
                                      IDeviceStore& store, StatusSink showStatus, QWidget* parent)
     : CTDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
       m_targets(std::move(targets)),
-      m_server(fd::ServerFactory() ? fd::ServerFactory()() : std::make_unique<fd::CFileServerControl>()),
+      m_server(fd::ServerFactory() ? fd::ServerFactory()()
+                                   : std::make_unique<fd::CFileServerControl>()),
       m_showStatus(std::move(showStatus)),
       m_title(new CTStatic(QStringLiteral("Device upgrade"), this)),
       m_close(new CTButtonPicture(this)),
@@ -270,9 +271,9 @@ void CUpgradeDlg::OnUpgrade() {
         m_targets.push_back(t);
     }
     {
-        CUpgradeConfigDlg dlg(m_targets, Engine(), StoreOrEmpty(),
-                              [this](const std::string& mac, int status) { ShowStatus(mac, status); },
-                              this);
+        CUpgradeConfigDlg dlg(
+            m_targets, Engine(), StoreOrEmpty(),
+            [this](const std::string& mac, int status) { ShowStatus(mac, status); }, this);
         fd::RunPageDialog(dlg);
     }
     // Whatever the dialog's end: fresh answers, and the page shows them a second later.
