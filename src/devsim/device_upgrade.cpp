@@ -4,6 +4,7 @@
 // silent as if flashing and comes back with the image's version.
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "devsim/device_peer.h"
@@ -37,6 +38,13 @@ void DevicePeer::StartUpgradeFetch(const PeerDatagram& dg, const EmulatedDevice&
     const bool breakOff = dev.upgradeFetchFails;
     const uint16_t port = m_options.tftpPort;
 
+    bool busy = false;
+    UpdateDevice(mac, [&](EmulatedDevice& d) {
+        busy = d.fetching;
+        d.fetching = true;
+    });
+    if (busy) return;
+
     std::lock_guard lock(m_fetchLock);
     // Started from the peer's thread, so the fetch lives in the devices' namespace too.
     m_fetches.emplace_back([this, mac, from, pc, name, size, breakOff, port](std::stop_token st) {
@@ -51,7 +59,10 @@ void DevicePeer::StartUpgradeFetch(const PeerDatagram& dg, const EmulatedDevice&
             name.empty() ? tftp::FetchResult{} : tftp::Fetch(pc, port, name, o);
         if (st.stop_requested()) return;
         const bool ok = r.ok && r.data.size() == size;
-        UpdateDevice(mac, [&](EmulatedDevice& d) { d.fetchedImage = ok ? name : std::string(); });
+        UpdateDevice(mac, [&](EmulatedDevice& d) {
+            d.fetchedImage = ok ? name : std::string();
+            d.fetching = false;
+        });
         const uint8_t result = ok ? 0 : 1;
         SendAsDevice(mac, CMD_UPGRADE_REPORT, {&result, 1}, pc, kPortInfo);
     });

@@ -62,6 +62,7 @@ struct EmulatedDevice {
     // Silence while it flashes; it comes back with the image's version.
     std::chrono::milliseconds flashSilence{3000};
     std::string fetchedImage;  // the image fetched and checked last; empty: none
+    bool fetching = false;     // a fetch is under way (a repeated request does not start one)
 
     // ---- faults ----
     double dropRate = 0;  // share of the datagrams for it that it never sees, 0..1

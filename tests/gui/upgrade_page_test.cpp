@@ -5,6 +5,7 @@
 
 #include <QComboBox>
 #include <QProgressBar>
+#include <QTest>
 #include <cstdlib>
 #include <memory>
 
@@ -105,6 +106,11 @@ TEST_F(UpgradePageTest, TenDevicesAtMostAndTheSearchAndReloadFollowTheDialog) {
     CUpgradeDlg page;
     page.ReloadCurrentPage();
     EXPECT_FALSE(page.SearchButton()->isVisible());
+    page.show();
+    page.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
+    QTest::keyClick(page.Grid(), Qt::Key_F5);
+    EXPECT_FALSE(page.IsSearching());
     EXPECT_EQ(page.Grid()->GetItemText(0, kStatus), "Status");
     EXPECT_EQ(page.Grid()->GetItemText(0, 8), "Version");
 

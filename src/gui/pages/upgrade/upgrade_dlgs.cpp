@@ -246,8 +246,10 @@ void CUpgradeConfigDlg::OnClose() {
 CUpgradeDlg::CUpgradeDlg(QWidget* parent)
     : CDeviceListPage(fd::kPageUpgrade, fd::kUpgradeColumns, parent),
       m_action(AddActionButton(QStringLiteral("Upgrade"), QStringLiteral("btn_search.bmp"), 950)) {
-    // This page lists what the other pages found; it does not search itself.
+    // This page lists what the other pages found; it does not search itself (not by F5
+    // either, which only works while the button is enabled).
     SearchButton()->hide();
+    SearchButton()->setEnabled(false);
     connect(m_action, &QAbstractButton::clicked, this, &CUpgradeDlg::OnUpgrade);
     m_reloadTimer.setSingleShot(true);
     m_reloadTimer.setInterval(1000);
