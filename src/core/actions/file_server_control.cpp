@@ -24,9 +24,12 @@ CFileServerControl::CFileServerControl(Options options) : m_options(std::move(op
         const auto slash = m_options.program.rfind('/');
         const std::string progDir =
             slash == std::string::npos ? "./" : m_options.program.substr(0, slash + 1);
-        m_options.iniPath =
-            (::access(progDir.c_str(), W_OK) == 0 ? progDir : RuntimeDirectory() + "/") +
-            "FileServer.ini";
+        std::string dir = progDir;
+        if (::access(progDir.c_str(), W_OK) != 0) {
+            const std::string runtime = RuntimeDirectory();
+            if (!runtime.empty()) dir = runtime + "/";
+        }
+        m_options.iniPath = dir + "FileServer.ini";
     }
 }
 

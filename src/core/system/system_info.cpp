@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string_view>
@@ -72,13 +74,34 @@ const std::string& GetExecutableDirectoryCached() {
     return dir;
 }
 
+std::string PrivateTempDirectory() {
+    std::string base = "/tmp";
+    if (const char* t = std::getenv("TMPDIR"); t != nullptr && t[0] == '/') {
+        struct stat st {};
+        if (stat(t, &st) == 0 && S_ISDIR(st.st_mode)) base = t;
+    }
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    const std::string stem = base + "/fielddesk-" + std::to_string(geteuid());
+    for (int i = 0; i < 10; ++i) {
+        const std::string dir = i == 0 ? stem : stem + "-" + std::to_string(i);
+        if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) continue;
+        // Trusted only when it is a real folder of ours that nobody else can write to: a
+        // planted folder or link must not receive our files.
+        struct stat st {};
+        if (lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+            (st.st_mode & 0077) == 0 && access(dir.c_str(), W_OK | X_OK) == 0)
+            return dir;
+    }
+    return {};
+}
+
 }  // namespace fd
 
 namespace {
 
 // uid and state of a process from /proc/<pid>/status; false when it is gone.
-bool ProcessOwner(pid_t pid, uid_t& realUid, char& state) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+bool ProcessOwner(const std::string& proc, uid_t& realUid, char& state) {
+    std::ifstream in(proc + "/status");
     if (!in) return false;
     std::string line;
     bool haveUid = false;
@@ -95,9 +118,8 @@ bool ProcessOwner(pid_t pid, uid_t& realUid, char& state) {
     return haveUid;
 }
 
-std::string ExecutableName(pid_t pid) {
+std::string ExecutableName(const std::string& proc) {
     char buf[PATH_MAX];
-    const std::string proc = "/proc/" + std::to_string(pid);
     ssize_t n = ::readlink((proc + "/exe").c_str(), buf, sizeof buf - 1);
     if (n > 0) {
         std::string path(buf, static_cast<std::size_t>(n));
@@ -192,9 +214,10 @@ bool COperateSystemInfo::RunProcess(const std::string& path, const std::vector<s
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-std::vector<pid_t> COperateSystemInfo::ProcessesByName(const std::string& name) {
+std::vector<pid_t> COperateSystemInfo::ProcessesByName(const std::string& name,
+                                                       const std::string& procRoot) {
     std::vector<pid_t> found;
-    DIR* d = ::opendir("/proc");
+    DIR* d = ::opendir(procRoot.c_str());
     if (!d) return found;
     const uid_t me = ::getuid();
     const pid_t self = ::getpid();
@@ -206,13 +229,14 @@ std::vector<pid_t> COperateSystemInfo::ProcessesByName(const std::string& name) 
         if (pid == self) continue;
         uid_t uid = 0;
         char state = '?';
-        if (!ProcessOwner(pid, uid, state) || uid != me) continue;
+        const std::string proc = procRoot + "/" + e->d_name;
+        if (!ProcessOwner(proc, uid, state) || uid != me) continue;
         if (state == 'Z' || state == 'X') {
             // Our own finished child: collect it so it stops looking alive.
             ::waitpid(pid, nullptr, WNOHANG);
             continue;
         }
-        if (ExecutableName(pid) == name) found.push_back(pid);
+        if (ExecutableName(proc) == name) found.push_back(pid);
     }
     ::closedir(d);
     return found;

@@ -21,6 +21,12 @@ const std::string& GetExecutableDirectoryCached();
 // This build's version in four numbers, "1.0.0.0".
 std::string OwnFileVersionText();
 
+// A folder for this user alone in $TMPDIR (or /tmp), without a trailing '/': fielddesk-UID,
+// created 0700. The temporary folder is shared, so another user (or, inside a user
+// namespace, another user mapped to the same number) may own that name already: then the
+// first of fielddesk-UID-1 .. -9 that is ours. Empty when none is.
+std::string PrivateTempDirectory();
+
 }  // namespace fd
 
 class COperateSystemInfo {
@@ -55,6 +61,8 @@ public:
     // after `patience`; true when none is left.
     static bool KillProcessesByName(const std::string& name,
                                     std::chrono::milliseconds patience = std::chrono::seconds(3));
-    // The process ids FindProcessByName would choose from, in /proc order.
-    static std::vector<pid_t> ProcessesByName(const std::string& name);
+    // The process ids FindProcessByName would choose from, in directory order. procRoot:
+    // where the process table is read from (tests hand a made-up one).
+    static std::vector<pid_t> ProcessesByName(const std::string& name,
+                                              const std::string& procRoot = "/proc");
 };
