@@ -72,8 +72,8 @@ TEST_F(CliUpgradeLabTest, TenDevicesUpgradeThenABrokenFetchFailsTheRun) {
     CliRun run = RunCli(args, std::chrono::seconds(90));
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_EQ(Count(run.out, "upgraded, back online with version fdx-3.1"), 10) << run.out;
-    // Progress as it happened: each device was seen waiting to flash, then flashing.
-    EXPECT_EQ(Count(run.out, "Upgrade wait"), 10) << run.out;
+    // Progress as it happened: each device was seen flashing (the short wait before it is
+    // sampled once a tick and may pass unseen).
     EXPECT_EQ(Count(run.out, "Upgrading"), 10) << run.out;
     for (const auto& mac : macs) {
         auto dev = m_peer->GetDevice(mac);
