@@ -127,6 +127,10 @@ TEST(ProcessControl, RunProcessReportsMissingAndFailingPrograms) {
     const std::string out = fd::test::TempDir::Read(tmp.Path("out.txt"));
     EXPECT_EQ(out, fs::canonical(tmp.Dir()).string() + "\na b;c\n");
     EXPECT_FALSE(COperateSystemInfo::RunProcess(script, {"x", "3"}, true));
+    // Elevation is asked for only by someone who lacks it.
+    if (::geteuid() == 0) {
+        EXPECT_TRUE(COperateSystemInfo::RunProcess(script, {"y", "0"}, true, "runas"));
+    }
 }
 
 TEST(SystemInfo, FileVersionOfOurProgramsOnly) {
