@@ -208,6 +208,28 @@ TEST_F(StoreTest, SaveKeepsOneRowPerMacAndBringsItBackOnline) {
     EXPECT_FALSE(m_store->SaveApInfo(nomac));
 }
 
+TEST_F(StoreTest, WriteBatchesNestAndEveryWriteIsSeenAtOnce) {
+    m_store->BeginWriteBatch();
+    ASSERT_TRUE(m_store->SaveApInfo(Device(1)));
+    m_store->BeginWriteBatch();  // a second worker's batch inside the first
+    ASSERT_TRUE(m_store->SaveApInfo(Device(2)));
+    ASSERT_TRUE(m_store->SetApStatus(MacOf(Device(1)), fd::AP_STATUS_RESTARTING));
+    m_store->EndWriteBatch();
+    EXPECT_EQ(m_store->GetApStatus(MacOf(Device(1))), fd::AP_STATUS_RESTARTING);
+    ASSERT_TRUE(m_store->SaveApInfo(Device(3)));
+    m_store->EndWriteBatch();
+    m_store->EndWriteBatch();  // one too many: ignored
+
+    std::vector<std::string> macs;
+    ASSERT_TRUE(m_store->QueryApMacList(macs));
+    EXPECT_EQ(macs.size(), 3u);
+    // Outside any batch, writes go on as before.
+    EXPECT_TRUE(m_store->DeleteApByMac(MacOf(Device(2))));
+    macs.clear();
+    ASSERT_TRUE(m_store->QueryApMacList(macs));
+    EXPECT_EQ(macs.size(), 2u);
+}
+
 TEST_F(StoreTest, RecordSurvivesTheRoundTrip) {
     ap_info_stu rec = Device(7, "192.168.10.200", "Roof \xE5\x8C\x97 O'Neil");
     rec.ap_type = 265;
@@ -261,6 +283,35 @@ TEST_F(StoreTest, RecordSurvivesTheRoundTrip) {
     EXPECT_EQ(back.up_time, 4000000000u);
     EXPECT_EQ(back.wpa_radius_port, 65535);
     EXPECT_EQ(Name(back), "Roof \xE5\x8C\x97 O'Neil");
+}
+
+// The column list writes the statements that make the table; they stay word for word what
+// the table has always been made with.
+TEST(StoreSchemaTest, ColumnListWritesTheTableStatementsVerbatim) {
+    const std::vector<std::string> expected = {
+        "CREATE TABLE ap_info(ID Counter,mac char(18),ap_type long,ap_type_str char(33),"
+        "ap_status long,ap_status_str char(33),work_mode long,work_mode_str char(33),"
+        "mode_btn_status long,up_time long,up_time_str char(33),ip_mode long,ip_num double,"
+        "ip char(16),ip_mask char(16),ip_gateway char(16),ip_dns1 char(16),ip_dns2 char(16),"
+        "ap_name char(33),version char(33))",
+        "ALTER TABLE ap_info ADD restart_en long,restart_type long,restart_time long",
+        "ALTER TABLE ap_info ADD rf_count long,rf_en long,rf_type long,country_code long,"
+        "network_mode long,bandwidth long,channel long,expand_channel long,tx_power long,"
+        "tx_power_min long,tx_power_max long",
+        "ALTER TABLE ap_info ADD ssid_count long,ssid_rf_type long,ssid_id long,ssid_hide long,"
+        "ssid_mac char(18),ssid char(33),secure_mode long,secure_mode_str char(33),"
+        "wpapsk_auth_type long,wpapsk_key_value char(65),wpapsk_key_time long,wep_auth_type long,"
+        "wep_key_index long,wep_key_value0 char(65),wep_key_type0 long,wep_key_value1 char(65),"
+        "wep_key_type1 long,wep_key_value2 char(65),wep_key_type2 long,wep_key_value3 char(65),"
+        "wep_key_type3 long,wpa_auth_type long,wpa_radius_ip char(16),wpa_radius_port long,"
+        "wpa_key char(65),wpa_key_time long",
+        "ALTER TABLE ap_info ADD bridge_work_mode long, bridge_mac char(18), bridge_channel long, "
+        "bridge_ssid char(33)",
+        "ALTER TABLE ap_info ADD vlan_en long,vlan_id long,vlan_id_wlan long,vlan_id_lan long",
+        "ALTER TABLE ap_info ADD bridge_transparent long,bridge_transparent_str char(33),"
+        "tdmaEn long,tdmaEn_str char(33),vlan_pvid long,vlan_id_lan3 long,vlan_id_lan4 long",
+    };
+    EXPECT_EQ(fd::ApInfoSchema(), expected);
 }
 
 TEST_F(StoreTest, TextFieldsNeverTakeMoreThanTheirFieldHolds) {

@@ -37,18 +37,11 @@ bool IsIdentChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
 }
 
-// Reads one word (letters, digits, underscore) or one [bracketed] / "quoted" name.
+// Reads one word (letters, digits, underscore); empty at punctuation.
 std::string_view NextWord(std::string_view& text) {
     text = TrimLeft(text);
-    if (text.empty()) return {};
     std::size_t n = 0;
-    if (text.front() == '[' || text.front() == '"') {
-        char close = text.front() == '[' ? ']' : '"';
-        n = text.find(close, 1);
-        n = n == std::string_view::npos ? text.size() : n + 1;
-    } else {
-        while (n < text.size() && IsIdentChar(text[n])) ++n;
-    }
+    while (n < text.size() && IsIdentChar(text[n])) ++n;
     std::string_view word = text.substr(0, n);
     text.remove_prefix(n);
     return word;
@@ -58,28 +51,17 @@ bool WordIs(std::string_view word, std::string_view keyword) {
     return word.size() == keyword.size() && ToLower(word) == keyword;
 }
 
-// Splits at commas that are not inside parentheses.
-std::vector<std::string_view> SplitTopLevel(std::string_view text) {
+std::vector<std::string_view> SplitAtCommas(std::string_view text) {
     std::vector<std::string_view> parts;
-    int depth = 0;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '(') ++depth;
-        if (text[i] == ')' && depth > 0) --depth;
-        if (text[i] == ',' && depth == 0) {
-            parts.push_back(Trim(text.substr(start, i - start)));
-            start = i + 1;
-        }
+    for (std::size_t comma; (comma = text.find(',')) != std::string_view::npos;) {
+        parts.push_back(Trim(text.substr(0, comma)));
+        text.remove_prefix(comma + 1);
     }
-    parts.push_back(Trim(text.substr(start)));
+    parts.push_back(Trim(text));
     return parts;
 }
 
 std::string QuoteName(std::string_view name) {
-    if (!name.empty() && (name.front() == '[' || name.front() == '"')) {
-        name.remove_prefix(1);
-        if (!name.empty() && (name.back() == ']' || name.back() == '"')) name.remove_suffix(1);
-    }
     std::string out = "\"";
     for (char c : name) {
         if (c == '"') out += '"';
@@ -88,39 +70,25 @@ std::string QuoteName(std::string_view name) {
     return out + "\"";
 }
 
-// "mac char(18)" -> "mac TEXT COLLATE NOCASE"; unknown types pass through.
+// The Jet types of the schema statements this program writes, and their SQLite forms.
+constexpr std::pair<std::string_view, std::string_view> kJetTypes[] = {
+    {"Counter", "INTEGER PRIMARY KEY AUTOINCREMENT"},
+    {"long", "INTEGER"},
+    {"double", "REAL"},
+    {"char", "TEXT COLLATE NOCASE"},  // char(n): Jet compares text without regard to case
+};
+
+// "mac char(18)" -> "mac TEXT COLLATE NOCASE"; other types pass through.
 std::string TranslateColumn(std::string_view def) {
-    std::string_view rest = def;
-    std::string_view name = NextWord(rest);
-    std::string_view afterName = rest;
-    std::string_view type = NextWord(rest);
-    if (name.empty() || type.empty()) return std::string(def);
-    // Drop a size or seed: char(18), Counter(1,1).
-    std::string_view tail = TrimLeft(rest);
-    if (!tail.empty() && tail.front() == '(') {
-        std::size_t close = tail.find(')');
-        tail = close == std::string_view::npos ? std::string_view{} : tail.substr(close + 1);
-    } else {
-        tail = rest;
+    const std::size_t blank = def.find(' ');
+    if (blank == std::string_view::npos) return std::string(def);
+    const std::string_view name = def.substr(0, blank);
+    std::string_view type = Trim(def.substr(blank + 1));
+    type = type.substr(0, type.find('('));
+    for (const auto& [jet, sqlite] : kJetTypes) {
+        if (type == jet) return std::string(name) + " " + std::string(sqlite);
     }
-    std::string lower = ToLower(type);
-    std::string mapped;
-    if (lower == "counter" || lower == "autoincrement") {
-        mapped = "INTEGER PRIMARY KEY AUTOINCREMENT";
-    } else if (lower == "long" || lower == "int" || lower == "integer" || lower == "short" ||
-               lower == "smallint" || lower == "byte" || lower == "bit") {
-        mapped = "INTEGER";
-    } else if (lower == "double" || lower == "float" || lower == "single" || lower == "real") {
-        mapped = "REAL";
-    } else if (lower == "char" || lower == "varchar" || lower == "text" || lower == "memo") {
-        mapped = "TEXT COLLATE NOCASE";
-    } else {
-        return std::string(name) + std::string(afterName);
-    }
-    std::string out = std::string(name) + " " + mapped;
-    tail = Trim(tail);
-    if (!tail.empty()) out += " " + std::string(tail);
-    return out;
+    return std::string(def);
 }
 
 std::string FirstWordLower(std::string_view sql) {
@@ -135,23 +103,21 @@ bool IsCacheable(std::string_view sql) {
            word == "with" || word == "replace";
 }
 
+int BindValue(sqlite3_stmt* stmt, int pos, const SqlValue& v) {
+    if (std::holds_alternative<int64_t>(v)) return sqlite3_bind_int64(stmt, pos, std::get<int64_t>(v));
+    if (std::holds_alternative<double>(v)) return sqlite3_bind_double(stmt, pos, std::get<double>(v));
+    if (std::holds_alternative<std::string>(v)) {
+        const std::string& s = std::get<std::string>(v);
+        // The values outlive every step; the bindings are cleared after use.
+        return sqlite3_bind_text(stmt, pos, s.data(), static_cast<int>(s.size()), SQLITE_STATIC);
+    }
+    return sqlite3_bind_null(stmt, pos);
+}
+
 int BindParams(sqlite3_stmt* stmt, const SqlParams& params) {
     if (static_cast<int>(params.size()) > sqlite3_bind_parameter_count(stmt)) return SQLITE_RANGE;
     for (std::size_t i = 0; i < params.size(); ++i) {
-        int pos = static_cast<int>(i) + 1;
-        int rc = SQLITE_OK;
-        const SqlValue& v = params[i];
-        if (std::holds_alternative<int64_t>(v)) {
-            rc = sqlite3_bind_int64(stmt, pos, std::get<int64_t>(v));
-        } else if (std::holds_alternative<double>(v)) {
-            rc = sqlite3_bind_double(stmt, pos, std::get<double>(v));
-        } else if (std::holds_alternative<std::string>(v)) {
-            const std::string& s = std::get<std::string>(v);
-            // The parameters outlive every step; the bindings are cleared after use.
-            rc = sqlite3_bind_text(stmt, pos, s.data(), static_cast<int>(s.size()), SQLITE_STATIC);
-        } else {
-            rc = sqlite3_bind_null(stmt, pos);
-        }
+        int rc = BindValue(stmt, static_cast<int>(i) + 1, params[i]);
         if (rc != SQLITE_OK) return rc;
     }
     return SQLITE_OK;
@@ -206,13 +172,7 @@ std::string TableOf(std::string_view query) {
             continue;
         }
         if (WordIs(word, "from")) {
-            std::string_view table = NextWord(rest);
-            if (table.empty()) return {};
-            if (table.front() == '[' || table.front() == '"') {
-                table.remove_prefix(1);
-                if (!table.empty()) table.remove_suffix(1);
-            }
-            return std::string(table);
+            return std::string(NextWord(rest));
         }
     }
     return {};
@@ -221,42 +181,31 @@ std::string TableOf(std::string_view query) {
 }  // namespace
 
 std::vector<std::string> TranslateJetStatement(std::string_view sql) {
-    std::string_view rest = Trim(sql);
-    std::string_view first = NextWord(rest);
-    std::string_view second = NextWord(rest);
-    if (!WordIs(second, "table")) return {std::string(sql)};
-
-    if (WordIs(first, "create")) {
-        std::size_t open = rest.find('(');
-        std::size_t close = rest.rfind(')');
+    constexpr std::string_view kCreate = "CREATE TABLE ", kAlter = "ALTER TABLE ", kAdd = " ADD ";
+    if (sql.starts_with(kCreate)) {
+        const std::size_t open = sql.find('(');
+        const std::size_t close = sql.rfind(')');
         if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
             return {std::string(sql)};
         }
-        std::string_view name = Trim(rest.substr(0, open));
-        std::string out = "CREATE TABLE " + std::string(name) + "(";
-        bool firstColumn = true;
-        for (std::string_view def : SplitTopLevel(rest.substr(open + 1, close - open - 1))) {
-            if (!firstColumn) out += ",";
+        std::string out(sql.substr(0, open + 1));
+        bool first = true;
+        for (std::string_view def : SplitAtCommas(sql.substr(open + 1, close - open - 1))) {
+            if (!first) out += ",";
             out += TranslateColumn(def);
-            firstColumn = false;
+            first = false;
         }
-        return {out + ")" + std::string(rest.substr(close + 1))};
+        return {out + std::string(sql.substr(close))};
     }
-
-    if (WordIs(first, "alter")) {
-        std::string_view name = NextWord(rest);
-        if (!WordIs(NextWord(rest), "add")) return {std::string(sql)};
-        std::string_view columns = rest;
-        std::string_view peek = columns;
-        if (WordIs(NextWord(peek), "column")) columns = peek;
+    const std::size_t add = sql.find(kAdd);
+    if (sql.starts_with(kAlter) && add != std::string_view::npos) {
+        // SQLite adds one column per statement.
+        const std::string head = std::string(sql.substr(0, add)) + " ADD COLUMN ";
         std::vector<std::string> out;
-        for (std::string_view def : SplitTopLevel(columns)) {
-            if (def.empty()) continue;
-            out.push_back("ALTER TABLE " + std::string(name) + " ADD COLUMN " +
-                          TranslateColumn(def));
+        for (std::string_view def : SplitAtCommas(sql.substr(add + kAdd.size()))) {
+            if (!def.empty()) out.push_back(head + TranslateColumn(def));
         }
-        if (out.empty()) return {std::string(sql)};
-        return out;
+        if (!out.empty()) return out;
     }
     return {std::string(sql)};
 }
@@ -369,8 +318,17 @@ bool CADODatabase::Open(const std::string& connectionString) {
     return true;
 }
 
+std::string& CADODatabase::WriteStatementText(const std::string& key) {
+    // Bounded like the statement cache: a caller writing ever new column sets must not
+    // grow it without end.
+    if (m_writeText.size() >= fd::kMaxCachedStatements && !m_writeText.count(key))
+        m_writeText.clear();
+    return m_writeText[key];
+}
+
 void CADODatabase::ClearCache() {
     m_cache.clear();
+    m_writeText.clear();
 }
 
 void CADODatabase::Close() {
@@ -499,6 +457,7 @@ void CADORecordset::SetError(int rc, const std::string& description) {
 
 bool CADORecordset::Open(const std::string& query, const SqlParams& params) {
     Close();
+    m_recentPos = 0;
     m_query = std::string(fd::TrimLeft(query));
     if (!m_db || !m_db->IsOpen()) {
         SetError(SQLITE_MISUSE, "The connection is closed.");
@@ -549,15 +508,37 @@ void CADORecordset::Close() {
     m_table.clear();
     m_cursor = 0;
     m_editMode = dbEditNone;
-    m_pending.clear();
+    ClearPending();
 }
 
 int CADORecordset::ColumnIndex(std::string_view column) const {
     if (!m_index) return -1;
+    // A caller that writes a record names the same columns in the same order every time:
+    // the name expected next is compared before any hashing.
+    if (m_recentFor != m_index) {
+        m_recent.clear();
+        m_recentFor = m_index;
+        m_recentPos = 0;
+    }
+    if (m_recentPos < m_recent.size() && m_recent[m_recentPos].first == column)
+        return m_recent[m_recentPos++].second;
+    const int found = LookUpColumn(column);
+    if (m_recentPos < m_recent.size()) {
+        m_recent[m_recentPos] = {std::string(column), found};
+    } else if (m_recent.size() < 256) {
+        m_recent.emplace_back(std::string(column), found);
+    }
+    ++m_recentPos;
+    return found;
+}
+
+int CADORecordset::LookUpColumn(std::string_view column) const {
     char lower[64];
     if (column.size() > sizeof lower) return -1;  // no column has so long a name
+    // ASCII only, as the names are: this runs for every field of every row written.
     for (std::size_t i = 0; i < column.size(); ++i) {
-        lower[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(column[i])));
+        const char c = column[i];
+        lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     }
     auto it = m_index->find(std::string_view(lower, column.size()));
     return it == m_index->end() ? -1 : it->second;
@@ -655,13 +636,16 @@ bool CADORecordset::SetValue(std::string_view column, SqlValue value) {
         }
         m_editMode = dbEditInProgress;  // writing a field starts editing the current row
     }
-    for (auto& [pendingIndex, pendingValue] : m_pending) {
-        if (pendingIndex == index) {
-            pendingValue = std::move(value);
-            return true;
-        }
+    // Where each column already stands among the pending values (position + 1, 0: not
+    // yet), so a write of seventy fields does not search the list seventy times.
+    const auto slot = static_cast<std::size_t>(index);
+    if (m_pendingSlot.size() <= slot) m_pendingSlot.resize(slot + 1, 0);
+    if (m_pendingSlot[slot] != 0) {
+        m_pending[m_pendingSlot[slot] - 1].second = std::move(value);
+        return true;
     }
     m_pending.emplace_back(index, std::move(value));
+    m_pendingSlot[slot] = m_pending.size();
     return true;
 }
 
@@ -678,6 +662,11 @@ bool CADORecordset::SetFieldValue(std::string_view column, double value) {
     return SetValue(column, value);
 }
 
+void CADORecordset::ClearPending() {
+    for (const auto& [index, value] : m_pending) m_pendingSlot[static_cast<std::size_t>(index)] = 0;
+    m_pending.clear();
+}
+
 bool CADORecordset::AddNew() {
     if (!m_open) {
         SetError(SQLITE_MISUSE, "Operation is not allowed when the object is closed.");
@@ -687,13 +676,13 @@ bool CADORecordset::AddNew() {
         SetError(SQLITE_MISUSE, "The rows of this query cannot be updated.");
         return false;
     }
-    m_pending.clear();
+    ClearPending();
     m_editMode = dbEditNew;
     return true;
 }
 
 void CADORecordset::CancelUpdate() {
-    m_pending.clear();
+    ClearPending();
     m_editMode = dbEditNone;
 }
 
@@ -710,28 +699,8 @@ bool CADORecordset::Update() {
     if (m_table.empty()) return fail(SQLITE_MISUSE, "The rows of this query cannot be updated.");
 
     const std::vector<std::string>& names = *m_columns;
-    std::string sql;
-    SqlParams params;
-    params.reserve(m_pending.size() + 1);
     int64_t rowId = 0;
-    if (adding) {
-        if (m_pending.empty()) {
-            sql = "INSERT INTO " + fd::QuoteName(m_table) + " DEFAULT VALUES";
-        } else {
-            std::string values;
-            sql = "INSERT INTO " + fd::QuoteName(m_table) + " (";
-            for (std::size_t i = 0; i < m_pending.size(); ++i) {
-                if (i) {
-                    sql += ",";
-                    values += ",";
-                }
-                sql += fd::QuoteName(names[static_cast<std::size_t>(m_pending[i].first)]);
-                values += "?";
-                params.push_back(m_pending[i].second);
-            }
-            sql += ") VALUES (" + values + ")";
-        }
-    } else {
+    if (!adding) {
         int idIndex = ColumnIndex("id");
         if (IsEof()) {
             return fail(SQLITE_NOTFOUND,
@@ -746,14 +715,42 @@ bool CADORecordset::Update() {
             m_editMode = dbEditNone;
             return true;
         }
-        sql = "UPDATE " + fd::QuoteName(m_table) + " SET ";
-        for (std::size_t i = 0; i < m_pending.size(); ++i) {
-            if (i) sql += ",";
-            sql += fd::QuoteName(names[static_cast<std::size_t>(m_pending[i].first)]) + "=?";
-            params.push_back(m_pending[i].second);
+    }
+
+    // The statement depends only on the query the columns came from and the columns
+    // written, in order; a device record writes the same seventy columns every time, so
+    // its text is made once.
+    std::string key(1, adding ? 'I' : 'U');
+    key += m_query;
+    key += '\0';
+    for (const auto& [index, value] : m_pending) {
+        key += static_cast<char>(index & 0xff);
+        key += static_cast<char>((index >> 8) & 0xff);
+    }
+    std::string& sql = m_db->WriteStatementText(key);
+    if (sql.empty()) {
+        if (adding && m_pending.empty()) {
+            sql = "INSERT INTO " + fd::QuoteName(m_table) + " DEFAULT VALUES";
+        } else if (adding) {
+            std::string values;
+            sql = "INSERT INTO " + fd::QuoteName(m_table) + " (";
+            for (std::size_t i = 0; i < m_pending.size(); ++i) {
+                if (i) {
+                    sql += ",";
+                    values += ",";
+                }
+                sql += fd::QuoteName(names[static_cast<std::size_t>(m_pending[i].first)]);
+                values += "?";
+            }
+            sql += ") VALUES (" + values + ")";
+        } else {
+            sql = "UPDATE " + fd::QuoteName(m_table) + " SET ";
+            for (std::size_t i = 0; i < m_pending.size(); ++i) {
+                if (i) sql += ",";
+                sql += fd::QuoteName(names[static_cast<std::size_t>(m_pending[i].first)]) + "=?";
+            }
+            sql += " WHERE rowid=?";
         }
-        sql += " WHERE rowid=?";
-        params.emplace_back(rowId);
     }
 
     int rc = SQLITE_OK;
@@ -762,7 +759,12 @@ bool CADORecordset::Update() {
     if (!cached) return fail(rc, message);
     {
         fd::StatementGuard guard{cached->stmt};
-        rc = fd::BindParams(cached->stmt, params);
+        const int wanted = static_cast<int>(m_pending.size()) + (adding ? 0 : 1);
+        rc = wanted > sqlite3_bind_parameter_count(cached->stmt) ? SQLITE_RANGE : SQLITE_OK;
+        for (std::size_t i = 0; rc == SQLITE_OK && i < m_pending.size(); ++i)
+            rc = fd::BindValue(cached->stmt, static_cast<int>(i) + 1, m_pending[i].second);
+        if (rc == SQLITE_OK && !adding)
+            rc = sqlite3_bind_int64(cached->stmt, static_cast<int>(m_pending.size()) + 1, rowId);
         if (rc == SQLITE_OK) rc = sqlite3_step(cached->stmt);
         if (rc != SQLITE_DONE) return fail(rc, sqlite3_errmsg(m_db->Handle()));
     }
@@ -775,15 +777,15 @@ bool CADORecordset::Update() {
             row[static_cast<std::size_t>(idIndex)] =
                 static_cast<int64_t>(sqlite3_last_insert_rowid(m_db->Handle()));
         }
-        for (auto& [index, value] : m_pending) row[static_cast<std::size_t>(index)] = value;
+        for (auto& [index, value] : m_pending) row[static_cast<std::size_t>(index)] = std::move(value);
         m_rows.push_back(std::move(row));
         m_cursor = m_rows.size() - 1;
     } else {
         for (auto& [index, value] : m_pending) {
-            m_rows[m_cursor][static_cast<std::size_t>(index)] = value;
+            m_rows[m_cursor][static_cast<std::size_t>(index)] = std::move(value);
         }
     }
-    m_pending.clear();
+    ClearPending();
     m_editMode = dbEditNone;
     return true;
 }

@@ -24,11 +24,12 @@ namespace fd {
 using SqlValue = std::variant<std::monostate, int64_t, double, std::string>;
 using SqlParams = std::vector<SqlValue>;
 
-// Rewrites a Jet DDL statement into the SQLite statements that do the same:
-// Counter -> INTEGER PRIMARY KEY AUTOINCREMENT, long -> INTEGER, double -> REAL,
+// Rewrites one of the store's Jet schema statements into the SQLite statements that do the
+// same: Counter -> INTEGER PRIMARY KEY AUTOINCREMENT, long -> INTEGER, double -> REAL,
 // char(n) -> TEXT COLLATE NOCASE (Jet compares text without regard to case), and an
-// ALTER TABLE ... ADD with several columns becomes one ALTER TABLE per column.
-// Anything else comes back unchanged as the only element.
+// "ALTER TABLE t ADD a long,b char(9)" becomes one ALTER TABLE ... ADD COLUMN per column.
+// Only the forms the store writes are known; anything else comes back unchanged as the
+// only element.
 std::vector<std::string> TranslateJetStatement(std::string_view sql);
 
 // The value of "Data Source" in a connection string ("Provider=...;Data Source=/x/y").
@@ -83,6 +84,9 @@ public:
     // cleared. Null on failure, with rc and the engine's message set.
     fd::detail::CachedStatement* Prepare(const std::string& sql, int& rc, std::string& message);
     sqlite3* Handle() const { return m_db; }
+    // For CADORecordset: the remembered text of the insert or update it builds for a key
+    // naming the table and the columns written; empty the first time.
+    std::string& WriteStatementText(const std::string& key);
 
 private:
     void SetError(int rc, const std::string& description);
@@ -97,6 +101,7 @@ private:
     long m_recordsAffected = 0;
     long m_connectionTimeout = 0;
     std::unordered_map<std::string, std::unique_ptr<fd::detail::CachedStatement>> m_cache;
+    std::unordered_map<std::string, std::string> m_writeText;
 };
 
 // A static (fully read) result set that can also add or edit rows of the table it was
@@ -147,6 +152,7 @@ public:
 private:
     void SetError(int rc, const std::string& description);
     int ColumnIndex(std::string_view column) const;
+    int LookUpColumn(std::string_view column) const;
     // The column's index in an open recordset; -1 with the error remembered otherwise.
     int OpenColumnIndex(std::string_view column);
     const fd::SqlValue* Cell(std::string_view column);
@@ -162,6 +168,13 @@ private:
     std::size_t m_cursor = 0;
     int m_editMode = dbEditNone;
     std::vector<std::pair<int, fd::SqlValue>> m_pending;  // column index, new value
+    std::vector<std::size_t> m_pendingSlot;  // by column index: position in m_pending + 1
+    void ClearPending();
+    // The names asked for since the last Open, with their indexes, for the index map they
+    // came from: the same sequence again is answered without hashing.
+    mutable std::vector<std::pair<std::string, int>> m_recent;
+    mutable std::shared_ptr<const fd::detail::ColumnIndexMap> m_recentFor;
+    mutable std::size_t m_recentPos = 0;
     std::string m_lastError;
     uint32_t m_lastErrorCode = 0;
 };

@@ -32,8 +32,8 @@
 #include "config/language.h"
 #include "config/settings.h"
 #include "controls/wait_dlg.h"
-#include "pages/devices/demo_devices.h"
 #include "engine/device_protocol.h"
+#include "pages/devices/demo_devices.h"
 #include "store/sql_management.h"
 #include "system/single_instance.h"
 #include "system/system_info.h"
@@ -99,12 +99,15 @@ void InstallTerminateHandler(QObject* parent, std::function<void()> onSignal) {
     sigaction(SIGINT, &sa, nullptr);
 }
 
-void LoadLook(const std::string& baseDir) {
+// The look goes to the skin; the settings as a whole go to the services.
+fd::AppSettings LoadLook(const std::string& baseDir) {
     fd::SetSkinBaseDir(QString::fromStdString(baseDir), fd::GetSystemLocaleId() == 2052);
-    fd::ApplySettings(fd::Skin(), fd::LoadSettings(baseDir));
+    fd::AppSettings settings = fd::LoadSettings(baseDir);
+    fd::ApplySettings(fd::Skin(), settings);
+    return settings;
 }
 
-int TakeScreenshot(QApplication& app, const Options& o) {
+int TakeScreenshot(QApplication& app, const Options& o, const fd::AppSettings& settings) {
     // Invented devices live in a store of their own in a temporary folder, gone at exit.
     QTemporaryDir demoDir;
     std::unique_ptr<CSqlManagement> demoStore;
@@ -117,8 +120,9 @@ int TakeScreenshot(QApplication& app, const Options& o) {
             std::fprintf(stderr, "fielddesk: cannot fill the demonstration store\n");
             return 1;
         }
-        fd::SetAppStore(demoStore.get());
     }
+    // No engine: the screenshot sends nothing.
+    fd::InstallServices({nullptr, demoStore.get(), {}, settings});
     CApplicationDlg dlg;
     dlg.Host()->RefreshTimer().stop();
     if (o.page > 0) {
@@ -143,7 +147,7 @@ int TakeScreenshot(QApplication& app, const Options& o) {
         p.drawPixmap((shot.width() - overlay.width()) / 2, (shot.height() - overlay.height()) / 2,
                      overlay);
     }
-    fd::SetAppStore(nullptr);
+    fd::InstallServices({});
     if (!shot.save(o.screenshot, "PNG")) {
         std::fprintf(stderr, "fielddesk: cannot write %s\n",
                      o.screenshot.toLocal8Bit().constData());
@@ -157,7 +161,9 @@ int TakeScreenshot(QApplication& app, const Options& o) {
 int main(int argc, char** argv) {
     const Options options = ParseOptions(argc, argv);
     if (options.bad) {
-        std::fprintf(stderr, "usage: fielddesk [--screenshot FILE [--page N] [--demo-devices N] [--wait-dialog]]\n");
+        std::fprintf(
+            stderr,
+            "usage: fielddesk [--screenshot FILE [--page N] [--demo-devices N] [--wait-dialog]]\n");
         return 2;
     }
     // One copy per user. A second one ends at once, silently, before any window exists.
@@ -175,9 +181,9 @@ int main(int argc, char** argv) {
 
     const std::string baseDir = fd::GetExecutableDirectory();
     fd::InitLanguage(baseDir);
-    LoadLook(baseDir);
+    const fd::AppSettings settings = LoadLook(baseDir);
 
-    if (!options.screenshot.isEmpty()) return TakeScreenshot(app, options);
+    if (!options.screenshot.isEmpty()) return TakeScreenshot(app, options, settings);
 
     CSqlManagement::SetMessageHandler([](const std::string& text) {
         // The store may speak from a protocol thread; message boxes belong to the GUI thread.
@@ -189,9 +195,14 @@ int main(int argc, char** argv) {
     // The engine's construction creates the store afresh; a failed start leaves the
     // program usable without a protocol.
     CDeviceProtocol& engine = CDeviceProtocol::GetInstance();
-    engine.Start(fd::Skin().retransmissionMax, fd::Skin().retransmissionInterval);
-    fd::SetAppEngine(&engine);
-    fd::SetAppStore(CSqlManagement::GetInstance());
+    engine.Start(settings.retransmissionMax, settings.retransmissionInterval);
+    fd::InstallServices({&engine, CSqlManagement::GetInstance(),
+                         [&engine] {
+                             std::vector<LocalAdapterInfo> list;
+                             engine.ReadLocalAdapters(list);
+                             return list;
+                         },
+                         settings});
 
     int rc = 0;
     {
@@ -204,6 +215,6 @@ int main(int argc, char** argv) {
     // Engine first: it probes every known device and stops its threads while the store
     // is still there. The store deletes its file when it goes at process end.
     engine.Stop();
-    fd::SetAppEngine(nullptr);
+    fd::InstallServices({});
     return rc;
 }
