@@ -14,6 +14,7 @@
 #include "cli/cli_output.h"
 #include "cli/cli_session.h"
 #include "cli/cli_settle.h"
+#include "cli/cli_upgrade.h"
 #include "config/labels.h"
 #include "config/language.h"
 #include "presentation/device_list.h"
@@ -342,7 +343,7 @@ int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
     using Runner = int (*)(Session&, const Options&, std::ostream&, std::ostream&);
     static constexpr std::pair<Command, Runner> kSubcommands[] = {
         {Command::Search, RunSearch}, {Command::Reboot, RunAction}, {Command::Reset, RunAction},
-        {Command::Rename, RunAction}, {Command::SetIp, RunAction},
+        {Command::Rename, RunAction}, {Command::SetIp, RunAction},  {Command::Upgrade, RunUpgrade},
     };
     for (const auto& [command, run] : kSubcommands) {
         if (command != options.command) continue;

@@ -19,14 +19,14 @@ enum ExitCode : int {
     kExitInterrupted = 130,  // stopped by SIGINT/SIGTERM before the work was done
 };
 
-enum class Command { None, Search, Reboot, Reset, Rename, SetIp };
+enum class Command { None, Search, Reboot, Reset, Rename, SetIp, Upgrade };
 enum class Format { Table, Json, Csv };
 
 struct Options {
     Command command = Command::None;
     bool help = false;  // print the help of `command` (or the general help) and exit 0
     bool version = false;
-    int seconds = 30;  // search length; for the actions: the longest search for the devices
+    int seconds = 30;       // search length; for the actions: the longest search for the devices
     int settleSeconds = 0;  // search: end once no new answer came for this long (0: never)
     Format format = Format::Table;
     std::string filter;
@@ -37,6 +37,10 @@ struct Options {
     std::vector<std::pair<std::string, std::string>> pairs;
     std::string mask, gateway, dns1, dns2;  // empty: keep the device's own
     std::string rangeFirst, rangeEnd;       // set-ip --range FIRST [--end LAST]
+    // upgrade: the image, the model (empty: the first device's), the file server's port,
+    // the length of the upgrade's second, and how long flashed devices may take to return.
+    std::string image, model;
+    int tftpPort = 69, tickMs = 1000, returnSeconds = 30;
 };
 
 struct ParseResult {

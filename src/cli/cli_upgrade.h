@@ -3,14 +3,13 @@
 // course as the desktop program's upgrade dialog and our own FileServer.
 
 #include <iosfwd>
-#include <string>
-#include <vector>
+
+#include "cli/cli_args.h"
 
 namespace fd::cli {
 
-// args[0] is "upgrade".
-bool IsUpgradeCommand(const std::vector<std::string>& args);
-int RunUpgradeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-std::string UpgradeHelp();
+class Session;
+
+int RunUpgrade(Session& s, const Options& o, std::ostream& out, std::ostream& err);
 
 }  // namespace fd::cli

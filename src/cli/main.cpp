@@ -8,7 +8,6 @@
 
 #include "cli/cli_app.h"
 #include "cli/cli_args.h"
-#include "cli/cli_upgrade.h"
 #include "fielddesk_version.h"
 
 namespace {
@@ -21,7 +20,6 @@ void OnSignal(int) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (fd::cli::IsUpgradeCommand(args)) return fd::cli::RunUpgradeCommand(args, std::cout, std::cerr);
     const fd::cli::ParseResult parsed = fd::cli::ParseArguments(args);
     const fd::cli::Options& o = parsed.options;
     if (!parsed.error.empty()) {

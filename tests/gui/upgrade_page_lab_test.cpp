@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "actions/file_server_control.h"
+#include "app/app_context.h"
 #include "controls/grid_ctrl.h"
 #include "lab/engine_lab.h"
 #include "pages/devices/page_messages.h"
@@ -39,8 +40,7 @@ protected:
                                  [](fd::devsim::EmulatedDevice& d) { d.flashSilence = 1500ms; });
         ASSERT_TRUE(StartPeer());
         ASSERT_TRUE(StartEngine(60000ms));
-        m_services = fd::DeviceServices{m_engine.get(), m_store.get()};
-        fd::SetDeviceServicesOverride(&m_services);
+        fd::InstallServices({m_engine.get(), m_store.get(), {}, {}});
         fd::SetPageMessageHandler([this](QWidget*, const fd::PageMessage& m) {
             m_messages.push_back(m.key);
             return QMessageBox::Ok;
@@ -57,7 +57,7 @@ protected:
         });
     }
     void TearDown() override {
-        fd::SetDeviceServicesOverride(nullptr);
+        fd::InstallServices({});
         fd::SetPageMessageHandler({});
         fd::SetPageDialogRunner({});
         fd::SetUpgradeFileServerFactory({});
@@ -67,7 +67,6 @@ protected:
     fd::test::TempDir m_tmp;
     std::string m_program;
     std::vector<std::string> m_macs;
-    fd::DeviceServices m_services;
     QStringList m_messages;
 };
 

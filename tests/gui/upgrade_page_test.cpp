@@ -11,6 +11,7 @@
 
 #include "../support/fake_device_engine.h"
 #include "../support/temp_dir.h"
+#include "app/app_context.h"
 #include "config/labels.h"
 #include "controls/grid_ctrl.h"
 #include "controls/t_button_picture.h"
@@ -64,8 +65,7 @@ protected:
         m_store =
             std::make_unique<CSqlManagement>(m_dir.Path("data.mdb"), [](const std::string&) {});
         ASSERT_TRUE(m_store->IsOpen());
-        const fd::DeviceServices services{&m_engine, m_store.get()};
-        fd::SetDeviceServicesOverride(&services);
+        fd::InstallServices({&m_engine, m_store.get(), {}, {}});
         fd::SetPageMessageHandler([this](QWidget*, const fd::PageMessage& m) {
             m_messages.push_back(m.key);
             return m_answer;
@@ -78,7 +78,7 @@ protected:
             [this] { return std::make_unique<RecordingServer>(m_server); });
     }
     void TearDown() override {
-        fd::SetDeviceServicesOverride(nullptr);
+        fd::InstallServices({});
         fd::SetPageMessageHandler({});
         fd::SetPageDialogRunner({});
         fd::SetUpgradeFileServerFactory({});
