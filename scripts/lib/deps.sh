@@ -4,7 +4,7 @@
 
 fd_packages=(build-essential cmake ninja-build pkg-config ccache clang iproute2 util-linux
              libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
-             libgl-dev xvfb xauth python3)
+             libgl-dev xvfb xauth python3 desktop-file-utils appstream nftables)
 
 fd_install_deps() {
     local p missing=() sudo_cmd=""

@@ -19,7 +19,7 @@ enum ExitCode : int {
     kExitInterrupted = 130,  // stopped by SIGINT/SIGTERM before the work was done
 };
 
-enum class Command { None, Search, Reboot, Reset, Rename, SetIp, Upgrade };
+enum class Command { None, Search, Reboot, Reset, Rename, SetIp, Upgrade, Doctor };
 enum class Format { Table, Json, Csv };
 
 struct Options {

@@ -18,6 +18,7 @@
 #include "controls/t_static.h"
 #include "engine/device_protocol.h"
 #include "pages/devices/page_messages.h"
+#include "presentation/search_note.h"
 
 CDeviceListPage::CDeviceListPage(int pageId, std::span<const fd::DeviceColumn> columns,
                                  QWidget* parent)
@@ -300,6 +301,7 @@ void CDeviceListPage::OnSearchButton() {
             m_filter->clear();
         }
         SetSearchUi(true);
+        if (m_emptyNote) m_emptyNote->hide();
         m_search.Start();
         m_searchTimer.start();
     } else {
@@ -319,7 +321,23 @@ void CDeviceListPage::OnSearchTick() {
     if (!m_search.Tick()) {
         m_searchTimer.stop();
         SetSearchUi(false);
+        if (m_list->Current().rows.empty()) ShowEmptySearchNote();
     }
+}
+
+void CDeviceListPage::ShowEmptySearchNote() {
+    if (!m_emptyNote) {
+        m_emptyNote = new CTStatic(this);
+        m_emptyNote->setObjectName(QStringLiteral("emptySearchNote"));
+        m_emptyNote->setAlignment(Qt::AlignCenter);
+        m_emptyNote->setWordWrap(true);
+        const QRect g = m_grid->geometry();
+        m_emptyNote->setGeometry(g.x() + 40, g.y() + g.height() / 3, g.width() - 80, 80);
+    }
+    m_emptyNote->setText(QString::fromStdString(
+        fd::EmptySearchNote(m_search.Broadcasts(), fd::ReadAdapters())));
+    m_emptyNote->show();
+    m_emptyNote->raise();
 }
 
 void CDeviceListPage::OnSearchReload(fd::SearchSession::Reload which) {
