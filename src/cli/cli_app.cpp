@@ -11,11 +11,13 @@
 #include <thread>
 
 #include "actions/device_workers.h"
+#include "cli/cli_bridge.h"
 #include "cli/cli_configure.h"
 #include "cli/cli_doctor.h"
 #include "cli/cli_output.h"
 #include "cli/cli_session.h"
 #include "cli/cli_settle.h"
+#include "cli/cli_upgrade.h"
 #include "config/labels.h"
 #include "config/language.h"
 #include "presentation/device_list.h"
@@ -245,7 +247,9 @@ int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
         {Command::Search, RunSearch},       {Command::Reboot, RunAction},
         {Command::Reset, RunAction},        {Command::Rename, RunAction},
         {Command::SetIp, RunAction},        {Command::Show, RunShow},
-        {Command::Configure, RunConfigure},
+        {Command::Configure, RunConfigure}, {Command::Scan, RunBridgeCommand},
+        {Command::Bridge, RunBridgeCommand},
+        {Command::Upgrade, RunUpgrade},
     };
     for (const auto& [command, run] : kSubcommands) {
         if (command != options.command) continue;

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <set>
 
+#include "cli/cli_bridge.h"
+#include "actions/upgrade_session.h"
 #include "rules/address_rules.h"
 #include "wire/address.h"
 
@@ -19,6 +21,8 @@ constexpr CommandInfo kCommands[] = {
     {Command::Search, "search"}, {Command::Reboot, "reboot"},       {Command::Reset, "reset"},
     {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},        {Command::Doctor, "doctor"},
     {Command::Show, "show"},     {Command::Configure, "configure"},
+    {Command::Scan, "scan"},     {Command::Bridge, "bridge"},
+    {Command::Upgrade, "upgrade"},
 };
 
 const char* const kExitCodes =
@@ -36,12 +40,16 @@ const char* const kSearchNote =
     "  --seconds N     how long to search, 1..3600 (default 30, as the status page does):\n"
     "                  a broadcast at the start and every third second after it\n";
 
-bool ParseSeconds(std::string_view text, int& out) {
+bool ParseNumber(std::string_view text, int lo, int hi, int& out) {
     int v = 0;
     auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (ec != std::errc() || p != text.data() + text.size() || v < 1 || v > 3600) return false;
+    if (ec != std::errc() || p != text.data() + text.size() || v < lo || v > hi) return false;
     out = v;
     return true;
+}
+
+bool ParseSeconds(std::string_view text, int& out) {
+    return ParseNumber(text, 1, 3600, out);
 }
 
 }  // namespace
@@ -95,6 +103,9 @@ std::string GeneralHelp() {
                "  set-ip    set devices' IP address, mask and gateway\n"
                "  show      print one device's whole configuration\n"
                "  configure change one device's name, address, wireless, VLAN and timed reboot\n"
+               "  scan      list the access points a device hears\n"
+               "  bridge    link a device as a station to an access point\n"
+               "  upgrade   upgrade devices' firmware from an image file\n"
                "  doctor    find out why a search finds nothing\n"
                "\n"
                "Run 'fielddesk-cli COMMAND --help' for the options of a command.\n"
@@ -180,6 +191,29 @@ std::string CommandHelp(Command c) {
         case Command::Configure:
             h = ConfigureHelp();
             break;
+        case Command::Scan:
+        case Command::Bridge:
+            h = BridgeCommandHelp(c);
+            break;
+        case Command::Upgrade:
+            h = "Usage: fielddesk-cli upgrade --image FILE.bin [--model NAME] MAC...\n"
+                "\n"
+                "Upgrades the firmware of the devices, as the desktop program's upgrade does:\n"
+                "serves the image with FileServer (beside this program, UDP port 69: see the\n"
+                "README for the right to use it), asks the devices to fetch it, tells those\n"
+                "that fetched it to flash it, and waits for them to come back. The image's name\n"
+                "ends in .bin or .BIN. Devices of one model are upgraded at a time: --model\n"
+                "NAME, else the model of the first device; the others are skipped. Prints\n"
+                "each device's status as it changes and its result; takes about 4 minutes.\n"
+                "\n"
+                "Options:\n";
+            h += kSearchNote;
+            h += "  --tftp-port N   the file server's port (default 69)\n"
+                 "  --return-seconds N\n"
+                 "                  how long flashed devices may take to reappear after the\n"
+                 "                  upgrade's own end, 0..3600 (default 30)\n"
+                 "  --tick-ms N     length of the upgrade's second, 10..1000 (rehearsals, tests)\n";
+            break;
         case Command::Doctor:
             return "Usage: fielddesk-cli doctor [--seconds N] [--json]\n"
                    "\n"
@@ -253,11 +287,13 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
         } else if (arg.rfind("--", 0) == 0) {
             if (before) return fail("the command comes before its options: '" + arg + "'");
             const Command c = o.command;
-            std::string v;
+            std::string v, bridgeError;
             if (seen.count(arg) && arg != "--json" && arg != "--csv")
                 return fail("option " + arg + " given twice");
             seen.insert(arg);
-            if (arg == "--seconds") {
+            if (ParseBridgeOption(c, arg, takeValue, o, bridgeError)) {
+                if (!bridgeError.empty()) return fail(bridgeError);
+            } else if (arg == "--seconds") {
                 if (!takeValue(v) || !ParseSeconds(v, o.seconds))
                     return fail("--seconds takes a number of seconds from 1 to 3600");
             } else if ((c == Command::Search && (arg == "--json" || arg == "--csv")) ||
@@ -293,6 +329,18 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                                                            o.configure)
                                     : std::nullopt) {
                 if (!e->empty()) return fail(*e);
+            } else if (c == Command::Upgrade && (arg == "--image" || arg == "--model")) {
+                std::string& target = arg == "--image" ? o.image : o.model;
+                if (!takeValue(target) || target.empty()) return fail(arg + " takes a value");
+            } else if (c == Command::Upgrade && arg == "--tftp-port") {
+                if (!takeValue(v) || !ParseNumber(v, 1, 65535, o.tftpPort))
+                    return fail("--tftp-port takes a port from 1 to 65535");
+            } else if (c == Command::Upgrade && arg == "--tick-ms") {
+                if (!takeValue(v) || !ParseNumber(v, 10, 1000, o.tickMs))
+                    return fail("--tick-ms takes 10 to 1000 milliseconds");
+            } else if (c == Command::Upgrade && arg == "--return-seconds") {
+                if (!takeValue(v) || !ParseNumber(v, 0, 3600, o.returnSeconds))
+                    return fail("--return-seconds takes 0 to 3600 seconds");
             } else {
                 return fail("unknown option '" + arg + "' for " + CommandName(c));
             }
@@ -387,6 +435,19 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                                                   o.configure, o.macs);
                 !e.empty())
                 return fail(e);
+            break;
+        case Command::Scan:
+        case Command::Bridge:
+            if (auto e = CheckBridgeArguments(o, positional); !e.empty()) return fail(e);
+            break;
+        case Command::Upgrade:
+            if (positional.empty()) return fail("give the MAC address of at least one device");
+            if (auto e = takeMacs(positional); !e.empty()) return fail(e);
+            if (o.image.empty()) return fail("give the image with --image FILE.bin");
+            if (auto e = CheckUpgradeFilePath(o.image); !e.empty()) return fail(e);
+            // The dialog would go on with size 0; nobody watches here, so say it now.
+            if (UpgradeImageSize(o.image) == 0)
+                return fail("cannot read the image " + o.image + " (or it is empty)");
             break;
         case Command::None:
             break;

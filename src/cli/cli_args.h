@@ -21,7 +21,20 @@ enum ExitCode : int {
     kExitInterrupted = 130,  // stopped by SIGINT/SIGTERM before the work was done
 };
 
-enum class Command { None, Search, Reboot, Reset, Rename, SetIp, Doctor, Show, Configure };
+enum class Command {
+    None,
+    Search,
+    Reboot,
+    Reset,
+    Rename,
+    SetIp,
+    Doctor,
+    Show,
+    Configure,
+    Scan,
+    Bridge,
+    Upgrade,
+};
 enum class Format { Table, Json, Csv };
 
 struct Options {
@@ -40,6 +53,11 @@ struct Options {
     std::string mask, gateway, dns1, dns2;  // empty: keep the device's own
     std::string rangeFirst, rangeEnd;       // set-ip --range FIRST [--end LAST]
     ConfigureOptions configure;             // show, configure
+    std::string bssid, key, ip;             // bridge: the access point, its key, the new ip
+    // upgrade: the image, the model (empty: the first device's), the file server's port,
+    // the length of the upgrade's second, and how long flashed devices may take to return.
+    std::string image, model;
+    int tftpPort = 69, tickMs = 1000, returnSeconds = 30;
 };
 
 struct ParseResult {

@@ -53,6 +53,17 @@ struct EmulatedDevice {
     // in the lab). Taken from info when the device is added to a peer, unless set before.
     std::optional<ap_info_stu> factory;
 
+    // ---- firmware upgrade (device_upgrade.cpp) ----
+    // Fetching the image stops after its first block (the device stops acknowledging) and
+    // the device reports a failure.
+    bool upgradeFetchFails = false;
+    // After the upgrade start it stays silent for good, as a device that never boots again.
+    bool upgradeNeverReturns = false;
+    // Silence while it flashes; it comes back with the image's version.
+    std::chrono::milliseconds flashSilence{3000};
+    std::string fetchedImage;  // the image fetched and checked last; empty: none
+    bool fetching = false;     // a fetch is under way (a repeated request does not start one)
+
     // ---- faults ----
     double dropRate = 0;  // share of the datagrams for it that it never sees, 0..1
     std::chrono::milliseconds replyDelay{0};  // everything it sends leaves this much later
@@ -93,6 +104,13 @@ std::optional<uint8_t> AckResultFor(const EmulatedDevice& dev, uint16_t command)
 std::vector<std::vector<uint8_t>> ScanBodiesFor(const std::vector<config_otherwl_basic>& aps);
 // A neighbour with index n: mac 02:aa:00:00:hh:ll, ssid "ap-<n>", channel 1 + n % 11.
 config_otherwl_basic MakeNeighbour(int n, int8_t signal = -60);
+// count generated neighbours; the i-th takes levels[i % size] (default -40 - i % 50) and
+// security codes[i % size] (default 0, open).
+std::vector<config_otherwl_basic> MakeNeighbours(int count, const std::vector<int>& levels = {},
+                                                 const std::vector<int>& securities = {});
+// How another emulated device looks in a scan: its wireless mac (ssid_mac), ssid, channel
+// and security, heard at signal.
+config_otherwl_basic NeighbourOf(const EmulatedDevice& ap, int8_t signal);
 
 // Applies a command body to the device's image (settings commands, the bridge
 // configuration and the factory reset). Returns the new address for a set-IP or bridge

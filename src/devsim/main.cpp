@@ -30,7 +30,10 @@ const char* kUsage =
     "usage: fielddesk-devsim --count N [--seed S] [--first-ip 198.18.1.1] [--interface IF]\n"
     "                        [--config FILE] [--duration SECONDS] [--keepalive SECONDS]\n"
     "                        [--restart-seconds S] [--neighbours N] [--drop-rate P]\n"
-    "                        [--delay-ms MS] [--stats] [--verbose]\n"
+    "                        [--neighbour-signals LIST] [--neighbour-security LIST]\n"
+    "                        [--hear-aps] [--bridge-result R]\n"
+    "                        [--delay-ms MS] [--flash-seconds S] [--tftp-port N]\n"
+    "                        [--stats] [--verbose]\n"
     "Emulated devices for the network lab. Run it only inside the lab's devices namespace:\n"
     "  scripts/netlab exec LAB dev -- fielddesk-devsim --count 40\n"
     "  --count N         devices to emulate (1..10000)\n"
@@ -44,15 +47,32 @@ const char* kUsage =
     "                    (ack, silent, or the address to acknowledge from), vlan_id,\n"
     "                    work_mode, mode_btn (0/1), secure_mode, transparent_bridge (0/1),\n"
     "                    airslot (0/1), restart_seconds, neighbours, drop_rate (0..1),\n"
-    "                    delay_ms and malformed (0/1); two devices given the same ip share\n"
-    "                    the address\n"
+    "                    delay_ms and malformed (0/1), neighbour_signals and\n"
+    "                    neighbour_security (lists as below), bridge_result, hears (device\n"
+    "                    numbers whose access point it hears); two devices given the same ip\n"
+    "                    share the address; flash_seconds, upgrade_fetch_fails\n"
+    "                    (0/1: the image fetch breaks off and is reported failed) and\n"
+    "                    upgrade_never_returns (0/1: silent for good after the upgrade\n"
+    "                    start)\n"
     "  --duration S      stop after S seconds (default: run until interrupted)\n"
     "  --keepalive S     seconds between keepalives to the PC that searched last\n"
     "                    (default 10, 0: none)\n"
     "  --restart-seconds S  silence after an accepted reboot or factory reset (default 3)\n"
-    "  --neighbours N    access points each device reports to a scan (default 12)\n"
+    "  --neighbours N    access points each device reports to a scan (default 12), in\n"
+    "                    scan results of at most 31 entries each\n"
+    "  --neighbour-signals LIST  their signals in dBm, comma-separated, taken in turn\n"
+    "                    (default -40, -41, ... -89)\n"
+    "  --neighbour-security LIST  their security codes (0 open, 1 WEP, 2..10 WPA kinds),\n"
+    "                    taken in turn (default 0)\n"
+    "  --hear-aps        every device also hears the first 8 emulated devices in AP mode\n"
+    "  --bridge-result R result byte of the answer to a bridge configuration (default 0;\n"
+    "                    other values refuse the link and change nothing)\n"
     "  --drop-rate P     share of datagrams every device misses, 0..1 (default 0)\n"
     "  --delay-ms MS     every answer leaves this much later (default 0)\n"
+    "  --flash-seconds S silence after an upgrade start before the device is back with\n"
+    "                    the image's version (default 3)\n"
+    "  --tftp-port N     port of the PC's file server the images are fetched from\n"
+    "                    (default 69)\n"
     "  --stats           print what the devices sent when it stops (standard output)\n"
     "  --verbose         print every datagram received\n";
 
@@ -130,13 +150,34 @@ EmulatedDevice Generate(int n, const std::string& address, std::mt19937& rng) {
     return dev;
 }
 
-std::vector<std::vector<uint8_t>> NeighbourBodies(int n) {
-    std::vector<config_otherwl_basic> aps;
-    for (int i = 0; i < n; ++i) aps.push_back(MakeNeighbour(i, static_cast<int8_t>(-40 - i % 50)));
-    return ScanBodiesFor(aps);
+// What one device reports to a scan, settled once every device is configured (it may hear
+// the others).
+struct NeighbourPlan {
+    int count = 12;
+    std::vector<int> signals;
+    std::vector<int> securities;
+    std::vector<int> hears;  // device numbers
+};
+
+// "a,b,c" -> numbers; false when an item is no number in [lo, hi].
+bool ParseList(const std::string& text, int lo, int hi, std::vector<int>& out) {
+    out.clear();
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        std::size_t comma = text.find(',', at);
+        if (comma == std::string::npos) comma = text.size();
+        const std::string item = text.substr(at, comma - at);
+        char* end = nullptr;
+        const long v = std::strtol(item.c_str(), &end, 10);
+        if (item.empty() || *end != '\0' || v < lo || v > hi) return false;
+        out.push_back(static_cast<int>(v));
+        at = comma + 1;
+    }
+    return !out.empty();
 }
 
-bool ApplyConfig(const std::string& path, int n, EmulatedDevice& dev, std::string& error) {
+bool ApplyConfig(const std::string& path, int n, EmulatedDevice& dev, NeighbourPlan& plan,
+                 std::string& error) {
     std::string section = "Device " + std::to_string(n);
     auto get = [&](const char* key) { return ReadProfileString(path, section, key, "\x01", 256); };
     auto has = [](const std::string& v) { return v != "\x01"; };
@@ -175,8 +216,16 @@ bool ApplyConfig(const std::string& path, int n, EmulatedDevice& dev, std::strin
     if (auto v = get("neighbours"); has(v)) {
         int n = std::atoi(v.c_str());
         if (n < 0 || n > 1000) return fail("neighbours takes 0..1000");
-        dev.scanBodies = NeighbourBodies(n);
+        plan.count = n;
     }
+    if (auto v = get("neighbour_signals"); has(v) && !ParseList(v, -128, 127, plan.signals))
+        return fail("neighbour_signals takes dBm values -128..127");
+    if (auto v = get("neighbour_security"); has(v) && !ParseList(v, 0, 255, plan.securities))
+        return fail("neighbour_security takes codes 0..255");
+    if (auto v = get("hears"); has(v) && !ParseList(v, 0, 3999, plan.hears))
+        return fail("hears takes device numbers");
+    if (auto v = get("bridge_result"); has(v))
+        dev.ackResult[CMD_BRIDGE_CONFIG] = static_cast<uint8_t>(std::atoi(v.c_str()));
     if (auto v = get("drop_rate"); has(v)) {
         dev.dropRate = std::atof(v.c_str());
         if (dev.dropRate < 0 || dev.dropRate > 1) return fail("drop_rate takes 0..1");
@@ -184,6 +233,10 @@ bool ApplyConfig(const std::string& path, int n, EmulatedDevice& dev, std::strin
     if (auto v = get("delay_ms"); has(v))
         dev.replyDelay = std::chrono::milliseconds(std::atoi(v.c_str()));
     if (auto v = get("malformed"); has(v)) dev.malformed = v == "1";
+    if (auto v = get("flash_seconds"); has(v))
+        dev.flashSilence = std::chrono::milliseconds(static_cast<int64_t>(std::atof(v.c_str()) * 1000));
+    if (auto v = get("upgrade_fetch_fails"); has(v)) dev.upgradeFetchFails = v == "1";
+    if (auto v = get("upgrade_never_returns"); has(v)) dev.upgradeNeverReturns = v == "1";
     if (auto v = get("short_brief"); has(v)) dev.shortBrief = v == "1";
     if (auto v = get("answer_search"); has(v)) dev.answerSearch = v != "0";
     if (auto v = get("answer_info"); has(v)) dev.answerInfo = v != "0";
@@ -208,9 +261,11 @@ int main(int argc, char** argv) {
     int count = 0;
     unsigned seed = 1;
     std::string firstIp = "198.18.1.1", ifname = "dev0", configPath;
-    double duration = 0, keepalive = 10, restartSeconds = 3, dropRate = 0;
-    int neighbours = 12, delayMs = 0;
-    bool verbose = false, stats = false;
+    double duration = 0, keepalive = 10, restartSeconds = 3, dropRate = 0, flashSeconds = 3;
+    int tftpPort = 69;
+    int neighbours = 12, delayMs = 0, bridgeResult = 0;
+    std::vector<int> neighbourSignals, neighbourSecurity;
+    bool verbose = false, stats = false, hearAps = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -238,10 +293,28 @@ int main(int argc, char** argv) {
             restartSeconds = std::atof(value().c_str());
         else if (a == "--neighbours")
             neighbours = std::atoi(value().c_str());
+        else if (a == "--neighbour-signals") {
+            if (!ParseList(value(), -128, 127, neighbourSignals)) {
+                std::fprintf(stderr, "fielddesk-devsim: --neighbour-signals takes dBm values\n");
+                return 2;
+            }
+        } else if (a == "--neighbour-security") {
+            if (!ParseList(value(), 0, 255, neighbourSecurity)) {
+                std::fprintf(stderr, "fielddesk-devsim: --neighbour-security takes codes 0..255\n");
+                return 2;
+            }
+        } else if (a == "--hear-aps")
+            hearAps = true;
+        else if (a == "--bridge-result")
+            bridgeResult = std::atoi(value().c_str());
         else if (a == "--drop-rate")
             dropRate = std::atof(value().c_str());
         else if (a == "--delay-ms")
             delayMs = std::atoi(value().c_str());
+        else if (a == "--flash-seconds")
+            flashSeconds = std::atof(value().c_str());
+        else if (a == "--tftp-port")
+            tftpPort = std::atoi(value().c_str());
         else if (a == "--stats")
             stats = true;
         else if (a == "--verbose")
@@ -259,10 +332,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (restartSeconds < 0 || restartSeconds > 3600 || neighbours < 0 || neighbours > 1000 ||
-        dropRate < 0 || dropRate > 1 || delayMs < 0 || delayMs > 60000) {
+        dropRate < 0 || dropRate > 1 || delayMs < 0 || delayMs > 60000 || flashSeconds < 0 ||
+        flashSeconds > 3600 || tftpPort < 1 || tftpPort > 65535) {
         std::fprintf(stderr,
                      "fielddesk-devsim: --restart-seconds takes 0..3600, --neighbours 0..1000, "
-                     "--drop-rate 0..1, --delay-ms 0..60000\n");
+                     "--drop-rate 0..1, --delay-ms 0..60000, --flash-seconds 0..3600, "
+                     "--tftp-port 1..65535\n");
         return 2;
     }
     const uint32_t base = ParseIpv4(firstIp).value_or(0);
@@ -281,6 +356,7 @@ int main(int argc, char** argv) {
 
     std::mt19937 rng(seed);
     std::vector<EmulatedDevice> devices;
+    std::vector<NeighbourPlan> plans;
     uint32_t ip = base;
     for (int n = 0; n < count; ++n, ++ip) {
         while ((ip & 0xff) == 0 || (ip & 0xff) == 255 || ip == 0xC6120001u) ++ip;
@@ -291,14 +367,38 @@ int main(int argc, char** argv) {
         devices.push_back(Generate(n, Ipv4ToText(ip), rng));
         EmulatedDevice& d = devices.back();
         d.restartSilence = std::chrono::milliseconds(static_cast<int64_t>(restartSeconds * 1000));
-        d.scanBodies = NeighbourBodies(neighbours);
         d.dropRate = dropRate;
         d.replyDelay = std::chrono::milliseconds(delayMs);
+        if (bridgeResult != 0) d.ackResult[CMD_BRIDGE_CONFIG] = static_cast<uint8_t>(bridgeResult);
+        NeighbourPlan plan;
+        plan.count = neighbours;
+        plan.signals = neighbourSignals;
+        plan.securities = neighbourSecurity;
+        d.flashSilence = std::chrono::milliseconds(static_cast<int64_t>(flashSeconds * 1000));
         std::string error;
-        if (!configPath.empty() && !ApplyConfig(configPath, n, devices.back(), error)) {
+        if (!configPath.empty() && !ApplyConfig(configPath, n, devices.back(), plan, error)) {
             std::fprintf(stderr, "fielddesk-devsim: %s: %s\n", configPath.c_str(), error.c_str());
             return 2;
         }
+        plans.push_back(std::move(plan));
+    }
+    // Scan answers: the devices heard first (strong signals), then the generated ones.
+    std::vector<int> apModes;
+    for (int n = 0; n < count && apModes.size() < 8; ++n)
+        if (devices[static_cast<std::size_t>(n)].info.work_mode == WORK_MODE_AP) apModes.push_back(n);
+    for (int n = 0; n < count; ++n) {
+        const NeighbourPlan& plan = plans[static_cast<std::size_t>(n)];
+        std::vector<int> heard = plan.hears;
+        if (hearAps) heard.insert(heard.end(), apModes.begin(), apModes.end());
+        std::vector<config_otherwl_basic> aps;
+        for (int h : heard) {
+            if (h == n || h >= count) continue;
+            aps.push_back(NeighbourOf(devices[static_cast<std::size_t>(h)],
+                                      static_cast<int8_t>(-50 - static_cast<int>(aps.size()))));
+        }
+        for (const auto& ap : MakeNeighbours(plan.count, plan.signals, plan.securities))
+            aps.push_back(ap);
+        devices[static_cast<std::size_t>(n)].scanBodies = ScanBodiesFor(aps);
     }
     std::vector<std::string> addresses;
     for (const auto& d : devices) {
@@ -314,6 +414,7 @@ int main(int argc, char** argv) {
     options.joinInterfaces = {ifname};
     options.recordLimit = 10000;
     options.seed = seed;
+    options.tftpPort = static_cast<uint16_t>(tftpPort);
     // A device told to take another address gets it on the interface, as long as it lies in
     // the lab's range; outside it the device has no address to send from.
     options.onAddressChange = [ifname](const std::string& ip) {

@@ -41,6 +41,7 @@ std::string Complete(const std::string& words) {
 
 // A value each option accepts ("1" for the numbers).
 std::string SampleValue(const std::string& opt) {
+    if (opt == "--bssid") return "02:aa:00:00:00:01";
     static const std::pair<const char*, const char*> kSamples[] = {
         {"--sort", "ip"},         {"--hide-ssid", "on"},
         {"--mode", "11a"},        {"--bandwidth", "20"},
@@ -81,7 +82,7 @@ TEST(Completion, EveryDocumentedOptionIsOneTheParserKnows) {
 TEST(Completion, CompletesCommandsAndTheirOptionsInBash) {
     if (access("/bin/bash", X_OK) != 0) FAIL() << "bash is needed to check the completion";
     EXPECT_EQ(Complete("fielddesk-cli d"), "doctor");
-    EXPECT_EQ(Complete("fielddesk-cli s"), "search set-ip show");
+    EXPECT_EQ(Complete("fielddesk-cli s"), "search set-ip show scan");
     EXPECT_EQ(Complete("fielddesk-cli search --s"), "--seconds --settle --sort");
     EXPECT_EQ(Complete("fielddesk-cli set-ip --mask --"), "") << "a value is typed, not offered";
     EXPECT_EQ(Complete("fielddesk-cli doctor --seconds 3 --"), "--seconds --json --help");

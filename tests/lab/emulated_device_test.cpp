@@ -96,6 +96,41 @@ TEST(EmulatedDeviceTest, BridgeConfigurationMakesAStationOfTheChosenAccessPoint)
     ap_info_stu before = dev.info;
     EXPECT_FALSE(ApplyCommand(dev, CMD_BRIDGE_CONFIG, std::vector<uint8_t>(325, 0xff)));
     EXPECT_EQ(std::memcmp(&before, &dev.info, sizeof before), 0);
+
+    // A device told to refuse the link answers with its result and stays as it was.
+    dev.ackResult[CMD_BRIDGE_CONFIG] = 1;
+    IpFromText("198.18.44.5", ip.ip);
+    std::memcpy(body.data() + 304, &ip, sizeof ip);
+    before = dev.info;
+    EXPECT_FALSE(ApplyCommand(dev, CMD_BRIDGE_CONFIG, body));
+    EXPECT_EQ(std::memcmp(&before, &dev.info, sizeof before), 0);
+    EXPECT_EQ(AckResultFor(dev, CMD_BRIDGE_CONFIG), 1);
+}
+
+TEST(EmulatedDeviceTest, ScanAnswersSplitAtThirtyOneAndCarryWhatWasAskedFor) {
+    const auto aps = MakeNeighbours(40, {-60, -59, -75}, {10, 1});
+    const auto bodies = ScanBodiesFor(aps);
+    ASSERT_EQ(bodies.size(), 2u);
+    const ScanResult first = DecodeScanResult(bodies[0]), second = DecodeScanResult(bodies[1]);
+    EXPECT_EQ(first.packet_count, 2);
+    EXPECT_EQ(first.entries.size(), 31u);
+    EXPECT_EQ(second.packet_id, 1);
+    ASSERT_EQ(second.entries.size(), 9u);
+    EXPECT_EQ(first.entries[1].signal, -59);
+    EXPECT_EQ(first.entries[2].signal, -75);
+    EXPECT_EQ(first.entries[3].secure_mode, 1);
+    EXPECT_EQ(second.entries[8].mac[5], 39);
+
+    // Another emulated device in a scan is heard by its wireless mac.
+    EmulatedDevice ap = MakeDevice(3);
+    ap.info.ssid_mac[0] = 0x06;
+    ap.info.secure_mode = 3;  // WPA2-PSK with TKIP: the scan's code 5
+    ap.info.wpapsk_auth_type = 1;
+    const config_otherwl_basic heard = NeighbourOf(ap, -52);
+    EXPECT_EQ(std::memcmp(heard.mac, ap.info.ssid_mac, 6), 0);
+    EXPECT_EQ(FieldText(heard.ssid, 32, heard.ssid_len), "lab-3");
+    EXPECT_EQ(heard.secure_mode, 5);
+    EXPECT_EQ(heard.channel, 36);
 }
 
 TEST(EmulatedDeviceTest, FactoryResetRestoresAllButTheAddress) {
