@@ -6,7 +6,11 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
+#include <QTranslator>
 #include <QMenu>
 #include <QProgressBar>
 #include <QSet>
@@ -117,6 +121,17 @@ void TranslateMenu(QMenu* menu) {
 
 void MarkUntranslated(QWidget* widget) {
     if (widget != nullptr) widget->setProperty(kNoTranslate, true);
+}
+
+QTranslator* InstallQtTranslations(const QLocale& locale, QObject* owner) {
+    auto* translator = new QTranslator(owner);
+    const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"), dir) ||
+        !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+        return nullptr;
+    }
+    return translator;
 }
 
 }  // namespace fd

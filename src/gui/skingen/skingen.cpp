@@ -85,7 +85,8 @@ enum class Icon {
     Pencil,
     Globe,
     Wifi,
-    Info
+    Info,
+    None  // a plain button: the text alone says what it does
 };
 
 void DrawIcon(QPainter& p, Icon icon, qreal x, qreal y, const QColor& c, qreal s = 24) {
@@ -282,7 +283,7 @@ void PageButton(const QString& file, int w, int h, Icon icon, const QColor& fill
     p.setPen(Qt::NoPen);
     p.setBrush(g);
     p.drawRoundedRect(QRectF(1, 1, w - 2, h - 2), 4, 4);
-    DrawIcon(p, icon, 6, (h - 18) / 2.0, kWhite, 18);
+    if (icon != Icon::None) DrawIcon(p, icon, 6, (h - 18) / 2.0, kWhite, 18);
     p.end();
     Save(img, file);
 }
@@ -620,7 +621,7 @@ int main(int argc, char** argv) {
     PageButton(QStringLiteral("btn_restore.bmp"), 100, 30, Icon::Reset, kOrange);
     PageButton(QStringLiteral("btn_upgrade.bmp"), 100, 30, Icon::Upload, kBlue);
     PageButton(QStringLiteral("btn_config.bmp"), 100, 30, Icon::Gear, kBlue);
-    PageButton(QStringLiteral("config_btn.bmp"), 90, 28, Icon::Gear, kBlue);
+    PageButton(QStringLiteral("config_btn.bmp"), 90, 28, Icon::None, kBlue);
     UpdateButtons();
     CaptionStrip(QStringLiteral("close_normal.bmp"), Icon::Cross, QColor(0xc0, 0x39, 0x2b));
     CaptionStrip(QStringLiteral("min_normal.bmp"), Icon::Minus, kBlueLight);
