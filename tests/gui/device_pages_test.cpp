@@ -485,6 +485,10 @@ TEST_F(DevicePagesTest, SetIpChecksTheRangeThenHandsOutAddressesAndSearchesThree
         // Starting values from the first selected device; the end is left to the user.
         EXPECT_EQ(dlg->BeginEdit()->text(), "10.0.0.3");
         EXPECT_TRUE(dlg->EndEdit()->text().isEmpty());
+        // Address boxes take digits and dots only, four groups at most.
+        QTest::keyClicks(dlg->EndEdit(), "1x0.a0. 5.9.");
+        EXPECT_EQ(dlg->EndEdit()->text(), "10.0.5.9");
+        dlg->EndEdit()->clear();
         dlg->MaskEdit()->setText("255.255.255.0");
         dlg->GatewayEdit()->setText("");
         dlg->BeginEdit()->setText("10.0.5.253");
@@ -571,6 +575,7 @@ TEST_F(RestartPageTest, RebootSendsToTheBridgedAccessPointFirstAndWaitsSixtySeco
         if (!wait) return int(QDialog::Rejected);
         EXPECT_EQ(wait->Progress().Duration(), 120);
         EXPECT_EQ(wait->Progress().SearchesLeft(), 3);
+        EXPECT_EQ(wait->Text(), CWaitDlg::kRestartingKey);  // says what it waits for
         timerDuringWait = page.StatusTimer().isActive();
         // The store reports the devices restarting; the Status column follows.
         m_store->SetApStatus(MacOf(1), fd::AP_STATUS_RESTARTING);
@@ -588,6 +593,13 @@ TEST_F(RestartPageTest, RebootSendsToTheBridgedAccessPointFirstAndWaitsSixtySeco
     EXPECT_EQ(m_engine.Calls().back(), "search");
     EXPECT_EQ(grid->GetItemText(apRow, status), QString::fromStdString(fd::GetStatusLabel(4)));
     EXPECT_EQ(grid->GetItemText(loneRow, status), "Online");
+    // Status cells stand out in the online colour; the rest keep the list's colour.
+    auto fg = [&](int row, int col) {
+        return grid->Model()->index(row - 1, col).data(Qt::ForegroundRole).value<QColor>();
+    };
+    EXPECT_EQ(fg(loneRow, status), fd::Skin().textOnlineColor);
+    EXPECT_EQ(fg(apRow, status), fd::Skin().textOnlineColor);
+    EXPECT_EQ(fg(loneRow, kIp), fd::Skin().gridTitleTextColor);
 
     const auto sends = m_engine.Sends();
     ASSERT_EQ(sends.size(), 2u);
@@ -619,6 +631,7 @@ TEST_F(RestartPageTest, NothingSelectedOrCancelledSendsNothing) {
         EXPECT_NE(wait, nullptr);
         if (wait) {
             EXPECT_EQ(wait->Progress().SearchesLeft(), 5);
+            EXPECT_EQ(wait->Text(), CWaitDlg::kResettingKey);
         }
         return int(QDialog::Accepted);
     };

@@ -8,7 +8,11 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QCoreApplication>
 #include <QMenu>
+#include <QMessageBox>
+#include <QTranslator>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
@@ -139,6 +143,21 @@ TEST_F(TranslateTest, MenusWithSubmenusAndSeparators) {
     EXPECT_EQ(actions[2]->text(), "Werkzeuge");
     EXPECT_EQ(sub->actions()[0]->text(), "Pingen");
     EXPECT_EQ(actions[3]->text(), "Beenden");
+}
+
+TEST(QtTranslations, MessageBoxButtonsSpeakChineseOnAChineseSystem) {
+    // Qt's own texts (OK, Cancel, the file dialog) come from Qt's translation files, which
+    // the set-up installs; without them a Chinese program shows English buttons.
+    QObject owner;
+    QTranslator* zh = fd::InstallQtTranslations(QLocale(QLocale::Chinese, QLocale::China), &owner);
+    ASSERT_NE(zh, nullptr) << "Qt translations missing (Debian package qt6-translations-l10n)";
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString::fromUtf8("取消"));
+    QMessageBox box(QMessageBox::Question, QString(), "?", QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QString::fromUtf8("取消"));
+    delete zh;  // taken out of the application again
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
+    // A language Qt has no file for installs nothing.
+    EXPECT_EQ(fd::InstallQtTranslations(QLocale(QLocale::Esperanto), &owner), nullptr);
 }
 
 }  // namespace
