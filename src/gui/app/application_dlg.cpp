@@ -12,6 +12,7 @@
 #include "app/skin.h"
 #include "app/translate.h"
 #include "controls/t_button_picture.h"
+#include "controls/t_static.h"
 
 namespace {
 
@@ -36,7 +37,8 @@ CApplicationDlg::CApplicationDlg(QWidget* parent)
       m_info(new CTButtonPicture(this)),
       m_menu(nullptr),
       m_host(new CChildDlg(this)),
-      m_grip(new QSizeGrip(this)) {
+      m_grip(new QSizeGrip(this)),
+      m_subtitle(new CTStatic(QStringLiteral("Outdoor CPE / AP management"), this)) {
     const fd::GuiSkin& skin = fd::Skin();
     setObjectName(QStringLiteral("CApplicationDlg"));
     setWindowTitle(QStringLiteral("CPEManagement"));
@@ -47,6 +49,12 @@ CApplicationDlg::CApplicationDlg(QWidget* parent)
     // The title band and the logo keep their drawn size when the window is resized.
     SetBkFixedPart(QSize(kWidth / 2, kHostTop));
     SetDraggable(true);
+
+    // Under the product name in the title band.
+    m_subtitle->SetFontSpec(skin.fontName, 15, 0);
+    m_subtitle->SetTextColor(QColor(0xc9, 0xd6, 0xe8));
+    m_subtitle->setGeometry(72, 50, 500, 20);
+    m_subtitle->setAttribute(Qt::WA_TransparentForMouseEvents);  // the band drags the window
 
     // Caption buttons at the top right: information, minimise, close.
     // lang-keys:begin

@@ -8,6 +8,7 @@ class QMenu;
 class QSizeGrip;
 class QSystemTrayIcon;
 class CTButtonPicture;
+class CTStatic;
 class CMenuDlg;
 class CChildDlg;
 
@@ -35,6 +36,7 @@ public:
     CTButtonPicture* MinButton() const { return m_min; }
     CTButtonPicture* CloseButton() const { return m_close; }
     CTButtonPicture* InfoButton() const { return m_info; }
+    CTStatic* Subtitle() const { return m_subtitle; }
 
     // Where the window goes in a screen's available area (the desktop less its panels):
     // its own size when that fits, else as much of the area as there is, never below the
@@ -67,6 +69,7 @@ private:
     CMenuDlg* m_menu;
     CChildDlg* m_host;
     QSizeGrip* m_grip;
+    CTStatic* m_subtitle;
     QMenu* m_helpMenu = nullptr;
     QMenu* m_trayMenu = nullptr;
     QSystemTrayIcon* m_tray = nullptr;

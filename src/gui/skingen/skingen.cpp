@@ -224,10 +224,7 @@ void MainBackground() {
     p.setFont(SansFont(26, true));
     p.drawText(QRect(70, 18, 400, 34), Qt::AlignLeft | Qt::AlignVCenter,
                QStringLiteral("FieldDesk"));
-    p.setPen(QColor(0xc9, 0xd6, 0xe8));
-    p.setFont(SansFont(13));
-    p.drawText(QRect(72, 50, 500, 20), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("Outdoor CPE / AP management"));
+    // The line under the name is text of the main window, in the user's language.
     // A quiet, wordless picture above the navigation strip: the PC and a device linked.
     p.setPen(QPen(kPaneDark, 1));
     p.setBrush(QColor(0xf5, 0xf7, 0xfa));
