@@ -210,10 +210,20 @@ TEST_F(DevicePagesTest, HeaderTickAlternatesAndFilterNarrowsTheList) {
     page.ReloadCurrentPage();
     CGridCtrl* grid = page.Grid();
     grid->SetCheck(2, kTick, true);
+    EXPECT_EQ(grid->HeaderCheckState(kTick), Qt::PartiallyChecked);
     page.OnCellClicked(0, kTick);
     for (int r = 1; r <= 5; ++r) EXPECT_TRUE(grid->GetCheck(r, kTick)) << r;
+    EXPECT_EQ(grid->HeaderCheckState(kTick), Qt::Checked);
+    // Unticking one row by hand: the header box shows a partial tick.
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      grid->visualRect(grid->Model()->index(2, kTick)).center());
+    EXPECT_FALSE(grid->GetCheck(3, kTick));
+    EXPECT_EQ(grid->HeaderCheckState(kTick), Qt::PartiallyChecked);
     page.OnCellClicked(0, kTick);
     for (int r = 1; r <= 5; ++r) EXPECT_FALSE(grid->GetCheck(r, kTick)) << r;
+    EXPECT_EQ(grid->HeaderCheckState(kTick), Qt::Unchecked);
 
     // Ticks stay with their devices when a refresh sorts a new one in above them.
     grid->SetCheck(2, kTick, true);  // 10.0.0.4

@@ -46,7 +46,7 @@ void GridModel::Changed(int row, int col, const QList<int>& roles) {
     const QModelIndex idx = index(row - 1, col);
     emit dataChanged(idx, idx, roles);
     // The header tick box shows the state of the whole column.
-    if (roles.contains(Qt::CheckStateRole)) emit headerDataChanged(Qt::Horizontal, col, col);
+    if (roles.contains(Qt::CheckStateRole)) emit headerTickChanged(col);
 }
 
 Qt::CheckState GridModel::HeaderCheckState(int col) const {
@@ -429,6 +429,8 @@ CGridCtrl::CGridCtrl(QWidget* parent)
     for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved}) {
         connect(m_model, signal, m_header->viewport(), [this] { m_header->viewport()->update(); });
     }
+    connect(m_model, &fd::GridModel::headerTickChanged, m_header->viewport(),
+            [this] { m_header->viewport()->update(); });
     ApplyGridSkin();
 }
 

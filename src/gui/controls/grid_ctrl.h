@@ -77,6 +77,8 @@ public:
 
 signals:
     void checkToggled(int row, int col, bool checked);
+    // A row's tick changed, and with it perhaps the header tick box of its column.
+    void headerTickChanged(int col);
 
 private:
     Cell* CellAt(int row, int col);
