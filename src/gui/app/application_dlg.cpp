@@ -46,8 +46,9 @@ CApplicationDlg::CApplicationDlg(QWidget* parent)
     setMinimumSize(kMinWidth, kMinHeight);
     resize(kWidth, kHeight);
     SetBkImage(skin.Image(QStringLiteral("main_bk.jpg")));
-    // The title band and the logo keep their drawn size when the window is resized.
-    SetBkFixedPart(QSize(kWidth / 2, kHostTop));
+    // The title band, the logo and the picture above the navigation keep their drawn size
+    // when the window is resized.
+    SetBkFixedPart(QSize(kWidth / 2, kMenuTop));
     SetDraggable(true);
 
     // Under the product name in the title band.
