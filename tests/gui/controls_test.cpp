@@ -2,9 +2,9 @@
 
 #include <QLineEdit>
 #include <QPainter>
-#include <QTemporaryDir>
 #include <QProgressBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "controls/t_button_picture.h"

@@ -5,9 +5,9 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QScrollBar>
-#include <cmath>
 #include <QSignalSpy>
 #include <QTest>
+#include <cmath>
 
 #include "gui_test_support.h"
 
@@ -230,9 +230,9 @@ TEST(GridSizing, TitlesWrapAndWholeValuesStayWholeWhenTheGridIsNarrow) {
     const QFontMetrics head(grid.Model()->HeaderFont());
     auto titleFits = [&](int col) {
         const QRect section(h->sectionViewportPosition(col), 0, grid.columnWidth(col), h->height());
-        const QRect room = h->TitleRect(section, col);
-        const QRect need = head.boundingRect(room, Qt::AlignCenter | Qt::TextWordWrap,
-                                             grid.GetItemText(0, col));
+        const QRect room = h->TitleRect(section);
+        const QRect need =
+            head.boundingRect(room, Qt::AlignCenter | Qt::TextWordWrap, grid.GetItemText(0, col));
         return need.width() <= room.width() && need.height() <= room.height();
     };
     for (int c = 0; c < 3; ++c) EXPECT_TRUE(titleFits(c)) << c;

@@ -3,20 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateTimeEdit>
 #include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QCoreApplication>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
-#include <QTranslator>
-#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTranslator>
 
 #include "config/language.h"
 

@@ -76,10 +76,9 @@ protected:
         for (int c = 0; c < grid->GetColumnCount(); ++c) {
             const QRect section(h->sectionViewportPosition(c), 0, grid->columnWidth(c),
                                 h->height());
-            const QRect room = h->TitleRect(section, c);
+            const QRect room = h->TitleRect(section);
             const QString title = grid->GetItemText(0, c);
-            const QRect need =
-                head.boundingRect(room, Qt::AlignCenter | Qt::TextWordWrap, title);
+            const QRect need = head.boundingRect(room, Qt::AlignCenter | Qt::TextWordWrap, title);
             EXPECT_LE(need.width(), room.width()) << what << " title " << title.toStdString();
             EXPECT_LE(need.height(), room.height()) << what << " title " << title.toStdString();
             if (fd::ColumnWholeTexts(columns[static_cast<size_t>(c)].content).empty()) continue;
@@ -132,7 +131,9 @@ TEST_F(WindowLayoutTest, OnA1366x768LaptopEveryFooterControlIsInsideTheWindow) {
             EXPECT_TRUE(dlg->rect().contains(r))
                 << id << " " << w->metaObject()->className() << " " << r.y();
             // Nothing is drawn over by the list.
-            if (r.top() > grid.top()) EXPECT_GT(r.top(), grid.bottom()) << id;
+            if (r.top() > grid.top()) {
+                EXPECT_GT(r.top(), grid.bottom()) << id;
+            }
         }
         ExpectNothingCut(*page, "laptop");
     }

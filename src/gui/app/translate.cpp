@@ -4,16 +4,16 @@
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
-#include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QLocale>
-#include <QTranslator>
 #include <QMenu>
 #include <QProgressBar>
 #include <QSet>
+#include <QTranslator>
 #include <QWidget>
 
 #include "config/language.h"

@@ -326,8 +326,7 @@ void GridHeader::SetSortMark(int col, bool ascending) {
     viewport()->update();
 }
 
-QRect GridHeader::TitleRect(const QRect& section, int col) const {
-    (void)col;
+QRect GridHeader::TitleRect(const QRect& section) const {
     // The sort arrow sits above the title, so titles need no room beside it.
     return section.adjusted(kTextMargin, kArrowSpace / 2, -kTextMargin, -2);
 }
@@ -355,17 +354,17 @@ void GridHeader::paintSection(QPainter* p, const QRect& rect, int logicalIndex) 
         box.initFrom(this);
         box.rect = TickRect(rect);
         const auto state = static_cast<Qt::CheckState>(check.toInt());
-        box.state = QStyle::State_Enabled |
-                    (state == Qt::Checked         ? QStyle::State_On
-                     : state == Qt::Unchecked     ? QStyle::State_Off
-                                                  : QStyle::State_NoChange);
+        box.state = QStyle::State_Enabled | (state == Qt::Checked     ? QStyle::State_On
+                                             : state == Qt::Unchecked ? QStyle::State_Off
+                                                                      : QStyle::State_NoChange);
         style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, p, this);
     } else {
         const auto font = m->headerData(logicalIndex, Qt::Horizontal, Qt::FontRole);
         if (font.canConvert<QFont>()) p->setFont(font.value<QFont>());
         p->setPen(text);
-        const QString title = m->headerData(logicalIndex, Qt::Horizontal, Qt::DisplayRole).toString();
-        p->drawText(TitleRect(rect, logicalIndex), Qt::AlignCenter | Qt::TextWordWrap, title);
+        const QString title =
+            m->headerData(logicalIndex, Qt::Horizontal, Qt::DisplayRole).toString();
+        p->drawText(TitleRect(rect), Qt::AlignCenter | Qt::TextWordWrap, title);
     }
     if (logicalIndex == m_sortColumn) {
         // A small triangle centred above the title: up for ascending, down for descending.
@@ -477,8 +476,9 @@ void CGridCtrl::SetColumnWholeTexts(int col, const QStringList& texts) {
 
 int CGridCtrl::MinimumColumnWidth(int col, bool headerOnOneLine) const {
     if (col < 0 || col >= m_model->columnCount()) return 0;
-    const ColumnSizing sizing =
-        col < static_cast<int>(m_sizing.size()) ? m_sizing[static_cast<size_t>(col)] : ColumnSizing{};
+    const ColumnSizing sizing = col < static_cast<int>(m_sizing.size())
+                                    ? m_sizing[static_cast<size_t>(col)]
+                                    : ColumnSizing{};
     const fd::GridCellType type = m_model->ColumnType(col);
     if (type == fd::GridCellType::Check) {
         return style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, this) + kCellPad;
@@ -488,7 +488,8 @@ int CGridCtrl::MinimumColumnWidth(int col, bool headerOnOneLine) const {
         for (const QPixmap& pm : m_model->Images()) need = std::max(need, pm.width() + kCellPad);
     }
     const QFontMetrics cell(m_model->DefaultFont());
-    for (const QString& t : sizing.wholeTexts) need = std::max(need, cell.horizontalAdvance(t) + kCellPad);
+    for (const QString& t : sizing.wholeTexts)
+        need = std::max(need, cell.horizontalAdvance(t) + kCellPad);
     // The header: the whole title on one line, or its longest word when titles may wrap.
     const QFontMetrics head(m_model->HeaderFont());
     const QString title = m_model->Text(0, col);
@@ -516,8 +517,9 @@ std::vector<int> CGridCtrl::FittedWidths(int available) const {
     for (auto& s : stages) s.resize(static_cast<size_t>(n));
     std::vector<bool> stretch(static_cast<size_t>(n));
     for (int c = 0; c < n; ++c) {
-        const ColumnSizing sizing =
-            c < static_cast<int>(m_sizing.size()) ? m_sizing[static_cast<size_t>(c)] : ColumnSizing{};
+        const ColumnSizing sizing = c < static_cast<int>(m_sizing.size())
+                                        ? m_sizing[static_cast<size_t>(c)]
+                                        : ColumnSizing{};
         const int design = static_cast<int>(std::lround(sizing.designWidth * scale));
         const int wrapped = MinimumColumnWidth(c, false);
         const size_t i = static_cast<size_t>(c);
@@ -530,7 +532,8 @@ std::vector<int> CGridCtrl::FittedWidths(int available) const {
     if (sum(stages[0]) <= available) {
         std::vector<int> w = stages[0];
         int weight = 0;
-        for (int c = 0; c < n; ++c) weight += stretch[static_cast<size_t>(c)] ? w[static_cast<size_t>(c)] : 0;
+        for (int c = 0; c < n; ++c)
+            weight += stretch[static_cast<size_t>(c)] ? w[static_cast<size_t>(c)] : 0;
         const int extra = available - sum(w);
         if (weight <= 0 || extra <= 0) return w;
         int given = 0;
@@ -587,7 +590,7 @@ void CGridCtrl::FitColumns() {
     for (int c = 0; c < n; ++c) {
         if (m_model->ColumnType(c) != fd::GridCellType::Text) continue;
         const QRect section(0, 0, columnWidth(c), 1000);
-        const QRect r = head.boundingRect(m_header->TitleRect(section, c).adjusted(0, 0, 0, 0),
+        const QRect r = head.boundingRect(m_header->TitleRect(section),
                                           Qt::AlignCenter | Qt::TextWordWrap, m_model->Text(0, c));
         textHeight = std::max(textHeight, r.height());
     }

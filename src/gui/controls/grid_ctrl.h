@@ -124,7 +124,7 @@ public:
     static constexpr int kArrowSpace = 8;
     static constexpr int kTextMargin = 4;
     // Where the title is drawn in a section of the given rectangle.
-    QRect TitleRect(const QRect& section, int col) const;
+    QRect TitleRect(const QRect& section) const;
     QRect TickRect(const QRect& section) const;
 
 protected:
