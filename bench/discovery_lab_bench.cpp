@@ -252,7 +252,7 @@ std::size_t StoredCount(CSqlManagement& store) {
 void BM_EngineDiscovery(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
     if (geteuid() != 0) {
-        state.SkipWithError("needs root for the network lab");
+        state.SkipWithError("needs the network lab: run it inside scripts/netlab shell");
         return;
     }
     std::string error;
@@ -345,7 +345,7 @@ void SendTo(int fd, const std::vector<uint8_t>& bytes, const char* ip, uint16_t 
 void BM_BareReceiveLoop(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
     if (geteuid() != 0) {
-        state.SkipWithError("needs root for the network lab");
+        state.SkipWithError("needs the network lab: run it inside scripts/netlab shell");
         return;
     }
     std::string error;

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "cli/cli_output.h"
+#include "cli/cli_settle.h"
 #include "config/language.h"
 #include "config/settings.h"
 #include "actions/engine_search_adapter.h"
@@ -195,7 +196,9 @@ std::vector<DeviceRow> ListDevices(Session& s, const Options& o) {
 
 int RunSearch(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
     // An interrupted search still lists what it found, as pressing Stop does.
-    Search(s, o.seconds, {}, err);
+    SettleWatch settle(o.settleSeconds,
+                       [&] { return s.Engine().GetPeers().size() + StoredCount(s.Store()); });
+    Search(s, o.seconds, [&] { return settle.Settled(Clock::now()); }, err);
     const auto rows = ListDevices(s, o);
     switch (o.format) {
         case Format::Table:

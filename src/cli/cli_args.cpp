@@ -107,9 +107,8 @@ std::string CommandHelp(Command c) {
     std::string h;
     switch (c) {
         case Command::Search:
-            h = "Usage: fielddesk-cli search [--seconds N] [--filter TEXT] [--sort COLUMN "
-                "[--desc]]\n"
-                "                            [--json | --csv]\n"
+            h = "Usage: fielddesk-cli search [--seconds N] [--settle N] [--filter TEXT]\n"
+                "                            [--sort COLUMN [--desc]] [--json | --csv]\n"
                 "\n"
                 "Searches the LAN and prints the devices found with the columns of the status\n"
                 "list: Location, Type, IP, MAC, OperationMode, SSID, Channel, Version,\n"
@@ -118,7 +117,9 @@ std::string CommandHelp(Command c) {
                 "\n"
                 "Options:\n";
             h += kSearchNote;
-            h += "  --filter TEXT   only devices showing TEXT in a column (name, IP, MAC, SSID,\n"
+            h += "  --settle N      end sooner, once devices have answered and no new one has\n"
+                 "                  for N seconds (--seconds stays the upper bound)\n"
+                 "  --filter TEXT   only devices showing TEXT in a column (name, IP, MAC, SSID,\n"
                  "                  version, mode, channel, type, switches, time, status)\n"
                  "  --sort COLUMN   location, type, ip (default), mac, operation-mode, ssid,\n"
                  "                  channel, version, transparent-bridge, airslot, time, status\n"
@@ -234,6 +235,9 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                 if (o.format != Format::Table && o.format != f)
                     return fail("--json and --csv exclude each other");
                 o.format = f;
+            } else if (c == Command::Search && arg == "--settle") {
+                if (!takeValue(v) || !ParseSeconds(v, o.settleSeconds))
+                    return fail("--settle takes a number of seconds from 1 to 3600");
             } else if (c == Command::Search && arg == "--filter") {
                 if (!takeValue(o.filter)) return fail("--filter takes a text");
             } else if (c == Command::Search && arg == "--sort") {

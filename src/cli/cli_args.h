@@ -27,6 +27,7 @@ struct Options {
     bool help = false;  // print the help of `command` (or the general help) and exit 0
     bool version = false;
     int seconds = 30;  // search length; for the actions: the longest search for the devices
+    int settleSeconds = 0;  // search: end once no new answer came for this long (0: never)
     Format format = Format::Table;
     std::string filter;
     int sortIndex = 1;  // the store's sort column (1: ip_num)

@@ -33,6 +33,9 @@ TEST(CliArgs, SearchOptions) {
     EXPECT_EQ(r.options.sortIndex, 4);
     EXPECT_TRUE(r.options.descending);
 
+    EXPECT_EQ(Parse({"search", "--settle", "3"}).options.settleSeconds, 3);
+    EXPECT_NE(Parse({"search", "--settle", "0"}).error, "");
+    EXPECT_NE(Parse({"reboot", "02:fd:00:00:00:01", "--settle", "3"}).error, "");
     EXPECT_EQ(Parse({"search", "--csv"}).options.format, Format::Csv);
     EXPECT_NE(Parse({"search", "--csv", "--json"}).error, "");
     EXPECT_NE(Parse({"search", "--seconds", "0"}).error, "");

@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <string>
 
 namespace {
 
@@ -99,21 +101,59 @@ TEST_F(SingleInstance, PlantedSymlinkIsNotFollowed) {
     EXPECT_FALSE(std::filesystem::exists(target));
 }
 
-TEST(RuntimeDirectory, PrefersXdgRuntimeDir) {
-    char tmpl[] = "/tmp/fd-xdg-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const char* old = std::getenv("XDG_RUNTIME_DIR");
-    const std::string saved = old != nullptr ? old : "";
-    setenv("XDG_RUNTIME_DIR", tmpl, 1);
-    EXPECT_EQ(fd::RuntimeDirectory(), tmpl);
-    unsetenv("XDG_RUNTIME_DIR");
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old;
+        if (value != nullptr)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (m_old)
+            setenv(m_name, m_old->c_str(), 1);
+        else
+            unsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+TEST_F(SingleInstance, RuntimeDirectoryPrefersXdgThenAPrivateFolderInTmpdir) {
+    const std::string xdg = m_dir + "/xdg";
+    ASSERT_EQ(mkdir(xdg.c_str(), 0700), 0);
+    ScopedEnv tmpdir("TMPDIR", m_dir.c_str());
+    {
+        ScopedEnv runtime("XDG_RUNTIME_DIR", xdg.c_str());
+        EXPECT_EQ(fd::RuntimeDirectory(), xdg);
+    }
+    ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
     const std::string fallback = fd::RuntimeDirectory();
-    EXPECT_EQ(fallback, "/tmp/fielddesk-" + std::to_string(geteuid()));
+    EXPECT_EQ(fallback, m_dir + "/fielddesk-" + std::to_string(geteuid()));
     struct stat st {};
     ASSERT_EQ(stat(fallback.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    if (old != nullptr) setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-    rmdir(tmpl);
+    EXPECT_EQ(fd::RuntimeDirectory(), fallback);  // the same folder every time
+}
+
+TEST_F(SingleInstance, FolderNameTakenBySomeoneElseIsPassedOver) {
+    // What another user can write to (or a link they planted) must not receive our lock
+    // or database; the next name that is ours is used, the same one every time.
+    ScopedEnv tmpdir("TMPDIR", m_dir.c_str());
+    ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
+    const std::string stem = m_dir + "/fielddesk-" + std::to_string(geteuid());
+    ASSERT_EQ(mkdir(stem.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(stem.c_str(), 0777), 0);
+    ASSERT_EQ(symlink(m_dir.c_str(), (stem + "-1").c_str()), 0);
+    EXPECT_EQ(fd::RuntimeDirectory(), stem + "-2");
+    EXPECT_EQ(fd::RuntimeDirectory(), stem + "-2");
+    fd::SingleInstanceLock lock;
+    EXPECT_EQ(lock.Acquire("Norvu_FieldDesk"), fd::SingleInstanceLock::Result::Acquired);
+    EXPECT_EQ(lock.Path(), stem + "-2/Norvu_FieldDesk");
 }
 
 }  // namespace

@@ -156,6 +156,20 @@ TEST_F(CliLabTest, FilterSortAndCsv) {
     EXPECT_EQ((*rows)[0].at("mac"), macs[2]);
 }
 
+TEST_F(CliLabTest, SettledSearchEndsOnceTheAnswersStop) {
+    auto macs = AddDevices(5);
+    StartPeer();
+    const auto start = std::chrono::steady_clock::now();
+    auto run = RunCli({"search", "--seconds", "60", "--settle", "2", "--json"});
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    auto rows = FlatJsonReader::Parse(run.out);
+    ASSERT_TRUE(rows) << run.out;
+    EXPECT_EQ(rows->size(), 5u) << run.out;
+    for (const auto& row : *rows) EXPECT_EQ(row.at("confirmed"), "true");
+    EXPECT_LT(took, std::chrono::seconds(15));
+}
+
 TEST_F(CliLabTest, RebootWaitsForTheAnswerAndReportsSilence) {
     auto macs = AddDevices(2);
     const std::string good = macs[0], silent = macs[1];

@@ -256,12 +256,6 @@ void RaiseMessage(const CSqlManagement::MessageHandler& own, const std::string& 
     handler(text);
 }
 
-bool IsPrivateDirectory(const std::string& dir) {
-    struct stat st {};
-    return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() &&
-           (st.st_mode & 022) == 0;
-}
-
 std::string WithSlash(std::string dir) {
     if (!dir.empty() && dir.back() != '/') dir += '/';
     return dir;
@@ -277,11 +271,7 @@ std::string ChooseDatabaseDirectory(const std::string& executableDirectory) {
     if (runtime && runtime[0] == '/' && access(runtime, W_OK | X_OK) == 0) {
         return WithSlash(runtime);
     }
-    // A shared /tmp: only a folder that is ours alone will do.
-    std::string tmp = "/tmp/fielddesk-" + std::to_string(getuid());
-    mkdir(tmp.c_str(), 0700);
-    if (IsPrivateDirectory(tmp) && access(tmp.c_str(), W_OK | X_OK) == 0) return tmp + "/";
-    return {};
+    return WithSlash(PrivateTempDirectory());
 }
 
 std::string DefaultDatabasePath() {

@@ -81,8 +81,8 @@ private:
 namespace fd {
 
 // The folder for the scratch database, ending in '/': the executable's folder when it is
-// writable, else $XDG_RUNTIME_DIR, else /tmp/fielddesk-UID (created private). Empty when
-// none of them can be used.
+// writable, else $XDG_RUNTIME_DIR, else PrivateTempDirectory(). Empty when none of them can
+// be used.
 std::string ChooseDatabaseDirectory(const std::string& executableDirectory);
 // ChooseDatabaseDirectory(GetExecutableDirectory()) + "data.mdb".
 std::string DefaultDatabasePath();

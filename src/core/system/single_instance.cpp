@@ -8,28 +8,16 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "system/system_info.h"
+
 namespace fd {
-
-namespace {
-
-bool IsOwnPrivateDir(const std::string& dir) {
-    struct stat st {};
-    if (lstat(dir.c_str(), &st) != 0) return false;
-    return S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 0022) == 0;
-}
-
-}  // namespace
 
 std::string RuntimeDirectory() {
     if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg != nullptr && xdg[0] == '/') {
         struct stat st {};
         if (stat(xdg, &st) == 0 && S_ISDIR(st.st_mode)) return xdg;
     }
-    // A shared /tmp: another user could plant the directory (or a link) first, so the
-    // folder is only trusted when it is ours and not writable by others.
-    std::string dir = "/tmp/fielddesk-" + std::to_string(geteuid());
-    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return {};
-    return IsOwnPrivateDir(dir) ? dir : std::string{};
+    return PrivateTempDirectory();
 }
 
 SingleInstanceLock::~SingleInstanceLock() {

@@ -7,8 +7,8 @@
 
 namespace fd {
 
-// $XDG_RUNTIME_DIR when set and usable, else /tmp/fielddesk-UID (created 0700 and only
-// used when it is a real directory owned by this user). Empty when neither is usable.
+// $XDG_RUNTIME_DIR when set and usable, else PrivateTempDirectory(). Empty when neither is
+// usable.
 std::string RuntimeDirectory();
 
 class SingleInstanceLock {

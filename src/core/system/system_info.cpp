@@ -1,8 +1,11 @@
 #include "system/system_info.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <vector>
 
 namespace fd {
@@ -33,6 +36,27 @@ std::string GetExecutableDirectory() {
 const std::string& GetExecutableDirectoryCached() {
     static const std::string dir = GetExecutableDirectory();
     return dir;
+}
+
+std::string PrivateTempDirectory() {
+    std::string base = "/tmp";
+    if (const char* t = std::getenv("TMPDIR"); t != nullptr && t[0] == '/') {
+        struct stat st {};
+        if (stat(t, &st) == 0 && S_ISDIR(st.st_mode)) base = t;
+    }
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    const std::string stem = base + "/fielddesk-" + std::to_string(geteuid());
+    for (int i = 0; i < 10; ++i) {
+        const std::string dir = i == 0 ? stem : stem + "-" + std::to_string(i);
+        if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) continue;
+        // Trusted only when it is a real folder of ours that nobody else can write to: a
+        // planted folder or link must not receive our files.
+        struct stat st {};
+        if (lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+            (st.st_mode & 0077) == 0 && access(dir.c_str(), W_OK | X_OK) == 0)
+            return dir;
+    }
+    return {};
 }
 
 }  // namespace fd
