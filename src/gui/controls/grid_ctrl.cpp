@@ -11,6 +11,7 @@
 #include <QStyleOptionButton>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 
 #include "app/skin.h"
@@ -529,24 +530,48 @@ std::vector<int> CGridCtrl::FittedWidths(int available) const {
         stretch[i] = m_model->ColumnType(c) == fd::GridCellType::Text;
     }
     auto sum = [](const std::vector<int>& v) { return std::accumulate(v.begin(), v.end(), 0); };
-    if (sum(stages[0]) <= available) {
-        std::vector<int> w = stages[0];
+    // Spread `extra` pixels over the columns marked in `to`, in proportion to their widths,
+    // each at most up to its cap; returns what could not be placed.
+    auto spread = [n](std::vector<int>& w, const std::vector<bool>& to, const std::vector<int>& cap,
+                      int extra) {
         int weight = 0;
-        for (int c = 0; c < n; ++c)
-            weight += stretch[static_cast<size_t>(c)] ? w[static_cast<size_t>(c)] : 0;
-        const int extra = available - sum(w);
-        if (weight <= 0 || extra <= 0) return w;
+        for (int c = 0; c < n; ++c) {
+            if (to[static_cast<size_t>(c)]) weight += w[static_cast<size_t>(c)];
+        }
+        if (weight <= 0 || extra <= 0) return extra;
         int given = 0;
-        int last = -1;
         for (int c = 0; c < n; ++c) {
             const size_t i = static_cast<size_t>(c);
-            if (!stretch[i]) continue;
-            const int add = static_cast<int>(static_cast<long long>(extra) * w[i] / weight);
+            if (!to[i]) continue;
+            const int share = static_cast<int>(static_cast<long long>(extra) * w[i] / weight);
+            const int add = std::min(share, std::max(0, cap[i] - w[i]));
             w[i] += add;
             given += add;
-            last = c;
         }
-        if (last >= 0) w[static_cast<size_t>(last)] += extra - given;
+        return extra - given;
+    };
+    if (sum(stages[0]) <= available) {
+        std::vector<int> w = stages[0];
+        // Free text (names, SSIDs) profits most from room: it gets some first, then every
+        // text column a share of the rest.
+        std::vector<bool> freeText(static_cast<size_t>(n));
+        std::vector<int> freeCap(static_cast<size_t>(n));
+        std::vector<int> noCap(static_cast<size_t>(n), std::numeric_limits<int>::max());
+        for (int c = 0; c < n; ++c) {
+            const size_t i = static_cast<size_t>(c);
+            freeText[i] = stretch[i] && (c >= static_cast<int>(m_sizing.size()) ||
+                                         m_sizing[i].wholeTexts.isEmpty());
+            freeCap[i] = w[i] * 3 / 2;
+        }
+        int left = spread(w, freeText, freeCap, available - sum(w));
+        left = spread(w, stretch, noCap, left);
+        // Rounding leftovers go to the last text column.
+        for (int c = n - 1; c >= 0 && left > 0; --c) {
+            if (stretch[static_cast<size_t>(c)]) {
+                w[static_cast<size_t>(c)] += left;
+                left = 0;
+            }
+        }
         return w;
     }
     for (int s = 1; s < 3; ++s) {
