@@ -4,6 +4,7 @@
 
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -308,6 +309,25 @@ TEST_F(GridTest, SortArrowPointsUpWhenAscendingAndDownWhenDescending) {
     m_grid.SetSortIndicator(1, false);
     EXPECT_TRUE(arrowRows(2).empty());
     EXPECT_FALSE(arrowRows(1).empty());
+}
+
+TEST_F(GridTest, AColumnTheUserDragsKeepsItsWidth) {
+    QHeaderView* h = m_grid.horizontalHeader();
+    const int before = m_grid.columnWidth(1);
+    // Drag the right edge of column 1 by 40 pixels.
+    const QPoint edge(h->sectionViewportPosition(1) + before - 1, h->height() / 2);
+    QTest::mousePress(h->viewport(), Qt::LeftButton, {}, edge);
+    QMouseEvent move(QEvent::MouseMove, edge + QPoint(40, 0),
+                     h->viewport()->mapToGlobal(edge + QPoint(40, 0)), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(h->viewport(), &move);
+    QTest::mouseRelease(h->viewport(), Qt::LeftButton, {}, edge + QPoint(40, 0));
+    EXPECT_EQ(m_grid.columnWidth(1), before + 40);
+    EXPECT_TRUE(m_grid.UserSizedColumns());
+    // A later resize of the grid leaves the user's widths alone.
+    m_grid.resize(800, 300);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_grid.columnWidth(1), before + 40);
 }
 
 }  // namespace

@@ -602,8 +602,23 @@ std::vector<int> CGridCtrl::FittedWidths(int available) const {
 }
 
 void CGridCtrl::FitColumns() {
+    if (m_fitting) {
+        // The layout changed the view (a scroll bar came or went): once more afterwards.
+        m_refitPending = true;
+        return;
+    }
+    // Twice at most: a scroll bar that comes and goes with the widths cannot make it loop.
+    for (int pass = 0; pass < 2; ++pass) {
+        m_refitPending = false;
+        FitColumnsOnce();
+        if (!m_refitPending) break;
+    }
+    m_refitPending = false;
+}
+
+void CGridCtrl::FitColumnsOnce() {
     const int n = m_model->columnCount();
-    if (n == 0 || m_fitting) return;
+    if (n == 0) return;
     m_fitting = true;
     if (!m_userSized) {
         const std::vector<int> w = FittedWidths(viewport()->width());

@@ -224,11 +224,13 @@ private:
     };
     ColumnSizing& Sizing(int col);
     std::vector<int> FittedWidths(int available) const;
+    void FitColumnsOnce();
 
     fd::GridModel* m_model;
     fd::GridHeader* m_header;
     std::vector<ColumnSizing> m_sizing;
     bool m_fitting = false;
+    bool m_refitPending = false;
     bool m_userSized = false;
     std::function<bool(int, int)> m_gate;
     QPersistentModelIndex m_editing;
