@@ -10,7 +10,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QApplication>
 #include <QMenu>
+#include <QTimer>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -19,6 +21,7 @@
 #include <QTranslator>
 
 #include "config/language.h"
+#include "pages/devices/page_messages.h"
 
 namespace {
 
@@ -158,6 +161,23 @@ TEST(QtTranslations, MessageBoxButtonsSpeakChineseOnAChineseSystem) {
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
     // A language Qt has no file for installs nothing.
     EXPECT_EQ(fd::InstallQtTranslations(QLocale(QLocale::Esperanto), &owner), nullptr);
+}
+
+TEST(PageMessages, AddressMessagesCarryTheProductCaptionNotTheProgramName) {
+    QString caption = "not shown";
+    QString text;
+    // The box is modal: read it and close it from the event loop it runs.
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            caption = box->windowTitle();
+            text = box->text();
+            box->accept();
+        }
+    });
+    fd::ShowAddressWarning(nullptr, "The ip address is invalid!");
+    EXPECT_EQ(caption, fd::Tr("CPEManagement"));
+    EXPECT_NE(caption.toLower(), QCoreApplication::applicationName().toLower());
+    EXPECT_EQ(text, "The ip address is invalid!");
 }
 
 }  // namespace
