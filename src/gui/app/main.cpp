@@ -145,6 +145,12 @@ int TakeScreenshot(QApplication& app, const Options& o) {
         if (o.page <= CMenuDlg::kButtons) {
             pageId = CMenuDlg::Entries()[static_cast<size_t>(o.page - 1)].pageId;
         }
+        // A page that is not built would show another page under its own highlighted name.
+        if (!dlg.Host()->HasPage(pageId)) {
+            std::fprintf(stderr, "fielddesk: there is no page %d\n", o.page);
+            fd::SetAppStore(nullptr);
+            return 2;
+        }
         dlg.Menu()->Navigate(pageId);
     }
     dlg.show();
