@@ -33,6 +33,10 @@ public:
     }
     bool SaveOtherApList(std::span<const uint8_t> body) override {
         if (body.size() > fd::kScanForwardBytes) __builtin_trap();
+        // Only whole entries are handed on, and the codec reads every one of them.
+        const auto scan = fd::DecodeScanResult(body);
+        if (body.size() != fd::kScanHeaderSize + scan.entries.size() * sizeof(config_otherwl_basic))
+            __builtin_trap();
         return true;
     }
     bool DeleteApByMac(const std::string&) override { return true; }

@@ -34,7 +34,7 @@ const char* kUsage =
     "                        [--delay-ms MS] [--stats] [--verbose]\n"
     "Emulated devices for the network lab. Run it only inside the lab's devices namespace:\n"
     "  scripts/netlab exec LAB dev -- fielddesk-devsim --count 40\n"
-    "  --count N         devices to emulate (1..4000)\n"
+    "  --count N         devices to emulate (1..10000)\n"
     "  --seed S          varies models, modes, channels and names (default 1)\n"
     "  --first-ip IP     address of the first device; the others follow, skipping .0 and\n"
     "                    .255 (default 198.18.1.1; all must lie in 198.18.0.0/15)\n"
@@ -269,8 +269,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (count < 1 || count > 4000) {
-        std::fprintf(stderr, "fielddesk-devsim: --count takes 1..4000\n");
+    if (count < 1 || count > 10000) {
+        std::fprintf(stderr, "fielddesk-devsim: --count takes 1..10000\n");
         return 2;
     }
     if (restartSeconds < 0 || restartSeconds > 3600 || neighbours < 0 || neighbours > 1000 ||

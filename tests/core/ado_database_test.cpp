@@ -216,6 +216,44 @@ TEST_F(AdoDatabaseTest, AddNewAndEditWriteRows) {
     EXPECT_EQ(values, (std::vector<int32_t>{8, 1})) << "only the current row was edited";
 }
 
+TEST_F(AdoDatabaseTest, RepeatedWritesWithOtherColumnsOrOrderWriteWhatTheyName) {
+    // The same query written again and again, as the store does for every device: the
+    // columns named, their order and the case of their names vary from write to write.
+    CADORecordset rs(&m_db);
+    auto add = [&](const std::string& mac, const std::vector<std::pair<std::string, int>>& cols) {
+        ASSERT_TRUE(rs.Open("select * from t where mac=?", {mac}));
+        ASSERT_TRUE(rs.AddNew());
+        ASSERT_TRUE(rs.SetFieldValue("mac", std::string_view(mac)));
+        for (const auto& [name, value] : cols) ASSERT_TRUE(rs.SetFieldValue(name, int32_t{value}));
+        ASSERT_TRUE(rs.Update()) << rs.GetLastErrorString();
+    };
+    add("a", {{"n", 1}, {"d", 2}});
+    add("b", {{"d", 3}, {"n", 4}});
+    add("c", {{"N", 5}});
+    add("d", {{"n", 6}, {"d", 7}});
+    ASSERT_TRUE(rs.Open("select * from t where mac=?", {std::string("b")}));
+    rs.Edit();
+    ASSERT_TRUE(rs.SetFieldValue("d", int32_t{8}));
+    ASSERT_TRUE(rs.Update()) << rs.GetLastErrorString();
+    // A name that does not exist is refused even where a known one stood before.
+    ASSERT_TRUE(rs.Open("select * from t where mac=?", {std::string("e")}));
+    ASSERT_TRUE(rs.AddNew());
+    EXPECT_TRUE(rs.SetFieldValue("mac", std::string_view("e")));
+    EXPECT_FALSE(rs.SetFieldValue("nn", int32_t{1}));
+    rs.CancelUpdate();
+
+    ASSERT_TRUE(rs.Open("select mac, n, d from t order by mac"));
+    std::vector<std::string> rows;
+    for (; !rs.IsEof(); rs.MoveNext()) {
+        std::string mac, n, d;
+        rs.GetFieldValue("mac", mac);
+        rs.GetFieldValue("n", n);
+        rs.GetFieldValue("d", d);
+        rows.push_back(mac + n + "/" + d);
+    }
+    EXPECT_EQ(rows, (std::vector<std::string>{"a1/2", "b4/8", "c5/", "d6/7"}));
+}
+
 TEST_F(AdoDatabaseTest, FailedUpdateIsCancelledAndReported) {
     ASSERT_TRUE(m_db.Execute("CREATE UNIQUE INDEX t_mac ON t(mac)"));
     ASSERT_TRUE(m_db.Execute("insert into t(mac) values('dup')"));

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/engine_fakes.h"
+#include "presentation/device_list.h"
 
 using namespace fd;
 using namespace fd::test;
@@ -117,6 +118,34 @@ TEST_F(EngineHandlers, SearchReplyTextsAreRepairedButKeepTheirLength) {
     EXPECT_EQ(p->work_mode, WORK_MODE_STATION);
     EXPECT_EQ(p->channel, 11);
     EXPECT_EQ(p->tdmaEn, 1);
+}
+
+TEST_F(EngineHandlers, ZeroPaddedTextsEndAtTheFirstZeroInTheListedRow) {
+    // Firmware that gives every text the field's full size as its length.
+    BriefInfoBody b{};
+    SetFieldText(b.version, sizeof b.version, b.version_len, "V3.2");
+    SetFieldText(b.ap_name, sizeof b.ap_name, b.ap_name_len, "Mast");
+    SetFieldText(b.ssid, sizeof b.ssid, b.ssid_len, "north");
+    b.version_len = b.ap_name_len = b.ssid_len = 32;
+    auto bytes = BytesOf(b);
+    SearchReply(kMacA, "198.18.1.1", {bytes.begin(), bytes.end()});
+
+    ApInfoList found;
+    engine->GetDiscoveredDevices(found, 10);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].version_len, 4);
+    const auto columns = StatusPageColumns();
+    const DeviceRow row = MakeDeviceRow(found[0], columns, 1, true);
+    auto cell = [&](ColumnContent c) {
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            if (columns[i].content == c) return row.cells[i];
+        return std::string("?");
+    };
+    EXPECT_EQ(cell(ColumnContent::Location), "Mast");
+    EXPECT_EQ(cell(ColumnContent::Ssid), "north");
+    EXPECT_EQ(cell(ColumnContent::Version), "V3.2");
+    // The filter does not match the padding either.
+    EXPECT_EQ(engine->GetDiscoveredDevices(found, 10, std::string_view("V3.2\0", 5)).size(), 0u);
 }
 
 TEST_F(EngineHandlers, DeviceInfoIsStoredWithConvertedTexts) {
@@ -331,7 +360,37 @@ TEST_F(EngineHandlers, ScanCompletesOnlyWithTheLastPacketWhateverTheOrder) {
     lying.resize(lying.size() + 10, 0xEE);
     Reply(CMD_SCAN, kMacA, "198.18.1.1", lying);
     EXPECT_TRUE(engine->IsScanComplete());
-    EXPECT_EQ(store.ScanPackets().back().size(), lying.size());
+    r = DecodeScanResult(store.ScanPackets().back());
+    EXPECT_EQ(r.icount, 200);
+    EXPECT_EQ(r.entries.size(), 1u);
+    EXPECT_EQ(store.ScanPackets().back().size(), kScanHeaderSize + sizeof ap);
+}
+
+TEST_F(EngineHandlers, ScanPacketsKeepEveryEntryThatArrivedWholeUpTo32) {
+    // A device should send at most 31 entries a packet; the bytes handed on hold 32 whole
+    // ones, and a 33rd reaches past them.
+    for (std::size_t n : {31u, 32u, 33u}) {
+        SCOPED_TRACE(n);
+        std::vector<uint8_t> body = {1, 0, static_cast<uint8_t>(n)};
+        for (std::size_t i = 0; i < n; ++i) {
+            config_otherwl_basic ap{};
+            ap.mac[5] = static_cast<uint8_t>(i);
+            SetFieldText(ap.ssid, sizeof ap.ssid, ap.ssid_len, "ap-" + std::to_string(i));
+            auto bytes = BytesOf(ap);
+            body.insert(body.end(), bytes.begin(), bytes.end());
+        }
+        ASSERT_LE(body.size(), kMaxBody);
+        Reply(CMD_SCAN, kMacA, "198.18.1.1", body);
+        ScanResult stored = DecodeScanResult(store.ScanPackets().back());
+        EXPECT_EQ(stored.icount, n);
+        ASSERT_EQ(stored.entries.size(), std::min<std::size_t>(n, 32));
+        const config_otherwl_basic& last = stored.entries.back();
+        EXPECT_EQ(last.mac[5], stored.entries.size() - 1);
+        EXPECT_EQ(FieldText(last.ssid, 32, last.ssid_len),
+                  "ap-" + std::to_string(stored.entries.size() - 1));
+        // The codec reads the datagram the same way the engine handed it on.
+        EXPECT_EQ(DecodeScanResult(body).entries.size(), stored.entries.size());
+    }
 }
 
 TEST_F(EngineHandlers, SetIpAcknowledgementAdoptsThePendingAddress) {
@@ -556,7 +615,7 @@ TEST_F(EngineHandlers, MalformedDatagramsAreDroppedOrReadSafely) {
     }
     // The scan packet whose header claims 2 body bytes: no entry, not complete.
     ASSERT_EQ(store.ScanPackets().size(), 1u);
-    EXPECT_EQ(store.ScanPackets()[0].size(), 2u);
+    EXPECT_TRUE(DecodeScanResult(store.ScanPackets()[0]).entries.empty());
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 // last test opens real sockets, and only inside a network namespace of the project's.
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <net/if.h>
+#include <netinet/in.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -213,6 +215,71 @@ TEST(EngineSockets, ReceivesOverLoopbackAndStopsPromptly) {
         WaitFor([&] { return store.Statuses().size() == 1 && !engine.GetPeers().empty(); }));
     EXPECT_STREQ(engine.GetPeers()[0].ip, "127.0.0.1");
     EXPECT_EQ(engine.GetStats().filtered[CDeviceProtocol::PORT_SEARCH_REPLY], 2u);
+
+    auto t0 = std::chrono::steady_clock::now();
+    engine.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(EngineSockets, ReceiveErrorsAreCountedAndTheLoopGoesOn) {
+    if (!InIsolatedNamespace())
+        GTEST_SKIP() << "opens the engine's sockets: runs only in an isolated network namespace";
+    FakeStore store;
+    Recorder sent;
+    DeviceProtocolOptions o = FakeOptions(store, sent);
+    o.openSockets = true;
+    // The reply port's thread: its poll() fails with EIO for 300 ms, then its first
+    // recvfrom() fails with ENOMEM. The other ports are left alone.
+    const auto failUntil = std::chrono::steady_clock::now() + 300ms;
+    std::atomic<int> failedPolls{0}, failedRecvs{0};
+    auto isReplySocket = [](int fd) {
+        sockaddr_in a{};
+        socklen_t len = sizeof a;
+        return getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0 &&
+               ntohs(a.sin_port) == kPortInfo;
+    };
+    o.receiveCalls.poll = [&](pollfd* fds, nfds_t n, int timeout) {
+        if (isReplySocket(fds[0].fd) && std::chrono::steady_clock::now() < failUntil) {
+            ++failedPolls;
+            errno = EIO;
+            return -1;
+        }
+        return poll(fds, n, timeout);
+    };
+    o.receiveCalls.recvfrom = [&](int fd, void* buf, std::size_t size, int flags, sockaddr* from,
+                                  socklen_t* len) -> ssize_t {
+        if (isReplySocket(fd) && failedRecvs == 0) {
+            ++failedRecvs;
+            errno = ENOMEM;
+            return -1;
+        }
+        return recvfrom(fd, buf, size, flags, from, len);
+    };
+    CDeviceProtocol engine(o);
+    ASSERT_TRUE(engine.Start(3, 2000));
+
+    int sock = OpenUdpSocket("127.0.0.1", 0, false, false, 1 << 16);
+    ASSERT_GE(sock, 0);
+    EXPECT_TRUE(SendUdp(sock, "127.0.0.1", kPortInfo, DeviceDatagram(CMD_REBOOT, kMac)));
+    // The datagram that was waiting while recvfrom() failed is read on the next wake-up,
+    // and later ones as usual.
+    ASSERT_TRUE(WaitFor([&] { return store.Statuses().size() == 1; }, 5s));
+    EXPECT_TRUE(SendUdp(sock, "127.0.0.1", kPortInfo, DeviceDatagram(CMD_RESET, kMac)));
+    ASSERT_TRUE(WaitFor([&] { return store.Statuses().size() == 2; }, 5s));
+    close(sock);
+
+    const EngineStats s = engine.GetStats();
+    EXPECT_EQ(s.errors[CDeviceProtocol::PORT_REPLY], std::size_t(failedPolls + failedRecvs));
+    EXPECT_EQ(failedRecvs, 1);
+    // Waited out, not spun on: backing off from 2 ms to 100 ms allows about a dozen tries in
+    // 300 ms, a busy loop millions.
+    EXPECT_GE(failedPolls, 2);
+    EXPECT_LE(failedPolls, 40);
+    EXPECT_EQ(s.errors[CDeviceProtocol::PORT_SEARCH_REPLY], 0u);
 
     auto t0 = std::chrono::steady_clock::now();
     engine.Stop();

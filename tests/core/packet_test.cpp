@@ -126,6 +126,7 @@ TEST(DeviceInfoTest, FieldsSitAtTheirBodyOffsets) {
     put(98, 0x34), put(99, 0x12); // restart_time
     put(106, 149);                // channel
     put(125, 0xde);               // ssid_mac
+    for (std::size_t i = 131; i < 163; ++i) put(i, 's');
     put(163, 200);                // ssid length (oversized)
     put(230, 64);                 // wpapsk length
     put(264, 26);                 // wep0 length
@@ -228,10 +229,23 @@ TEST(ScanResultTest, EntriesAreBoundedByWhatArrived) {
     EXPECT_EQ(cut.icount, 31);
     EXPECT_EQ(cut.entries.size(), 2u);
 
-    // icount of 255 never reads past 31 entries.
+    // icount of 255 never reads past the entries that arrived.
     body[2] = 255;
     EXPECT_EQ(DecodeScanResult(body).entries.size(), 31u);
     EXPECT_EQ(DecodeScanResult({}).entries.size(), 0u);
+
+    // A 32nd entry still lies within the 1414 bytes read and is kept; a 33rd does not.
+    std::vector<uint8_t> big = {1, 0, 33};
+    for (std::size_t i = 0; i < 33; ++i) {
+        auto bytes = BytesOf(aps[i]);
+        big.insert(big.end(), bytes.begin(), bytes.end());
+    }
+    auto wide = DecodeScanResult(big);
+    ASSERT_EQ(wide.entries.size(), 32u);
+    EXPECT_EQ(wide.entries[31].mac[5], 31);
+    // Written back, it keeps icount as sent and every entry read.
+    EXPECT_EQ(EncodeScanResult(wide).size(), 3u + 32u * 44u);
+    EXPECT_EQ(DecodeScanResult(EncodeScanResult(wide)).icount, 33);
 }
 
 TEST(TextFieldTest, LengthIsCappedAndUtf8IsNotSplit) {

@@ -208,6 +208,28 @@ TEST_F(StoreTest, SaveKeepsOneRowPerMacAndBringsItBackOnline) {
     EXPECT_FALSE(m_store->SaveApInfo(nomac));
 }
 
+TEST_F(StoreTest, WriteBatchesNestAndEveryWriteIsSeenAtOnce) {
+    m_store->BeginWriteBatch();
+    ASSERT_TRUE(m_store->SaveApInfo(Device(1)));
+    m_store->BeginWriteBatch();  // a second worker's batch inside the first
+    ASSERT_TRUE(m_store->SaveApInfo(Device(2)));
+    ASSERT_TRUE(m_store->SetApStatus(MacOf(Device(1)), fd::AP_STATUS_RESTARTING));
+    m_store->EndWriteBatch();
+    EXPECT_EQ(m_store->GetApStatus(MacOf(Device(1))), fd::AP_STATUS_RESTARTING);
+    ASSERT_TRUE(m_store->SaveApInfo(Device(3)));
+    m_store->EndWriteBatch();
+    m_store->EndWriteBatch();  // one too many: ignored
+
+    std::vector<std::string> macs;
+    ASSERT_TRUE(m_store->QueryApMacList(macs));
+    EXPECT_EQ(macs.size(), 3u);
+    // Outside any batch, writes go on as before.
+    EXPECT_TRUE(m_store->DeleteApByMac(MacOf(Device(2))));
+    macs.clear();
+    ASSERT_TRUE(m_store->QueryApMacList(macs));
+    EXPECT_EQ(macs.size(), 2u);
+}
+
 TEST_F(StoreTest, RecordSurvivesTheRoundTrip) {
     ap_info_stu rec = Device(7, "192.168.10.200", "Roof \xE5\x8C\x97 O'Neil");
     rec.ap_type = 265;

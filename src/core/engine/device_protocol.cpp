@@ -10,9 +10,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <system_error>
 
 #include "engine/device_protocol_sockets.h"
@@ -39,20 +41,26 @@ constexpr int kPollTimeoutMs = 250;           // bounds how long Stop can wait f
 
 const uint16_t kListenPorts[3] = {kPortSearchReply, kPortKeepalive, kPortInfo};
 
-// The receiving threads' filter: size, magic, and the one command each port carries.
-bool PassesFilter(int port, const uint8_t* data, std::size_t len) {
-    if (len < kHeaderSize || len > kMaxDatagram) return false;
-    uint16_t magic = static_cast<uint16_t>(data[0] | (data[1] << 8));
-    if (magic != kMagic) return false;
-    uint16_t command = static_cast<uint16_t>(data[4] | (data[5] << 8));
-    switch (port) {
-        case CDeviceProtocol::PORT_SEARCH_REPLY:
-            return command == CMD_SEARCH;
-        case CDeviceProtocol::PORT_KEEPALIVE:
-            return command == CMD_KEEPALIVE;
-        default:
-            return true;
+// What a worker writes for one wake-up goes to the store as one batch: a search answered
+// by thousands of devices then costs a commit per batch, not per device.
+class WriteBatch {
+public:
+    WriteBatch(IDeviceStore* store, std::size_t items) : m_store(items > 1 ? store : nullptr) {
+        if (m_store) m_store->BeginWriteBatch();
     }
+    ~WriteBatch() {
+        if (m_store) m_store->EndWriteBatch();
+    }
+    WriteBatch(const WriteBatch&) = delete;
+    WriteBatch& operator=(const WriteBatch&) = delete;
+
+private:
+    IDeviceStore* m_store;
+};
+
+// The receiving threads' filter, by the index of the listening socket.
+bool PassesFilter(int port, const uint8_t* data, std::size_t len) {
+    return fd::PassesReceiveFilter(kListenPorts[port], {data, len});
 }
 
 // Sets a buffer size, forcing past net.core.[rw]mem_max when the process may; otherwise it
@@ -211,8 +219,11 @@ void CDeviceProtocol::StopThreads() {
 }
 
 bool CDeviceProtocol::OpenListeningSockets() {
-    m_searchSocket = fd::OpenUdpSocket(nullptr, fd::kPortSearch, true, false, kSocketBuffer);
-    if (m_searchSocket < 0) return false;
+    {
+        std::lock_guard l(m_adapterListLock);
+        m_searchSocket = fd::OpenUdpSocket(nullptr, fd::kPortSearch, true, false, kSocketBuffer);
+        if (m_searchSocket < 0) return false;
+    }
     for (int p = 0; p < 3; ++p) {
         // Search answers arrive together, like the device infos they lead to: thousands of
         // devices answer one broadcast within milliseconds.
@@ -224,7 +235,6 @@ bool CDeviceProtocol::OpenListeningSockets() {
         // Commands leave through the keepalive socket, which is bound to their port.
         std::lock_guard l(m_adapterListLock);
         m_commandSocket = m_listenSockets[PORT_KEEPALIVE];
-        m_commandSource.clear();
         // Commands must not come back to this PC's own listening sockets.
         unsigned char loop = 0;
         if (setsockopt(m_commandSocket, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) != 0)
@@ -239,13 +249,12 @@ bool CDeviceProtocol::OpenListeningSockets() {
 
 void CDeviceProtocol::CloseListeningSockets() {
     {
-        // A command being sent on another thread finishes before its socket goes.
+        // A command or search being sent on another thread finishes before its socket goes.
         std::lock_guard l(m_adapterListLock);
         m_commandSocket = -1;
-        m_commandSource.clear();
+        if (m_searchSocket >= 0) close(m_searchSocket);
+        m_searchSocket = -1;
     }
-    if (m_searchSocket >= 0) close(m_searchSocket);
-    m_searchSocket = -1;
     for (int& s : m_listenSockets) {
         if (s >= 0) close(s);
         s = -1;
@@ -254,13 +263,19 @@ void CDeviceProtocol::CloseListeningSockets() {
 
 void CDeviceProtocol::ReceiveLoop(std::stop_token st, Port port) {
     const int sock = m_listenSockets[port];
+    const fd::ReceiveCalls& calls = m_options.receiveCalls;
     pollfd fds[2] = {{sock, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+    int errorsInARow = 0;
     while (!st.stop_requested()) {
-        int r = poll(fds, 2, kPollTimeoutMs);
+        int r = calls.poll ? calls.poll(fds, 2, kPollTimeoutMs) : poll(fds, 2, kPollTimeoutMs);
         if (st.stop_requested()) return;
-        if (r < 0 && errno != EINTR) return;
-        if (r <= 0) continue;
+        if (r < 0) {
+            if (errno != EINTR) NoteReceiveError(st, port, errorsInARow);
+            continue;
+        }
+        if (r == 0) continue;
         if (fds[1].revents) return;
+        // The socket was closed under the thread: nothing more can arrive.
         if (fds[0].revents & POLLNVAL) return;
         // Drain what the socket holds, a batch at a time, so a burst costs few wake-ups.
         for (int i = 0; i < kReceiveBatch && !st.stop_requested(); ++i) {
@@ -268,9 +283,20 @@ void CDeviceProtocol::ReceiveLoop(std::stop_token st, Port port) {
             sockaddr_in from{};
             socklen_t fromLen = sizeof from;
             // MSG_TRUNC reports the real size, so an oversized datagram is recognised.
-            ssize_t n = recvfrom(sock, dg.data.data(), dg.data.size(), MSG_DONTWAIT | MSG_TRUNC,
-                                 reinterpret_cast<sockaddr*>(&from), &fromLen);
-            if (n < 0) break;  // nothing more (or an error, treated as nothing received)
+            auto* fromAddr = reinterpret_cast<sockaddr*>(&from);
+            ssize_t n = calls.recvfrom
+                            ? calls.recvfrom(sock, dg.data.data(), dg.data.size(),
+                                             MSG_DONTWAIT | MSG_TRUNC, fromAddr, &fromLen)
+                            : recvfrom(sock, dg.data.data(), dg.data.size(),
+                                       MSG_DONTWAIT | MSG_TRUNC, fromAddr, &fromLen);
+            if (n < 0) {
+                if (errno == EAGAIN || errno == EWOULDBLOCK) break;  // drained
+                if (errno == EINTR) continue;
+                if (errno == EBADF || errno == ENOTSOCK) return;  // closed under the thread
+                NoteReceiveError(st, port, errorsInARow);
+                break;
+            }
+            errorsInARow = 0;
             std::size_t len = static_cast<std::size_t>(n);
             if (!PassesFilter(port, dg.data.data(), len)) {
                 ++m_counters.filtered[port];
@@ -282,6 +308,18 @@ void CDeviceProtocol::ReceiveLoop(std::stop_token st, Port port) {
             Enqueue(port, dg);
         }
     }
+}
+
+void CDeviceProtocol::NoteReceiveError(std::stop_token st, Port port, int& errorsInARow) {
+    ++m_counters.errors[port];
+    ++errorsInARow;
+    if (errorsInARow < 2) return;  // a single failure: straight back to receiving
+    // 2, 4, 8 ... ms, at most 100 ms: a lasting fault costs a few wake-ups a second, and a
+    // Stop still ends the wait at once.
+    const int shift = std::min(errorsInARow - 1, 7);
+    const auto wait = std::chrono::milliseconds(std::min(1 << shift, 100));
+    std::unique_lock l(m_timerLock);
+    m_timerWake.wait_for(l, st, wait, [] { return false; });
 }
 
 bool CDeviceProtocol::InjectDatagram(Port port, std::span<const uint8_t> bytes,
@@ -320,9 +358,12 @@ void CDeviceProtocol::WorkerLoop(std::stop_token st, Port port) {
             if (!q.ready.wait(l, st, [&q] { return !q.items.empty(); })) return;
             local.swap(q.items);
         }
-        for (const ReceivedDatagram& dg : local) {
-            if (st.stop_requested()) return;
-            Dispatch(port, dg);
+        {
+            WriteBatch batch(m_store, local.size());
+            for (const ReceivedDatagram& dg : local) {
+                if (st.stop_requested()) return;
+                Dispatch(port, dg);
+            }
         }
         local.clear();
         // A burst can leave megabytes of capacity behind; do not keep it for the whole run.
@@ -336,6 +377,7 @@ std::size_t CDeviceProtocol::ProcessQueue(Port port) {
         std::lock_guard l(m_queues[port].lock);
         local.swap(m_queues[port].items);
     }
+    WriteBatch batch(m_store, local.size());
     for (const ReceivedDatagram& dg : local) Dispatch(port, dg);
     return local.size();
 }
@@ -444,29 +486,55 @@ void CDeviceProtocol::RebuildPeerIndexLocked() {
     }
 }
 
+namespace {
+
+// The index key of a pending request: what an answer must match to end it.
+std::string PendingKey(std::string_view ip, std::string_view mac, int command) {
+    std::string key;
+    key.reserve(ip.size() + mac.size() + 8);
+    key.append(ip).push_back('|');
+    key.append(mac).push_back('|');
+    key.append(std::to_string(command));
+    return key;
+}
+
+std::string PendingKey(const fd::PendingRequest& r) {
+    return PendingKey({r.ip, strnlen(r.ip, sizeof r.ip)}, {r.mac, strnlen(r.mac, sizeof r.mac)},
+                      r.command);
+}
+
+}  // namespace
+
+void CDeviceProtocol::ErasePendingLocked(PendingList::iterator it) {
+    auto slot = m_pendingIndex.find(PendingKey(*it));
+    if (slot != m_pendingIndex.end()) {
+        std::erase(slot->second, it);
+        if (slot->second.empty()) m_pendingIndex.erase(slot);
+    }
+    m_pending.erase(it);
+}
+
 void CDeviceProtocol::RetransmitPending() {
     std::lock_guard l(m_pendingLock);
-    auto keep = m_pending.begin();
-    for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        auto next = std::next(it);
         if (it->retries_left > 0) {
             --it->retries_left;
             SendToDevice(it->ip, it->command, it->body, it->length, it->mac, false);
-            if (keep != it) *keep = *it;
-            ++keep;
+        } else {
+            ErasePendingLocked(it);
         }
+        it = next;
     }
-    m_pending.erase(keep, m_pending.end());
 }
 
 bool CDeviceProtocol::Acknowledge(const std::string& ip, const std::string& mac, int command) {
     std::lock_guard l(m_pendingLock);
-    for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
-        if (it->command == command && ip == it->ip && mac == it->mac) {
-            m_pending.erase(it);
-            return true;
-        }
-    }
-    return false;
+    auto slot = m_pendingIndex.find(PendingKey(ip, mac, command));
+    if (slot == m_pendingIndex.end()) return false;
+    // The oldest matching request is the one answered.
+    ErasePendingLocked(slot->second.front());
+    return true;
 }
 
 void CDeviceProtocol::AddPending(const std::string& ip, int command, const void* body, int length,
@@ -478,8 +546,17 @@ void CDeviceProtocol::AddPending(const std::string& ip, int command, const void*
     if (body && length > 0) std::memcpy(req.body, body, static_cast<std::size_t>(length));
     req.length = length;
     std::snprintf(req.mac, sizeof req.mac, "%s", mac.c_str());
+    std::string key = PendingKey(req);
     std::lock_guard l(m_pendingLock);
     m_pending.push_back(req);
+    m_pendingIndex[std::move(key)].push_back(std::prev(m_pending.end()));
+}
+
+void CDeviceProtocol::RemoveLastPending(const std::string& ip, int command,
+                                        const std::string& mac) {
+    std::lock_guard l(m_pendingLock);
+    auto slot = m_pendingIndex.find(PendingKey(ip, mac, command));
+    if (slot != m_pendingIndex.end()) ErasePendingLocked(slot->second.back());
 }
 
 std::vector<fd::PeerEntry> CDeviceProtocol::GetPeers() const {
@@ -489,7 +566,7 @@ std::vector<fd::PeerEntry> CDeviceProtocol::GetPeers() const {
 
 std::vector<fd::PendingRequest> CDeviceProtocol::GetPendingRequests() const {
     std::lock_guard l(m_pendingLock);
-    return m_pending;
+    return {m_pending.begin(), m_pending.end()};
 }
 
 std::size_t CDeviceProtocol::QueueSize(Port port) const {
@@ -504,6 +581,7 @@ fd::EngineStats CDeviceProtocol::GetStats() const {
         s.filtered[p] = m_counters.filtered[p];
         s.overflow[p] = m_counters.overflow[p];
         s.handled[p] = m_counters.handled[p];
+        s.errors[p] = m_counters.errors[p];
         s.queuePeak[p] = m_counters.queuePeak[p];
     }
     s.replyReceiveBuffer = m_counters.replyReceiveBuffer;

@@ -19,7 +19,11 @@
 // sends without any socket. The handlers, one retransmission pass and one liveness sweep are
 // public so that tests drive them directly; Start() with options.openSockets = false runs the
 // worker, liveness and retransmission threads without any socket, and InjectDatagram() feeds
-// the queues exactly as a receiving thread would.
+// the queues exactly as a receiving thread would; options.receiveCalls stands in for the
+// receiving threads' poll() and recvfrom(), so that tests can make them fail.
+
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <array>
 #include <atomic>
@@ -28,6 +32,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <mutex>
 #include <span>
 #include <string>
@@ -107,6 +112,15 @@ struct Acknowledgement {
 using AcknowledgementHook = std::function<void(const Acknowledgement&)>;
 using AdapterSource = std::function<std::vector<LocalAdapterInfo>()>;
 
+// The receiving threads' two system calls. Tests put in versions that fail on purpose;
+// an empty one is the real poll() or recvfrom().
+struct ReceiveCalls {
+    std::function<int(pollfd* fds, nfds_t count, int timeoutMs)> poll;
+    std::function<ssize_t(int fd, void* buffer, std::size_t size, int flags, sockaddr* from,
+                          socklen_t* fromLength)>
+        recvfrom;
+};
+
 struct DeviceProtocolOptions {
     IDeviceStore* store = nullptr;  // required for the handlers to record anything
     // Defaults before Start(); Start() overwrites them with the values it is given.
@@ -123,6 +137,7 @@ struct DeviceProtocolOptions {
     // can tell an answer from retries running out. Called on a worker thread after the
     // answer has been written to the store, with no engine lock held.
     AcknowledgementHook onAcknowledged;
+    ReceiveCalls receiveCalls;
 };
 
 // Counters, per listening port in the order 9785, 9787, 9788.
@@ -131,6 +146,7 @@ struct EngineStats {
     std::array<uint64_t, 3> filtered{};  // dropped: size, magic or command
     std::array<uint64_t, 3> overflow{};  // dropped: queue full
     std::array<uint64_t, 3> handled{};   // handed to the handler by the worker
+    std::array<uint64_t, 3> errors{};    // dropped: poll() or recvfrom() failed
     std::array<std::size_t, 3> queuePeak{};
     int replyReceiveBuffer = 0;  // what the kernel granted the 9788 socket (0 before Start)
 };
@@ -232,6 +248,9 @@ private:
     void CloseListeningSockets();
     void StopThreads();
     void ReceiveLoop(std::stop_token st, Port port);
+    // Counts a failed poll() or recvfrom() as a lost datagram; an error that keeps coming back
+    // is waited out a little longer each time instead of being spun on.
+    void NoteReceiveError(std::stop_token st, Port port, int& errorsInARow);
     void WorkerLoop(std::stop_token st, Port port);
     void LivenessLoop(std::stop_token st);
     void RetransmissionLoop(std::stop_token st);
@@ -243,7 +262,8 @@ private:
                     const std::string& mac);
     // Takes back the newest matching pending request (a command that could not be sent).
     void RemoveLastPending(const std::string& ip, int command, const std::string& mac);
-    bool AcceptDeviceInfo(const fd::Datagram& d, const std::string& mac);
+    // The acceptance check of a decoded device info; updates the device's peer entry.
+    bool AcceptDeviceInfo(const ap_info_stu& rec);
     void AdoptPendingAddress(const std::string& senderIp, const std::string& mac);
     void HandleScanResult(std::span<const uint8_t> body);
     bool Transmit(const fd::OutgoingDatagram& out, int socketFd);
@@ -252,11 +272,10 @@ private:
     fd::DeviceProtocolOptions m_options;
     IDeviceStore* m_store;
 
-    int m_searchSocket = -1;
+    int m_searchSocket = -1;  // guarded by m_adapterListLock, like m_commandSocket
     // The socket commands are sent from while the engine runs (the keepalive socket, bound to
     // 0.0.0.0:9787); -1 otherwise. Guarded by m_adapterListLock.
     int m_commandSocket = -1;
-    std::string m_commandSource;  // the adapter address m_commandSocket sends from now
     std::array<int, 3> m_listenSockets{-1, -1, -1};
     int m_wakeFd = -1;  // eventfd that wakes the receiving threads on Stop
 
@@ -283,7 +302,14 @@ private:
     std::vector<AdapterAddress> m_adapterAddresses;
 
     mutable std::mutex m_pendingLock;
-    std::vector<fd::PendingRequest> m_pending;
+    // Commands awaiting acknowledgement, oldest first. List nodes never move, so an answer
+    // ends its request without shifting thousands of 1.5 KB records behind it; the index
+    // finds the requests of one (ip, mac, command), oldest first, without walking the list.
+    using PendingList = std::list<fd::PendingRequest>;
+    PendingList m_pending;
+    std::unordered_map<std::string, std::vector<PendingList::iterator>> m_pendingIndex;
+    // Expects m_pendingLock to be held.
+    void ErasePendingLocked(PendingList::iterator it);
 
     std::atomic<bool> m_scanComplete{false};
     std::atomic<int> m_retransmissionMax;
@@ -301,6 +327,7 @@ private:
         std::array<std::atomic<uint64_t>, 3> filtered{};
         std::array<std::atomic<uint64_t>, 3> overflow{};
         std::array<std::atomic<uint64_t>, 3> handled{};
+        std::array<std::atomic<uint64_t>, 3> errors{};
         std::array<std::atomic<std::size_t>, 3> queuePeak{};
         std::atomic<int> replyReceiveBuffer{0};
     } m_counters;

@@ -11,27 +11,16 @@
 
 namespace {
 
-constexpr std::size_t kVersionBlockSize = 33;  // version text and its length byte
-
 void CopyText(char* dst, std::size_t capacity, std::string_view text) {
     std::size_t n = std::min(text.size(), capacity - 1);
     std::memcpy(dst, text.data(), n);
     std::memset(dst + n, 0, capacity - n);
 }
 
-// The first 33 body bytes (version text and length), zero beyond what arrived.
-void CopyVersionBlock(fd::PeerEntry& peer, std::span<const uint8_t> body) {
-    uint8_t block[kVersionBlockSize] = {};
-    if (!body.empty()) std::memcpy(block, body.data(), std::min(body.size(), sizeof block));
-    std::memcpy(peer.version, block, sizeof peer.version);
-    peer.version_len = block[32];
-}
-
-// Bytes at a body offset, zero where the body ended early.
-void ReadBody(std::span<const uint8_t> body, std::size_t offset, void* out, std::size_t n) {
-    std::memset(out, 0, n);
-    if (offset >= body.size()) return;
-    std::memcpy(out, body.data() + offset, std::min(n, body.size() - offset));
+// The version text and its length byte as a decoder delivered them.
+void SetVersion(fd::PeerEntry& peer, const uint8_t (&version)[32], uint8_t length) {
+    std::memcpy(peer.version, version, sizeof peer.version);
+    peer.version_len = length;
 }
 
 }  // namespace
@@ -41,6 +30,8 @@ void CDeviceProtocol::HandleSearchReply(const fd::ReceivedDatagram& dg) {
     if (!d) return;
     const std::string senderIp = fd::IpToText(dg.fromIp);
     const std::string mac = fd::MacToText(d->header.mac);
+    // A body of 33 bytes or less decodes to the version alone, every other field zero.
+    const BriefInfoBody brief = fd::DecodeBriefInfo(d->body);
 
     bool verdict = false;
     if (!fd::IsZeroMac(d->header.mac)) {
@@ -50,7 +41,7 @@ void CDeviceProtocol::HandleSearchReply(const fd::ReceivedDatagram& dg) {
             // reply or a set-IP acknowledgement moves it.
             known->ap_type = d->header.ap_type;
             known->liveness = 3;
-            CopyVersionBlock(*known, d->body);
+            SetVersion(*known, brief.version, brief.version_len);
         } else {
             fd::PeerEntry peer;
             CopyText(peer.ip, sizeof peer.ip, senderIp);
@@ -58,23 +49,19 @@ void CDeviceProtocol::HandleSearchReply(const fd::ReceivedDatagram& dg) {
             peer.ap_type = d->header.ap_type;
             peer.state = 1;
             peer.liveness = 3;
-            CopyVersionBlock(peer, d->body);
-            if (d->body.size() > kVersionBlockSize) {
-                BriefInfoBody brief = fd::DecodeBriefInfo(d->body);
-                peer.work_mode = brief.work_mode;
-                peer.mode_btn_status = brief.mode_btn_status;
-                peer.up_time = brief.up_time;
-                std::memcpy(peer.ap_name, brief.ap_name, sizeof peer.ap_name);
-                peer.ap_name_len = brief.ap_name_len;
-                fd::ConvertDeviceTextField(peer.ap_name, sizeof peer.ap_name, peer.ap_name_len,
-                                           false);
-                std::memcpy(peer.ssid, brief.ssid, sizeof peer.ssid);
-                peer.ssid_len = brief.ssid_len;
-                fd::ConvertDeviceTextField(peer.ssid, sizeof peer.ssid, peer.ssid_len, false);
-                peer.channel = brief.channel;
-                peer.bridge_transparent = brief.bridge_transparent;
-                peer.tdmaEn = brief.tdmaEn;
-            }
+            SetVersion(peer, brief.version, brief.version_len);
+            peer.work_mode = brief.work_mode;
+            peer.mode_btn_status = brief.mode_btn_status;
+            peer.up_time = brief.up_time;
+            std::memcpy(peer.ap_name, brief.ap_name, sizeof peer.ap_name);
+            peer.ap_name_len = brief.ap_name_len;
+            fd::ConvertDeviceTextField(peer.ap_name, sizeof peer.ap_name, peer.ap_name_len, false);
+            std::memcpy(peer.ssid, brief.ssid, sizeof peer.ssid);
+            peer.ssid_len = brief.ssid_len;
+            fd::ConvertDeviceTextField(peer.ssid, sizeof peer.ssid, peer.ssid_len, false);
+            peer.channel = brief.channel;
+            peer.bridge_transparent = brief.bridge_transparent;
+            peer.tdmaEn = brief.tdmaEn;
             m_peers.push_back(peer);
             m_peerByMac.emplace(mac, m_peers.size() - 1);
         }
@@ -103,7 +90,7 @@ void CDeviceProtocol::HandleKeepalive(const fd::ReceivedDatagram& dg) {
         if (!peer) return;
         peer->liveness = 3;
         peer->up_time = body.up_time;
-        CopyVersionBlock(*peer, d->body);
+        SetVersion(*peer, body.version, body.version_len);
         SetPeerIpLocked(static_cast<std::size_t>(peer - m_peers.data()), senderIp);
     }
     SendToDevice(senderIp, fd::CMD_KEEPALIVE, nullptr, 0, mac, false);
@@ -121,15 +108,9 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
 
     const uint8_t result = d->body.empty() ? 0 : d->body[0];
     switch (command) {
-        case fd::CMD_DEVICE_INFO:
-            if (AcceptDeviceInfo(*d, mac)) {
-                ap_info_stu rec{};
-                CopyText(rec.mac, sizeof rec.mac, mac);
-                rec.ap_type = d->header.ap_type;
-                rec.ap_status = 0;
-                if (!d->body.empty())
-                    std::memcpy(fd::BodyImage(rec), d->body.data(),
-                                std::min(d->body.size(), fd::kApBodyImageSize));
+        case fd::CMD_DEVICE_INFO: {
+            ap_info_stu rec = fd::DecodeDeviceInfo(d->header, d->body);
+            if (AcceptDeviceInfo(rec)) {
                 fd::ConvertDeviceTextField(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len, true);
                 fd::ConvertDeviceTextField(rec.ssid, sizeof rec.ssid, rec.ssid_len, true);
                 fd::ConvertDeviceTextField(rec.bridge_ssid, sizeof rec.bridge_ssid,
@@ -137,6 +118,7 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
                 if (m_store) m_store->SaveApInfo(rec);
             }
             break;
+        }
         case fd::CMD_SET_IP:
             AdoptPendingAddress(senderIp, mac);
             break;
@@ -173,10 +155,9 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
         m_options.onAcknowledged(fd::Acknowledgement{senderIp, mac, command, result});
 }
 
-bool CDeviceProtocol::AcceptDeviceInfo(const fd::Datagram& d, const std::string& mac) {
-    uint8_t ipBytes[4];
-    ReadBody(d.body, FD_BODY_OFFSET(ip), ipBytes, sizeof ipBytes);
-    const std::string bodyIp = fd::IpToText(ipBytes);
+bool CDeviceProtocol::AcceptDeviceInfo(const ap_info_stu& rec) {
+    const std::string mac(rec.mac, strnlen(rec.mac, sizeof rec.mac));
+    const std::string bodyIp = fd::IpToText(rec.ip);
 
     std::lock_guard l(m_peerLock);
     fd::PeerEntry* macEntry = FindPeerLocked(mac);
@@ -189,16 +170,13 @@ bool CDeviceProtocol::AcceptDeviceInfo(const fd::Datagram& d, const std::string&
     if (!macEntry || (ipOwner && ipOwner != macEntry)) return false;
 
     const auto index = static_cast<std::size_t>(macEntry - m_peers.data());
-    macEntry->ap_type = d.header.ap_type;
+    macEntry->ap_type = rec.ap_type;
     MarkDeliveredLocked(index);
-    ReadBody(d.body, FD_BODY_OFFSET(up_time), &macEntry->up_time, sizeof macEntry->up_time);
+    macEntry->up_time = rec.up_time;
     SetPeerIpLocked(index, bodyIp);
-    uint8_t version[kVersionBlockSize];
-    ReadBody(d.body, FD_BODY_OFFSET(version), version, sizeof version);
-    std::memcpy(macEntry->version, version, sizeof macEntry->version);
-    macEntry->version_len = version[32];
-    ReadBody(d.body, FD_BODY_OFFSET(bridge_transparent), &macEntry->bridge_transparent, 1);
-    ReadBody(d.body, FD_BODY_OFFSET(tdmaEn), &macEntry->tdmaEn, 1);
+    SetVersion(*macEntry, rec.version, rec.version_len);
+    macEntry->bridge_transparent = rec.bridge_transparent;
+    macEntry->tdmaEn = rec.tdmaEn;
     return true;
 }
 
@@ -214,27 +192,11 @@ void CDeviceProtocol::AdoptPendingAddress(const std::string& senderIp, const std
 }
 
 void CDeviceProtocol::HandleScanResult(std::span<const uint8_t> body) {
-    std::vector<uint8_t> copy(body.begin(),
-                              body.begin() + std::min(body.size(), fd::kScanForwardBytes));
-    uint8_t head[fd::kScanHeaderSize];
-    ReadBody(copy, 0, head, sizeof head);
-    const int packetCount = head[0];
-    const int packetId = head[1];
-    // Only entries that arrived whole are looked at, whatever icount claims.
-    const std::size_t whole =
-        copy.size() > fd::kScanHeaderSize
-            ? (copy.size() - fd::kScanHeaderSize) / sizeof(config_otherwl_basic)
-            : 0;
-    const std::size_t entries = std::min<std::size_t>(head[2], whole);
-    for (std::size_t i = 0; i < entries; ++i) {
-        uint8_t* at = copy.data() + fd::kScanHeaderSize + i * sizeof(config_otherwl_basic);
-        config_otherwl_basic rec;
-        std::memcpy(&rec, at, sizeof rec);
-        fd::ConvertDeviceTextField(rec.ssid, sizeof rec.ssid, rec.ssid_len, true);
-        std::memcpy(at, &rec, sizeof rec);
-    }
-    if (m_store) m_store->SaveOtherApList(copy);
+    fd::ScanResult scan = fd::DecodeScanResult(body);
+    for (config_otherwl_basic& entry : scan.entries)
+        fd::ConvertDeviceTextField(entry.ssid, sizeof entry.ssid, entry.ssid_len, true);
+    if (m_store) m_store->SaveOtherApList(fd::EncodeScanResult(scan));
     // The flag goes up only after the last packet is in the store, so a page that sees it
     // and reads the list at once finds every neighbour.
-    if (packetId == packetCount - 1) m_scanComplete = true;
+    if (scan.packet_id == scan.packet_count - 1) m_scanComplete = true;
 }

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 
 #include "engine/device_protocol.h"
 #include "engine/device_protocol_sockets.h"
@@ -101,6 +100,9 @@ void CDeviceProtocol::SendSearch() {
     fd::OutgoingDatagram out;
     out.destPort = fd::kPortSearch;
     out.bytes = fd::EncodeDatagram(fd::CMD_SEARCH, {}, noMac, 0);
+    // Held like for a command: Start and Stop replace the socket, and its number may belong
+    // to another file the moment after it is closed.
+    std::lock_guard l(m_adapterListLock);
     for (const std::string& target : targets) {
         out.destIp = target;
         if (m_options.sendHook)
@@ -158,12 +160,10 @@ bool CDeviceProtocol::SendToDevice(const std::string& ip, int command, const voi
                 // address and port would, for as long as it lives, receive the keepalives
                 // devices send to this PC and drop them; and setting one up per command
                 // costs more than the send itself when thousands of devices answer a search.
-                bool ready = chosen->ip == m_commandSource;
-                if (!ready && fd::SetMulticastSource(m_commandSocket, chosen->ip)) {
-                    m_commandSource = chosen->ip;
-                    ready = true;
-                }
-                if (ready) {
+                // The kernel turns the address into an interface when it is set, so it is
+                // set for every command: an adapter unplugged and plugged in again, or an
+                // address moved to another interface, is a different interface by now.
+                if (fd::SetMulticastSource(m_commandSocket, chosen->ip)) {
                     if (command == fd::CMD_SCAN) m_scanComplete = false;
                     sent = fd::SendUdp(m_commandSocket, out.destIp, out.destPort, out.bytes);
                 }
@@ -183,17 +183,6 @@ bool CDeviceProtocol::SendToDevice(const std::string& ip, int command, const voi
 
     if (queued && !sent) RemoveLastPending(ip, command, mac);
     return sent;
-}
-
-void CDeviceProtocol::RemoveLastPending(const std::string& ip, int command,
-                                        const std::string& mac) {
-    std::lock_guard l(m_pendingLock);
-    for (auto it = m_pending.rbegin(); it != m_pending.rend(); ++it) {
-        if (it->command == command && ip == it->ip && mac == it->mac) {
-            m_pending.erase(std::next(it).base());
-            return;
-        }
-    }
 }
 
 void CDeviceProtocol::ProbeDiscoveredDevices() {

@@ -135,23 +135,21 @@ bool IsCacheable(std::string_view sql) {
            word == "with" || word == "replace";
 }
 
+int BindValue(sqlite3_stmt* stmt, int pos, const SqlValue& v) {
+    if (std::holds_alternative<int64_t>(v)) return sqlite3_bind_int64(stmt, pos, std::get<int64_t>(v));
+    if (std::holds_alternative<double>(v)) return sqlite3_bind_double(stmt, pos, std::get<double>(v));
+    if (std::holds_alternative<std::string>(v)) {
+        const std::string& s = std::get<std::string>(v);
+        // The values outlive every step; the bindings are cleared after use.
+        return sqlite3_bind_text(stmt, pos, s.data(), static_cast<int>(s.size()), SQLITE_STATIC);
+    }
+    return sqlite3_bind_null(stmt, pos);
+}
+
 int BindParams(sqlite3_stmt* stmt, const SqlParams& params) {
     if (static_cast<int>(params.size()) > sqlite3_bind_parameter_count(stmt)) return SQLITE_RANGE;
     for (std::size_t i = 0; i < params.size(); ++i) {
-        int pos = static_cast<int>(i) + 1;
-        int rc = SQLITE_OK;
-        const SqlValue& v = params[i];
-        if (std::holds_alternative<int64_t>(v)) {
-            rc = sqlite3_bind_int64(stmt, pos, std::get<int64_t>(v));
-        } else if (std::holds_alternative<double>(v)) {
-            rc = sqlite3_bind_double(stmt, pos, std::get<double>(v));
-        } else if (std::holds_alternative<std::string>(v)) {
-            const std::string& s = std::get<std::string>(v);
-            // The parameters outlive every step; the bindings are cleared after use.
-            rc = sqlite3_bind_text(stmt, pos, s.data(), static_cast<int>(s.size()), SQLITE_STATIC);
-        } else {
-            rc = sqlite3_bind_null(stmt, pos);
-        }
+        int rc = BindValue(stmt, static_cast<int>(i) + 1, params[i]);
         if (rc != SQLITE_OK) return rc;
     }
     return SQLITE_OK;
@@ -369,8 +367,17 @@ bool CADODatabase::Open(const std::string& connectionString) {
     return true;
 }
 
+std::string& CADODatabase::WriteStatementText(const std::string& key) {
+    // Bounded like the statement cache: a caller writing ever new column sets must not
+    // grow it without end.
+    if (m_writeText.size() >= fd::kMaxCachedStatements && !m_writeText.count(key))
+        m_writeText.clear();
+    return m_writeText[key];
+}
+
 void CADODatabase::ClearCache() {
     m_cache.clear();
+    m_writeText.clear();
 }
 
 void CADODatabase::Close() {
@@ -499,6 +506,7 @@ void CADORecordset::SetError(int rc, const std::string& description) {
 
 bool CADORecordset::Open(const std::string& query, const SqlParams& params) {
     Close();
+    m_recentPos = 0;
     m_query = std::string(fd::TrimLeft(query));
     if (!m_db || !m_db->IsOpen()) {
         SetError(SQLITE_MISUSE, "The connection is closed.");
@@ -549,15 +557,37 @@ void CADORecordset::Close() {
     m_table.clear();
     m_cursor = 0;
     m_editMode = dbEditNone;
-    m_pending.clear();
+    ClearPending();
 }
 
 int CADORecordset::ColumnIndex(std::string_view column) const {
     if (!m_index) return -1;
+    // A caller that writes a record names the same columns in the same order every time:
+    // the name expected next is compared before any hashing.
+    if (m_recentFor != m_index) {
+        m_recent.clear();
+        m_recentFor = m_index;
+        m_recentPos = 0;
+    }
+    if (m_recentPos < m_recent.size() && m_recent[m_recentPos].first == column)
+        return m_recent[m_recentPos++].second;
+    const int found = LookUpColumn(column);
+    if (m_recentPos < m_recent.size()) {
+        m_recent[m_recentPos] = {std::string(column), found};
+    } else if (m_recent.size() < 256) {
+        m_recent.emplace_back(std::string(column), found);
+    }
+    ++m_recentPos;
+    return found;
+}
+
+int CADORecordset::LookUpColumn(std::string_view column) const {
     char lower[64];
     if (column.size() > sizeof lower) return -1;  // no column has so long a name
+    // ASCII only, as the names are: this runs for every field of every row written.
     for (std::size_t i = 0; i < column.size(); ++i) {
-        lower[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(column[i])));
+        const char c = column[i];
+        lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     }
     auto it = m_index->find(std::string_view(lower, column.size()));
     return it == m_index->end() ? -1 : it->second;
@@ -655,13 +685,16 @@ bool CADORecordset::SetValue(std::string_view column, SqlValue value) {
         }
         m_editMode = dbEditInProgress;  // writing a field starts editing the current row
     }
-    for (auto& [pendingIndex, pendingValue] : m_pending) {
-        if (pendingIndex == index) {
-            pendingValue = std::move(value);
-            return true;
-        }
+    // Where each column already stands among the pending values (position + 1, 0: not
+    // yet), so a write of seventy fields does not search the list seventy times.
+    const auto slot = static_cast<std::size_t>(index);
+    if (m_pendingSlot.size() <= slot) m_pendingSlot.resize(slot + 1, 0);
+    if (m_pendingSlot[slot] != 0) {
+        m_pending[m_pendingSlot[slot] - 1].second = std::move(value);
+        return true;
     }
     m_pending.emplace_back(index, std::move(value));
+    m_pendingSlot[slot] = m_pending.size();
     return true;
 }
 
@@ -678,6 +711,11 @@ bool CADORecordset::SetFieldValue(std::string_view column, double value) {
     return SetValue(column, value);
 }
 
+void CADORecordset::ClearPending() {
+    for (const auto& [index, value] : m_pending) m_pendingSlot[static_cast<std::size_t>(index)] = 0;
+    m_pending.clear();
+}
+
 bool CADORecordset::AddNew() {
     if (!m_open) {
         SetError(SQLITE_MISUSE, "Operation is not allowed when the object is closed.");
@@ -687,13 +725,13 @@ bool CADORecordset::AddNew() {
         SetError(SQLITE_MISUSE, "The rows of this query cannot be updated.");
         return false;
     }
-    m_pending.clear();
+    ClearPending();
     m_editMode = dbEditNew;
     return true;
 }
 
 void CADORecordset::CancelUpdate() {
-    m_pending.clear();
+    ClearPending();
     m_editMode = dbEditNone;
 }
 
@@ -710,28 +748,8 @@ bool CADORecordset::Update() {
     if (m_table.empty()) return fail(SQLITE_MISUSE, "The rows of this query cannot be updated.");
 
     const std::vector<std::string>& names = *m_columns;
-    std::string sql;
-    SqlParams params;
-    params.reserve(m_pending.size() + 1);
     int64_t rowId = 0;
-    if (adding) {
-        if (m_pending.empty()) {
-            sql = "INSERT INTO " + fd::QuoteName(m_table) + " DEFAULT VALUES";
-        } else {
-            std::string values;
-            sql = "INSERT INTO " + fd::QuoteName(m_table) + " (";
-            for (std::size_t i = 0; i < m_pending.size(); ++i) {
-                if (i) {
-                    sql += ",";
-                    values += ",";
-                }
-                sql += fd::QuoteName(names[static_cast<std::size_t>(m_pending[i].first)]);
-                values += "?";
-                params.push_back(m_pending[i].second);
-            }
-            sql += ") VALUES (" + values + ")";
-        }
-    } else {
+    if (!adding) {
         int idIndex = ColumnIndex("id");
         if (IsEof()) {
             return fail(SQLITE_NOTFOUND,
@@ -746,14 +764,42 @@ bool CADORecordset::Update() {
             m_editMode = dbEditNone;
             return true;
         }
-        sql = "UPDATE " + fd::QuoteName(m_table) + " SET ";
-        for (std::size_t i = 0; i < m_pending.size(); ++i) {
-            if (i) sql += ",";
-            sql += fd::QuoteName(names[static_cast<std::size_t>(m_pending[i].first)]) + "=?";
-            params.push_back(m_pending[i].second);
+    }
+
+    // The statement depends only on the query the columns came from and the columns
+    // written, in order; a device record writes the same seventy columns every time, so
+    // its text is made once.
+    std::string key(1, adding ? 'I' : 'U');
+    key += m_query;
+    key += '\0';
+    for (const auto& [index, value] : m_pending) {
+        key += static_cast<char>(index & 0xff);
+        key += static_cast<char>((index >> 8) & 0xff);
+    }
+    std::string& sql = m_db->WriteStatementText(key);
+    if (sql.empty()) {
+        if (adding && m_pending.empty()) {
+            sql = "INSERT INTO " + fd::QuoteName(m_table) + " DEFAULT VALUES";
+        } else if (adding) {
+            std::string values;
+            sql = "INSERT INTO " + fd::QuoteName(m_table) + " (";
+            for (std::size_t i = 0; i < m_pending.size(); ++i) {
+                if (i) {
+                    sql += ",";
+                    values += ",";
+                }
+                sql += fd::QuoteName(names[static_cast<std::size_t>(m_pending[i].first)]);
+                values += "?";
+            }
+            sql += ") VALUES (" + values + ")";
+        } else {
+            sql = "UPDATE " + fd::QuoteName(m_table) + " SET ";
+            for (std::size_t i = 0; i < m_pending.size(); ++i) {
+                if (i) sql += ",";
+                sql += fd::QuoteName(names[static_cast<std::size_t>(m_pending[i].first)]) + "=?";
+            }
+            sql += " WHERE rowid=?";
         }
-        sql += " WHERE rowid=?";
-        params.emplace_back(rowId);
     }
 
     int rc = SQLITE_OK;
@@ -762,7 +808,12 @@ bool CADORecordset::Update() {
     if (!cached) return fail(rc, message);
     {
         fd::StatementGuard guard{cached->stmt};
-        rc = fd::BindParams(cached->stmt, params);
+        const int wanted = static_cast<int>(m_pending.size()) + (adding ? 0 : 1);
+        rc = wanted > sqlite3_bind_parameter_count(cached->stmt) ? SQLITE_RANGE : SQLITE_OK;
+        for (std::size_t i = 0; rc == SQLITE_OK && i < m_pending.size(); ++i)
+            rc = fd::BindValue(cached->stmt, static_cast<int>(i) + 1, m_pending[i].second);
+        if (rc == SQLITE_OK && !adding)
+            rc = sqlite3_bind_int64(cached->stmt, static_cast<int>(m_pending.size()) + 1, rowId);
         if (rc == SQLITE_OK) rc = sqlite3_step(cached->stmt);
         if (rc != SQLITE_DONE) return fail(rc, sqlite3_errmsg(m_db->Handle()));
     }
@@ -775,15 +826,15 @@ bool CADORecordset::Update() {
             row[static_cast<std::size_t>(idIndex)] =
                 static_cast<int64_t>(sqlite3_last_insert_rowid(m_db->Handle()));
         }
-        for (auto& [index, value] : m_pending) row[static_cast<std::size_t>(index)] = value;
+        for (auto& [index, value] : m_pending) row[static_cast<std::size_t>(index)] = std::move(value);
         m_rows.push_back(std::move(row));
         m_cursor = m_rows.size() - 1;
     } else {
         for (auto& [index, value] : m_pending) {
-            m_rows[m_cursor][static_cast<std::size_t>(index)] = value;
+            m_rows[m_cursor][static_cast<std::size_t>(index)] = std::move(value);
         }
     }
-    m_pending.clear();
+    ClearPending();
     m_editMode = dbEditNone;
     return true;
 }

@@ -83,6 +83,9 @@ public:
     // cleared. Null on failure, with rc and the engine's message set.
     fd::detail::CachedStatement* Prepare(const std::string& sql, int& rc, std::string& message);
     sqlite3* Handle() const { return m_db; }
+    // For CADORecordset: the remembered text of the insert or update it builds for a key
+    // naming the table and the columns written; empty the first time.
+    std::string& WriteStatementText(const std::string& key);
 
 private:
     void SetError(int rc, const std::string& description);
@@ -97,6 +100,7 @@ private:
     long m_recordsAffected = 0;
     long m_connectionTimeout = 0;
     std::unordered_map<std::string, std::unique_ptr<fd::detail::CachedStatement>> m_cache;
+    std::unordered_map<std::string, std::string> m_writeText;
 };
 
 // A static (fully read) result set that can also add or edit rows of the table it was
@@ -147,6 +151,7 @@ public:
 private:
     void SetError(int rc, const std::string& description);
     int ColumnIndex(std::string_view column) const;
+    int LookUpColumn(std::string_view column) const;
     // The column's index in an open recordset; -1 with the error remembered otherwise.
     int OpenColumnIndex(std::string_view column);
     const fd::SqlValue* Cell(std::string_view column);
@@ -162,6 +167,13 @@ private:
     std::size_t m_cursor = 0;
     int m_editMode = dbEditNone;
     std::vector<std::pair<int, fd::SqlValue>> m_pending;  // column index, new value
+    std::vector<std::size_t> m_pendingSlot;  // by column index: position in m_pending + 1
+    void ClearPending();
+    // The names asked for since the last Open, with their indexes, for the index map they
+    // came from: the same sequence again is answered without hashing.
+    mutable std::vector<std::pair<std::string, int>> m_recent;
+    mutable std::shared_ptr<const fd::detail::ColumnIndexMap> m_recentFor;
+    mutable std::size_t m_recentPos = 0;
     std::string m_lastError;
     uint32_t m_lastErrorCode = 0;
 };

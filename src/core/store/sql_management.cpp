@@ -123,9 +123,7 @@ std::string_view Trim(std::string_view text) {
 // A device text field as it is meant: no more bytes than the length byte says or the
 // field holds, and never past a terminating zero.
 std::string FieldString(const uint8_t* field, std::size_t capacity, uint8_t len) {
-    std::string_view text = FieldText(field, capacity, len);
-    std::size_t nul = text.find('\0');
-    return std::string(nul == std::string_view::npos ? text : text.substr(0, nul));
+    return std::string(FieldText(field, capacity, len));
 }
 
 std::string RecordMac(const ap_info_stu& rec) {
@@ -678,6 +676,17 @@ bool CSqlManagement::SaveOtherApList(std::span<const uint8_t> scanBody) {
         all = all && ok;
     }
     return all;
+}
+
+void CSqlManagement::BeginWriteBatch() {
+    std::lock_guard lock(m_lock);
+    if (m_batchDepth++ == 0 && m_db.IsOpen()) m_db.Execute("BEGIN");
+}
+
+void CSqlManagement::EndWriteBatch() {
+    std::lock_guard lock(m_lock);
+    if (m_batchDepth == 0) return;
+    if (--m_batchDepth == 0 && m_db.IsOpen()) m_db.Execute("COMMIT");
 }
 
 bool CSqlManagement::DeleteApByMac(const std::string& mac) {

@@ -66,6 +66,9 @@ public:
     // reports, not a link.
     bool HasBridgedStation(const std::string& mac) override;
     bool FindBridgePeer(const std::string& mac, std::string& peerMac) override;
+    // One transaction from the outermost Begin to its End.
+    void BeginWriteBatch() override;
+    void EndWriteBatch() override;
 
 private:
     // Moves a row's status from `from` (any status when from < 0) to `to`; true if it moved.
@@ -74,6 +77,7 @@ private:
     CADODatabase m_db;
     CADORecordset m_rs;  // shared by every query, always used under m_lock
     std::mutex m_lock;
+    int m_batchDepth = 0;  // open write batches; guarded by m_lock
     std::string m_connectionString;
     std::string m_path;
 };

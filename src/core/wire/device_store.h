@@ -48,4 +48,10 @@ public:
     virtual bool HasBridgedStation(const std::string& mac) = 0;
     // On success peerMac holds the peer's mac text; otherwise it is left unchanged.
     virtual bool FindBridgePeer(const std::string& mac, std::string& peerMac) = 0;
+
+    // The writes between these two calls may be made as one: a search of thousands of
+    // devices stores them in batches instead of one commit each. Calls nest; reads in
+    // between see every write. A store that cannot group writes ignores them.
+    virtual void BeginWriteBatch() {}
+    virtual void EndWriteBatch() {}
 };

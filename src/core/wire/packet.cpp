@@ -16,6 +16,21 @@ std::optional<Datagram> DecodeDatagram(std::span<const uint8_t> bytes) {
     return d;
 }
 
+bool PassesReceiveFilter(uint16_t localPort, std::span<const uint8_t> bytes) {
+    if (bytes.size() < kHeaderSize || bytes.size() > kMaxDatagram) return false;
+    const uint16_t magic = static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
+    if (magic != kMagic) return false;
+    const uint16_t command = static_cast<uint16_t>(bytes[4] | (bytes[5] << 8));
+    switch (localPort) {
+        case kPortSearchReply:
+            return command == CMD_SEARCH;
+        case kPortKeepalive:
+            return command == CMD_KEEPALIVE;
+        default:
+            return true;
+    }
+}
+
 std::vector<uint8_t> EncodeDatagram(uint16_t command, std::span<const uint8_t> body,
                                     const uint8_t mac[6], uint8_t multicast, uint16_t ap_type) {
     std::size_t n = body.size() < kMaxBody ? body.size() : kMaxBody;
@@ -85,7 +100,7 @@ ScanResult DecodeScanResult(std::span<const uint8_t> body) {
     std::size_t whole = avail / sizeof(config_otherwl_basic);
     std::size_t n = r.icount;
     if (n > whole) n = whole;
-    if (n > kScanMaxEntries) n = kScanMaxEntries;
+    if (n > kScanMaxDecodedEntries) n = kScanMaxDecodedEntries;
     r.entries.resize(n);
     if (n)
         std::memcpy(r.entries.data(), body.data() + kScanHeaderSize,
@@ -104,9 +119,19 @@ std::vector<uint8_t> EncodeScanResult(uint8_t packetCount, uint8_t packetId,
     return out;
 }
 
+std::vector<uint8_t> EncodeScanResult(const ScanResult& scan) {
+    const std::size_t n = scan.entries.size();
+    std::vector<uint8_t> out(kScanHeaderSize + n * sizeof(config_otherwl_basic));
+    out[0] = scan.packet_count;
+    out[1] = scan.packet_id;
+    out[2] = scan.icount;
+    if (n) std::memcpy(out.data() + kScanHeaderSize, scan.entries.data(), n * sizeof(config_otherwl_basic));
+    return out;
+}
+
 std::string_view FieldText(const uint8_t* field, std::size_t capacity, uint8_t len) {
-    std::size_t n = len < capacity ? len : capacity;
-    return {reinterpret_cast<const char*>(field), n};
+    const std::size_t n = len < capacity ? len : capacity;
+    return {reinterpret_cast<const char*>(field), strnlen(reinterpret_cast<const char*>(field), n)};
 }
 
 void SetFieldText(uint8_t* field, std::size_t capacity, uint8_t& len, std::string_view text) {

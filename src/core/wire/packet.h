@@ -324,8 +324,15 @@ static_assert(sizeof(UpgradeImageInfo) == 268 && offsetof(UpgradeImageInfo, file
 namespace fd {
 
 constexpr std::size_t kScanHeaderSize = 3;
+// A device puts at most 31 entries in one scan datagram; the encoder never writes more.
 constexpr std::size_t kScanMaxEntries = 31;
 constexpr std::size_t kScanForwardBytes = 1414;  // what the engine hands on of a scan body
+// The reader keeps every entry that arrived whole within the bytes handed on: that is 32,
+// one more than a device should send. A 32nd entry is a neighbour the device did report, so
+// it is kept rather than dropped; a 33rd lies past the bytes handed on and is lost.
+constexpr std::size_t kScanMaxDecodedEntries =
+    (kScanForwardBytes - kScanHeaderSize) / sizeof(config_otherwl_basic);
+static_assert(kScanMaxDecodedEntries == 32);
 constexpr std::size_t kSettingBlockSize = 12;    // commands 18 and 19
 
 // Body offsets of the configuration blocks inside the device-info body.
@@ -344,6 +351,11 @@ struct Datagram {
 // Refuses anything outside 16..1472 bytes or with another magic. The body is the bytes
 // after the header, capped at the header's length field.
 std::optional<Datagram> DecodeDatagram(std::span<const uint8_t> bytes);
+
+// The receiving filter, cheap enough for the receiving threads: the size and the magic
+// DecodeDatagram checks, and the one command a listening port carries (search replies on
+// 9785, keepalives on 9787; 9788 takes any command).
+bool PassesReceiveFilter(uint16_t localPort, std::span<const uint8_t> bytes);
 
 // Builds header + body; the body is cut at kMaxBody. multicast is the header flag.
 std::vector<uint8_t> EncodeDatagram(uint16_t command, std::span<const uint8_t> body,
@@ -399,14 +411,19 @@ struct ScanResult {
     uint8_t packet_count = 0;
     uint8_t packet_id = 0;
     uint8_t icount = 0;  // as sent
-    std::vector<config_otherwl_basic> entries;  // the entries that actually arrived (<= 31)
+    // The entries that actually arrived whole (at most kScanMaxDecodedEntries).
+    std::vector<config_otherwl_basic> entries;
 };
 // Only the first 1414 bytes count; icount is trusted only as far as whole entries arrived.
 ScanResult DecodeScanResult(std::span<const uint8_t> body);
+// A device's scan body: at most kScanMaxEntries entries, icount their number.
 std::vector<uint8_t> EncodeScanResult(uint8_t packetCount, uint8_t packetId,
                                       std::span<const config_otherwl_basic> entries);
+// A decoded result written back as it was read: icount as sent, every decoded entry.
+std::vector<uint8_t> EncodeScanResult(const ScanResult& scan);
 
-// Text fields: the first min(len, capacity) bytes.
+// Text fields: the first min(len, capacity) bytes, ending at the first zero byte (devices
+// zero-pad their fields and may give the field's size as the length).
 std::string_view FieldText(const uint8_t* field, std::size_t capacity, uint8_t len);
 // Writes text into a field and its length byte, cut at the capacity (never mid-character
 // when the text is UTF-8), zero-padding the rest.
