@@ -1,34 +1,24 @@
 #include "cli/cli_app.h"
 
 #include <netinet/in.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <filesystem>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <ostream>
-#include <set>
 #include <sstream>
 #include <thread>
 
+#include "actions/device_workers.h"
 #include "cli/cli_output.h"
+#include "cli/cli_session.h"
 #include "cli/cli_settle.h"
-#include "config/language.h"
-#include "config/settings.h"
-#include "actions/engine_search_adapter.h"
 #include "config/labels.h"
-#include "actions/search_session.h"
-#include "engine/device_protocol.h"
+#include "config/language.h"
+#include "presentation/device_list.h"
+#include "presentation/device_list_export.h"
 #include "rules/address_rules.h"
-#include "store/sql_management.h"
-#include "system/local_adapters.h"
-#include "system/single_instance.h"
-#include "system/system_info.h"
 
 namespace fd::cli {
 
@@ -39,7 +29,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr int kAllRows = 1 << 20;  // one page that holds every device
 constexpr auto kPoll = 50ms;
 // After a request leaves the pending list, how long an answer may still be on its way
 // through the engine's worker before the request counts as unanswered.
@@ -63,152 +52,25 @@ std::optional<int> FindBusyPortIn(std::initializer_list<int> ports) {
     return std::nullopt;
 }
 
-// The engine and a private store for one run of the tool.
-class Session {
-public:
-    ~Session() {
-        if (m_engine) m_engine->Stop();
-        m_engine.reset();
-        m_store.reset();  // deletes its file
-        if (!m_dir.empty()) {
-            std::error_code ec;
-            std::filesystem::remove_all(m_dir, ec);
-        }
-    }
-
-    int Open(std::ostream& err) {
-        if (auto port = FindBusyPort()) {
-            err << "fielddesk-cli: another FieldDesk is running, or port " << *port
-                << " is in use\n";
-            return kExitEnvironment;
-        }
-        const std::string base = GetExecutableDirectory();
-        InitLanguage(base);
-        m_settings = LoadSettings(base);
-        if (m_settings.retransmissionMax < 0) m_settings.retransmissionMax = 0;
-        if (m_settings.retransmissionInterval < 100) m_settings.retransmissionInterval = 100;
-
-        // A store of our own for this run, so that a FieldDesk window elsewhere keeps its
-        // database.
-        std::string parent = RuntimeDirectory();
-        if (parent.empty()) parent = "/tmp";
-        std::string templ = parent + "/fielddesk-cli-XXXXXX";
-        if (!mkdtemp(templ.data())) {
-            err << "fielddesk-cli: cannot make a scratch folder in " << parent << "\n";
-            return kExitEnvironment;
-        }
-        m_dir = templ;
-        std::string storeMessage;
-        m_store = std::make_unique<CSqlManagement>(
-            m_dir + "/data.mdb", [&storeMessage](const std::string& t) { storeMessage = t; });
-        if (!m_store->IsOpen()) {
-            err << "fielddesk-cli: "
-                << (storeMessage.empty() ? "cannot open the database" : storeMessage) << "\n";
-            return kExitEnvironment;
-        }
-
-        DeviceProtocolOptions o;
-        o.store = m_store.get();
-        o.onAcknowledged = [this](const Acknowledgement& a) {
-            std::lock_guard l(m_ackLock);
-            m_acks.push_back(a);
-        };
-        m_engine = std::make_unique<CDeviceProtocol>(o);
-        if (!m_engine->Start(m_settings.retransmissionMax, m_settings.retransmissionInterval)) {
-            err << "fielddesk-cli: cannot start the protocol engine (UDP ports 9785-9788)\n";
-            return kExitEnvironment;
-        }
-        if (EnumerateLocalAdapters().empty())
-            err << "fielddesk-cli: warning: no network adapter with an IPv4 address is up\n";
-        return kExitOk;
-    }
-
-    CDeviceProtocol& Engine() { return *m_engine; }
-    CSqlManagement& Store() { return *m_store; }
-    const AppSettings& Settings() const { return m_settings; }
-
-    std::optional<Acknowledgement> FindAck(const std::string& mac, int command) {
-        std::lock_guard l(m_ackLock);
-        for (const auto& a : m_acks)
-            if (a.mac == mac && a.command == command) return a;
-        return std::nullopt;
-    }
-
-private:
-    std::string m_dir;
-    AppSettings m_settings;
-    std::unique_ptr<CSqlManagement> m_store;
-    std::unique_ptr<CDeviceProtocol> m_engine;
-    std::mutex m_ackLock;
-    std::vector<Acknowledgement> m_acks;
-};
-
-std::size_t StoredCount(CSqlManagement& store) {
-    std::vector<std::string> macs;
-    store.QueryApMacList(macs);
-    return macs.size();
-}
-
-// The search sequence on a steady one-second clock. Ends early when `enough` holds.
-// Returns false when interrupted.
-bool Search(Session& s, int seconds, const std::function<bool()>& enough, std::ostream& err) {
-    const bool live = isatty(STDOUT_FILENO) && isatty(STDERR_FILENO);
-    EngineSearchAdapter adapter(s.Engine());
-    SearchSession search(adapter, seconds);
-    search.Start();
-    const auto start = Clock::now();
-    auto lastShown = start - 1s;
-    bool shown = false;
-    while (search.IsRunning()) {
-        const auto nextTick = start + std::chrono::seconds(search.Ticks() + 1);
-        while (Clock::now() < nextTick && search.IsRunning()) {
-            if (g_interrupted || (enough && enough())) search.Stop();
-            if (live && Clock::now() - lastShown >= 500ms) {
-                lastShown = Clock::now();
-                const auto found = StoredCount(s.Store());
-                const auto discovered = s.Engine().GetPeers().size();
-                err << "\rSearching... " << (seconds - search.Ticks()) << " s left, " << found
-                    << " device" << (found == 1 ? "" : "s") << " found (" << discovered
-                    << " answered)   " << std::flush;
-                shown = true;
-            }
-            std::this_thread::sleep_for(kPoll);
-        }
-        if (search.IsRunning()) search.Tick();
-    }
-    if (shown) err << "\r" << std::string(60, ' ') << "\r" << std::flush;
-    return !g_interrupted;
-}
-
-std::vector<DeviceRow> ListDevices(Session& s, const Options& o) {
-    ApInfoList stored;
-    int pageCount = 0, rowCount = 0;
-    s.Store().QueryApPage(o.sortIndex, stored, pageCount, rowCount, kAllRows, 1, !o.descending,
-                          o.filter);
-    std::vector<DeviceRow> rows;
-    for (const auto& rec : stored) rows.push_back(MakeDeviceRow(rec));
-    // Devices that answered but have not sent their details follow, as on the list pages.
-    ApInfoList discovered;
-    s.Engine().GetDiscoveredDevices(discovered, kAllRows, o.filter);
-    for (const auto& rec : discovered) rows.push_back(MakeDeviceRow(rec));
-    return rows;
-}
-
 int RunSearch(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
     // An interrupted search still lists what it found, as pressing Stop does.
     SettleWatch settle(o.settleSeconds,
                        [&] { return s.Engine().GetPeers().size() + StoredCount(s.Store()); });
-    Search(s, o.seconds, [&] { return settle.Settled(Clock::now()); }, err);
-    const auto rows = ListDevices(s, o);
+    Search(
+        s, o.seconds, [&] { return settle.Settled(Clock::now()); }, err);
+    // Every stored device in the chosen order, then those that only answered the search.
+    const auto columns = ListColumns();
+    const auto rows =
+        ListEveryDevice(s.Store(), &s.Engine(), columns, o.sortIndex, !o.descending, o.filter).rows;
     switch (o.format) {
         case Format::Table:
-            out << FormatTable(rows);
+            out << FormatTable(columns, rows);
             break;
         case Format::Json:
-            out << FormatJson(rows);
+            out << FormatJson(columns, rows);
             break;
         case Format::Csv:
-            out << FormatCsv(rows);
+            out << ExportDeviceRows(columns, rows).csv;
             break;
     }
     out.flush();
@@ -229,69 +91,65 @@ struct Job {
     std::optional<Clock::time_point> goneSince;
 };
 
-std::string RecordText(const uint8_t* ip) {
-    const std::string t = IpToText(ip);
-    return t == "0.0.0.0" ? std::string() : t;
-}
-
-// Builds the set-ip jobs after every rule has passed; an error message otherwise.
+// Builds the set-ip jobs after every rule has passed; an error message otherwise. The
+// addresses and blocks come from the same planner the Set IP dialog uses.
 std::string PlanSetIp(Session& s, const Options& o, const std::vector<ap_info_stu>& recs,
                       std::vector<Job>& jobs) {
-    const ap_info_stu& first = recs.front();
-    auto pick = [](const std::string& given, const std::string& own) {
-        if (given == "0.0.0.0") return std::string();
-        return given.empty() ? own : given;
+    // Mask, gateway and DNS not given are the device's own; "0.0.0.0" clears them.
+    auto fill = [&o](MultiSetIpParams& p, const ap_info_stu& r) {
+        auto pick = [](const std::string& given, const uint8_t* own) {
+            if (given == "0.0.0.0") return std::string();
+            if (!given.empty()) return given;
+            const std::string t = IpToText(own);
+            return t == "0.0.0.0" ? std::string() : t;
+        };
+        p.mask = o.mask.empty() ? IpToText(r.ip_mask) : o.mask;
+        p.gateway = pick(o.gateway, r.ip_gateway);
+        p.dns1 = pick(o.dns1, r.ip_dns1);
+        p.dns2 = pick(o.dns2, r.ip_dns2);
     };
-    std::vector<std::string> newIps;
-    std::vector<AddressForm> forms;
+    std::vector<std::pair<MultiSetIpParams, std::string>> plan;  // per device: block, new ip
     if (!o.rangeFirst.empty()) {
-        AddressForm f;
-        f.ip = o.rangeFirst;
-        f.mask = o.mask.empty() ? IpToText(first.ip_mask) : o.mask;
-        f.gateway = pick(o.gateway, RecordText(first.ip_gateway));
-        f.dns1 = pick(o.dns1, RecordText(first.ip_dns1));
-        f.dns2 = pick(o.dns2, RecordText(first.ip_dns2));
-        if (!IsValidSubnetMask(f.mask)) return "The subnet mask is invalid!";
-        const uint32_t begin = *ParseIpv4(f.ip);
-        const uint32_t mask = *ParseIpv4(f.mask);
-        const std::string last = o.rangeEnd.empty() ? Ipv4ToText(begin | ~mask) : o.rangeEnd;
-        newIps = WalkIpRange(f.ip, last, recs.size());
-        if (newIps.size() < recs.size()) {
+        MultiSetIpParams p;
+        p.begin = o.rangeFirst;
+        fill(p, recs.front());
+        if (!IsValidSubnetMask(p.mask)) return "The subnet mask is invalid!";
+        const auto begin = ParseIpv4(p.begin);
+        if (!begin) return "The ip address is invalid!";
+        // Without --end the range runs to the end of the first address's subnet.
+        p.end = o.rangeEnd.empty() ? Ipv4ToText(*begin | ~*ParseIpv4(p.mask)) : o.rangeEnd;
+        std::vector<SelectedDevice> devices;
+        for (const auto& r : recs) devices.push_back({IpToText(r.ip), r.mac, r.ap_type});
+        const auto assigned = PlanAddresses(p, devices);
+        if (assigned.size() < recs.size()) {
             std::ostringstream m;
-            m << "the range " << f.ip << " - " << last << " holds " << newIps.size()
-              << " usable address" << (newIps.size() == 1 ? "" : "es") << " for " << recs.size()
+            m << "the range " << p.begin << " - " << p.end << " holds " << assigned.size()
+              << " usable address" << (assigned.size() == 1 ? "" : "es") << " for " << recs.size()
               << " devices";
             return m.str();
         }
-        f.end = o.rangeEnd.empty() ? newIps.back() : o.rangeEnd;
-        if (auto e = CheckRangeAddress(f, recs.size()); !e.empty()) return e;
+        if (o.rangeEnd.empty()) p.end = assigned.back().newIp;
+        if (auto e = CheckMultiSetIp(p, recs.size()); !e.empty()) return e;
         // Every address handed out, not just the two ends, must be a usable host address
         // in the same subnet as the first.
-        for (const auto& ip : newIps)
-            if (!IsValidIpAddress(ip, false) || !IsSameSubnet(ip, f.ip, f.mask))
-                return "The ip address is invalid! (" + ip + " in the range)";
-        for (std::size_t i = 0; i < recs.size(); ++i) {
-            AddressForm g = f;
-            g.ip = newIps[i];
-            forms.push_back(g);
+        for (const auto& a : assigned) {
+            if (!IsValidIpAddress(a.newIp, false) || !IsSameSubnet(a.newIp, p.begin, p.mask))
+                return "The ip address is invalid! (" + a.newIp + " in the range)";
+            plan.emplace_back(p, a.newIp);
         }
     } else {
         for (std::size_t i = 0; i < recs.size(); ++i) {
-            const ap_info_stu& r = recs[i];
-            AddressForm f;
-            f.ip = o.pairs[i].second;
-            f.mask = o.mask.empty() ? IpToText(r.ip_mask) : o.mask;
-            f.gateway = pick(o.gateway, RecordText(r.ip_gateway));
-            f.dns1 = pick(o.dns1, RecordText(r.ip_dns1));
-            f.dns2 = pick(o.dns2, RecordText(r.ip_dns2));
+            MultiSetIpParams p;
+            p.begin = o.pairs[i].second;
+            fill(p, recs[i]);
+            const AddressForm f{p.begin, p.mask, p.gateway, p.dns1, p.dns2, {}};
             if (auto e = CheckDeviceAddress(f); !e.empty()) {
                 if (e == "Ip address and gateway address is not in the same subnet!" &&
                     o.gateway.empty())
                     e += " (the device's gateway " + f.gateway + "; give --gateway)";
-                return GetLangText(e) + " (" + r.mac + ")";
+                return GetLangText(e) + " (" + recs[i].mac + ")";
             }
-            forms.push_back(f);
-            newIps.push_back(f.ip);
+            plan.emplace_back(p, p.begin);
         }
     }
     // No device may be given an address another device already has.
@@ -300,26 +158,16 @@ std::string PlanSetIp(Session& s, const Options& o, const std::vector<ap_info_st
     for (std::size_t i = 0; i < recs.size(); ++i) {
         const std::string own = IpToText(recs[i].ip);
         for (const auto& u : used)
-            if (u == newIps[i] && u != own)
+            if (u == plan[i].second && u != own)
                 return GetLangText("The ip address is already in use, please respecify!") + " (" +
                        u + ")";
     }
     for (std::size_t i = 0; i < recs.size(); ++i) {
-        IpConfigBlock b{};
-        b.ip_mode = 1;
-        const auto ip = IpTextToBytes(forms[i].ip), mask = IpTextToBytes(forms[i].mask),
-                   gw = IpTextToBytes(forms[i].gateway), d1 = IpTextToBytes(forms[i].dns1),
-                   d2 = IpTextToBytes(forms[i].dns2);
-        std::copy(ip.begin(), ip.end(), b.ip);
-        std::copy(mask.begin(), mask.end(), b.ip_mask);
-        std::copy(gw.begin(), gw.end(), b.ip_gateway);
-        std::copy(d1.begin(), d1.end(), b.ip_dns1);
-        std::copy(d2.begin(), d2.end(), b.ip_dns2);
-        b.reserved = 1;
+        const IpConfigBlock b = MakeMultiSetIpBlock(plan[i].first, plan[i].second);
         Job j;
         j.mac = recs[i].mac;
         j.ip = IpToText(recs[i].ip);
-        j.newIp = forms[i].ip;
+        j.newIp = plan[i].second;
         j.command = CMD_SET_IP;
         auto bytes = BytesOf(b);
         j.body.assign(bytes.begin(), bytes.end());
@@ -489,10 +337,21 @@ std::optional<int> FindBusyPort() {
 }
 
 int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
-    Session s;
-    if (int rc = s.Open(err); rc != kExitOk) return rc;
-    if (options.command == Command::Search) return RunSearch(s, options, out, err);
-    return RunAction(s, options, out, err);
+    // Each subcommand that talks to devices, and the function that runs it over a session.
+    // A new subcommand goes in its own file and adds one line here.
+    using Runner = int (*)(Session&, const Options&, std::ostream&, std::ostream&);
+    static constexpr std::pair<Command, Runner> kSubcommands[] = {
+        {Command::Search, RunSearch}, {Command::Reboot, RunAction}, {Command::Reset, RunAction},
+        {Command::Rename, RunAction}, {Command::SetIp, RunAction},
+    };
+    for (const auto& [command, run] : kSubcommands) {
+        if (command != options.command) continue;
+        Session s;
+        if (int rc = s.Open(err); rc != kExitOk) return rc;
+        return run(s, options, out, err);
+    }
+    err << "fielddesk-cli: no command given\n";
+    return kExitUsage;
 }
 
 }  // namespace fd::cli

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "rules/address_rules.h"
+#include "wire/address.h"
 
 namespace fd::cli {
 
@@ -51,21 +52,15 @@ const char* CommandName(Command c) {
 }
 
 std::optional<std::string> NormalizeMac(std::string_view text) {
-    if (text.size() != 17) return std::nullopt;
-    const char sep = text[2];
-    if (sep != ':' && sep != '-') return std::nullopt;
-    std::string out;
-    for (std::size_t i = 0; i < 17; ++i) {
-        const char c = text[i];
-        if (i % 3 == 2) {
-            if (c != sep) return std::nullopt;
-            out += ':';
-        } else {
-            if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        }
+    if (text.size() != 17 || (text[2] != ':' && text[2] != '-')) return std::nullopt;
+    std::string colons(text);
+    for (std::size_t i = 2; i < colons.size(); i += 3) {
+        if (colons[i] != text[2]) return std::nullopt;  // one separator throughout
+        colons[i] = ':';
     }
-    return out;
+    uint8_t mac[6];
+    if (!MacFromText(colons, mac)) return std::nullopt;
+    return MacToText(mac);
 }
 
 std::optional<int> SortIndexOf(std::string_view name) {
@@ -127,7 +122,9 @@ std::string CommandHelp(Command c) {
                  "  --json          print a JSON array (keys: location, type, ip, mac,\n"
                  "                  operation_mode, ssid, channel, version, transparent_bridge,\n"
                  "                  airslot, time, status, confirmed)\n"
-                 "  --csv           print CSV (RFC 4180, header line, CRLF line ends)\n"
+                 "  --csv           print CSV as the status page exports it (RFC 4180, header\n"
+                 "                  line, CRLF line ends; a cell a spreadsheet would take for\n"
+                 "                  a formula starts with ')\n"
                  "\n"
                  "While searching, a live count goes to standard error when standard output is\n"
                  "a terminal; standard output carries only the list.\n";

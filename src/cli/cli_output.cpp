@@ -6,38 +6,13 @@
 #include <cstring>
 #include <optional>
 
-#include "config/language.h"
-#include "presentation/csv_text.h"
 #include "config/labels.h"
-#include "wire/device_text.h"
+#include "config/language.h"
 #include "wire/utf8.h"
 
 namespace fd::cli {
 
 namespace {
-
-constexpr const char* kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-
-struct ColumnInfo {
-    const char* header;
-    const char* jsonKey;
-};
-constexpr ColumnInfo kColumns[kColumnCount] = {
-    {"Location", "location"},
-    {"Type", "type"},
-    {"IP", "ip"},
-    {"MAC", "mac"},
-    {"OperationMode", "operation_mode"},
-    {"SSID", "ssid"},
-    {"Channel", "channel"},
-    {"Version", "version"},
-    {"Transparent bridge", "transparent_bridge"},
-    {"AirSlot", "airslot"},
-    {"Time", "time"},
-};
-
-// One UTF-8 character at text[i]: its code point and length, or nullopt for a malformed
-// byte (which the callers then treat as one byte).
 
 bool IsWide(char32_t c) {
     static constexpr std::pair<char32_t, char32_t> kWide[] = {
@@ -60,41 +35,41 @@ bool IsControl(char32_t c) {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F);
 }
 
-std::string TextField(const uint8_t* field, std::size_t capacity, uint8_t len) {
-    return DeviceTextToLocal(FieldText(field, capacity, len));
-}
-
 }  // namespace
 
-const char* ColumnHeader(Column c) {
-    return kColumns[static_cast<std::size_t>(c)].header;
+std::span<const DeviceColumn> ListColumns() {
+    // Location .. Time of the status page: no tick box, running number or web button.
+    return StatusPageColumns().subspan(2, 11);
 }
 
-const char* ColumnJsonKey(Column c) {
-    return kColumns[static_cast<std::size_t>(c)].jsonKey;
-}
-
-DeviceRow MakeDeviceRow(const ap_info_stu& rec) {
-    DeviceRow row;
-    row.confirmed = rec.ap_status != AP_STATUS_DISCOVERED;
-    row.status = GetStatusLabel(rec.ap_status);
-    std::string version = TextField(rec.version, sizeof rec.version, rec.version_len);
-    if (auto lf = version.find('\n'); lf != std::string::npos) version.resize(lf);
-    const std::string mac(rec.mac, strnlen(rec.mac, sizeof rec.mac));
-    row.cells = {
-        TextField(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len),
-        GetModelLabel(rec.ap_type),
-        IpToText(rec.ip),
-        mac,
-        GetWorkModeLabel(rec.work_mode),
-        TextField(rec.ssid, sizeof rec.ssid, rec.ssid_len),
-        GetChannelLabel(rec.channel),
-        version,
-        GetTransparentBridgeLabel(rec.ap_type, rec.work_mode, rec.bridge_transparent),
-        GetAirSlotLabel(rec.ap_type, rec.tdmaEn),
-        GetUptimeText(rec.up_time),
-    };
-    return row;
+const char* ColumnJsonKey(ColumnContent c) {
+    using C = ColumnContent;
+    switch (c) {
+        case C::Location:
+            return "location";
+        case C::Type:
+            return "type";
+        case C::Ip:
+            return "ip";
+        case C::Mac:
+            return "mac";
+        case C::OperationMode:
+            return "operation_mode";
+        case C::Ssid:
+            return "ssid";
+        case C::Channel:
+            return "channel";
+        case C::Version:
+            return "version";
+        case C::TransparentBridge:
+            return "transparent_bridge";
+        case C::AirSlot:
+            return "airslot";
+        case C::Time:
+            return "time";
+        default:
+            return "";  // not a column the tool lists
+    }
 }
 
 std::size_t DisplayWidth(std::string_view text) {
@@ -114,85 +89,40 @@ std::size_t DisplayWidth(std::string_view text) {
     return width;
 }
 
-namespace {
-
-std::string Repair(std::string_view text, bool controls) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        std::size_t len = 1;
-        auto cp = DecodeUtf8At(text, i, len);
-        if (!cp || (controls && IsControl(*cp))) {
-            out += kReplacement;
-            i += cp ? len : 1;
-            continue;
-        }
-        out.append(text.substr(i, len));
-        i += len;
-    }
-    return out;
-}
-
-}  // namespace
-
-std::string RepairUtf8(std::string_view text) {
-    return Repair(text, false);
-}
-
 std::string ForTerminal(std::string_view text) {
-    return Repair(text, true);
+    return fd::RepairUtf8(text, BadBytes::Replace, IsControl);
 }
 
-std::string FormatTable(const std::vector<DeviceRow>& rows, bool translateHeaders) {
+std::string FormatTable(std::span<const DeviceColumn> columns, const std::vector<DeviceRow>& rows,
+                        bool translateHeaders) {
+    const std::size_t count = columns.size();
     std::vector<std::vector<std::string>> lines;
     std::vector<std::string> header;
-    for (std::size_t c = 0; c < kColumnCount; ++c) {
-        const char* key = ColumnHeader(static_cast<Column>(c));
-        header.push_back(ForTerminal(translateHeaders ? GetLangText(key) : std::string(key)));
+    for (const DeviceColumn& col : columns) {
+        header.push_back(
+            ForTerminal(translateHeaders ? GetLangText(col.header) : std::string(col.header)));
     }
     lines.push_back(std::move(header));
     for (const DeviceRow& r : rows) {
         std::vector<std::string> cells;
-        for (std::size_t c = 0; c < kColumnCount; ++c)
+        for (std::size_t c = 0; c < count; ++c)
             cells.push_back(ForTerminal(c < r.cells.size() ? r.cells[c] : std::string()));
         lines.push_back(std::move(cells));
     }
-    std::vector<std::size_t> widths(kColumnCount, 0);
+    std::vector<std::size_t> widths(count, 0);
     for (const auto& l : lines)
-        for (std::size_t c = 0; c < kColumnCount; ++c)
-            widths[c] = std::max(widths[c], DisplayWidth(l[c]));
+        for (std::size_t c = 0; c < count; ++c) widths[c] = std::max(widths[c], DisplayWidth(l[c]));
 
     std::string out;
     for (const auto& l : lines) {
         std::string line;
-        for (std::size_t c = 0; c < kColumnCount; ++c) {
+        for (std::size_t c = 0; c < count; ++c) {
             line += l[c];
-            if (c + 1 < kColumnCount) line.append(widths[c] - DisplayWidth(l[c]) + 2, ' ');
+            if (c + 1 < count) line.append(widths[c] - DisplayWidth(l[c]) + 2, ' ');
         }
         while (!line.empty() && line.back() == ' ') line.pop_back();
         out += line;
         out += '\n';
-    }
-    return out;
-}
-
-std::string CsvField(std::string_view text) {
-    return fd::CsvField(RepairUtf8(text));
-}
-
-std::string FormatCsv(const std::vector<DeviceRow>& rows) {
-    std::string out;
-    for (std::size_t c = 0; c < kColumnCount; ++c) {
-        if (c) out += ',';
-        out += CsvField(ColumnHeader(static_cast<Column>(c)));
-    }
-    out += "\r\n";
-    for (const DeviceRow& r : rows) {
-        for (std::size_t c = 0; c < kColumnCount; ++c) {
-            if (c) out += ',';
-            out += CsvField(c < r.cells.size() ? r.cells[c] : std::string());
-        }
-        out += "\r\n";
     }
     return out;
 }
@@ -244,20 +174,21 @@ std::string JsonString(std::string_view text) {
     return out;
 }
 
-std::string FormatJson(const std::vector<DeviceRow>& rows) {
+std::string FormatJson(std::span<const DeviceColumn> columns, const std::vector<DeviceRow>& rows) {
+    const std::size_t count = columns.size();
     std::string out = "[";
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const DeviceRow& r = rows[i];
         out += i ? ",\n  {" : "\n  {";
-        for (std::size_t c = 0; c < kColumnCount; ++c) {
-            out += JsonString(ColumnJsonKey(static_cast<Column>(c)));
+        for (std::size_t c = 0; c < count; ++c) {
+            out += JsonString(ColumnJsonKey(columns[c].content));
             out += ": ";
             out += JsonString(c < r.cells.size() ? r.cells[c] : std::string());
             out += ", ";
         }
-        out += "\"status\": " + JsonString(r.status);
+        out += "\"status\": " + JsonString(GetStatusLabel(r.status));
         out += ", \"confirmed\": ";
-        out += r.confirmed ? "true" : "false";
+        out += r.discoveredOnly ? "false" : "true";
         out += "}";
     }
     out += rows.empty() ? "]\n" : "\n]\n";

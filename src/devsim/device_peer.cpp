@@ -20,13 +20,13 @@ namespace fd::devsim {
 namespace {
 
 bool ToAddr(const std::string& ip, in_addr& out) {
-    return inet_pton(AF_INET, ip.c_str(), &out) == 1;
+    const auto value = ParseIpv4(ip);
+    if (value) out.s_addr = htonl(*value);
+    return value.has_value();
 }
 
 std::string AddrText(in_addr a) {
-    char buf[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &a, buf, sizeof buf);
-    return buf;
+    return Ipv4ToText(ntohl(a.s_addr));
 }
 
 int OpenUdp(uint16_t port, std::string& error) {

@@ -3,7 +3,6 @@
 // devices' addresses to the interface itself and answers searches and commands until the
 // duration has passed or it is interrupted.
 
-#include <arpa/inet.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -66,26 +65,17 @@ bool InLabRange(uint32_t hostOrder) {
     return (hostOrder >> 17) == (0xC612'0000u >> 17);
 }
 
-bool ParseIp(const std::string& text, uint32_t& hostOrder) {
-    in_addr a{};
-    if (inet_pton(AF_INET, text.c_str(), &a) != 1) return false;
-    hostOrder = ntohl(a.s_addr);
-    return true;
-}
-
-std::string IpText(uint32_t hostOrder) {
-    in_addr a{htonl(hostOrder)};
-    char buf[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &a, buf, sizeof buf);
-    return buf;
+// A strict dotted address inside the lab's range.
+bool InLabText(const std::string& text) {
+    const auto ip = ParseIpv4(text);
+    return ip && InLabRange(*ip);
 }
 
 // The network namespace must be a lab's: every IPv4 address on it in 198.18.0.0/15.
 bool LooksLikeLab(std::string& why) {
     for (const auto& a : EnumerateLocalAdapters()) {
         for (int i = 0; i < a.ip_count; ++i) {
-            uint32_t ip = 0;
-            if (!ParseIp(a.addrs[i].ip, ip) || !InLabRange(ip)) {
+            if (!InLabText(a.addrs[i].ip)) {
                 why = std::string("interface ") + a.name + " holds " + a.addrs[i].ip;
                 return false;
             }
@@ -143,11 +133,6 @@ std::vector<std::vector<uint8_t>> NeighbourBodies(int n) {
     return ScanBodiesFor(aps);
 }
 
-bool InLabText(const std::string& text) {
-    uint32_t ip = 0;
-    return ParseIp(text, ip) && InLabRange(ip);
-}
-
 bool ApplyConfig(const std::string& path, int n, EmulatedDevice& dev, std::string& error) {
     std::string section = "Device " + std::to_string(n);
     auto get = [&](const char* key) { return ReadProfileString(path, section, key, "\x01", 256); };
@@ -163,8 +148,7 @@ bool ApplyConfig(const std::string& path, int n, EmulatedDevice& dev, std::strin
         SetRecordMac(r, mac);
     }
     if (auto v = get("ip"); has(v)) {
-        uint32_t ip;
-        if (!ParseIp(v, ip) || !InLabRange(ip)) return fail("ip must lie in 198.18.0.0/15");
+        if (!InLabText(v)) return fail("ip must lie in 198.18.0.0/15");
         dev.address = v;
         IpFromText(v, r.ip);
     }
@@ -202,12 +186,11 @@ bool ApplyConfig(const std::string& path, int n, EmulatedDevice& dev, std::strin
     if (auto v = get("answer_search"); has(v)) dev.answerSearch = v != "0";
     if (auto v = get("answer_info"); has(v)) dev.answerInfo = v != "0";
     if (auto v = get("ack"); has(v)) {
-        uint32_t ip;
         if (v == "ack") {
             dev.ackMode = AckMode::Ack;
         } else if (v == "silent") {
             dev.ackMode = AckMode::Silent;
-        } else if (ParseIp(v, ip) && InLabRange(ip)) {
+        } else if (InLabText(v)) {
             dev.ackMode = AckMode::FromOtherAddress;
             dev.ackAddress = v;
         } else {
@@ -280,8 +263,8 @@ int main(int argc, char** argv) {
                      "--drop-rate 0..1, --delay-ms 0..60000\n");
         return 2;
     }
-    uint32_t base = 0;
-    if (!ParseIp(firstIp, base) || !InLabRange(base)) {
+    const uint32_t base = ParseIpv4(firstIp).value_or(0);
+    if (!InLabRange(base)) {
         std::fprintf(stderr, "fielddesk-devsim: --first-ip must lie in 198.18.0.0/15\n");
         return 2;
     }
@@ -303,7 +286,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "fielddesk-devsim: addresses run past 198.19.255.255\n");
             return 2;
         }
-        devices.push_back(Generate(n, IpText(ip), rng));
+        devices.push_back(Generate(n, Ipv4ToText(ip), rng));
         EmulatedDevice& d = devices.back();
         d.restartSilence = std::chrono::milliseconds(static_cast<int64_t>(restartSeconds * 1000));
         d.scanBodies = NeighbourBodies(neighbours);

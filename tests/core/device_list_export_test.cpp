@@ -95,6 +95,34 @@ TEST_F(DeviceListExportTest, AllPagesInOrderWithTheDiscoveredDevicesLast) {
     EXPECT_NE(lines[231].find(",site900,"), std::string::npos) << lines[231];
 }
 
+// The last store page used to be topped up with discovered-only devices only as far as a
+// page holds: with exactly 100 stored devices none of them was written, with 60 + 60 only 40.
+TEST_F(DeviceListExportTest, EveryDiscoveredDeviceIsWrittenWhateverTheStoredCount) {
+    int nextId = 0;
+    for (const auto& [stored, discovered] : {std::pair{100, 7}, std::pair{60, 60}}) {
+        SCOPED_TRACE(std::to_string(stored) + " stored + " + std::to_string(discovered));
+        CSqlManagement store(m_dir.Path("data" + std::to_string(stored) + ".mdb"),
+                             [](const std::string&) {});
+        for (int i = 0; i < stored; ++i) ASSERT_TRUE(store.SaveApInfo(Device(nextId++)));
+        ApInfoList found;
+        for (int i = 0; i < discovered; ++i) {
+            found.push_back(Device(1000 + nextId++));
+            found.back().ap_status = fd::AP_STATUS_DISCOVERED;
+        }
+        m_engine.SetDiscovered(found);
+        const auto out = fd::ExportDeviceList(store, &m_engine, fd::StatusPageColumns(),
+                                              fd::kDefaultSortColumn, true, "");
+        EXPECT_EQ(out.rows, stored + discovered);
+        const auto lines = Lines(out.csv);
+        ASSERT_EQ(lines.size(), static_cast<std::size_t>(1 + stored + discovered));
+        for (int i = 0; i < discovered; ++i) {
+            const std::string name =
+                std::string(",") + reinterpret_cast<const char*>(found[i].ap_name) + ",";
+            EXPECT_NE(lines[1 + stored + i].find(name), std::string::npos) << i;
+        }
+    }
+}
+
 TEST_F(DeviceListExportTest, FilterAndEmptyStore) {
     auto out = fd::ExportDeviceList(*m_store, nullptr, fd::StatusPageColumns(),
                                     fd::kDefaultSortColumn, false, "");

@@ -127,42 +127,4 @@ TEST(UptimeTextTest, DaysOnlyWhenThereAreAny) {
     EXPECT_EQ(fd::GetUptimeText(4294967295u), "49710 6:28:15");
 }
 
-TEST(AddressTextTest, IpTextToBytesReadsLikeScanf) {
-    using A = std::array<uint8_t, 4>;
-    EXPECT_EQ(fd::IpTextToBytes("192.168.0.1"), (A{192, 168, 0, 1}));
-    EXPECT_EQ(fd::IpTextToBytes("300.1.1.1"), (A{44, 1, 1, 1}));
-    EXPECT_EQ(fd::IpTextToBytes(""), (A{0, 0, 0, 0}));
-    EXPECT_EQ(fd::IpTextToBytes("10.1"), (A{10, 1, 0, 0}));  // stops where reading fails
-    EXPECT_EQ(fd::IpTextToBytes("10.x.3.4"), (A{10, 0, 0, 0}));
-    EXPECT_EQ(fd::IpTextToBytes(" 1. 2. 3. 4"), (A{1, 2, 3, 4}));  // %d skips blanks
-    EXPECT_EQ(fd::IpTextToBytes("-1.+2.3.4junk"), (A{255, 2, 3, 4}));
-}
-
-TEST(AddressTextTest, HugeNumbersKeepTheirLowBits) {
-    // 2^32 + 5 and 10^20 (whose low 8 bits are 0x00: 10^20 = 2^20 * 5^20, a multiple of 256).
-    EXPECT_EQ(fd::IpTextToBytes("4294967301.0.0.0")[0], 5);
-    EXPECT_EQ(fd::IpTextToBytes("100000000000000000000.0.0.0")[0], 0);
-    EXPECT_EQ(fd::IpTextToBytes("4294967296257.0.0.0")[0], 1);  // 2^32 * 1000 + 257
-}
-
-TEST(AddressTextTest, MacTextToBytes) {
-    using M = std::array<uint8_t, 6>;
-    EXPECT_EQ(fd::MacTextToBytes("00:1a:2B:ff:0e:9c"), (M{0x00, 0x1a, 0x2b, 0xff, 0x0e, 0x9c}));
-    EXPECT_EQ(fd::MacTextToBytes(""), (M{}));
-    EXPECT_EQ(fd::MacTextToBytes("1:2:3:4:5:6"), (M{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(fd::MacTextToBytes("aa-bb-cc-dd-ee-ff"), (M{0xaa, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(fd::MacTextToBytes("abc:de"), (M{0xab, 0, 0, 0, 0, 0}));  // two digits at most
-    EXPECT_EQ(fd::MacTextToBytes("zz:11"), (M{}));
-}
-
-TEST(AddressTextTest, BytesToTextRoundTrips) {
-    const uint8_t ip[4] = {198, 18, 0, 255};
-    EXPECT_EQ(fd::BytesToIpText(ip), "198.18.0.255");
-    EXPECT_EQ(fd::IpTextToBytes(fd::BytesToIpText(ip)), (std::array<uint8_t, 4>{198, 18, 0, 255}));
-    const uint8_t mac[6] = {0, 0xAB, 0x0c, 0xff, 0x10, 0x01};
-    EXPECT_EQ(fd::BytesToMacText(mac), "00:ab:0c:ff:10:01");
-    EXPECT_EQ(fd::MacTextToBytes(fd::BytesToMacText(mac)),
-              (std::array<uint8_t, 6>{0, 0xAB, 0x0c, 0xff, 0x10, 0x01}));
-}
-
 }  // namespace

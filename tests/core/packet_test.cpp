@@ -262,20 +262,3 @@ TEST(TextFieldTest, LengthIsCappedAndUtf8IsNotSplit) {
     EXPECT_EQ(len, 30);
 }
 
-TEST(AddressTextTest, MacAndIpParsing) {
-    uint8_t mac[6];
-    EXPECT_TRUE(MacFromText("aa:BB:0c:00:ff:10", mac));
-    EXPECT_EQ(MacToText(mac), "aa:bb:0c:00:ff:10");
-    for (const char* bad : {"", "aa:bb", "aa:bb:cc:dd:ee:fg", "aa-bb-cc-dd-ee-ff", "aa:bb:cc:dd:ee:ff0"})
-        EXPECT_FALSE(MacFromText(bad, mac)) << bad;
-
-    uint8_t ip[4];
-    EXPECT_TRUE(IpFromText("198.18.1.200", ip));
-    EXPECT_EQ(IpToText(ip), "198.18.1.200");
-    for (const char* bad : {"", "1.2.3", "256.1.1.1", "1.2.3.4.", "a.b.c.d", "1..2.3"}) {
-        EXPECT_FALSE(IpFromText(bad, ip)) << bad;
-        EXPECT_EQ(IpBytesToUint(ip), 0u);
-    }
-    uint8_t a[4] = {192, 168, 1, 10}, b[4] = {192, 168, 0, 20};
-    EXPECT_LT(IpBytesToUint(a), IpBytesToUint(b));  // last octet weighs most
-}

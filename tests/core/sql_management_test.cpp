@@ -285,6 +285,35 @@ TEST_F(StoreTest, RecordSurvivesTheRoundTrip) {
     EXPECT_EQ(Name(back), "Roof \xE5\x8C\x97 O'Neil");
 }
 
+// The column list writes the statements that make the table; they stay word for word what
+// the table has always been made with.
+TEST(StoreSchemaTest, ColumnListWritesTheTableStatementsVerbatim) {
+    const std::vector<std::string> expected = {
+        "CREATE TABLE ap_info(ID Counter,mac char(18),ap_type long,ap_type_str char(33),"
+        "ap_status long,ap_status_str char(33),work_mode long,work_mode_str char(33),"
+        "mode_btn_status long,up_time long,up_time_str char(33),ip_mode long,ip_num double,"
+        "ip char(16),ip_mask char(16),ip_gateway char(16),ip_dns1 char(16),ip_dns2 char(16),"
+        "ap_name char(33),version char(33))",
+        "ALTER TABLE ap_info ADD restart_en long,restart_type long,restart_time long",
+        "ALTER TABLE ap_info ADD rf_count long,rf_en long,rf_type long,country_code long,"
+        "network_mode long,bandwidth long,channel long,expand_channel long,tx_power long,"
+        "tx_power_min long,tx_power_max long",
+        "ALTER TABLE ap_info ADD ssid_count long,ssid_rf_type long,ssid_id long,ssid_hide long,"
+        "ssid_mac char(18),ssid char(33),secure_mode long,secure_mode_str char(33),"
+        "wpapsk_auth_type long,wpapsk_key_value char(65),wpapsk_key_time long,wep_auth_type long,"
+        "wep_key_index long,wep_key_value0 char(65),wep_key_type0 long,wep_key_value1 char(65),"
+        "wep_key_type1 long,wep_key_value2 char(65),wep_key_type2 long,wep_key_value3 char(65),"
+        "wep_key_type3 long,wpa_auth_type long,wpa_radius_ip char(16),wpa_radius_port long,"
+        "wpa_key char(65),wpa_key_time long",
+        "ALTER TABLE ap_info ADD bridge_work_mode long, bridge_mac char(18), bridge_channel long, "
+        "bridge_ssid char(33)",
+        "ALTER TABLE ap_info ADD vlan_en long,vlan_id long,vlan_id_wlan long,vlan_id_lan long",
+        "ALTER TABLE ap_info ADD bridge_transparent long,bridge_transparent_str char(33),"
+        "tdmaEn long,tdmaEn_str char(33),vlan_pvid long,vlan_id_lan3 long,vlan_id_lan4 long",
+    };
+    EXPECT_EQ(fd::ApInfoSchema(), expected);
+}
+
 TEST_F(StoreTest, TextFieldsNeverTakeMoreThanTheirFieldHolds) {
     ap_info_stu rec = Device(1);
     std::memset(rec.ap_name, 'n', sizeof rec.ap_name);

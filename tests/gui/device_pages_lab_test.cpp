@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/app_context.h"
 #include "controls/grid_ctrl.h"
 #include "controls/t_edit.h"
 #include "controls/t_static.h"
@@ -56,8 +57,7 @@ protected:
         ASSERT_TRUE(StartPeer());
         // No keepalives come from the emulated devices: keep the liveness sweep out of the way.
         ASSERT_TRUE(StartEngine(60000ms));
-        m_services = fd::DeviceServices{m_engine.get(), m_store.get()};
-        fd::SetDeviceServicesOverride(&m_services);
+        fd::InstallServices({m_engine.get(), m_store.get(), {}, {}});
         fd::SetPageMessageHandler([this](QWidget*, const fd::PageMessage& m) {
             m_messages.push_back(m.key);
             return QMessageBox::Ok;
@@ -70,7 +70,7 @@ protected:
     }
 
     void TearDown() override {
-        fd::SetDeviceServicesOverride(nullptr);
+        fd::InstallServices({});
         fd::SetPageMessageHandler({});
         fd::SetPageDialogRunner({});
         fd::SetUrlOpener({});
@@ -124,7 +124,6 @@ protected:
     }
 
     std::vector<std::string> m_macs;
-    fd::DeviceServices m_services;
     QStringList m_messages;
     int m_dialogs = 0;
     std::function<int(QDialog&)> m_onDialog;

@@ -14,7 +14,9 @@
 
 #include "../support/fake_device_engine.h"
 #include "../support/temp_dir.h"
+#include "app/app_context.h"
 #include "app/skin.h"
+#include "config/labels.h"
 #include "controls/grid_ctrl.h"
 #include "controls/t_button_picture.h"
 #include "controls/t_edit.h"
@@ -26,7 +28,6 @@
 #include "pages/devices/page_messages.h"
 #include "pages/devices/restart_pages.h"
 #include "pages/devices/status_dlg.h"
-#include "config/labels.h"
 #include "store/sql_management.h"
 
 namespace {
@@ -82,8 +83,7 @@ protected:
         m_store =
             std::make_unique<CSqlManagement>(m_dir.Path("data.mdb"), [](const std::string&) {});
         ASSERT_TRUE(m_store->IsOpen());
-        const fd::DeviceServices services{&m_engine, m_store.get()};
-        fd::SetDeviceServicesOverride(&services);
+        fd::InstallServices({&m_engine, m_store.get(), {}, {}});
         fd::SetPageMessageHandler([this](QWidget*, const fd::PageMessage& m) {
             m_messages.push_back(m.key);
             m_icons.push_back(m.icon);
@@ -97,7 +97,7 @@ protected:
         fd::SetUrlOpener([this](const QUrl& url) { m_urls.push_back(url.toString()); });
     }
     void TearDown() override {
-        fd::SetDeviceServicesOverride(nullptr);
+        fd::InstallServices({});
         fd::SetPageMessageHandler({});
         fd::SetPageDialogRunner({});
         fd::SetUrlOpener({});

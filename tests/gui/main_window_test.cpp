@@ -33,9 +33,9 @@ const int kAllPages[] = {133, 134, 135, 136, 137, 138, 139, 155};
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        fd::SetAdapterReader([] { return std::vector<LocalAdapterInfo>{}; });
+        fd::InstallServices({nullptr, nullptr, [] { return std::vector<LocalAdapterInfo>{}; }, {}});
     }
-    void TearDown() override { fd::SetAdapterReader({}); }
+    void TearDown() override { fd::InstallServices({}); }
 };
 
 TEST_F(MainWindowTest, OnlyBuiltPagesCanBeChosen) {

@@ -26,14 +26,14 @@ LocalAdapterInfo Adapter(const char* description, std::initializer_list<const ch
 
 class SystemToolTest : public ::testing::Test {
 protected:
-    void TearDown() override { fd::SetAdapterReader({}); }
+    void TearDown() override { fd::InstallServices({}); }
 };
 
 TEST_F(SystemToolTest, ListsAdaptersAndCountsThem) {
     std::vector<LocalAdapterInfo> adapters = {
         Adapter("veth-pc", {"198.18.0.1", "198.18.0.2"}, 0x01),
         Adapter("eth1", {"198.19.0.1"}, 0xfe)};
-    fd::SetAdapterReader([&] { return adapters; });
+    fd::InstallServices({nullptr, nullptr, [&] { return adapters; }, {}});
     CSystemToolDlg page;
     CGridCtrl* grid = page.Grid();
     ASSERT_EQ(grid->GetRowCount(), 3);
@@ -67,7 +67,7 @@ TEST_F(SystemToolTest, RecordTextsAreReadWithinTheirBuffers) {
     std::memset(a.description, 'x', sizeof a.description);  // no terminating zero
     std::memset(a.addrs[0].ip, '9', sizeof a.addrs[0].ip);
     a.ip_count = 99;  // more than the record holds
-    fd::SetAdapterReader([&] { return std::vector<LocalAdapterInfo>{a}; });
+    fd::InstallServices({nullptr, nullptr, [&] { return std::vector<LocalAdapterInfo>{a}; }, {}});
     CSystemToolDlg page;
     EXPECT_EQ(page.Grid()->GetItemText(1, 1), QString(132, 'x'));
     const QString ips = page.Grid()->GetItemText(1, 3);

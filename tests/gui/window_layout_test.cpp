@@ -37,13 +37,11 @@ protected:
             std::make_unique<CSqlManagement>(m_dir.Path("data.mdb"), [](const std::string&) {});
         ASSERT_TRUE(m_store->IsOpen());
         ASSERT_TRUE(fd::FillDemoDevices(*m_store, 40));
-        const fd::DeviceServices services{nullptr, m_store.get()};
-        fd::SetDeviceServicesOverride(&services);
-        fd::SetAdapterReader([] { return std::vector<LocalAdapterInfo>{}; });
+        fd::InstallServices(
+            {nullptr, m_store.get(), [] { return std::vector<LocalAdapterInfo>{}; }, {}});
     }
     void TearDown() override {
-        fd::SetDeviceServicesOverride(nullptr);
-        fd::SetAdapterReader({});
+        fd::InstallServices({});
         fd::SetLanguage("English");
     }
 

@@ -9,10 +9,10 @@
 #include <memory>
 #include <string>
 
+#include "config/labels.h"
 #include "config/language.h"
 #include "devsim/device_peer.h"
 #include "lab/cli_lab.h"
-#include "config/labels.h"
 #include "support/lab.h"
 
 using namespace fd;
@@ -130,6 +130,9 @@ TEST_F(CliLabTest, SearchListsEveryDeviceFieldByField) {
 TEST_F(CliLabTest, FilterSortAndCsv) {
     auto macs = AddDevices(3);
     m_peer->UpdateDevice(macs[1], [](EmulatedDevice& d) { Name(d, "roof, \"east\""); });
+    // A name from the network must reach a spreadsheet as text, never as a formula.
+    m_peer->UpdateDevice(macs[0],
+                         [](EmulatedDevice& d) { Name(d, "=HYPERLINK(\"http://x\",\"y\")"); });
     StartPeer();
 
     auto run = RunCli({"search", "--seconds", "3", "--csv", "--sort", "mac", "--desc"});
@@ -147,6 +150,9 @@ TEST_F(CliLabTest, FilterSortAndCsv) {
     EXPECT_NE(run.out.find("\r\n\"roof, \"\"east\"\"\"," + GetModelLabel(1) + ",198.18.1.2,"),
               std::string::npos)
         << run.out;
+    EXPECT_NE(run.out.find("\r\n\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\","), std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("\r\n\"=HYPERLINK"), std::string::npos) << run.out;
 
     run = RunCli({"search", "--seconds", "3", "--json", "--filter", "lab-2"});
     ASSERT_EQ(run.exitCode, 0) << run.err;

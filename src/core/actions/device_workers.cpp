@@ -4,7 +4,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "config/labels.h"
+#include "wire/address.h"
 
 namespace fd {
 
@@ -44,13 +44,7 @@ void WorkerSlot::Stop() {
 
 DeviceNameBlock MakeNameBlock(std::string_view utf8Name) {
     DeviceNameBlock block{};
-    std::size_t n = std::min(utf8Name.size(), sizeof block.ap_name);
-    // Never send half a character: back up to the start of a cut sequence.
-    if (n < utf8Name.size()) {
-        while (n > 0 && (static_cast<unsigned char>(utf8Name[n]) & 0xC0) == 0x80) --n;
-    }
-    std::memcpy(block.ap_name, utf8Name.data(), n);
-    block.ap_name_len = static_cast<uint8_t>(n);
+    SetFieldText(block.ap_name, sizeof block.ap_name, block.ap_name_len, utf8Name);
     return block;
 }
 
@@ -58,7 +52,7 @@ IpConfigBlock MakeMultiSetIpBlock(const MultiSetIpParams& p, std::string_view ip
     IpConfigBlock block{};
     block.ip_mode = 1;
     const auto put = [](uint8_t* dst, std::string_view text) {
-        const auto bytes = IpTextToBytes(text);
+        const auto bytes = ScanIpLenient(text);
         std::memcpy(dst, bytes.data(), 4);
     };
     put(block.ip, ip);

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "wire/utf8.h"
+
 namespace fd {
 namespace {
 
@@ -211,26 +213,6 @@ IniCache& Cache() {
     return cache;
 }
 
-// Cuts text to at most `limit` bytes without leaving a partial UTF-8 character at the end.
-std::string CutText(std::string_view text, std::size_t limit) {
-    if (text.size() <= limit) return std::string(text);
-    std::size_t n = limit;
-    for (std::size_t back = 1; back <= 3 && back <= n; ++back) {
-        const auto c = static_cast<unsigned char>(text[n - back]);
-        if ((c & 0xC0) == 0x80) continue;  // continuation byte: keep looking for the lead
-        std::size_t need = 0;
-        if ((c & 0xE0) == 0xC0)
-            need = 2;
-        else if ((c & 0xF0) == 0xE0)
-            need = 3;
-        else if ((c & 0xF8) == 0xF0)
-            need = 4;
-        if (need > back) n -= back;
-        break;
-    }
-    return std::string(text.substr(0, n));
-}
-
 bool HasLineBreakOrNul(std::string_view s) {
     return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
@@ -277,11 +259,11 @@ std::string ReadProfileString(const std::string& path, std::string_view section,
             auto sec = parsed->sections.find(Lower(section));
             if (sec != parsed->sections.end()) {
                 auto it = sec->second.find(Lower(key));
-                if (it != sec->second.end()) return CutText(it->second, limit);
+                if (it != sec->second.end()) return Utf8Prefix(it->second, limit);
             }
         }
     }
-    return CutText(def, limit);
+    return Utf8Prefix(def, limit);
 }
 
 bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,

@@ -1,6 +1,6 @@
 #pragma once
 // Texts for the numeric codes of a device record, as the device grids show them and the
-// label columns of the device table store them, and address text <-> byte conversions.
+// label columns of the device table store them.
 // Every label except the model names and "N/A" goes through the language lookup.
 
 #include <array>
@@ -36,14 +36,5 @@ bool HasAirSlot(int apType);
 
 // "D H:M:S" when the device has been up for a day or more, else "H:M:S"; no zero padding.
 std::string GetUptimeText(uint32_t seconds);
-
-// Dotted text read like sscanf("%d.%d.%d.%d"): each number keeps its low 8 bits (300 -> 44),
-// numbers that cannot be read are 0, empty text gives four zeros.
-std::array<uint8_t, 4> IpTextToBytes(std::string_view text);
-// "xx:xx:xx:xx:xx:xx" read like sscanf("%02x:..."): reading stops at the first mismatch,
-// the bytes not read are 0; empty text gives six zeros.
-std::array<uint8_t, 6> MacTextToBytes(std::string_view text);
-std::string BytesToIpText(const uint8_t ip[4]);
-std::string BytesToMacText(const uint8_t mac[6]);
 
 }  // namespace fd

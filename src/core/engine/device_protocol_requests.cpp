@@ -9,32 +9,11 @@
 
 #include "engine/device_protocol.h"
 #include "engine/device_protocol_sockets.h"
-#include "rules/address_rules.h"
+#include "wire/address.h"
 
 namespace {
 
 constexpr int kCommandSocketBuffer = 1 << 20;
-
-bool IsUnsetAddress(const std::string& text) {
-    return text.empty() || text == "0.0.0.0";
-}
-
-// Parses a dotted address into a 32-bit value (first byte highest); false when it is empty,
-// 0.0.0.0 or not an address at all.
-bool ParseUsableIp(const std::string& text, uint32_t& value) {
-    if (IsUnsetAddress(text)) return false;
-    auto parsed = fd::ParseIpv4(text);
-    if (!parsed) return false;
-    value = *parsed;
-    return true;
-}
-
-bool SameSubnet(const std::string& adapterIp, const std::string& mask, const std::string& ip) {
-    uint32_t a, m, d;
-    if (!ParseUsableIp(adapterIp, a) || !ParseUsableIp(mask, m) || !ParseUsableIp(ip, d))
-        return false;
-    return (a & m) == (d & m);
-}
 
 // Zero-terminated text of a fixed adapter field, never reading past it.
 std::string FixedText(const char* field, std::size_t capacity) {
@@ -70,7 +49,7 @@ void CDeviceProtocol::ReadLocalAdapters(std::vector<LocalAdapterInfo>& list) {
     for (const LocalAdapterInfo& a : list) {
         for (int i = 0; i < AddressCount(a); ++i) {
             std::string ip = FixedText(a.addrs[i].ip, sizeof a.addrs[i].ip);
-            if (IsUnsetAddress(ip)) continue;
+            if (fd::IsUnsetIp(ip)) continue;
             addresses.push_back({ip, FixedText(a.addrs[i].mask, sizeof a.addrs[i].mask)});
         }
     }
@@ -87,9 +66,9 @@ void CDeviceProtocol::SendSearch() {
         for (int i = 0; i < AddressCount(a); ++i) {
             std::string ip = FixedText(a.addrs[i].ip, sizeof a.addrs[i].ip);
             std::string mask = FixedText(a.addrs[i].mask, sizeof a.addrs[i].mask);
-            uint32_t ipValue, maskValue;
-            if (!ParseUsableIp(ip, ipValue) || !ParseUsableIp(mask, maskValue)) continue;
-            std::string broadcast = fd::Ipv4ToText(ipValue | ~maskValue);
+            const auto ipValue = fd::ParseIpv4(ip), maskValue = fd::ParseIpv4(mask);
+            if (fd::IsUnsetIp(ip) || fd::IsUnsetIp(mask) || !ipValue || !maskValue) continue;
+            std::string broadcast = fd::Ipv4ToText(*ipValue | ~*maskValue);
             if (std::find(targets.begin(), targets.end(), broadcast) == targets.end())
                 targets.push_back(broadcast);
         }
@@ -144,7 +123,7 @@ bool CDeviceProtocol::SendToDevice(const std::string& ip, int command, const voi
         std::lock_guard l(m_adapterListLock);
         const AdapterAddress* chosen = nullptr;
         for (const AdapterAddress& a : m_adapterAddresses) {
-            if (!a.ip.empty() && SameSubnet(a.ip, a.mask, ip)) {
+            if (!a.ip.empty() && fd::InSameSubnet(a.ip, ip, a.mask)) {
                 chosen = &a;
                 break;
             }

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
-#include "config/language.h"
 #include "config/labels.h"
+#include "config/language.h"
 #include "rules/address_rules.h"
+#include "wire/utf8.h"
 
 namespace fd {
 
@@ -62,21 +64,6 @@ constexpr DeviceColumn kRestoreColumns[] = {
 };
 
 constexpr const char* kNotApplicable = "N/A";
-
-// The store's sort key for a grid column; columns without one sort by ip_num.
-int SortIndexOf(std::span<const DeviceColumn> columns, int column) {
-    if (column < 0 || static_cast<std::size_t>(column) >= columns.size()) return 1;
-    const int idx = columns[static_cast<std::size_t>(column)].sortIndex;
-    return idx >= 0 ? idx : 1;
-}
-
-// The longest prefix of at most maxBytes bytes that does not end inside a UTF-8 sequence.
-std::string CutUtf8(std::string_view text, std::size_t maxBytes) {
-    if (text.size() <= maxBytes) return std::string(text);
-    std::size_t n = maxBytes;
-    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-    return std::string(text.substr(0, n));
-}
 
 std::string CellText(const ap_info_stu& rec, ColumnContent content, int serial) {
     switch (content) {
@@ -212,6 +199,48 @@ DeviceRow MakeDeviceRow(const ap_info_stu& rec, std::span<const DeviceColumn> co
     return row;
 }
 
+int StoreSortIndex(std::span<const DeviceColumn> columns, int column) {
+    if (column < 0 || static_cast<std::size_t>(column) >= columns.size()) return 1;
+    const int idx = columns[static_cast<std::size_t>(column)].sortIndex;
+    return idx >= 0 ? idx : 1;
+}
+
+DeviceRows ListEveryDevice(IDeviceStore& store, IDeviceEngine* engine,
+                           std::span<const DeviceColumn> columns, int storeSortIndex,
+                           bool ascending, const std::string& filter) {
+    // Whole store pages first, then the engine's list on its own: filling the last page up
+    // to a page size would lose the discovered-only devices that do not fit it.
+    constexpr int kChunk = 100;
+    DeviceRows out;
+    int pageCount = 1;
+    for (int page = 1; page <= pageCount; ++page) {
+        ApInfoList stored;
+        int rowCount = 0;
+        if (!store.QueryApPage(storeSortIndex, stored, pageCount, rowCount, kChunk, page, ascending,
+                               filter)) {
+            out.queryOk = false;
+            break;
+        }
+        // A store that hands back more than a page must not repeat rows of the next one.
+        if (stored.size() > static_cast<std::size_t>(kChunk)) stored.resize(kChunk);
+        for (const auto& rec : stored) {
+            const int serial = static_cast<int>(out.rows.size()) + 1;
+            out.rows.push_back(MakeDeviceRow(rec, columns, serial, false));
+        }
+        // The store may shrink while we read; its latest count decides.
+    }
+    if (engine != nullptr) {
+        ApInfoList discovered;
+        engine->GetDiscoveredDevices(discovered, std::numeric_limits<int>::max(),
+                                     std::string_view(filter));
+        for (const auto& rec : discovered) {
+            const int serial = static_cast<int>(out.rows.size()) + 1;
+            out.rows.push_back(MakeDeviceRow(rec, columns, serial, true));
+        }
+    }
+    return out;
+}
+
 std::optional<bool> ListSortState::HeaderClick(int column, std::span<const DeviceColumn> columns) {
     if (column < 0 || static_cast<std::size_t>(column) >= columns.size()) return std::nullopt;
     if (columns[static_cast<std::size_t>(column)].sortIndex < 0) return std::nullopt;
@@ -246,7 +275,7 @@ const DeviceListPage& DeviceListModel::Reload(int page, bool ascending, int sort
     ApInfoList stored;
     int pageCount = 0;
     int rowCount = 0;
-    out.queryOk = m_store.QueryApPage(SortIndexOf(m_columns, sortColumn), stored, pageCount,
+    out.queryOk = m_store.QueryApPage(StoreSortIndex(m_columns, sortColumn), stored, pageCount,
                                       rowCount, m_pageSize, page, ascending, filter);
     if (!out.queryOk) stored.clear();
     // A store that hands back more than a page must not push the list past its page size.
@@ -338,7 +367,7 @@ RenameDecision DecideRename(std::string_view newText, std::string_view oldText, 
         return d;
     }
     d.outcome = RenameOutcome::Accepted;
-    d.name = CutUtf8(newText, 32);
+    d.name = Utf8Prefix(newText, 32);
     return d;
 }
 

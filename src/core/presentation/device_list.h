@@ -26,8 +26,8 @@
 
 #include "actions/device_workers.h"
 #include "engine/device_engine.h"
-#include "wire/packet.h"
 #include "wire/device_store.h"
+#include "wire/packet.h"
 
 namespace fd {
 
@@ -103,6 +103,22 @@ struct DeviceRow {
 // The cells of one device record for the given columns. serial is the Serial column's number.
 DeviceRow MakeDeviceRow(const ap_info_stu& rec, std::span<const DeviceColumn> columns, int serial,
                         bool discoveredOnly);
+
+// The store's sort column (IDeviceStore::QueryApPage) of a grid column; columns without one
+// sort by ip_num.
+int StoreSortIndex(std::span<const DeviceColumn> columns, int column);
+
+// Every device the list shows for this order and filter, whatever the counts: the stored
+// devices of every page in the store's order, then every discovered-only device. Serial
+// numbers run on across both. queryOk is false when the store refused a page (the stored
+// rows then stop there).
+struct DeviceRows {
+    std::vector<DeviceRow> rows;
+    bool queryOk = true;
+};
+DeviceRows ListEveryDevice(IDeviceStore& store, IDeviceEngine* engine,
+                           std::span<const DeviceColumn> columns, int storeSortIndex,
+                           bool ascending, const std::string& filter);
 
 // What one reload produced.
 struct DeviceListPage {
@@ -239,7 +255,6 @@ enum class BulkAction {
 
 inline constexpr const char* kMsgSelectDevices = "Please select the devices!";
 inline constexpr const char* kMsgSelectConfigurable = "Please select configurable devices!";
-
 
 struct SelectionResult {
     std::vector<SelectedDevice> devices;  // in row order

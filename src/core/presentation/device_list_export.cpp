@@ -4,6 +4,7 @@
 
 #include "config/language.h"
 #include "presentation/csv_text.h"
+#include "wire/utf8.h"
 
 namespace fd {
 
@@ -21,37 +22,32 @@ std::string SpreadsheetSafe(std::string text) {
     return text;
 }
 
-DeviceListExport ExportDeviceList(IDeviceStore& store, IDeviceEngine* engine,
-                                  std::span<const DeviceColumn> columns, int sortColumn,
-                                  bool ascending, const std::string& filter) {
+DeviceListExport ExportDeviceRows(std::span<const DeviceColumn> columns,
+                                  const std::vector<DeviceRow>& rows) {
     DeviceListExport out;
     std::vector<std::string> fields;
     for (const DeviceColumn& c : columns) {
         if (HasText(c.content)) fields.push_back(SpreadsheetSafe(GetLangText(c.header)));
     }
     out.csv = CsvLine(fields);
-
-    // Whole pages of the largest size; the last one carries the discovered-only devices.
-    DeviceListModel list(store, engine, columns);
-    list.SetPageSize(kPageSizes.back());
-    int page = 1;
-    int pageCount = 1;
-    do {
-        const DeviceListPage& shown = list.Reload(page, ascending, sortColumn, filter);
-        if (!shown.queryOk) break;
-        for (const DeviceRow& row : shown.rows) {
-            fields.clear();
-            for (std::size_t c = 0; c < columns.size() && c < row.cells.size(); ++c) {
-                if (HasText(columns[c].content)) fields.push_back(SpreadsheetSafe(row.cells[c]));
-            }
-            out.csv += CsvLine(fields);
-            ++out.rows;
+    for (const DeviceRow& row : rows) {
+        fields.clear();
+        for (std::size_t c = 0; c < columns.size() && c < row.cells.size(); ++c) {
+            if (HasText(columns[c].content))
+                fields.push_back(SpreadsheetSafe(RepairUtf8(row.cells[c])));
         }
-        // The store may shrink while we read; its latest count decides.
-        pageCount = shown.pageCount;
-        ++page;
-    } while (page <= pageCount);
+        out.csv += CsvLine(fields);
+        ++out.rows;
+    }
     return out;
+}
+
+DeviceListExport ExportDeviceList(IDeviceStore& store, IDeviceEngine* engine,
+                                  std::span<const DeviceColumn> columns, int sortColumn,
+                                  bool ascending, const std::string& filter) {
+    const DeviceRows list = ListEveryDevice(store, engine, columns,
+                                            StoreSortIndex(columns, sortColumn), ascending, filter);
+    return ExportDeviceRows(columns, list.rows);
 }
 
 }  // namespace fd

@@ -5,6 +5,7 @@
 
 #include <span>
 #include <string>
+#include <vector>
 
 #include "presentation/device_list.h"
 
@@ -15,8 +16,13 @@ struct DeviceListExport {
     int rows = 0;  // device lines written (stored and discovered-only)
 };
 
-// Reads the list afresh from the store (and the engine's discovered-only devices, when an
-// engine is given) with the given sort and filter.
+// The rows under the translated headers of the columns that show text; every cell made
+// valid UTF-8 and SpreadsheetSafe.
+DeviceListExport ExportDeviceRows(std::span<const DeviceColumn> columns,
+                                  const std::vector<DeviceRow>& rows);
+
+// Reads the whole list afresh (ListEveryDevice) from the store, and the engine's
+// discovered-only devices when an engine is given, sorted by the grid column sortColumn.
 DeviceListExport ExportDeviceList(IDeviceStore& store, IDeviceEngine* engine,
                                   std::span<const DeviceColumn> columns, int sortColumn,
                                   bool ascending, const std::string& filter);

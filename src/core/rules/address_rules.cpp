@@ -1,8 +1,8 @@
 #include "rules/address_rules.h"
 
-#include "wire/utf8.h"
-
 #include <array>
+
+#include "wire/utf8.h"
 
 namespace fd {
 
@@ -16,10 +16,6 @@ constexpr const char* kMsgNotSameSubnet =
     "Ip address and gateway address is not in the same subnet!";
 constexpr const char* kMsgDns1Invalid = "The primary DNS Server is invalid!";
 constexpr const char* kMsgDns2Invalid = "The secondary DNS Server is invalid!";
-
-bool IsEmptyAddress(std::string_view text) {
-    return text.empty() || text == "0.0.0.0";
-}
 
 uint32_t ParseOrZero(std::string_view text) {
     return ParseIpv4(text).value_or(0);
@@ -63,35 +59,8 @@ bool IsStrictNameMark(char16_t ch) {
 
 }  // namespace
 
-std::optional<uint32_t> ParseIpv4(std::string_view text) {
-    uint32_t value = 0;
-    int parts = 0;
-    std::size_t i = 0;
-    while (true) {
-        std::size_t digits = 0;
-        uint32_t octet = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
-            octet = octet * 10 + static_cast<uint32_t>(text[i] - '0');
-            ++i, ++digits;
-        }
-        if (digits == 0 || digits > 3 || octet > 255) return std::nullopt;
-        value = (value << 8) | octet;
-        ++parts;
-        if (i == text.size()) break;
-        if (text[i] != '.' || parts == 4) return std::nullopt;
-        ++i;
-    }
-    if (parts != 4) return std::nullopt;
-    return value;
-}
-
-std::string Ipv4ToText(uint32_t v) {
-    return std::to_string(v >> 24) + '.' + std::to_string((v >> 16) & 0xFF) + '.' +
-           std::to_string((v >> 8) & 0xFF) + '.' + std::to_string(v & 0xFF);
-}
-
 bool IsValidIpAddress(std::string_view text, bool allowEmpty) {
-    if (IsEmptyAddress(text)) return allowEmpty;
+    if (IsUnsetIp(text)) return allowEmpty;
     auto v = ParseIpv4(text);
     if (!v) return false;
     const uint32_t first = *v >> 24;
@@ -186,8 +155,7 @@ std::string CheckDeviceAddress(const AddressForm& f) {
     if (!IsValidSubnetMask(f.mask)) return kMsgMaskInvalid;
     if (!IsValidIpAddress(f.gateway, true)) return kMsgGatewayInvalid;
     if (f.ip == f.gateway) return kMsgIpIsGateway;
-    if (!IsEmptyAddress(f.gateway) && !IsSameSubnet(f.gateway, f.ip, f.mask))
-        return kMsgNotSameSubnet;
+    if (!IsUnsetIp(f.gateway) && !IsSameSubnet(f.gateway, f.ip, f.mask)) return kMsgNotSameSubnet;
     if (!IsValidIpAddress(f.dns1, true)) return kMsgDns1Invalid;
     if (!IsValidIpAddress(f.dns2, true)) return kMsgDns2Invalid;
     return {};
@@ -204,7 +172,7 @@ std::string CheckRangeAddress(const AddressForm& f, std::size_t deviceCount) {
         if (!(ParseOrZero(f.ip) < ParseOrZero(f.end))) return kMsgIpInvalid;
         if (f.end == f.gateway) return kMsgIpIsGateway;
     }
-    if (!IsEmptyAddress(f.gateway)) {
+    if (!IsUnsetIp(f.gateway)) {
         if (!IsSameSubnet(f.ip, f.gateway, f.mask)) return kMsgNotSameSubnet;
         if (several && !IsSameSubnet(f.end, f.gateway, f.mask)) return kMsgNotSameSubnet;
     }

@@ -14,12 +14,9 @@
 #include <string_view>
 #include <vector>
 
-namespace fd {
+#include "wire/address.h"
 
-// Strict dotted-quad: exactly four parts of one to three decimal digits, each 0..255.
-// The address as a host-order number (first octet highest).
-std::optional<uint32_t> ParseIpv4(std::string_view text);
-std::string Ipv4ToText(uint32_t hostOrder);
+namespace fd {
 
 // A usable host address. Empty text and "0.0.0.0" give allowEmpty. Refused: anything that
 // is not a strict dotted quad, a first octet of 0, 127 or 224 and above, a last octet of 0

@@ -37,18 +37,11 @@ bool IsIdentChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
 }
 
-// Reads one word (letters, digits, underscore) or one [bracketed] / "quoted" name.
+// Reads one word (letters, digits, underscore); empty at punctuation.
 std::string_view NextWord(std::string_view& text) {
     text = TrimLeft(text);
-    if (text.empty()) return {};
     std::size_t n = 0;
-    if (text.front() == '[' || text.front() == '"') {
-        char close = text.front() == '[' ? ']' : '"';
-        n = text.find(close, 1);
-        n = n == std::string_view::npos ? text.size() : n + 1;
-    } else {
-        while (n < text.size() && IsIdentChar(text[n])) ++n;
-    }
+    while (n < text.size() && IsIdentChar(text[n])) ++n;
     std::string_view word = text.substr(0, n);
     text.remove_prefix(n);
     return word;
@@ -58,28 +51,17 @@ bool WordIs(std::string_view word, std::string_view keyword) {
     return word.size() == keyword.size() && ToLower(word) == keyword;
 }
 
-// Splits at commas that are not inside parentheses.
-std::vector<std::string_view> SplitTopLevel(std::string_view text) {
+std::vector<std::string_view> SplitAtCommas(std::string_view text) {
     std::vector<std::string_view> parts;
-    int depth = 0;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '(') ++depth;
-        if (text[i] == ')' && depth > 0) --depth;
-        if (text[i] == ',' && depth == 0) {
-            parts.push_back(Trim(text.substr(start, i - start)));
-            start = i + 1;
-        }
+    for (std::size_t comma; (comma = text.find(',')) != std::string_view::npos;) {
+        parts.push_back(Trim(text.substr(0, comma)));
+        text.remove_prefix(comma + 1);
     }
-    parts.push_back(Trim(text.substr(start)));
+    parts.push_back(Trim(text));
     return parts;
 }
 
 std::string QuoteName(std::string_view name) {
-    if (!name.empty() && (name.front() == '[' || name.front() == '"')) {
-        name.remove_prefix(1);
-        if (!name.empty() && (name.back() == ']' || name.back() == '"')) name.remove_suffix(1);
-    }
     std::string out = "\"";
     for (char c : name) {
         if (c == '"') out += '"';
@@ -88,39 +70,25 @@ std::string QuoteName(std::string_view name) {
     return out + "\"";
 }
 
-// "mac char(18)" -> "mac TEXT COLLATE NOCASE"; unknown types pass through.
+// The Jet types of the schema statements this program writes, and their SQLite forms.
+constexpr std::pair<std::string_view, std::string_view> kJetTypes[] = {
+    {"Counter", "INTEGER PRIMARY KEY AUTOINCREMENT"},
+    {"long", "INTEGER"},
+    {"double", "REAL"},
+    {"char", "TEXT COLLATE NOCASE"},  // char(n): Jet compares text without regard to case
+};
+
+// "mac char(18)" -> "mac TEXT COLLATE NOCASE"; other types pass through.
 std::string TranslateColumn(std::string_view def) {
-    std::string_view rest = def;
-    std::string_view name = NextWord(rest);
-    std::string_view afterName = rest;
-    std::string_view type = NextWord(rest);
-    if (name.empty() || type.empty()) return std::string(def);
-    // Drop a size or seed: char(18), Counter(1,1).
-    std::string_view tail = TrimLeft(rest);
-    if (!tail.empty() && tail.front() == '(') {
-        std::size_t close = tail.find(')');
-        tail = close == std::string_view::npos ? std::string_view{} : tail.substr(close + 1);
-    } else {
-        tail = rest;
+    const std::size_t blank = def.find(' ');
+    if (blank == std::string_view::npos) return std::string(def);
+    const std::string_view name = def.substr(0, blank);
+    std::string_view type = Trim(def.substr(blank + 1));
+    type = type.substr(0, type.find('('));
+    for (const auto& [jet, sqlite] : kJetTypes) {
+        if (type == jet) return std::string(name) + " " + std::string(sqlite);
     }
-    std::string lower = ToLower(type);
-    std::string mapped;
-    if (lower == "counter" || lower == "autoincrement") {
-        mapped = "INTEGER PRIMARY KEY AUTOINCREMENT";
-    } else if (lower == "long" || lower == "int" || lower == "integer" || lower == "short" ||
-               lower == "smallint" || lower == "byte" || lower == "bit") {
-        mapped = "INTEGER";
-    } else if (lower == "double" || lower == "float" || lower == "single" || lower == "real") {
-        mapped = "REAL";
-    } else if (lower == "char" || lower == "varchar" || lower == "text" || lower == "memo") {
-        mapped = "TEXT COLLATE NOCASE";
-    } else {
-        return std::string(name) + std::string(afterName);
-    }
-    std::string out = std::string(name) + " " + mapped;
-    tail = Trim(tail);
-    if (!tail.empty()) out += " " + std::string(tail);
-    return out;
+    return std::string(def);
 }
 
 std::string FirstWordLower(std::string_view sql) {
@@ -204,13 +172,7 @@ std::string TableOf(std::string_view query) {
             continue;
         }
         if (WordIs(word, "from")) {
-            std::string_view table = NextWord(rest);
-            if (table.empty()) return {};
-            if (table.front() == '[' || table.front() == '"') {
-                table.remove_prefix(1);
-                if (!table.empty()) table.remove_suffix(1);
-            }
-            return std::string(table);
+            return std::string(NextWord(rest));
         }
     }
     return {};
@@ -219,42 +181,31 @@ std::string TableOf(std::string_view query) {
 }  // namespace
 
 std::vector<std::string> TranslateJetStatement(std::string_view sql) {
-    std::string_view rest = Trim(sql);
-    std::string_view first = NextWord(rest);
-    std::string_view second = NextWord(rest);
-    if (!WordIs(second, "table")) return {std::string(sql)};
-
-    if (WordIs(first, "create")) {
-        std::size_t open = rest.find('(');
-        std::size_t close = rest.rfind(')');
+    constexpr std::string_view kCreate = "CREATE TABLE ", kAlter = "ALTER TABLE ", kAdd = " ADD ";
+    if (sql.starts_with(kCreate)) {
+        const std::size_t open = sql.find('(');
+        const std::size_t close = sql.rfind(')');
         if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
             return {std::string(sql)};
         }
-        std::string_view name = Trim(rest.substr(0, open));
-        std::string out = "CREATE TABLE " + std::string(name) + "(";
-        bool firstColumn = true;
-        for (std::string_view def : SplitTopLevel(rest.substr(open + 1, close - open - 1))) {
-            if (!firstColumn) out += ",";
+        std::string out(sql.substr(0, open + 1));
+        bool first = true;
+        for (std::string_view def : SplitAtCommas(sql.substr(open + 1, close - open - 1))) {
+            if (!first) out += ",";
             out += TranslateColumn(def);
-            firstColumn = false;
+            first = false;
         }
-        return {out + ")" + std::string(rest.substr(close + 1))};
+        return {out + std::string(sql.substr(close))};
     }
-
-    if (WordIs(first, "alter")) {
-        std::string_view name = NextWord(rest);
-        if (!WordIs(NextWord(rest), "add")) return {std::string(sql)};
-        std::string_view columns = rest;
-        std::string_view peek = columns;
-        if (WordIs(NextWord(peek), "column")) columns = peek;
+    const std::size_t add = sql.find(kAdd);
+    if (sql.starts_with(kAlter) && add != std::string_view::npos) {
+        // SQLite adds one column per statement.
+        const std::string head = std::string(sql.substr(0, add)) + " ADD COLUMN ";
         std::vector<std::string> out;
-        for (std::string_view def : SplitTopLevel(columns)) {
-            if (def.empty()) continue;
-            out.push_back("ALTER TABLE " + std::string(name) + " ADD COLUMN " +
-                          TranslateColumn(def));
+        for (std::string_view def : SplitAtCommas(sql.substr(add + kAdd.size()))) {
+            if (!def.empty()) out.push_back(head + TranslateColumn(def));
         }
-        if (out.empty()) return {std::string(sql)};
-        return out;
+        if (!out.empty()) return out;
     }
     return {std::string(sql)};
 }

@@ -24,11 +24,12 @@ namespace fd {
 using SqlValue = std::variant<std::monostate, int64_t, double, std::string>;
 using SqlParams = std::vector<SqlValue>;
 
-// Rewrites a Jet DDL statement into the SQLite statements that do the same:
-// Counter -> INTEGER PRIMARY KEY AUTOINCREMENT, long -> INTEGER, double -> REAL,
+// Rewrites one of the store's Jet schema statements into the SQLite statements that do the
+// same: Counter -> INTEGER PRIMARY KEY AUTOINCREMENT, long -> INTEGER, double -> REAL,
 // char(n) -> TEXT COLLATE NOCASE (Jet compares text without regard to case), and an
-// ALTER TABLE ... ADD with several columns becomes one ALTER TABLE per column.
-// Anything else comes back unchanged as the only element.
+// "ALTER TABLE t ADD a long,b char(9)" becomes one ALTER TABLE ... ADD COLUMN per column.
+// Only the forms the store writes are known; anything else comes back unchanged as the
+// only element.
 std::vector<std::string> TranslateJetStatement(std::string_view sql);
 
 // The value of "Data Source" in a connection string ("Provider=...;Data Source=/x/y").

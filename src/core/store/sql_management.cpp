@@ -5,14 +5,16 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
-#include "config/language.h"
 #include "config/labels.h"
+#include "config/language.h"
 #include "system/system_info.h"
 
 namespace fd {
@@ -21,33 +23,114 @@ namespace {
 constexpr const char* kProviderPrefix = "Provider=SQLite;Data Source=";
 constexpr const char* kOpenFailedMessage = "Failed to open database, unable to get data.";
 
-// The schema, in the dialect the store has always spoken; the access layer translates it.
-constexpr std::array<const char*, 8> kSchema = {
-    "CREATE TABLE ap_info(ID Counter,mac char(18),ap_type long,ap_type_str char(33),"
-    "ap_status long,ap_status_str char(33),work_mode long,work_mode_str char(33),"
-    "mode_btn_status long,up_time long,up_time_str char(33),ip_mode long,ip_num double,"
-    "ip char(16),ip_mask char(16),ip_gateway char(16),ip_dns1 char(16),ip_dns2 char(16),"
-    "ap_name char(33),version char(33))",
-    "ALTER TABLE ap_info ADD restart_en long,restart_type long,restart_time long",
-    "ALTER TABLE ap_info ADD rf_count long,rf_en long,rf_type long,country_code long,"
-    "network_mode long,bandwidth long,channel long,expand_channel long,tx_power long,"
-    "tx_power_min long,tx_power_max long",
-    "ALTER TABLE ap_info ADD ssid_count long,ssid_rf_type long,ssid_id long,ssid_hide long,"
-    "ssid_mac char(18),ssid char(33),secure_mode long,secure_mode_str char(33),"
-    "wpapsk_auth_type long,wpapsk_key_value char(65),wpapsk_key_time long,wep_auth_type long,"
-    "wep_key_index long,wep_key_value0 char(65),wep_key_type0 long,wep_key_value1 char(65),"
-    "wep_key_type1 long,wep_key_value2 char(65),wep_key_type2 long,wep_key_value3 char(65),"
-    "wep_key_type3 long,wpa_auth_type long,wpa_radius_ip char(16),wpa_radius_port long,"
-    "wpa_key char(65),wpa_key_time long",
-    "ALTER TABLE ap_info ADD bridge_work_mode long, bridge_mac char(18), bridge_channel long, "
-    "bridge_ssid char(33)",
-    "ALTER TABLE ap_info ADD vlan_en long,vlan_id long,vlan_id_wlan long,vlan_id_lan long",
-    "ALTER TABLE ap_info ADD bridge_transparent long,bridge_transparent_str char(33),"
-    "tdmaEn long,tdmaEn_str char(33),vlan_pvid long,vlan_id_lan3 long,vlan_id_lan4 long",
+// ---- the device table, column by column ----
+//
+// One row per column of ap_info, in the order of the schema statements. The list drives
+// the statements that create the table, the reading of a row into a record and the writing
+// of a record into a row.
+enum class Kind : uint8_t {
+    Int,        // an integer field of the record
+    Status,     // ap_status: read back; a saved device is always Online
+    Ip,         // four address bytes as "a.b.c.d"
+    Mac,        // six bytes as "xx:xx:xx:xx:xx:xx"
+    Text,       // a text field with its length byte
+    RecordMac,  // the record's mac text, the key of every lookup
+    Label,      // the text of codes in other columns, for the filter; never read back
+    IpNum,      // the sort key of ip; never read back
+};
+
+struct ApColumn {
+    const char* name;
+    const char* type;   // as the schema statement writes it
+    uint8_t statement;  // index into kApStatements
+    Kind kind;
+    uint16_t offset = 0;     // of the field in ap_info_stu
+    uint16_t size = 0;       // of the field
+    uint16_t lenOffset = 0;  // Text: of the length byte
+    std::string (*label)(const ap_info_stu&) = nullptr;
+    bool readBack = true;  // the bridge_* columns are written but never read back
+};
+
+// clang-format off
+#define FD_INT(f, st) {#f, "long", st, Kind::Int, offsetof(ap_info_stu, f), sizeof(ap_info_stu::f)}
+#define FD_IP(f, st) {#f, "char(16)", st, Kind::Ip, offsetof(ap_info_stu, f), 4}
+#define FD_MAC(f, st, back) {#f, "char(18)", st, Kind::Mac, offsetof(ap_info_stu, f), 6, 0, nullptr, back}
+#define FD_TEXT(f, type, st, back) {#f, type, st, Kind::Text, offsetof(ap_info_stu, f), \
+    sizeof(ap_info_stu::f), offsetof(ap_info_stu, f##_len), nullptr, back}
+#define FD_LABEL(f, st, expr) \
+    {#f, "char(33)", st, Kind::Label, 0, 0, 0, [](const ap_info_stu& r) { return expr; }}
+
+constexpr ApColumn kApColumns[] = {
+    {"mac", "char(18)", 0, Kind::RecordMac},
+    FD_INT(ap_type, 0), FD_LABEL(ap_type_str, 0, GetModelLabel(r.ap_type)),
+    {"ap_status", "long", 0, Kind::Status, offsetof(ap_info_stu, ap_status), 4},
+    FD_LABEL(ap_status_str, 0, ((void)r, GetStatusLabel(AP_STATUS_ONLINE))),
+    FD_INT(work_mode, 0), FD_LABEL(work_mode_str, 0, GetWorkModeLabel(r.work_mode)),
+    FD_INT(mode_btn_status, 0),
+    FD_INT(up_time, 0), FD_LABEL(up_time_str, 0, GetUptimeText(r.up_time)),
+    FD_INT(ip_mode, 0), {"ip_num", "double", 0, Kind::IpNum},
+    FD_IP(ip, 0), FD_IP(ip_mask, 0), FD_IP(ip_gateway, 0), FD_IP(ip_dns1, 0), FD_IP(ip_dns2, 0),
+    FD_TEXT(ap_name, "char(33)", 0, true), FD_TEXT(version, "char(33)", 0, true),
+
+    FD_INT(restart_en, 1), FD_INT(restart_type, 1), FD_INT(restart_time, 1),
+
+    FD_INT(rf_count, 2), FD_INT(rf_en, 2), FD_INT(rf_type, 2), FD_INT(country_code, 2),
+    FD_INT(network_mode, 2), FD_INT(bandwidth, 2), FD_INT(channel, 2), FD_INT(expand_channel, 2),
+    FD_INT(tx_power, 2), FD_INT(tx_power_min, 2), FD_INT(tx_power_max, 2),
+
+    FD_INT(ssid_count, 3), FD_INT(ssid_rf_type, 3), FD_INT(ssid_id, 3), FD_INT(ssid_hide, 3),
+    FD_MAC(ssid_mac, 3, true), FD_TEXT(ssid, "char(33)", 3, true),
+    FD_INT(secure_mode, 3), FD_LABEL(secure_mode_str, 3, GetSecurityLabel(r.secure_mode)),
+    FD_INT(wpapsk_auth_type, 3), FD_TEXT(wpapsk_key_value, "char(65)", 3, true),
+    FD_INT(wpapsk_key_time, 3), FD_INT(wep_auth_type, 3), FD_INT(wep_key_index, 3),
+    FD_TEXT(wep_key_value0, "char(65)", 3, true), FD_INT(wep_key_type0, 3),
+    FD_TEXT(wep_key_value1, "char(65)", 3, true), FD_INT(wep_key_type1, 3),
+    FD_TEXT(wep_key_value2, "char(65)", 3, true), FD_INT(wep_key_type2, 3),
+    FD_TEXT(wep_key_value3, "char(65)", 3, true), FD_INT(wep_key_type3, 3),
+    FD_INT(wpa_auth_type, 3), FD_IP(wpa_radius_ip, 3), FD_INT(wpa_radius_port, 3),
+    FD_TEXT(wpa_key, "char(65)", 3, true), FD_INT(wpa_key_time, 3),
+
+    // Written for the bridge lookups, never read back into a record.
+    {"bridge_work_mode", "long", 4, Kind::Int, offsetof(ap_info_stu, bridge_work_mode), 1, 0, nullptr, false},
+    FD_MAC(bridge_mac, 4, false),
+    {"bridge_channel", "long", 4, Kind::Int, offsetof(ap_info_stu, bridge_channel), 1, 0, nullptr, false},
+    FD_TEXT(bridge_ssid, "char(33)", 4, false),
+
+    FD_INT(vlan_en, 5), FD_INT(vlan_id, 5), FD_INT(vlan_id_wlan, 5), FD_INT(vlan_id_lan, 5),
+
+    FD_INT(bridge_transparent, 6),
+    FD_LABEL(bridge_transparent_str, 6,
+             GetTransparentBridgeLabel(r.ap_type, r.work_mode, r.bridge_transparent)),
+    FD_INT(tdmaEn, 6), FD_LABEL(tdmaEn_str, 6, GetAirSlotLabel(r.ap_type, r.tdmaEn)),
+    FD_INT(vlan_pvid, 6), FD_INT(vlan_id_lan3, 6), FD_INT(vlan_id_lan4, 6),
+};
+// clang-format on
+
+#undef FD_INT
+#undef FD_IP
+#undef FD_MAC
+#undef FD_TEXT
+#undef FD_LABEL
+
+// The statements that make ap_info, in the dialect the store has always spoken (the access
+// layer translates it): the table with its first columns, then the columns later firmware
+// brought, one ALTER TABLE per group.
+struct ApStatement {
+    const char* head;
+    const char* separator;
+    const char* tail;
+};
+constexpr ApStatement kApStatements[] = {
+    {"CREATE TABLE ap_info(ID Counter,", ",", ")"}, {"ALTER TABLE ap_info ADD ", ",", ""},
+    {"ALTER TABLE ap_info ADD ", ",", ""},          {"ALTER TABLE ap_info ADD ", ",", ""},
+    {"ALTER TABLE ap_info ADD ", ", ", ""},         {"ALTER TABLE ap_info ADD ", ",", ""},
+    {"ALTER TABLE ap_info ADD ", ",", ""},
+};
+
+constexpr const char* kOtherApTable =
     "CREATE TABLE ap_other_info(ID Counter,packet_count long,packet_id long,icount long,"
     "mac char(18),ssid char(33),signal long,channel long,secure_mode long,exchannel long,"
-    "bandwidth long)",
-};
+    "bandwidth long)";
 
 // Every lookup is by mac; the unique index also keeps a second row per mac out for good.
 constexpr std::array<const char*, 2> kIndexes = {
@@ -126,13 +209,20 @@ std::string FieldString(const uint8_t* field, std::size_t capacity, uint8_t len)
     return std::string(FieldText(field, capacity, len));
 }
 
+// The ip_num column: the four octets read as a little-endian number (first octet lowest).
+// The table has always sorted addresses this way, so it stays.
+uint32_t IpNumColumn(const uint8_t ip[4]) {
+    return static_cast<uint32_t>(ip[0]) | static_cast<uint32_t>(ip[1]) << 8 |
+           static_cast<uint32_t>(ip[2]) << 16 | static_cast<uint32_t>(ip[3]) << 24;
+}
+
 std::string RecordMac(const ap_info_stu& rec) {
     return std::string(rec.mac, strnlen(rec.mac, sizeof rec.mac));
 }
 
 bool IsUnlinkedMac(std::string_view mac) {
     if (mac.empty()) return true;
-    auto bytes = MacTextToBytes(mac);
+    auto bytes = ScanMacLenient(mac);
     for (uint8_t b : bytes) {
         if (b) return false;
     }
@@ -152,84 +242,94 @@ int64_t ReadInt(CADORecordset& rs, const char* column) {
 }
 
 template <std::size_t N>
-void ReadIp(CADORecordset& rs, const char* column, uint8_t (&field)[N]) {
-    static_assert(N == 4);
-    auto bytes = IpTextToBytes(ReadText(rs, column));
-    std::memcpy(field, bytes.data(), N);
-}
-
-template <std::size_t N>
 void ReadField(CADORecordset& rs, const char* column, uint8_t (&field)[N], uint8_t& len) {
     SetFieldText(field, N, len, ReadText(rs, column));
+}
+
+// An integer field of any width, as the little-endian bytes of the record hold it.
+uint32_t IntField(const ap_info_stu& rec, const ApColumn& c) {
+    uint32_t v = 0;
+    std::memcpy(&v, reinterpret_cast<const uint8_t*>(&rec) + c.offset, c.size);
+    return v;
 }
 
 // The current row of an ap_info query as a device record.
 void RowToApInfo(CADORecordset& rs, ap_info_stu& rec) {
     std::memset(&rec, 0, sizeof rec);
-    std::string mac = ReadText(rs, "mac");
-    std::memcpy(rec.mac, mac.data(), std::min(mac.size(), sizeof rec.mac - 1));
-    rec.ap_type = static_cast<uint16_t>(ReadInt(rs, "ap_type"));
-    rec.ap_status = static_cast<int32_t>(ReadInt(rs, "ap_status"));
-    rec.work_mode = static_cast<uint8_t>(ReadInt(rs, "work_mode"));
-    rec.mode_btn_status = static_cast<uint8_t>(ReadInt(rs, "mode_btn_status"));
-    rec.up_time = static_cast<uint32_t>(ReadInt(rs, "up_time"));
-    rec.ip_mode = static_cast<uint8_t>(ReadInt(rs, "ip_mode"));
-    ReadIp(rs, "ip", rec.ip);
-    ReadIp(rs, "ip_mask", rec.ip_mask);
-    ReadIp(rs, "ip_gateway", rec.ip_gateway);
-    ReadIp(rs, "ip_dns1", rec.ip_dns1);
-    ReadIp(rs, "ip_dns2", rec.ip_dns2);
-    ReadField(rs, "ap_name", rec.ap_name, rec.ap_name_len);
-    ReadField(rs, "version", rec.version, rec.version_len);
-    rec.restart_en = static_cast<uint8_t>(ReadInt(rs, "restart_en"));
-    rec.restart_type = static_cast<uint8_t>(ReadInt(rs, "restart_type"));
-    rec.restart_time = static_cast<uint16_t>(ReadInt(rs, "restart_time"));
-    rec.rf_count = static_cast<uint8_t>(ReadInt(rs, "rf_count"));
-    rec.rf_en = static_cast<uint8_t>(ReadInt(rs, "rf_en"));
-    rec.rf_type = static_cast<uint8_t>(ReadInt(rs, "rf_type"));
-    rec.country_code = static_cast<uint8_t>(ReadInt(rs, "country_code"));
-    rec.network_mode = static_cast<uint8_t>(ReadInt(rs, "network_mode"));
-    rec.bandwidth = static_cast<uint8_t>(ReadInt(rs, "bandwidth"));
-    rec.channel = static_cast<uint8_t>(ReadInt(rs, "channel"));
-    rec.expand_channel = static_cast<uint8_t>(ReadInt(rs, "expand_channel"));
-    rec.tx_power = static_cast<uint8_t>(ReadInt(rs, "tx_power"));
-    rec.tx_power_min = static_cast<uint8_t>(ReadInt(rs, "tx_power_min"));
-    rec.tx_power_max = static_cast<uint8_t>(ReadInt(rs, "tx_power_max"));
-    rec.ssid_rf_type = static_cast<uint8_t>(ReadInt(rs, "ssid_rf_type"));
-    rec.ssid_id = static_cast<uint8_t>(ReadInt(rs, "ssid_id"));
-    rec.ssid_hide = static_cast<uint8_t>(ReadInt(rs, "ssid_hide"));
-    ReadField(rs, "ssid", rec.ssid, rec.ssid_len);
-    auto ssidMac = MacTextToBytes(ReadText(rs, "ssid_mac"));
-    std::memcpy(rec.ssid_mac, ssidMac.data(), sizeof rec.ssid_mac);
-    rec.ssid_count = static_cast<uint8_t>(ReadInt(rs, "ssid_count"));
-    rec.secure_mode = static_cast<uint8_t>(ReadInt(rs, "secure_mode"));
-    rec.wpapsk_auth_type = static_cast<uint8_t>(ReadInt(rs, "wpapsk_auth_type"));
-    ReadField(rs, "wpapsk_key_value", rec.wpapsk_key_value, rec.wpapsk_key_value_len);
-    rec.wpapsk_key_time = static_cast<uint32_t>(ReadInt(rs, "wpapsk_key_time"));
-    rec.wep_auth_type = static_cast<uint8_t>(ReadInt(rs, "wep_auth_type"));
-    rec.wep_key_index = static_cast<uint8_t>(ReadInt(rs, "wep_key_index"));
-    ReadField(rs, "wep_key_value0", rec.wep_key_value0, rec.wep_key_value0_len);
-    rec.wep_key_type0 = static_cast<uint8_t>(ReadInt(rs, "wep_key_type0"));
-    ReadField(rs, "wep_key_value1", rec.wep_key_value1, rec.wep_key_value1_len);
-    rec.wep_key_type1 = static_cast<uint8_t>(ReadInt(rs, "wep_key_type1"));
-    ReadField(rs, "wep_key_value2", rec.wep_key_value2, rec.wep_key_value2_len);
-    rec.wep_key_type2 = static_cast<uint8_t>(ReadInt(rs, "wep_key_type2"));
-    ReadField(rs, "wep_key_value3", rec.wep_key_value3, rec.wep_key_value3_len);
-    rec.wep_key_type3 = static_cast<uint8_t>(ReadInt(rs, "wep_key_type3"));
-    rec.wpa_auth_type = static_cast<uint8_t>(ReadInt(rs, "wpa_auth_type"));
-    ReadIp(rs, "wpa_radius_ip", rec.wpa_radius_ip);
-    rec.wpa_radius_port = static_cast<uint16_t>(ReadInt(rs, "wpa_radius_port"));
-    ReadField(rs, "wpa_key", rec.wpa_key, rec.wpa_key_len);
-    rec.wpa_key_time = static_cast<uint32_t>(ReadInt(rs, "wpa_key_time"));
-    rec.vlan_en = static_cast<uint8_t>(ReadInt(rs, "vlan_en"));
-    rec.vlan_id = static_cast<uint16_t>(ReadInt(rs, "vlan_id"));
-    rec.vlan_id_wlan = static_cast<uint16_t>(ReadInt(rs, "vlan_id_wlan"));
-    rec.vlan_id_lan = static_cast<uint16_t>(ReadInt(rs, "vlan_id_lan"));
-    rec.bridge_transparent = static_cast<uint8_t>(ReadInt(rs, "bridge_transparent"));
-    rec.tdmaEn = static_cast<uint8_t>(ReadInt(rs, "tdmaEn"));
-    rec.vlan_pvid = static_cast<uint16_t>(ReadInt(rs, "vlan_pvid"));
-    rec.vlan_id_lan3 = static_cast<uint16_t>(ReadInt(rs, "vlan_id_lan3"));
-    rec.vlan_id_lan4 = static_cast<uint16_t>(ReadInt(rs, "vlan_id_lan4"));
+    auto* bytes = reinterpret_cast<uint8_t*>(&rec);
+    for (const ApColumn& c : kApColumns) {
+        if (!c.readBack) continue;
+        uint8_t* field = bytes + c.offset;
+        switch (c.kind) {
+            case Kind::Int:
+            case Kind::Status: {
+                // Cut to the field's width like an assignment to it would.
+                const auto v = static_cast<uint32_t>(ReadInt(rs, c.name));
+                std::memcpy(field, &v, c.size);
+                break;
+            }
+            case Kind::Ip:
+                std::memcpy(field, ScanIpLenient(ReadText(rs, c.name)).data(), 4);
+                break;
+            case Kind::Mac:
+                std::memcpy(field, ScanMacLenient(ReadText(rs, c.name)).data(), 6);
+                break;
+            case Kind::Text:
+                SetFieldText(field, c.size, bytes[c.lenOffset], ReadText(rs, c.name));
+                break;
+            case Kind::RecordMac: {
+                const std::string mac = ReadText(rs, c.name);
+                std::memcpy(rec.mac, mac.data(), std::min(mac.size(), sizeof rec.mac - 1));
+                break;
+            }
+            case Kind::Label:
+            case Kind::IpNum:
+                break;
+        }
+    }
+}
+
+// What SaveApInfo writes into each column, in kApColumns order. Worked out before the
+// store's lock is taken: the labels go through the language lookup.
+using ColumnValue = std::variant<int32_t, uint32_t, std::string>;
+std::vector<ColumnValue> ApInfoToRow(const ap_info_stu& rec) {
+    std::vector<ColumnValue> row;
+    row.reserve(std::size(kApColumns));
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&rec);
+    for (const ApColumn& c : kApColumns) {
+        const uint8_t* field = bytes + c.offset;
+        switch (c.kind) {
+            case Kind::Int:
+                // The 32-bit counters keep their full unsigned range.
+                if (c.size == 4)
+                    row.emplace_back(IntField(rec, c));
+                else
+                    row.emplace_back(static_cast<int32_t>(IntField(rec, c)));
+                break;
+            case Kind::Status:
+                row.emplace_back(static_cast<int32_t>(AP_STATUS_ONLINE));
+                break;
+            case Kind::Ip:
+                row.emplace_back(IpToText(field));
+                break;
+            case Kind::Mac:
+                row.emplace_back(MacToText(field));
+                break;
+            case Kind::Text:
+                row.emplace_back(FieldString(field, c.size, bytes[c.lenOffset]));
+                break;
+            case Kind::RecordMac:
+                row.emplace_back(RecordMac(rec));
+                break;
+            case Kind::Label:
+                row.emplace_back(c.label(rec));
+                break;
+            case Kind::IpNum:
+                row.emplace_back(IpNumColumn(rec.ip));
+                break;
+        }
+    }
+    return row;
 }
 
 // The process-wide message route.
@@ -260,6 +360,22 @@ std::string WithSlash(std::string dir) {
 }
 
 }  // namespace
+
+std::vector<std::string> ApInfoSchema() {
+    std::vector<std::string> out;
+    for (std::size_t st = 0; st < std::size(kApStatements); ++st) {
+        std::string sql = kApStatements[st].head;
+        bool first = true;
+        for (const ApColumn& c : kApColumns) {
+            if (c.statement != st) continue;
+            if (!first) sql += kApStatements[st].separator;
+            sql += std::string(c.name) + " " + c.type;
+            first = false;
+        }
+        out.push_back(sql + kApStatements[st].tail);
+    }
+    return out;
+}
 
 std::string ChooseDatabaseDirectory(const std::string& executableDirectory) {
     if (!executableDirectory.empty() && access(executableDirectory.c_str(), W_OK | X_OK) == 0) {
@@ -329,7 +445,8 @@ bool CSqlManagement::CreateSchema() {
         std::lock_guard lock(m_lock);
         if (!m_db.Create(m_connectionString) || !m_db.Open(m_connectionString)) return false;
     }
-    for (const char* statement : fd::kSchema) ExecuteSql(statement);
+    for (const std::string& statement : fd::ApInfoSchema()) ExecuteSql(statement);
+    ExecuteSql(fd::kOtherApTable);
     for (const char* statement : fd::kIndexes) ExecuteSql(statement);
     std::lock_guard lock(m_lock);
     m_db.Close();
@@ -453,7 +570,7 @@ bool CSqlManagement::QueryApByMac(const std::string& mac, ap_info_stu& rec) {
 namespace {
 void RowToOtherAp(CADORecordset& rs, config_otherwl_basic& rec) {
     std::memset(&rec, 0, sizeof rec);
-    auto mac = fd::MacTextToBytes(fd::ReadText(rs, "mac"));
+    auto mac = fd::ScanMacLenient(fd::ReadText(rs, "mac"));
     std::memcpy(rec.mac, mac.data(), sizeof rec.mac);
     fd::ReadField(rs, "ssid", rec.ssid, rec.ssid_len);
     rec.channel = static_cast<uint8_t>(fd::ReadInt(rs, "channel"));
@@ -495,43 +612,9 @@ bool CSqlManagement::QueryOtherApByMac(const std::string& mac, config_otherwl_ba
 }
 
 bool CSqlManagement::SaveApInfo(const ap_info_stu& rec) {
-    using fd::FieldString;
     const std::string mac = fd::RecordMac(rec);
     if (mac.empty()) return false;
-    const std::string ip = fd::IpToText(rec.ip);
-    const std::string ipMask = fd::IpToText(rec.ip_mask);
-    const std::string ipGateway = fd::IpToText(rec.ip_gateway);
-    const std::string ipDns1 = fd::IpToText(rec.ip_dns1);
-    const std::string ipDns2 = fd::IpToText(rec.ip_dns2);
-    const std::string radiusIp = fd::IpToText(rec.wpa_radius_ip);
-    const std::string ssidMac = fd::MacToText(rec.ssid_mac);
-    const std::string bridgeMac = fd::MacToText(rec.bridge_mac);
-    const std::string apName = FieldString(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len);
-    const std::string version = FieldString(rec.version, sizeof rec.version, rec.version_len);
-    const std::string ssid = FieldString(rec.ssid, sizeof rec.ssid, rec.ssid_len);
-    const std::string bridgeSsid =
-        FieldString(rec.bridge_ssid, sizeof rec.bridge_ssid, rec.bridge_ssid_len);
-    const std::string pskKey =
-        FieldString(rec.wpapsk_key_value, sizeof rec.wpapsk_key_value, rec.wpapsk_key_value_len);
-    const std::string wep0 =
-        FieldString(rec.wep_key_value0, sizeof rec.wep_key_value0, rec.wep_key_value0_len);
-    const std::string wep1 =
-        FieldString(rec.wep_key_value1, sizeof rec.wep_key_value1, rec.wep_key_value1_len);
-    const std::string wep2 =
-        FieldString(rec.wep_key_value2, sizeof rec.wep_key_value2, rec.wep_key_value2_len);
-    const std::string wep3 =
-        FieldString(rec.wep_key_value3, sizeof rec.wep_key_value3, rec.wep_key_value3_len);
-    const std::string wpaKey = FieldString(rec.wpa_key, sizeof rec.wpa_key, rec.wpa_key_len);
-    const uint32_t ipNum = fd::IpBytesToUint(rec.ip);
-
-    const std::string apTypeStr = fd::GetModelLabel(rec.ap_type);
-    const std::string workModeStr = fd::GetWorkModeLabel(rec.work_mode);
-    const std::string transparentStr =
-        fd::GetTransparentBridgeLabel(rec.ap_type, rec.work_mode, rec.bridge_transparent);
-    const std::string tdmaStr = fd::GetAirSlotLabel(rec.ap_type, rec.tdmaEn);
-    const std::string upTimeStr = fd::GetUptimeText(rec.up_time);
-    const std::string statusStr = fd::GetStatusLabel(fd::AP_STATUS_ONLINE);
-    const std::string secureStr = fd::GetSecurityLabel(rec.secure_mode);
+    const std::vector<fd::ColumnValue> row = fd::ApInfoToRow(rec);
 
     std::lock_guard lock(m_lock);
     if (!m_db.IsOpen()) return false;
@@ -542,93 +625,16 @@ bool CSqlManagement::SaveApInfo(const ap_info_stu& rec) {
     } else {
         ok = m_rs.AddNew();
     }
-    auto set = [&](const char* column, auto value) {
-        using T = decltype(value);
-        if constexpr (std::is_same_v<T, const char*>) {
-            ok = m_rs.SetFieldValue(column, std::string_view(value)) && ok;
-        } else if constexpr (std::is_unsigned_v<T> && sizeof(T) == 4) {
-            ok = m_rs.SetFieldValue(column, static_cast<uint32_t>(value)) && ok;
-        } else if constexpr (std::is_integral_v<T>) {
-            ok = m_rs.SetFieldValue(column, static_cast<int32_t>(value)) && ok;
-        } else {
-            ok = m_rs.SetFieldValue(column, std::string_view(value)) && ok;
-        }
-    };
-    if (ok) {
-        set("mac", mac);
-        set("ap_type", rec.ap_type);
-        set("ap_type_str", apTypeStr);
-        set("ap_status", static_cast<int32_t>(fd::AP_STATUS_ONLINE));
-        set("ap_status_str", statusStr);
-        set("work_mode", rec.work_mode);
-        set("work_mode_str", workModeStr);
-        set("mode_btn_status", rec.mode_btn_status);
-        set("up_time", rec.up_time);
-        set("up_time_str", upTimeStr);
-        set("ip_mode", rec.ip_mode);
-        set("ip_num", ipNum);
-        set("ip", ip);
-        set("ip_mask", ipMask);
-        set("ip_gateway", ipGateway);
-        set("ip_dns1", ipDns1);
-        set("ip_dns2", ipDns2);
-        set("ap_name", apName);
-        set("version", version);
-        set("restart_en", rec.restart_en);
-        set("restart_type", rec.restart_type);
-        set("restart_time", rec.restart_time);
-        set("rf_count", rec.rf_count);
-        set("rf_en", rec.rf_en);
-        set("rf_type", rec.rf_type);
-        set("country_code", rec.country_code);
-        set("network_mode", rec.network_mode);
-        set("bandwidth", rec.bandwidth);
-        set("channel", rec.channel);
-        set("expand_channel", rec.expand_channel);
-        set("tx_power", rec.tx_power);
-        set("tx_power_min", rec.tx_power_min);
-        set("tx_power_max", rec.tx_power_max);
-        set("ssid_count", rec.ssid_count);
-        set("ssid_rf_type", rec.ssid_rf_type);
-        set("ssid_id", rec.ssid_id);
-        set("ssid_hide", rec.ssid_hide);
-        set("ssid_mac", ssidMac);
-        set("ssid", ssid);
-        set("secure_mode", rec.secure_mode);
-        set("secure_mode_str", secureStr);
-        set("wpapsk_auth_type", rec.wpapsk_auth_type);
-        set("wpapsk_key_value", pskKey);
-        set("wpapsk_key_time", rec.wpapsk_key_time);
-        set("wep_auth_type", rec.wep_auth_type);
-        set("wep_key_index", rec.wep_key_index);
-        set("wep_key_value0", wep0);
-        set("wep_key_type0", rec.wep_key_type0);
-        set("wep_key_value1", wep1);
-        set("wep_key_type1", rec.wep_key_type1);
-        set("wep_key_value2", wep2);
-        set("wep_key_type2", rec.wep_key_type2);
-        set("wep_key_value3", wep3);
-        set("wep_key_type3", rec.wep_key_type3);
-        set("wpa_auth_type", rec.wpa_auth_type);
-        set("wpa_radius_ip", radiusIp);
-        set("wpa_radius_port", rec.wpa_radius_port);
-        set("wpa_key", wpaKey);
-        set("wpa_key_time", rec.wpa_key_time);
-        set("bridge_mac", bridgeMac);
-        set("bridge_work_mode", rec.bridge_work_mode);
-        set("bridge_channel", rec.bridge_channel);
-        set("bridge_ssid", bridgeSsid);
-        set("vlan_en", rec.vlan_en);
-        set("vlan_id", rec.vlan_id);
-        set("vlan_id_wlan", rec.vlan_id_wlan);
-        set("vlan_id_lan", rec.vlan_id_lan);
-        set("bridge_transparent", rec.bridge_transparent);
-        set("bridge_transparent_str", transparentStr);
-        set("tdmaEn", rec.tdmaEn);
-        set("tdmaEn_str", tdmaStr);
-        set("vlan_pvid", rec.vlan_pvid);
-        set("vlan_id_lan3", rec.vlan_id_lan3);
-        set("vlan_id_lan4", rec.vlan_id_lan4);
+    for (std::size_t i = 0; ok && i < row.size(); ++i) {
+        ok = std::visit(
+            [&](const auto& v) {
+                using T = std::decay_t<decltype(v)>;
+                if constexpr (std::is_same_v<T, std::string>)
+                    return m_rs.SetFieldValue(fd::kApColumns[i].name, std::string_view(v));
+                else
+                    return m_rs.SetFieldValue(fd::kApColumns[i].name, v);
+            },
+            row[i]);
     }
     if (ok) {
         ok = m_rs.Update();
@@ -700,9 +706,9 @@ bool CSqlManagement::DeleteAllOtherAp() {
 bool CSqlManagement::UpdateApUpTime(const std::string& ip, const std::string& mac,
                                     uint32_t seconds) {
     const std::string upTimeStr = fd::GetUptimeText(seconds);
-    const auto ipBytes = fd::IpTextToBytes(ip);
-    const std::string ipText = fd::BytesToIpText(ipBytes.data());
-    const uint32_t ipNum = fd::IpBytesToUint(ipBytes.data());
+    const auto ipBytes = fd::ScanIpLenient(ip);
+    const std::string ipText = fd::IpToText(ipBytes.data());
+    const uint32_t ipNum = fd::IpNumColumn(ipBytes.data());
     std::lock_guard lock(m_lock);
     if (!m_db.IsOpen()) return false;
     return m_db.Execute("update ap_info set up_time=?1,up_time_str=?2,ip=?3,ip_num=?4 where mac=?5",

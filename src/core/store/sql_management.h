@@ -9,9 +9,15 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "store/ado_database.h"
 #include "wire/device_store.h"
+
+namespace fd {
+// The statements that create the device table, as CreateSchema runs them.
+std::vector<std::string> ApInfoSchema();
+}  // namespace fd
 
 class CSqlManagement final : public IDeviceStore {
 public:

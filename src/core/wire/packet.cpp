@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "wire/utf8.h"
+
 namespace fd {
 
 std::optional<Datagram> DecodeDatagram(std::span<const uint8_t> bytes) {
@@ -57,7 +59,9 @@ KeepaliveBody DecodeKeepalive(std::span<const uint8_t> body) {
     return DecodeBody<KeepaliveBody>(body);
 }
 
-uint8_t* BodyImage(ap_info_stu& rec) { return reinterpret_cast<uint8_t*>(&rec) + kApBodyOffset; }
+uint8_t* BodyImage(ap_info_stu& rec) {
+    return reinterpret_cast<uint8_t*>(&rec) + kApBodyOffset;
+}
 const uint8_t* BodyImage(const ap_info_stu& rec) {
     return reinterpret_cast<const uint8_t*>(&rec) + kApBodyOffset;
 }
@@ -115,7 +119,8 @@ std::vector<uint8_t> EncodeScanResult(uint8_t packetCount, uint8_t packetId,
     out[0] = packetCount;
     out[1] = packetId;
     out[2] = static_cast<uint8_t>(n);
-    if (n) std::memcpy(out.data() + kScanHeaderSize, entries.data(), n * sizeof(config_otherwl_basic));
+    if (n)
+        std::memcpy(out.data() + kScanHeaderSize, entries.data(), n * sizeof(config_otherwl_basic));
     return out;
 }
 
@@ -135,84 +140,10 @@ std::string_view FieldText(const uint8_t* field, std::size_t capacity, uint8_t l
 }
 
 void SetFieldText(uint8_t* field, std::size_t capacity, uint8_t& len, std::string_view text) {
-    std::size_t n = text.size() < capacity ? text.size() : capacity;
-    // Do not leave half of a UTF-8 sequence at the end.
-    if (n < text.size()) {
-        while (n > 0 && (static_cast<uint8_t>(text[n]) & 0xC0) == 0x80) --n;
-    }
+    const std::size_t n = Utf8PrefixLength(text, capacity);
     std::memset(field, 0, capacity);
     if (n) std::memcpy(field, text.data(), n);
     len = static_cast<uint8_t>(n);
-}
-
-std::string MacToText(const uint8_t mac[6]) {
-    char buf[18];
-    std::snprintf(buf, sizeof buf, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
-                  mac[3], mac[4], mac[5]);
-    return buf;
-}
-
-static int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-bool MacFromText(std::string_view text, uint8_t mac[6]) {
-    if (text.size() != 17) return false;
-    uint8_t out[6];
-    for (int i = 0; i < 6; ++i) {
-        int hi = HexDigit(text[i * 3]);
-        int lo = HexDigit(text[i * 3 + 1]);
-        if (hi < 0 || lo < 0) return false;
-        if (i < 5 && text[i * 3 + 2] != ':') return false;
-        out[i] = static_cast<uint8_t>(hi * 16 + lo);
-    }
-    std::memcpy(mac, out, 6);
-    return true;
-}
-
-bool IsZeroMac(const uint8_t mac[6]) {
-    for (int i = 0; i < 6; ++i)
-        if (mac[i]) return false;
-    return true;
-}
-
-std::string IpToText(const uint8_t ip[4]) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%d.%d.%d.%d", ip[0], ip[1], ip[2], ip[3]);
-    return buf;
-}
-
-bool IpFromText(std::string_view text, uint8_t ip[4]) {
-    uint8_t out[4] = {0, 0, 0, 0};
-    std::size_t pos = 0;
-    bool ok = true;
-    for (int part = 0; part < 4 && ok; ++part) {
-        if (part > 0) {
-            if (pos >= text.size() || text[pos] != '.') ok = false;
-            ++pos;
-        }
-        unsigned value = 0;
-        std::size_t digits = 0;
-        while (ok && pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 4) {
-            value = value * 10 + static_cast<unsigned>(text[pos] - '0');
-            ++pos;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255) ok = false;
-        else out[part] = static_cast<uint8_t>(value);
-    }
-    if (ok && pos != text.size()) ok = false;
-    if (!ok) std::memset(out, 0, sizeof out);
-    std::memcpy(ip, out, 4);
-    return ok;
-}
-
-uint32_t IpBytesToUint(const uint8_t ip[4]) {
-    return static_cast<uint32_t>(ip[0]) | static_cast<uint32_t>(ip[1]) << 8 |
-           static_cast<uint32_t>(ip[2]) << 16 | static_cast<uint32_t>(ip[3]) << 24;
 }
 
 void SetRecordMac(ap_info_stu& rec, const uint8_t mac[6]) {

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "wire/address.h"
+
 static_assert(std::endian::native == std::endian::little,
               "the wire records are laid out for a little-endian host");
 
@@ -27,7 +29,7 @@ constexpr uint16_t kPortSearch = 9786;       // PC -> devices, search broadcast
 constexpr uint16_t kPortSearchReply = 9785;  // devices -> PC, search replies
 constexpr uint16_t kPortCommand = 9787;      // PC -> multicast group; devices -> PC keepalives
 constexpr uint16_t kPortKeepalive = 9787;
-constexpr uint16_t kPortInfo = 9788;         // devices -> PC: info, scan results, acks
+constexpr uint16_t kPortInfo = 9788;  // devices -> PC: info, scan results, acks
 constexpr const char* kMulticastGroup = "239.255.255.250";
 
 enum Command : uint16_t {
@@ -76,8 +78,6 @@ enum WorkMode : uint8_t {
     WORK_MODE_WISP = 6,
     WORK_MODE_ROUTER = 7,
 };
-
-using MacBytes = std::array<uint8_t, 6>;
 
 }  // namespace fd
 
@@ -142,7 +142,7 @@ struct ap_info_stu {
     uint8_t ip_gateway[4];
     uint8_t ip_dns1[4];
     uint8_t ip_dns2[4];
-    uint8_t reserved1;  // 29
+    uint8_t reserved1;    // 29
     uint8_t ap_name[32];  // 30
     uint8_t ap_name_len;  // 62
     uint8_t version[32];  // 63
@@ -359,8 +359,7 @@ bool PassesReceiveFilter(uint16_t localPort, std::span<const uint8_t> bytes);
 
 // Builds header + body; the body is cut at kMaxBody. multicast is the header flag.
 std::vector<uint8_t> EncodeDatagram(uint16_t command, std::span<const uint8_t> body,
-                                    const uint8_t mac[6], uint8_t multicast,
-                                    uint16_t ap_type = 0);
+                                    const uint8_t mac[6], uint8_t multicast, uint16_t ap_type = 0);
 
 // Copies min(body size, sizeof(T)) bytes into a zeroed T: a short body reads as zero
 // beyond its end.
@@ -428,16 +427,6 @@ std::string_view FieldText(const uint8_t* field, std::size_t capacity, uint8_t l
 // Writes text into a field and its length byte, cut at the capacity (never mid-character
 // when the text is UTF-8), zero-padding the rest.
 void SetFieldText(uint8_t* field, std::size_t capacity, uint8_t& len, std::string_view text);
-
-std::string MacToText(const uint8_t mac[6]);
-// Parses "%02x:%02x:..." text; false for anything else.
-bool MacFromText(std::string_view text, uint8_t mac[6]);
-bool IsZeroMac(const uint8_t mac[6]);
-std::string IpToText(const uint8_t ip[4]);
-// Parses a dotted address; an empty or malformed text gives four zero bytes and false.
-bool IpFromText(std::string_view text, uint8_t ip[4]);
-// The ip as a 32-bit value with the first byte lowest (the value of the ip_num column).
-uint32_t IpBytesToUint(const uint8_t ip[4]);
 
 void SetRecordMac(ap_info_stu& rec, const uint8_t mac[6]);
 

@@ -30,4 +30,44 @@ std::optional<char32_t> DecodeUtf8At(std::string_view text, std::size_t i, std::
     return cp;
 }
 
+std::size_t Utf8PrefixLength(std::string_view text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) return text.size();
+    // Only a lead byte whose character runs past the cut goes; bytes that are not UTF-8
+    // at all stay as they are.
+    const std::size_t n = maxBytes;
+    for (std::size_t back = 1; back <= 3 && back <= n; ++back) {
+        const auto c = static_cast<unsigned char>(text[n - back]);
+        if ((c & 0xC0) == 0x80) continue;
+        const std::size_t need = (c & 0xE0) == 0xC0   ? 2
+                                 : (c & 0xF0) == 0xE0 ? 3
+                                 : (c & 0xF8) == 0xF0 ? 4
+                                                      : 0;
+        return need > back ? n - back : n;
+    }
+    return n;
+}
+
+std::string RepairUtf8(std::string_view text, BadBytes bad, bool (*replace)(char32_t)) {
+    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+    std::size_t i = 0;
+    if (!replace) {
+        while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+        if (i == text.size()) return std::string(text);  // ASCII, by far the most common
+    }
+    std::string out(text.substr(0, i));
+    out.reserve(text.size());
+    while (i < text.size()) {
+        std::size_t len = 1;
+        const auto cp = DecodeUtf8At(text, i, len);
+        if (!cp || (replace && replace(*cp))) {
+            if (cp || bad == BadBytes::Replace) out += kReplacement;
+            i += cp ? len : 1;
+            continue;
+        }
+        out.append(text.substr(i, len));
+        i += len;
+    }
+    return out;
+}
+
 }  // namespace fd

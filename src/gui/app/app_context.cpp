@@ -1,58 +1,95 @@
 #include "app/app_context.h"
 
-#include "engine/device_protocol.h"
-#include "actions/wait_progress.h"
+#include <utility>
+
+#include "engine/device_engine.h"
 
 namespace fd {
 
 namespace {
-CDeviceProtocol* g_engine = nullptr;
-IDeviceStore* g_store = nullptr;
-AdapterReader& Reader() {
-    static AdapterReader reader;
-    return reader;
+
+// Stands in for a missing engine: sends nothing, knows no one.
+class SilentEngine final : public IDeviceEngine {
+public:
+    void ProbeDiscoveredDevices() override {}
+    void ForgetDiscoveredDevices() override {}
+    void PurgeStaleDevices() override {}
+    void SendSearch() override {}
+    bool SendToDevice(const std::string&, int, const void*, int, const std::string&,
+                      bool) override {
+        return false;
+    }
+    void SetPendingAddress(const std::string&, const std::string&, const std::string&) override {}
+    ApInfoList& GetDiscoveredDevices(ApInfoList& list, int, std::string_view) override {
+        list.clear();
+        return list;
+    }
+};
+
+// Stands in for a missing store: every query finds nothing.
+class EmptyStore final : public IDeviceStore {
+public:
+    bool QueryApPage(int, ApInfoList& list, int& pageCount, int&, int, int, bool,
+                     const std::string&) override {
+        list.clear();
+        pageCount = 0;
+        return true;
+    }
+    bool QueryApIpList(std::vector<std::string>& ips) override {
+        ips.clear();
+        return true;
+    }
+    bool QueryApMacList(std::vector<std::string>& macs) override {
+        macs.clear();
+        return true;
+    }
+    bool QueryApByMac(const std::string&, ap_info_stu&) override { return false; }
+    bool QueryOtherApList(int, OtherApList& list, bool) override {
+        list.clear();
+        return true;
+    }
+    bool QueryOtherApByMac(const std::string&, config_otherwl_basic&) override { return false; }
+    bool SaveApInfo(const ap_info_stu&) override { return false; }
+    bool SaveOtherApList(std::span<const uint8_t>) override { return false; }
+    bool DeleteApByMac(const std::string&) override { return false; }
+    bool DeleteAllOtherAp() override { return false; }
+    bool UpdateApUpTime(const std::string&, const std::string&, uint32_t) override { return false; }
+    bool IsApUpgradeWait(const std::string&) override { return false; }
+    bool SetApUpgrading(const std::string&) override { return false; }
+    bool SetApStatus(const std::string&, int) override { return false; }
+    bool ResetApUpgradeFail(const std::string&) override { return false; }
+    int GetApStatus(const std::string&) override { return 0; }
+    bool HasBridgedStation(const std::string&) override { return false; }
+    bool FindBridgePeer(const std::string&, std::string&) override { return false; }
+};
+
+AppServices& Installed() {
+    static AppServices services;
+    return services;
 }
+
 }  // namespace
 
-CDeviceProtocol* AppEngine() {
-    return g_engine;
-}
-void SetAppEngine(CDeviceProtocol* engine) {
-    g_engine = engine;
-}
-IDeviceStore* AppStore() {
-    return g_store;
-}
-void SetAppStore(IDeviceStore* store) {
-    g_store = store;
+const AppServices& Services() {
+    return Installed();
 }
 
-void SetAdapterReader(AdapterReader reader) {
-    Reader() = std::move(reader);
+AppServices InstallServices(AppServices services) {
+    return std::exchange(Installed(), std::move(services));
+}
+
+IDeviceEngine& EngineOrSilent() {
+    static SilentEngine silent;
+    return Installed().engine != nullptr ? *Installed().engine : silent;
+}
+
+IDeviceStore& StoreOrEmpty() {
+    static EmptyStore empty;
+    return Installed().store != nullptr ? *Installed().store : empty;
 }
 
 std::vector<LocalAdapterInfo> ReadAdapters() {
-    if (Reader()) return Reader()();
-    if (g_engine != nullptr) {
-        std::vector<LocalAdapterInfo> list;
-        g_engine->ReadLocalAdapters(list);
-        return list;
-    }
-    return EnumerateLocalAdapters();
-}
-
-IWaitSearcher* EngineWaitSearcher() {
-    class EngineSearcher final : public IWaitSearcher {
-    public:
-        void ProbeDiscoveredDevices() override {
-            if (CDeviceProtocol* e = AppEngine()) e->ProbeDiscoveredDevices();
-        }
-        void SendSearch() override {
-            if (CDeviceProtocol* e = AppEngine()) e->SendSearch();
-        }
-    };
-    static EngineSearcher searcher;
-    return &searcher;
+    return Installed().adapters ? Installed().adapters() : EnumerateLocalAdapters();
 }
 
 }  // namespace fd

@@ -1,32 +1,39 @@
 #pragma once
-// The process-wide objects the pages reach: the protocol engine, the device store and the
-// source of the PC's adapters. Start-up sets them; tests replace them.
+// The one way GUI code reaches what lies outside the widgets: the protocol engine, the
+// device store, the settings read at start and the source of the PC's adapters. Start-up
+// installs the application's; screenshots and tests install their own.
 
 #include <functional>
 #include <vector>
 
+#include "config/settings.h"
 #include "system/local_adapters.h"
 
-class CDeviceProtocol;
 class IDeviceStore;
 
 namespace fd {
 
-class IWaitSearcher;
+class IDeviceEngine;
 
-CDeviceProtocol* AppEngine();
-void SetAppEngine(CDeviceProtocol* engine);
-IDeviceStore* AppStore();
-void SetAppStore(IDeviceStore* store);
-
-// Adapters as the protocol sees them: the engine's reading when there is an engine, the
-// system's adapter list otherwise.
 using AdapterReader = std::function<std::vector<LocalAdapterInfo>()>;
-void SetAdapterReader(AdapterReader reader);
-std::vector<LocalAdapterInfo> ReadAdapters();
 
-// The waiting dialog's searches, made through the application's engine (nothing when there
-// is none).
-IWaitSearcher* EngineWaitSearcher();
+struct AppServices {
+    IDeviceEngine* engine = nullptr;  // null: nothing is sent (screenshots, a failed start)
+    IDeviceStore* store = nullptr;    // null: every list is empty
+    AdapterReader adapters;           // empty: the system's adapter list
+    AppSettings settings;             // Setting.ini as read at start
+};
+
+// What is installed now.
+const AppServices& Services();
+// Installs services for the pages made from now on; returns the ones they replace, so that
+// a test can put them back.
+AppServices InstallServices(AppServices services);
+
+// Never null: a silent engine stands in for a missing one, an empty store for a missing one.
+IDeviceEngine& EngineOrSilent();
+IDeviceStore& StoreOrEmpty();
+// The adapters as the installed reader sees them.
+std::vector<LocalAdapterInfo> ReadAdapters();
 
 }  // namespace fd

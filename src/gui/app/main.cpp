@@ -37,8 +37,8 @@
 #include "config/language.h"
 #include "config/settings.h"
 #include "controls/wait_dlg.h"
-#include "pages/devices/demo_devices.h"
 #include "engine/device_protocol.h"
+#include "pages/devices/demo_devices.h"
 #include "store/sql_management.h"
 #include "system/single_instance.h"
 #include "system/system_info.h"
@@ -117,12 +117,15 @@ void InstallTerminateHandler(QObject* parent, std::function<void()> onSignal) {
     sigaction(SIGINT, &sa, nullptr);
 }
 
-void LoadLook(const std::string& baseDir) {
+// The look goes to the skin; the settings as a whole go to the services.
+fd::AppSettings LoadLook(const std::string& baseDir) {
     fd::SetSkinBaseDir(QString::fromStdString(baseDir), fd::GetSystemLocaleId() == 2052);
-    fd::ApplySettings(fd::Skin(), fd::LoadSettings(baseDir));
+    fd::AppSettings settings = fd::LoadSettings(baseDir);
+    fd::ApplySettings(fd::Skin(), settings);
+    return settings;
 }
 
-int TakeScreenshot(QApplication& app, const Options& o) {
+int TakeScreenshot(QApplication& app, const Options& o, const fd::AppSettings& settings) {
     // Invented devices live in a store of their own in a temporary folder, gone at exit.
     QTemporaryDir demoDir;
     std::unique_ptr<CSqlManagement> demoStore;
@@ -135,8 +138,9 @@ int TakeScreenshot(QApplication& app, const Options& o) {
             std::fprintf(stderr, "fielddesk: cannot fill the demonstration store\n");
             return 1;
         }
-        fd::SetAppStore(demoStore.get());
     }
+    // No engine: the screenshot sends nothing.
+    fd::InstallServices({nullptr, demoStore.get(), {}, settings});
     CApplicationDlg dlg;
     dlg.PlaceOnScreen(QRect(QPoint(0, 0), o.screen));
     dlg.Host()->RefreshTimer().stop();
@@ -148,7 +152,7 @@ int TakeScreenshot(QApplication& app, const Options& o) {
         // A page that is not built would show another page under its own highlighted name.
         if (!dlg.Host()->HasPage(pageId)) {
             std::fprintf(stderr, "fielddesk: there is no page %d\n", o.page);
-            fd::SetAppStore(nullptr);
+            fd::InstallServices({});
             return 2;
         }
         dlg.Menu()->Navigate(pageId);
@@ -169,7 +173,7 @@ int TakeScreenshot(QApplication& app, const Options& o) {
         p.drawPixmap((shot.width() - overlay.width()) / 2, (shot.height() - overlay.height()) / 2,
                      overlay);
     }
-    fd::SetAppStore(nullptr);
+    fd::InstallServices({});
     if (!shot.save(o.screenshot, "PNG")) {
         std::fprintf(stderr, "fielddesk: cannot write %s\n",
                      o.screenshot.toLocal8Bit().constData());
@@ -213,9 +217,9 @@ int main(int argc, char** argv) {
     }
     // Message boxes and window titles carry the product's name.
     app.setApplicationDisplayName(fd::Tr("CPEManagement"));
-    LoadLook(baseDir);
+    const fd::AppSettings settings = LoadLook(baseDir);
 
-    if (!options.screenshot.isEmpty()) return TakeScreenshot(app, options);
+    if (!options.screenshot.isEmpty()) return TakeScreenshot(app, options, settings);
 
     CSqlManagement::SetMessageHandler([](const std::string& text) {
         // The store may speak from a protocol thread; message boxes belong to the GUI thread.
@@ -229,9 +233,14 @@ int main(int argc, char** argv) {
     // The engine's construction creates the store afresh; a failed start leaves the
     // program usable without a protocol.
     CDeviceProtocol& engine = CDeviceProtocol::GetInstance();
-    engine.Start(fd::Skin().retransmissionMax, fd::Skin().retransmissionInterval);
-    fd::SetAppEngine(&engine);
-    fd::SetAppStore(CSqlManagement::GetInstance());
+    engine.Start(settings.retransmissionMax, settings.retransmissionInterval);
+    fd::InstallServices({&engine, CSqlManagement::GetInstance(),
+                         [&engine] {
+                             std::vector<LocalAdapterInfo> list;
+                             engine.ReadLocalAdapters(list);
+                             return list;
+                         },
+                         settings});
 
     int rc = 0;
     {
@@ -247,6 +256,6 @@ int main(int argc, char** argv) {
     // Engine first: it probes every known device and stops its threads while the store
     // is still there. The store deletes its file when it goes at process end.
     engine.Stop();
-    fd::SetAppEngine(nullptr);
+    fd::InstallServices({});
     return rc;
 }

@@ -43,8 +43,6 @@ struct GuiSkin {
     QColor gridTitleBkColor{221, 217, 196};
     QColor textUnlineColor{142, 142, 142};
     QColor textOnlineColor{0, 153, 0};
-    int retransmissionMax = 3;
-    int retransmissionInterval = 2000;
 
     // Full path of a skin image by file name ("btn_search.bmp").
     QString Image(const QString& file) const { return skinDir + file; }

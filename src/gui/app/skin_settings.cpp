@@ -29,8 +29,6 @@ void ApplySettings(GuiSkin& s, const AppSettings& a) {
     s.gridTitleBkColor = ColorFromRef(a.gridTitleBkColor);
     s.textUnlineColor = ColorFromRef(a.textUnlineColor);
     s.textOnlineColor = ColorFromRef(a.textOnlineColor);
-    s.retransmissionMax = a.retransmissionMax;
-    s.retransmissionInterval = a.retransmissionInterval;
     s.versionText = QString::fromStdString(a.versionTextV);
 }
 

@@ -17,92 +17,15 @@
 #include "controls/t_edit.h"
 #include "controls/t_picture.h"
 #include "controls/t_static.h"
-#include "pages/devices/page_messages.h"
 #include "engine/device_protocol.h"
-
-namespace fd {
-
-namespace {
-
-// Stands in for a missing engine (screenshots, a failed start): sends nothing, knows no one.
-class SilentEngine final : public IDeviceEngine {
-public:
-    void ProbeDiscoveredDevices() override {}
-    void ForgetDiscoveredDevices() override {}
-    void PurgeStaleDevices() override {}
-    void SendSearch() override {}
-    bool SendToDevice(const std::string&, int, const void*, int, const std::string&,
-                      bool) override {
-        return false;
-    }
-    void SetPendingAddress(const std::string&, const std::string&, const std::string&) override {}
-    ApInfoList& GetDiscoveredDevices(ApInfoList& list, int, std::string_view) override {
-        list.clear();
-        return list;
-    }
-};
-
-// Stands in for a missing store: every query finds nothing.
-class EmptyStore final : public IDeviceStore {
-public:
-    bool QueryApPage(int, ApInfoList& list, int& pageCount, int&, int, int, bool,
-                     const std::string&) override {
-        list.clear();
-        pageCount = 0;
-        return true;
-    }
-    bool QueryApIpList(std::vector<std::string>& ips) override {
-        ips.clear();
-        return true;
-    }
-    bool QueryApMacList(std::vector<std::string>& macs) override {
-        macs.clear();
-        return true;
-    }
-    bool QueryApByMac(const std::string&, ap_info_stu&) override { return false; }
-    bool QueryOtherApList(int, OtherApList& list, bool) override {
-        list.clear();
-        return true;
-    }
-    bool QueryOtherApByMac(const std::string&, config_otherwl_basic&) override { return false; }
-    bool SaveApInfo(const ap_info_stu&) override { return false; }
-    bool SaveOtherApList(std::span<const uint8_t>) override { return false; }
-    bool DeleteApByMac(const std::string&) override { return false; }
-    bool DeleteAllOtherAp() override { return false; }
-    bool UpdateApUpTime(const std::string&, const std::string&, uint32_t) override { return false; }
-    bool IsApUpgradeWait(const std::string&) override { return false; }
-    bool SetApUpgrading(const std::string&) override { return false; }
-    bool SetApStatus(const std::string&, int) override { return false; }
-    bool ResetApUpgradeFail(const std::string&) override { return false; }
-    int GetApStatus(const std::string&) override { return 0; }
-    bool HasBridgedStation(const std::string&) override { return false; }
-    bool FindBridgePeer(const std::string&, std::string&) override { return false; }
-};
-
-SilentEngine g_silentEngine;
-EmptyStore g_emptyStore;
-bool g_overridden = false;
-DeviceServices g_override;
-
-}  // namespace
-
-DeviceServices AppDeviceServices() {
-    if (g_overridden) return g_override;
-    return DeviceServices{AppEngine(), AppStore()};
-}
-
-void SetDeviceServicesOverride(const DeviceServices* services) {
-    g_overridden = services != nullptr;
-    g_override = services != nullptr ? *services : DeviceServices{};
-}
-
-}  // namespace fd
+#include "pages/devices/page_messages.h"
 
 CDeviceListPage::CDeviceListPage(int pageId, std::span<const fd::DeviceColumn> columns,
                                  QWidget* parent)
     : CChildPage(pageId, parent),
-      m_services(fd::AppDeviceServices()),
-      m_engine(m_services.engine != nullptr ? m_services.engine : &fd::g_silentEngine),
+      m_store(fd::Services().store),
+      m_hasEngine(fd::Services().engine != nullptr),
+      m_engine(&fd::EngineOrSilent()),
       m_search(*m_engine),
       m_searchButton(new CTButtonPicture(this)),
       m_animation(new CTPicture(this)),
@@ -116,8 +39,8 @@ CDeviceListPage::CDeviceListPage(int pageId, std::span<const fd::DeviceColumn> c
       m_pager(new CTMultiPages(this)),
       m_count(new CTStatic(this)) {
     const fd::GuiSkin& skin = fd::Skin();
-    IDeviceStore& store = m_services.store != nullptr ? *m_services.store : fd::g_emptyStore;
-    m_list = std::make_unique<fd::DeviceListModel>(store, m_services.engine, columns);
+    m_list = std::make_unique<fd::DeviceListModel>(StoreOrEmpty(), m_hasEngine ? m_engine : nullptr,
+                                                   columns);
     resize(kDesignWidth, kDesignHeight);
 
     // Top strip: Search with its animation on the left, the filter box and refresh on the
@@ -243,7 +166,7 @@ CDeviceListPage::~CDeviceListPage() {
 }
 
 IDeviceStore& CDeviceListPage::StoreOrEmpty() const {
-    return m_services.store != nullptr ? *m_services.store : fd::g_emptyStore;
+    return m_store != nullptr ? *m_store : fd::StoreOrEmpty();
 }
 
 void CDeviceListPage::BuildGrid(std::span<const fd::DeviceColumn> columns) {
@@ -382,7 +305,7 @@ std::vector<bool> CDeviceListPage::TickedRows() const {
 
 fd::SelectionResult CDeviceListPage::CollectSelection(fd::BulkAction action) {
     fd::SelectionResult sel =
-        fd::CollectSelection(m_list->Current().rows, TickedRows(), action, m_services.store);
+        fd::CollectSelection(m_list->Current().rows, TickedRows(), action, m_store);
     if (!sel.ok()) fd::ShowPageWarning(this, QString::fromStdString(sel.messageKey));
     return sel;
 }

@@ -9,10 +9,10 @@
 #include <span>
 #include <vector>
 
+#include "actions/search_session.h"
 #include "app/child_page.h"
 #include "controls/t_multi_pages.h"
 #include "presentation/device_list.h"
-#include "actions/search_session.h"
 
 class CGridCtrl;
 class CTButtonPicture;
@@ -21,20 +21,6 @@ class CTPicture;
 class CTStatic;
 class QComboBox;
 class QLabel;
-
-namespace fd {
-// Where a device page reaches the engine and the store. Either may be null: a page without
-// an engine sends nothing, a page without a store shows an empty list.
-struct DeviceServices {
-    IDeviceEngine* engine = nullptr;
-    IDeviceStore* store = nullptr;
-};
-// The application's engine and store (app_context), or what SetDeviceServicesOverride set.
-DeviceServices AppDeviceServices();
-// Tests hand their fake engine and their store to every page made afterwards; an empty
-// value goes back to the application's.
-void SetDeviceServicesOverride(const DeviceServices* services);
-}  // namespace fd
 
 class CDeviceListPage : public CChildPage, public fd::IPageMessageHost {
     Q_OBJECT
@@ -88,10 +74,10 @@ public:
 
 protected:
     fd::IDeviceEngine& Engine() const { return *m_engine; }
-    IDeviceStore* Store() const { return m_services.store; }
+    IDeviceStore* Store() const { return m_store; }
     // The store, or one that finds nothing when the page has none.
     IDeviceStore& StoreOrEmpty() const;
-    bool HasEngine() const { return m_services.engine != nullptr; }
+    bool HasEngine() const { return m_hasEngine; }
 
     // An action button (100 x 30, a skin image) in the footer at x.
     CTButtonPicture* AddActionButton(const QString& key, const QString& image, int x);
@@ -142,8 +128,11 @@ private:
         bool bottom;
     };
     std::vector<Anchored> m_anchored;
-    fd::DeviceServices m_services;
-    fd::IDeviceEngine* m_engine;  // never null: a silent one stands in for a missing engine
+    // What fd::Services() held when the page was made. Without a store the list is empty;
+    // without an engine a silent one stands in and nothing is sent.
+    IDeviceStore* m_store;
+    bool m_hasEngine;
+    fd::IDeviceEngine* m_engine;
     fd::SearchSession m_search;
     fd::HeaderTickState m_headerTick;
     std::vector<std::string> m_shownMacs;  // the device of each drawn row

@@ -10,7 +10,7 @@
 #include "controls/t_edit.h"
 #include "controls/t_static.h"
 #include "pages/devices/page_messages.h"
-#include "config/labels.h"
+#include "wire/address.h"
 
 namespace fd {
 
@@ -29,7 +29,7 @@ CTButtonPicture* MakeButton(QWidget* parent, const QString& text, int x, int y) 
 }
 
 QString IpText(const uint8_t bytes[4]) {
-    return QString::fromStdString(BytesToIpText(bytes));
+    return QString::fromStdString(IpToText(bytes));
 }
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include "app/translate.h"
 #include "controls/grid_ctrl.h"
 #include "controls/t_static.h"
+#include "wire/address.h"
 
 namespace fd {
 
@@ -29,8 +30,7 @@ QString AdapterIpText(const LocalAdapterInfo& adapter) {
 }
 
 QString AdapterMacText(const LocalAdapterInfo& a) {
-    return QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", a.hw_addr[0], a.hw_addr[1],
-                             a.hw_addr[2], a.hw_addr[3], a.hw_addr[4], a.hw_addr[5]);
+    return QString::fromStdString(fd::MacToText(a.hw_addr));
 }
 
 QString FormatCount(const QString& format, int value) {

@@ -1,0 +1,127 @@
+#include "cli/cli_session.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <ostream>
+#include <thread>
+
+#include "actions/engine_search_adapter.h"
+#include "actions/search_session.h"
+#include "cli/cli_app.h"
+#include "config/language.h"
+#include "system/local_adapters.h"
+#include "system/single_instance.h"
+#include "system/system_info.h"
+
+namespace fd::cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr auto kPoll = 50ms;
+
+}  // namespace
+
+std::size_t StoredCount(CSqlManagement& store) {
+    std::vector<std::string> macs;
+    store.QueryApMacList(macs);
+    return macs.size();
+}
+
+Session::~Session() {
+    if (m_engine) m_engine->Stop();
+    m_engine.reset();
+    m_store.reset();  // deletes its file
+    if (!m_dir.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(m_dir, ec);
+    }
+}
+
+int Session::Open(std::ostream& err) {
+    if (auto port = FindBusyPort()) {
+        err << "fielddesk-cli: another FieldDesk is running, or port " << *port << " is in use\n";
+        return kExitEnvironment;
+    }
+    const std::string base = GetExecutableDirectory();
+    InitLanguage(base);
+    m_settings = LoadSettings(base);
+    if (m_settings.retransmissionMax < 0) m_settings.retransmissionMax = 0;
+    if (m_settings.retransmissionInterval < 100) m_settings.retransmissionInterval = 100;
+
+    // A store of our own for this run, so that a FieldDesk window elsewhere keeps its
+    // database.
+    std::string parent = RuntimeDirectory();
+    if (parent.empty()) parent = "/tmp";
+    std::string templ = parent + "/fielddesk-cli-XXXXXX";
+    if (!mkdtemp(templ.data())) {
+        err << "fielddesk-cli: cannot make a scratch folder in " << parent << "\n";
+        return kExitEnvironment;
+    }
+    m_dir = templ;
+    std::string storeMessage;
+    m_store = std::make_unique<CSqlManagement>(
+        m_dir + "/data.mdb", [&storeMessage](const std::string& t) { storeMessage = t; });
+    if (!m_store->IsOpen()) {
+        err << "fielddesk-cli: "
+            << (storeMessage.empty() ? "cannot open the database" : storeMessage) << "\n";
+        return kExitEnvironment;
+    }
+
+    DeviceProtocolOptions o;
+    o.store = m_store.get();
+    o.onAcknowledged = [this](const Acknowledgement& a) {
+        std::lock_guard l(m_ackLock);
+        m_acks.push_back(a);
+    };
+    m_engine = std::make_unique<CDeviceProtocol>(o);
+    if (!m_engine->Start(m_settings.retransmissionMax, m_settings.retransmissionInterval)) {
+        err << "fielddesk-cli: cannot start the protocol engine (UDP ports 9785-9788)\n";
+        return kExitEnvironment;
+    }
+    if (EnumerateLocalAdapters().empty())
+        err << "fielddesk-cli: warning: no network adapter with an IPv4 address is up\n";
+    return kExitOk;
+}
+
+std::optional<Acknowledgement> Session::FindAck(const std::string& mac, int command) {
+    std::lock_guard l(m_ackLock);
+    for (const auto& a : m_acks)
+        if (a.mac == mac && a.command == command) return a;
+    return std::nullopt;
+}
+
+bool Search(Session& s, int seconds, const std::function<bool()>& enough, std::ostream& err) {
+    const bool live = isatty(STDOUT_FILENO) && isatty(STDERR_FILENO);
+    EngineSearchAdapter adapter(s.Engine());
+    SearchSession search(adapter, seconds);
+    search.Start();
+    const auto start = Clock::now();
+    auto lastShown = start - 1s;
+    bool shown = false;
+    while (search.IsRunning()) {
+        const auto nextTick = start + std::chrono::seconds(search.Ticks() + 1);
+        while (Clock::now() < nextTick && search.IsRunning()) {
+            if (g_interrupted || (enough && enough())) search.Stop();
+            if (live && Clock::now() - lastShown >= 500ms) {
+                lastShown = Clock::now();
+                const auto found = StoredCount(s.Store());
+                const auto discovered = s.Engine().GetPeers().size();
+                err << "\rSearching... " << (seconds - search.Ticks()) << " s left, " << found
+                    << " device" << (found == 1 ? "" : "s") << " found (" << discovered
+                    << " answered)   " << std::flush;
+                shown = true;
+            }
+            std::this_thread::sleep_for(kPoll);
+        }
+        if (search.IsRunning()) search.Tick();
+    }
+    if (shown) err << "\r" << std::string(60, ' ') << "\r" << std::flush;
+    return !g_interrupted;
+}
+
+}  // namespace fd::cli

@@ -1,0 +1,49 @@
+#pragma once
+// What every fielddesk-cli subcommand runs on: the engine and a private scratch store for
+// one run, the settings, the acknowledgements the engine reported, and the search.
+
+#include <chrono>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "engine/device_protocol.h"
+#include "store/sql_management.h"
+
+namespace fd::cli {
+
+class Session {
+public:
+    ~Session();
+    // Starts the engine over a fresh store; kExitOk or the exit code to end with (the reason
+    // written to err).
+    int Open(std::ostream& err);
+
+    CDeviceProtocol& Engine() { return *m_engine; }
+    CSqlManagement& Store() { return *m_store; }
+    const AppSettings& Settings() const { return m_settings; }
+
+    std::optional<Acknowledgement> FindAck(const std::string& mac, int command);
+
+private:
+    std::string m_dir;
+    AppSettings m_settings;
+    std::unique_ptr<CSqlManagement> m_store;
+    std::unique_ptr<CDeviceProtocol> m_engine;
+    std::mutex m_ackLock;
+    std::vector<Acknowledgement> m_acks;
+};
+
+// How many devices the store holds.
+std::size_t StoredCount(CSqlManagement& store);
+
+// The search sequence on a steady one-second clock, with a live count on a terminal. Ends
+// early when `enough` holds. Returns false when interrupted.
+bool Search(Session& s, int seconds, const std::function<bool()>& enough, std::ostream& err);
+
+}  // namespace fd::cli
