@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "actions/device_workers.h"
+#include "cli/cli_doctor.h"
 #include "cli/cli_output.h"
 #include "cli/cli_session.h"
 #include "cli/cli_settle.h"
@@ -337,6 +338,8 @@ std::optional<int> FindBusyPort() {
 }
 
 int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
+    // The doctor looks at a PC where the engine may not start; it runs its own.
+    if (options.command == Command::Doctor) return RunDoctor(options, out, err);
     // Each subcommand that talks to devices, and the function that runs it over a session.
     // A new subcommand goes in its own file and adds one line here.
     using Runner = int (*)(Session&, const Options&, std::ostream&, std::ostream&);

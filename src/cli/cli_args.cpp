@@ -17,7 +17,7 @@ struct CommandInfo {
 };
 constexpr CommandInfo kCommands[] = {
     {Command::Search, "search"}, {Command::Reboot, "reboot"}, {Command::Reset, "reset"},
-    {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},
+    {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},  {Command::Doctor, "doctor"},
 };
 
 const char* const kExitCodes =
@@ -91,6 +91,7 @@ std::string GeneralHelp() {
                "  reset     restore devices to factory settings\n"
                "  rename    set a device's name\n"
                "  set-ip    set devices' IP address, mask and gateway\n"
+               "  doctor    find out why a search finds nothing\n"
                "\n"
                "Run 'fielddesk-cli COMMAND --help' for the options of a command.\n"
                "The tool uses UDP ports 9785-9788 and cannot run beside FieldDesk.\n"
@@ -169,6 +170,28 @@ std::string CommandHelp(Command c) {
                 "Options:\n";
             h += kSearchNote;
             break;
+        case Command::Doctor:
+            return "Usage: fielddesk-cli doctor [--seconds N] [--json]\n"
+                   "\n"
+                   "Finds out why a search finds nothing. Checks, each with a verdict and a fix:\n"
+                   "  adapters   the adapters that are up and their addresses\n"
+                   "  ports      UDP 9785, 9787 and 9788 free, or which program holds them\n"
+                   "  rp_filter  strict reverse-path filtering, which drops answers from\n"
+                   "             devices outside the adapter's subnets\n"
+                   "  firewall   nftables, firewalld or ufw rules dropping those ports (root)\n"
+                   "  search     a short search: searches sent and answers per adapter\n"
+                   "  subnets    devices that answered from outside every adapter's subnet\n"
+                   "\n"
+                   "Options:\n"
+                   "  --seconds N     how long the search runs, 1..3600 (default 7)\n"
+                   "  --json          print one JSON object: {\"checks\": [{\"check\",\n"
+                   "                  \"verdict\", \"message\", \"hint\"}...], \"problems\": N}\n"
+                   "\n"
+                   "Exit codes:\n"
+                   "  0    no problem found\n"
+                   "  1    a check found a problem\n"
+                   "  2    bad command line\n"
+                   "  130  interrupted (Ctrl-C)\n";
         case Command::None:
             return GeneralHelp();
     }
@@ -227,7 +250,8 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
             if (arg == "--seconds") {
                 if (!takeValue(v) || !ParseSeconds(v, o.seconds))
                     return fail("--seconds takes a number of seconds from 1 to 3600");
-            } else if (c == Command::Search && (arg == "--json" || arg == "--csv")) {
+            } else if ((c == Command::Search && (arg == "--json" || arg == "--csv")) ||
+                       (c == Command::Doctor && arg == "--json")) {
                 const Format f = arg == "--json" ? Format::Json : Format::Csv;
                 if (o.format != Format::Table && o.format != f)
                     return fail("--json and --csv exclude each other");
@@ -289,10 +313,13 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
         return {};
     };
 
+    if (o.command == Command::Doctor && !seen.count("--seconds")) o.seconds = 7;
     switch (o.command) {
+        case Command::Doctor:
         case Command::Search:
             if (!positional.empty())
-                return fail("search takes no arguments: '" + positional[0] + "'");
+                return fail(std::string(CommandName(o.command)) + " takes no arguments: '" +
+                            positional[0] + "'");
             break;
         case Command::Reboot:
         case Command::Reset:

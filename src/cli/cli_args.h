@@ -19,7 +19,7 @@ enum ExitCode : int {
     kExitInterrupted = 130,  // stopped by SIGINT/SIGTERM before the work was done
 };
 
-enum class Command { None, Search, Reboot, Reset, Rename, SetIp };
+enum class Command { None, Search, Reboot, Reset, Rename, SetIp, Doctor };
 enum class Format { Table, Json, Csv };
 
 struct Options {

@@ -8,6 +8,7 @@
 
 #include "cli/cli_app.h"
 #include "cli/cli_args.h"
+#include "cli/cli_completion.h"
 #include "fielddesk_version.h"
 
 namespace {
@@ -20,6 +21,11 @@ void OnSignal(int) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    // For the build: the completion script, made from the help texts.
+    if (args.size() == 1 && args[0] == "--bash-completion") {
+        std::cout << fd::cli::BashCompletion();
+        return fd::cli::kExitOk;
+    }
     const fd::cli::ParseResult parsed = fd::cli::ParseArguments(args);
     const fd::cli::Options& o = parsed.options;
     if (!parsed.error.empty()) {

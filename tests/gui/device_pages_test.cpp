@@ -281,6 +281,24 @@ TEST_F(DevicePagesTest, SearchThenStopAfterTwoSecondsSendsOneBroadcast) {
     EXPECT_EQ(Count("search"), 11);
 }
 
+TEST_F(DevicePagesTest, SearchThatFindsNothingSaysSoAndPointsToTheDoctor) {
+    CStatusDlg page;
+    page.OnSearchButton();
+    for (int i = 0; i < 30; ++i) page.OnSearchTick();
+    ASSERT_FALSE(page.IsSearching());
+    auto* note = page.findChild<QLabel*>(QStringLiteral("emptySearchNote"));
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->isVisibleTo(&page));
+    EXPECT_TRUE(note->text().startsWith("No device answered")) << note->text().toStdString();
+    EXPECT_TRUE(note->text().contains("fielddesk-cli doctor"));
+    // The next search takes it away, and a search that finds something shows none.
+    AddStored(1);
+    page.OnSearchButton();
+    EXPECT_FALSE(note->isVisibleTo(&page));
+    for (int i = 0; i < 30; ++i) page.OnSearchTick();
+    EXPECT_FALSE(note->isVisibleTo(&page));
+}
+
 TEST_F(DevicePagesTest, F5SearchesAndCtrlFGoesToTheFilter) {
     AddStored(2);
     CStatusDlg page;

@@ -19,6 +19,7 @@
 #include "controls/t_static.h"
 #include "engine/device_protocol.h"
 #include "pages/devices/page_messages.h"
+#include "presentation/search_note.h"
 
 CDeviceListPage::CDeviceListPage(int pageId, std::span<const fd::DeviceColumn> columns,
                                  QWidget* parent)
@@ -154,6 +155,10 @@ void CDeviceListPage::LayOut() {
     // The grid takes the rest; the separator stays above the footer.
     m_grid->setGeometry(kGridMargin, 50, std::max(100, width() - 2 * kGridMargin),
                         std::max(80, height() - 50 - 84));
+    if (m_emptyNote) {
+        const QRect g = m_grid->geometry();
+        m_emptyNote->setGeometry(g.x() + 40, g.y() + g.height() / 3, g.width() - 80, 80);
+    }
     ClearLines();
     AddLine(20, height() - 74, width() - 20, height() - 74);
 }
@@ -347,6 +352,7 @@ void CDeviceListPage::OnSearchButton() {
             m_filter->clear();
         }
         SetSearchUi(true);
+        if (m_emptyNote) m_emptyNote->hide();
         m_search.Start();
         m_searchTimer.start();
     } else {
@@ -366,7 +372,22 @@ void CDeviceListPage::OnSearchTick() {
     if (!m_search.Tick()) {
         m_searchTimer.stop();
         SetSearchUi(false);
+        if (m_list->Current().rows.empty()) ShowEmptySearchNote();
     }
+}
+
+void CDeviceListPage::ShowEmptySearchNote() {
+    if (!m_emptyNote) {
+        m_emptyNote = new CTStatic(this);
+        m_emptyNote->setObjectName(QStringLiteral("emptySearchNote"));
+        m_emptyNote->setAlignment(Qt::AlignCenter);
+        m_emptyNote->setWordWrap(true);
+        LayOut();
+    }
+    m_emptyNote->setText(QString::fromStdString(
+        fd::EmptySearchNote(m_search.Broadcasts(), fd::ReadAdapters())));
+    m_emptyNote->show();
+    m_emptyNote->raise();
 }
 
 void CDeviceListPage::OnSearchReload(fd::SearchSession::Reload which) {

@@ -117,6 +117,8 @@ protected:
 private:
     void BuildGrid(std::span<const fd::DeviceColumn> columns);
     void SetSearchUi(bool searching);
+    // Says so when a search ended with nothing found (made on first use).
+    void ShowEmptySearchNote();
     void OnSearchReload(fd::SearchSession::Reload which);
     void TickAll(bool on);
     void LayOut();
@@ -148,5 +150,6 @@ private:
     QComboBox* m_pageSize;
     CTMultiPages* m_pager;
     CTStatic* m_count;
+    CTStatic* m_emptyNote = nullptr;
     QTimer m_searchTimer;  // 1000: one second of a search
 };
