@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "cli/cli_configure_options.h"
+
 namespace fd::cli {
 
 // Exit codes, as the help text documents them.
@@ -19,14 +21,26 @@ enum ExitCode : int {
     kExitInterrupted = 130,  // stopped by SIGINT/SIGTERM before the work was done
 };
 
-enum class Command { None, Search, Reboot, Reset, Rename, SetIp, Doctor };
+enum class Command {
+    None,
+    Search,
+    Reboot,
+    Reset,
+    Rename,
+    SetIp,
+    Doctor,
+    Show,
+    Configure,
+    Scan,
+    Bridge,
+};
 enum class Format { Table, Json, Csv };
 
 struct Options {
     Command command = Command::None;
     bool help = false;  // print the help of `command` (or the general help) and exit 0
     bool version = false;
-    int seconds = 30;  // search length; for the actions: the longest search for the devices
+    int seconds = 30;       // search length; for the actions: the longest search for the devices
     int settleSeconds = 0;  // search: end once no new answer came for this long (0: never)
     Format format = Format::Table;
     std::string filter;
@@ -37,6 +51,8 @@ struct Options {
     std::vector<std::pair<std::string, std::string>> pairs;
     std::string mask, gateway, dns1, dns2;  // empty: keep the device's own
     std::string rangeFirst, rangeEnd;       // set-ip --range FIRST [--end LAST]
+    ConfigureOptions configure;             // show, configure
+    std::string bssid, key, ip;             // bridge: the access point, its key, the new ip
 };
 
 struct ParseResult {

@@ -67,6 +67,9 @@ std::span<const DeviceColumn> StatusPageColumns();
 std::span<const DeviceColumn> RebootPageColumns();
 // The restore page: the reboot page's columns with Power before Status.
 std::span<const DeviceColumn> RestorePageColumns();
+// The management page: Serial, Location, Type, IP, MAC, OperationMode, SSID, Channel,
+// SecureMode, Power, Operate (no tick column).
+std::span<const DeviceColumn> ManagementPageColumns();
 
 // Values a column must always show in full: the longest texts it can hold (every label it
 // shows, the widest address shapes). Empty for columns of free text (names, SSIDs,
