@@ -16,6 +16,11 @@ foreach(program fielddesk fielddesk-cli fielddesk-fileserver)
   endif()
 endforeach()
 
+# The upgrade's file server is started by the other programs from beside them: no link.
+if(TARGET FileServer)
+  install(TARGETS FileServer RUNTIME DESTINATION ${FD_INSTALL_DIR})
+endif()
+
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/resources/ DESTINATION ${FD_INSTALL_DIR})
 if(TARGET fielddesk_skin)
   install(DIRECTORY ${CMAKE_BINARY_DIR}/bin/Skin DESTINATION ${FD_INSTALL_DIR})

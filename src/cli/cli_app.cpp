@@ -17,6 +17,7 @@
 #include "cli/cli_output.h"
 #include "cli/cli_session.h"
 #include "cli/cli_settle.h"
+#include "cli/cli_upgrade.h"
 #include "config/labels.h"
 #include "config/language.h"
 #include "presentation/device_list.h"
@@ -248,6 +249,7 @@ int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
         {Command::SetIp, RunAction},        {Command::Show, RunShow},
         {Command::Configure, RunConfigure}, {Command::Scan, RunBridgeCommand},
         {Command::Bridge, RunBridgeCommand},
+        {Command::Upgrade, RunUpgrade},
     };
     for (const auto& [command, run] : kSubcommands) {
         if (command != options.command) continue;

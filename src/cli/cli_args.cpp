@@ -5,6 +5,7 @@
 #include <set>
 
 #include "cli/cli_bridge.h"
+#include "actions/upgrade_session.h"
 #include "rules/address_rules.h"
 #include "wire/address.h"
 
@@ -21,6 +22,7 @@ constexpr CommandInfo kCommands[] = {
     {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},        {Command::Doctor, "doctor"},
     {Command::Show, "show"},     {Command::Configure, "configure"},
     {Command::Scan, "scan"},     {Command::Bridge, "bridge"},
+    {Command::Upgrade, "upgrade"},
 };
 
 const char* const kExitCodes =
@@ -38,12 +40,16 @@ const char* const kSearchNote =
     "  --seconds N     how long to search, 1..3600 (default 30, as the status page does):\n"
     "                  a broadcast at the start and every third second after it\n";
 
-bool ParseSeconds(std::string_view text, int& out) {
+bool ParseNumber(std::string_view text, int lo, int hi, int& out) {
     int v = 0;
     auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (ec != std::errc() || p != text.data() + text.size() || v < 1 || v > 3600) return false;
+    if (ec != std::errc() || p != text.data() + text.size() || v < lo || v > hi) return false;
     out = v;
     return true;
+}
+
+bool ParseSeconds(std::string_view text, int& out) {
+    return ParseNumber(text, 1, 3600, out);
 }
 
 }  // namespace
@@ -98,6 +104,7 @@ std::string GeneralHelp() {
                "  configure change one device's name, address, wireless, VLAN and timed reboot\n"
                "  scan      list the access points a device hears\n"
                "  bridge    link a device as a station to an access point\n"
+               "  upgrade   upgrade devices' firmware from an image file\n"
                "  doctor    find out why a search finds nothing\n"
                "\n"
                "Run 'fielddesk-cli COMMAND --help' for the options of a command.\n"
@@ -186,6 +193,25 @@ std::string CommandHelp(Command c) {
         case Command::Scan:
         case Command::Bridge:
             h = BridgeCommandHelp(c);
+            break;
+        case Command::Upgrade:
+            h = "Usage: fielddesk-cli upgrade --image FILE.bin [--model NAME] MAC...\n"
+                "\n"
+                "Upgrades the firmware of the devices, as the desktop program's upgrade does:\n"
+                "serves the image with FileServer (beside this program, UDP port 69: see the\n"
+                "README for the right to use it), asks the devices to fetch it, tells those\n"
+                "that fetched it to flash it, and waits for them to come back. The image's name\n"
+                "ends in .bin or .BIN. Devices of one model are upgraded at a time: --model\n"
+                "NAME, else the model of the first device; the others are skipped. Prints\n"
+                "each device's status as it changes and its result; takes about 4 minutes.\n"
+                "\n"
+                "Options:\n";
+            h += kSearchNote;
+            h += "  --tftp-port N   the file server's port (default 69)\n"
+                 "  --return-seconds N\n"
+                 "                  how long flashed devices may take to reappear after the\n"
+                 "                  upgrade's own end, 0..3600 (default 30)\n"
+                 "  --tick-ms N     length of the upgrade's second, 10..1000 (rehearsals, tests)\n";
             break;
         case Command::Doctor:
             return "Usage: fielddesk-cli doctor [--seconds N] [--json]\n"
@@ -302,6 +328,18 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                                                            o.configure)
                                     : std::nullopt) {
                 if (!e->empty()) return fail(*e);
+            } else if (c == Command::Upgrade && (arg == "--image" || arg == "--model")) {
+                std::string& target = arg == "--image" ? o.image : o.model;
+                if (!takeValue(target) || target.empty()) return fail(arg + " takes a value");
+            } else if (c == Command::Upgrade && arg == "--tftp-port") {
+                if (!takeValue(v) || !ParseNumber(v, 1, 65535, o.tftpPort))
+                    return fail("--tftp-port takes a port from 1 to 65535");
+            } else if (c == Command::Upgrade && arg == "--tick-ms") {
+                if (!takeValue(v) || !ParseNumber(v, 10, 1000, o.tickMs))
+                    return fail("--tick-ms takes 10 to 1000 milliseconds");
+            } else if (c == Command::Upgrade && arg == "--return-seconds") {
+                if (!takeValue(v) || !ParseNumber(v, 0, 3600, o.returnSeconds))
+                    return fail("--return-seconds takes 0 to 3600 seconds");
             } else {
                 return fail("unknown option '" + arg + "' for " + CommandName(c));
             }
@@ -400,6 +438,15 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
         case Command::Scan:
         case Command::Bridge:
             if (auto e = CheckBridgeArguments(o, positional); !e.empty()) return fail(e);
+            break;
+        case Command::Upgrade:
+            if (positional.empty()) return fail("give the MAC address of at least one device");
+            if (auto e = takeMacs(positional); !e.empty()) return fail(e);
+            if (o.image.empty()) return fail("give the image with --image FILE.bin");
+            if (auto e = CheckUpgradeFilePath(o.image); !e.empty()) return fail(e);
+            // The dialog would go on with size 0; nobody watches here, so say it now.
+            if (UpgradeImageSize(o.image) == 0)
+                return fail("cannot read the image " + o.image + " (or it is empty)");
             break;
         case Command::None:
             break;

@@ -33,6 +33,7 @@ enum class Command {
     Configure,
     Scan,
     Bridge,
+    Upgrade,
 };
 enum class Format { Table, Json, Csv };
 
@@ -53,6 +54,10 @@ struct Options {
     std::string rangeFirst, rangeEnd;       // set-ip --range FIRST [--end LAST]
     ConfigureOptions configure;             // show, configure
     std::string bssid, key, ip;             // bridge: the access point, its key, the new ip
+    // upgrade: the image, the model (empty: the first device's), the file server's port,
+    // the length of the upgrade's second, and how long flashed devices may take to return.
+    std::string image, model;
+    int tftpPort = 69, tickMs = 1000, returnSeconds = 30;
 };
 
 struct ParseResult {

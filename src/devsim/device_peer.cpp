@@ -105,6 +105,7 @@ void DevicePeer::Stop() {
         [[maybe_unused]] ssize_t n = write(m_wakeFd, &one, sizeof one);
     }
     m_thread.join();
+    StopUpgradeFetches();
     CloseSockets();
 }
 
@@ -333,8 +334,6 @@ void DevicePeer::Respond(const PeerDatagram& dg) {
                 Emit(dev, CMD_SCAN, scan, dg.fromIp, kPortInfo, dev.address);
             return;
         default:
-            // Upgrade (11) and upgrade start (16) get a plain acknowledgement: the file
-            // transfer and the upgrade reports (12) are not emulated yet; they belong here.
             break;
     }
 
@@ -356,6 +355,9 @@ void DevicePeer::Respond(const PeerDatagram& dg) {
             d.info.up_time = 0;
         });
     }
+    // The upgrade request is acknowledged first; the fetch and its report follow.
+    if (h.command == CMD_UPGRADE) StartUpgradeFetch(dg, dev);
+    if (h.command == CMD_UPGRADE_START) BeginFlashing(mac, now);
     // A device that took a new address answers from it from now on.
     if (movedTo) {
         if (m_options.onAddressChange) m_options.onAddressChange(*movedTo);

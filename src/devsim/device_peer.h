@@ -63,6 +63,8 @@ struct PeerOptions {
     std::function<void(const std::string& newIp)> onAddressChange;
     // Seed of the drop-rate dice.
     unsigned seed = 1;
+    // Where devices fetch an upgrade image by TFTP (at the address the request came from).
+    uint16_t tftpPort = 69;
 };
 
 // What the devices of a peer sent, by kind.
@@ -154,6 +156,11 @@ private:
     void Emit(const EmulatedDevice& dev, uint16_t command, std::span<const uint8_t> body,
               const std::string& toIp, uint16_t port, const std::string& fromIp);
     bool Dropped(const EmulatedDevice& dev);
+    // Firmware upgrade (device_upgrade.cpp): fetch and report after command 11, flash and
+    // come back after command 16. Peer thread only.
+    void StartUpgradeFetch(const PeerDatagram& dg, const EmulatedDevice& dev);
+    void BeginFlashing(const std::string& mac, std::chrono::steady_clock::time_point now);
+    void StopUpgradeFetches();
     // Sends the queued datagrams that are due; the time until the next one (or 500 ms).
     int SendDue();
 
@@ -191,6 +198,8 @@ private:
     std::function<void(const PeerDatagram&)> m_observer;  // set before Start()
 
     std::atomic<uint64_t> m_sendFailures{0};
+    std::mutex m_fetchLock;
+    std::vector<std::jthread> m_fetches;
     mutable std::mutex m_countLock;
     PeerCounters m_counters;
 };

@@ -53,6 +53,17 @@ struct EmulatedDevice {
     // in the lab). Taken from info when the device is added to a peer, unless set before.
     std::optional<ap_info_stu> factory;
 
+    // ---- firmware upgrade (device_upgrade.cpp) ----
+    // Fetching the image stops after its first block (the device stops acknowledging) and
+    // the device reports a failure.
+    bool upgradeFetchFails = false;
+    // After the upgrade start it stays silent for good, as a device that never boots again.
+    bool upgradeNeverReturns = false;
+    // Silence while it flashes; it comes back with the image's version.
+    std::chrono::milliseconds flashSilence{3000};
+    std::string fetchedImage;  // the image fetched and checked last; empty: none
+    bool fetching = false;     // a fetch is under way (a repeated request does not start one)
+
     // ---- faults ----
     double dropRate = 0;  // share of the datagrams for it that it never sees, 0..1
     std::chrono::milliseconds replyDelay{0};  // everything it sends leaves this much later

@@ -32,7 +32,8 @@ const char* kUsage =
     "                        [--restart-seconds S] [--neighbours N] [--drop-rate P]\n"
     "                        [--neighbour-signals LIST] [--neighbour-security LIST]\n"
     "                        [--hear-aps] [--bridge-result R]\n"
-    "                        [--delay-ms MS] [--stats] [--verbose]\n"
+    "                        [--delay-ms MS] [--flash-seconds S] [--tftp-port N]\n"
+    "                        [--stats] [--verbose]\n"
     "Emulated devices for the network lab. Run it only inside the lab's devices namespace:\n"
     "  scripts/netlab exec LAB dev -- fielddesk-devsim --count 40\n"
     "  --count N         devices to emulate (1..10000)\n"
@@ -49,7 +50,10 @@ const char* kUsage =
     "                    delay_ms and malformed (0/1), neighbour_signals and\n"
     "                    neighbour_security (lists as below), bridge_result, hears (device\n"
     "                    numbers whose access point it hears); two devices given the same ip\n"
-    "                    share the address\n"
+    "                    share the address; flash_seconds, upgrade_fetch_fails\n"
+    "                    (0/1: the image fetch breaks off and is reported failed) and\n"
+    "                    upgrade_never_returns (0/1: silent for good after the upgrade\n"
+    "                    start)\n"
     "  --duration S      stop after S seconds (default: run until interrupted)\n"
     "  --keepalive S     seconds between keepalives to the PC that searched last\n"
     "                    (default 10, 0: none)\n"
@@ -65,6 +69,10 @@ const char* kUsage =
     "                    other values refuse the link and change nothing)\n"
     "  --drop-rate P     share of datagrams every device misses, 0..1 (default 0)\n"
     "  --delay-ms MS     every answer leaves this much later (default 0)\n"
+    "  --flash-seconds S silence after an upgrade start before the device is back with\n"
+    "                    the image's version (default 3)\n"
+    "  --tftp-port N     port of the PC's file server the images are fetched from\n"
+    "                    (default 69)\n"
     "  --stats           print what the devices sent when it stops (standard output)\n"
     "  --verbose         print every datagram received\n";
 
@@ -225,6 +233,10 @@ bool ApplyConfig(const std::string& path, int n, EmulatedDevice& dev, NeighbourP
     if (auto v = get("delay_ms"); has(v))
         dev.replyDelay = std::chrono::milliseconds(std::atoi(v.c_str()));
     if (auto v = get("malformed"); has(v)) dev.malformed = v == "1";
+    if (auto v = get("flash_seconds"); has(v))
+        dev.flashSilence = std::chrono::milliseconds(static_cast<int64_t>(std::atof(v.c_str()) * 1000));
+    if (auto v = get("upgrade_fetch_fails"); has(v)) dev.upgradeFetchFails = v == "1";
+    if (auto v = get("upgrade_never_returns"); has(v)) dev.upgradeNeverReturns = v == "1";
     if (auto v = get("short_brief"); has(v)) dev.shortBrief = v == "1";
     if (auto v = get("answer_search"); has(v)) dev.answerSearch = v != "0";
     if (auto v = get("answer_info"); has(v)) dev.answerInfo = v != "0";
@@ -249,7 +261,8 @@ int main(int argc, char** argv) {
     int count = 0;
     unsigned seed = 1;
     std::string firstIp = "198.18.1.1", ifname = "dev0", configPath;
-    double duration = 0, keepalive = 10, restartSeconds = 3, dropRate = 0;
+    double duration = 0, keepalive = 10, restartSeconds = 3, dropRate = 0, flashSeconds = 3;
+    int tftpPort = 69;
     int neighbours = 12, delayMs = 0, bridgeResult = 0;
     std::vector<int> neighbourSignals, neighbourSecurity;
     bool verbose = false, stats = false, hearAps = false;
@@ -298,6 +311,10 @@ int main(int argc, char** argv) {
             dropRate = std::atof(value().c_str());
         else if (a == "--delay-ms")
             delayMs = std::atoi(value().c_str());
+        else if (a == "--flash-seconds")
+            flashSeconds = std::atof(value().c_str());
+        else if (a == "--tftp-port")
+            tftpPort = std::atoi(value().c_str());
         else if (a == "--stats")
             stats = true;
         else if (a == "--verbose")
@@ -315,10 +332,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (restartSeconds < 0 || restartSeconds > 3600 || neighbours < 0 || neighbours > 1000 ||
-        dropRate < 0 || dropRate > 1 || delayMs < 0 || delayMs > 60000) {
+        dropRate < 0 || dropRate > 1 || delayMs < 0 || delayMs > 60000 || flashSeconds < 0 ||
+        flashSeconds > 3600 || tftpPort < 1 || tftpPort > 65535) {
         std::fprintf(stderr,
                      "fielddesk-devsim: --restart-seconds takes 0..3600, --neighbours 0..1000, "
-                     "--drop-rate 0..1, --delay-ms 0..60000\n");
+                     "--drop-rate 0..1, --delay-ms 0..60000, --flash-seconds 0..3600, "
+                     "--tftp-port 1..65535\n");
         return 2;
     }
     const uint32_t base = ParseIpv4(firstIp).value_or(0);
@@ -355,6 +374,7 @@ int main(int argc, char** argv) {
         plan.count = neighbours;
         plan.signals = neighbourSignals;
         plan.securities = neighbourSecurity;
+        d.flashSilence = std::chrono::milliseconds(static_cast<int64_t>(flashSeconds * 1000));
         std::string error;
         if (!configPath.empty() && !ApplyConfig(configPath, n, devices.back(), plan, error)) {
             std::fprintf(stderr, "fielddesk-devsim: %s: %s\n", configPath.c_str(), error.c_str());
@@ -394,6 +414,7 @@ int main(int argc, char** argv) {
     options.joinInterfaces = {ifname};
     options.recordLimit = 10000;
     options.seed = seed;
+    options.tftpPort = static_cast<uint16_t>(tftpPort);
     // A device told to take another address gets it on the interface, as long as it lies in
     // the lab's range; outside it the device has no address to send from.
     options.onAddressChange = [ifname](const std::string& ip) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/temp_dir.h"
+
 using namespace fd::cli;
 
 namespace {
@@ -152,4 +154,25 @@ TEST(CliArgs, SetIpPairsAndRange) {
     EXPECT_NE(Parse({"set-ip", "02:fd:00:00:00:01"}).error, "");
     EXPECT_NE(Parse({"set-ip", "--end", "10.0.0.9", "02:fd:00:00:00:01"}).error, "");
     EXPECT_NE(Parse({"set-ip", "--range", "224.0.0.1", "02:fd:00:00:00:01"}).error, "");
+}
+
+TEST(CliArgs, UpgradeChecksTheImageBeforeAnyDevice) {
+    fd::test::TempDir tmp;
+    const std::string good = tmp.Write("fw.BIN", "image"), mixed = tmp.Write("fw.Bin", "image");
+    const std::string empty = tmp.Write("empty.bin", "");
+    const std::string mac = "02:FD:00:00:00:01";
+    auto r = Parse({"upgrade", "--image", good, mac, "--tick-ms=100"});
+    ASSERT_EQ(r.error, "");
+    EXPECT_EQ(r.options.command, Command::Upgrade);
+    EXPECT_EQ(r.options.macs, std::vector<std::string>{"02:fd:00:00:00:01"});
+    EXPECT_EQ(r.options.tickMs, 100);
+    EXPECT_EQ(r.options.tftpPort, 69);
+    EXPECT_EQ(Parse({"upgrade", "--image", mixed, mac}).error, "Upgrade file is not .bin file!");
+    EXPECT_NE(Parse({"upgrade", mac}).error.find("--image"), std::string::npos);
+    EXPECT_NE(Parse({"upgrade", "--image", empty, mac}).error.find("cannot read"), std::string::npos);
+    EXPECT_NE(Parse({"upgrade", "--image", tmp.Path("missing.bin"), mac}).error, "");
+    EXPECT_NE(Parse({"upgrade", "--image", good}).error, "");
+    EXPECT_NE(Parse({"upgrade", "--image", good, mac, "--tftp-port", "0"}).error, "");
+    EXPECT_NE(Parse({"upgrade", "--image", good, mac, "--tick-ms", "5"}).error, "");
+    EXPECT_NE(Parse({"reboot", mac, "--image", good}).error, "");  // not a reboot option
 }

@@ -16,6 +16,8 @@ for p in fielddesk fielddesk-cli; do
     [ -L "$prefix/bin/$p" ] || fail "bin/$p is not a link"
     [ -x "$prefix/lib/fielddesk/$p" ] || fail "lib/fielddesk/$p missing"
 done
+[ -x "$prefix/lib/fielddesk/FileServer" ] || fail "lib/fielddesk/FileServer missing"
+[ ! -e "$prefix/bin/FileServer" ] || fail "FileServer has a bin/ link"
 [ -f "$prefix/lib/fielddesk/Setting.ini" ] || fail "Setting.ini not installed"
 [ -f "$prefix/lib/fielddesk/Languages/Chinese.lng" ] || fail "languages not installed"
 [ -f "$prefix/lib/fielddesk/Skin/main_bk.jpg" ] || fail "skin not installed"

@@ -1,7 +1,12 @@
 #pragma once
-// Facts about the running program that the rest of the program needs to find its files.
+// Facts about the running program and the machine, and the starting and stopping of other
+// programs (the firmware file server).
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <string>
+#include <vector>
 
 namespace fd {
 
@@ -13,6 +18,9 @@ std::string GetExecutableDirectory();
 // The same, computed once and then returned from memory.
 const std::string& GetExecutableDirectoryCached();
 
+// This build's version in four numbers, "1.0.0.0".
+std::string OwnFileVersionText();
+
 // A folder for this user alone in $TMPDIR (or /tmp), without a trailing '/': fielddesk-UID,
 // created 0700. The temporary folder is shared, so another user (or, inside a user
 // namespace, another user mapped to the same number) may own that name already: then the
@@ -20,3 +28,41 @@ const std::string& GetExecutableDirectoryCached();
 std::string PrivateTempDirectory();
 
 }  // namespace fd
+
+class COperateSystemInfo {
+public:
+    COperateSystemInfo() = default;
+    virtual ~COperateSystemInfo() = default;
+
+    // There is no 32-on-64 emulation layer to report here.
+    bool IsWow64() const { return false; }
+    // The code of a current system, one on which programs are started elevated.
+    int GetOsVersionCode() const { return 13; }
+
+    // "a.b.c.d" of a program of ours (every program built from this tree carries its version
+    // mark); false and `text` untouched for any other file.
+    static bool GetFileVersionText(const std::string& path, std::string& text);
+
+    static std::string GetExecutableDirectory() { return fd::GetExecutableDirectoryCached(); }
+
+    // Starts a program with its folder as working directory and standard input from
+    // /dev/null (or stdinFd when given). verb "runas" asks for elevation: through pkexec
+    // when this process is not root. With wait it returns whether the program ran and exited
+    // 0 (pkexec's refusal or a missing program gives false); without, whether it was
+    // started. *pid gets its id.
+    static bool RunProcess(const std::string& path, const std::vector<std::string>& args, bool wait,
+                           const std::string& verb = {}, pid_t* pid = nullptr, int stdinFd = -1);
+
+    // The first process of the current user whose executable's file name is exactly `name`
+    // (case-sensitive); 0 when none. Processes of other users are never considered: on a
+    // shared machine their programs are none of ours.
+    static pid_t FindProcessByName(const std::string& name);
+    // Ends every such process of the current user: politely first, then by force. Gives up
+    // after `patience`; true when none is left.
+    static bool KillProcessesByName(const std::string& name,
+                                    std::chrono::milliseconds patience = std::chrono::seconds(3));
+    // The process ids FindProcessByName would choose from, in directory order. procRoot:
+    // where the process table is read from (tests hand a made-up one).
+    static std::vector<pid_t> ProcessesByName(const std::string& name,
+                                              const std::string& procRoot = "/proc");
+};

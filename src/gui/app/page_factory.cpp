@@ -7,6 +7,7 @@
 #include "pages/devices/status_dlg.h"
 #include "pages/help/install_help_dlg.h"
 #include "pages/system/system_tool_dlg.h"
+#include "pages/upgrade/upgrade_dlgs.h"
 
 namespace fd {
 
@@ -24,6 +25,8 @@ CChildPage* CreateChildPage(int pageId, QWidget* parent) {
             return new CRestoreDlg(parent);
         case kPageInstallHelp:
             return new CInstallHelpDlg(parent);
+        case kPageUpgrade:
+            return new CUpgradeDlg(parent);
         case kPageSystemTool:
             return new CSystemToolDlg(parent);
         default:
