@@ -59,8 +59,8 @@ inline int Run(const std::vector<std::string>& args) {
 
 // Kernel counter of UDP datagrams dropped for a full receive buffer, in the calling
 // thread's namespace.
-inline uint64_t UdpReceiveBufferErrors() {
-    std::ifstream f("/proc/thread-self/net/snmp");
+inline uint64_t UdpReceiveBufferErrors(const std::string& snmp = "/proc/thread-self/net/snmp") {
+    std::ifstream f(snmp);
     std::string line, header;
     while (std::getline(f, line)) {
         if (line.rfind("Udp:", 0) != 0) continue;
@@ -187,6 +187,12 @@ public:
     }
 
     int Count() const { return m_n; }
+    // Datagrams the devices' side dropped for a full receive buffer: what the simulator,
+    // one thread for all its devices, could not take in.
+    uint64_t DeviceSideDrops() const {
+        return m_sim > 0 ? UdpReceiveBufferErrors("/proc/" + std::to_string(m_sim) + "/net/snmp")
+                         : 0;
+    }
     uint64_t engineBrief = 0, engineInfo = 0;  // what the engines took in, all searches
 
 private:

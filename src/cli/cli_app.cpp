@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "actions/device_workers.h"
+#include "cli/cli_bridge.h"
+#include "cli/cli_configure.h"
 #include "cli/cli_doctor.h"
 #include "cli/cli_output.h"
 #include "cli/cli_session.h"
@@ -30,11 +32,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-constexpr auto kPoll = 50ms;
-// After a request leaves the pending list, how long an answer may still be on its way
-// through the engine's worker before the request counts as unanswered.
-constexpr auto kAnswerGrace = 500ms;
 
 std::optional<int> FindBusyPortIn(std::initializer_list<int> ports) {
     for (int port : ports) {
@@ -80,18 +77,6 @@ int RunSearch(Session& s, const Options& o, std::ostream& out, std::ostream& err
 }
 
 // ---- actions ----
-
-struct Job {
-    std::string mac;
-    std::string ip;     // where the device is now
-    std::string newIp;  // set-ip only
-    int command = 0;
-    std::vector<uint8_t> body;
-    bool finished = false;
-    bool ok = false;
-    std::string outcome;
-    std::optional<Clock::time_point> goneSince;
-};
 
 // Builds the set-ip jobs after every rule has passed; an error message otherwise. The
 // addresses and blocks come from the same planner the Set IP dialog uses.
@@ -197,95 +182,9 @@ std::string PlanRename(const Options& o, const std::vector<ap_info_stu>& recs,
     return {};
 }
 
-void Report(std::ostream& out, const Job& j) {
-    out << j.mac << "  " << (j.ip.empty() ? "-" : j.ip) << "  " << j.outcome << "\n" << std::flush;
-}
-
-// Waits for every sent job to be answered, refused or given up by the engine.
-void WaitForAnswers(Session& s, std::vector<Job>& jobs, std::ostream& out) {
-    const auto& st = s.Settings();
-    const auto deadline = Clock::now() +
-                          std::chrono::milliseconds(static_cast<int64_t>(st.retransmissionMax + 2) *
-                                                    st.retransmissionInterval) +
-                          2s;
-    for (;;) {
-        bool open = false;
-        const auto pending = s.Engine().GetPendingRequests();
-        for (Job& j : jobs) {
-            if (j.finished) continue;
-            const bool isStatusCommand = j.command == CMD_REBOOT || j.command == CMD_RESET;
-            const int target = j.command == CMD_REBOOT ? AP_STATUS_RESTARTING : AP_STATUS_RESETING;
-            auto finish = [&](bool ok, std::string outcome) {
-                j.finished = true;
-                j.ok = ok;
-                j.outcome = std::move(outcome);
-                Report(out, j);
-            };
-            if (auto ack = s.FindAck(j.mac, j.command)) {
-                if (isStatusCommand && ack->result != 0)
-                    finish(false, "refused (result " + std::to_string(ack->result) + ")");
-                else if (isStatusCommand)
-                    finish(true, GetStatusLabel(s.Store().GetApStatus(j.mac)));
-                else if (j.command == CMD_SET_IP)
-                    finish(true, "acknowledged, now " + j.newIp);
-                else
-                    finish(true, "acknowledged");
-                continue;
-            }
-            if (isStatusCommand && s.Store().GetApStatus(j.mac) == target) {
-                finish(true, GetStatusLabel(target));
-                continue;
-            }
-            bool stillPending = false;
-            for (const auto& p : pending)
-                if (p.command == j.command && j.mac == p.mac && j.ip == p.ip) stillPending = true;
-            if (!stillPending) {
-                if (!j.goneSince) j.goneSince = Clock::now();
-                if (Clock::now() - *j.goneSince >= kAnswerGrace) {
-                    finish(false, "no answer");
-                    continue;
-                }
-            }
-            if (g_interrupted) {
-                finish(false, "interrupted");
-                continue;
-            }
-            if (Clock::now() >= deadline) {
-                finish(false, "no answer");
-                continue;
-            }
-            open = true;
-        }
-        if (!open) return;
-        std::this_thread::sleep_for(kPoll);
-    }
-}
-
 int RunAction(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
-    const std::vector<std::string>& macs = o.macs;
-    auto allFound = [&] {
-        for (const auto& mac : macs)
-            if (s.Store().GetApStatus(mac) == 0) return false;  // 0: no row
-        return true;
-    };
-    if (!Search(s, o.seconds, allFound, err)) return kExitInterrupted;
-
     std::vector<ap_info_stu> recs;
-    std::vector<std::string> missing;
-    for (const auto& mac : macs) {
-        ap_info_stu rec{};
-        if (s.Store().QueryApByMac(mac, rec))
-            recs.push_back(rec);
-        else
-            missing.push_back(mac);
-    }
-    if (!missing.empty()) {
-        for (const auto& mac : missing) out << mac << "  -  not found by the search\n";
-        err << "fielddesk-cli: nothing was sent: " << missing.size() << " of " << macs.size()
-            << " device" << (macs.size() == 1 ? "" : "s") << " not found within " << o.seconds
-            << " s\n";
-        return kExitDeviceFailed;
-    }
+    if (int rc = FindDevices(s, o.macs, o.seconds, recs, out, err); rc != kExitOk) return rc;
 
     std::vector<Job> jobs;
     std::string refusal;
@@ -345,8 +244,12 @@ int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
     // A new subcommand goes in its own file and adds one line here.
     using Runner = int (*)(Session&, const Options&, std::ostream&, std::ostream&);
     static constexpr std::pair<Command, Runner> kSubcommands[] = {
-        {Command::Search, RunSearch}, {Command::Reboot, RunAction}, {Command::Reset, RunAction},
-        {Command::Rename, RunAction}, {Command::SetIp, RunAction},  {Command::Upgrade, RunUpgrade},
+        {Command::Search, RunSearch},       {Command::Reboot, RunAction},
+        {Command::Reset, RunAction},        {Command::Rename, RunAction},
+        {Command::SetIp, RunAction},        {Command::Show, RunShow},
+        {Command::Configure, RunConfigure}, {Command::Scan, RunBridgeCommand},
+        {Command::Bridge, RunBridgeCommand},
+        {Command::Upgrade, RunUpgrade},
     };
     for (const auto& [command, run] : kSubcommands) {
         if (command != options.command) continue;

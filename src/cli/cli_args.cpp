@@ -4,6 +4,7 @@
 #include <charconv>
 #include <set>
 
+#include "cli/cli_bridge.h"
 #include "actions/upgrade_session.h"
 #include "rules/address_rules.h"
 #include "wire/address.h"
@@ -17,9 +18,11 @@ struct CommandInfo {
     const char* name;
 };
 constexpr CommandInfo kCommands[] = {
-    {Command::Search, "search"}, {Command::Reboot, "reboot"}, {Command::Reset, "reset"},
-    {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},  {Command::Upgrade, "upgrade"},
-    {Command::Doctor, "doctor"},
+    {Command::Search, "search"}, {Command::Reboot, "reboot"},       {Command::Reset, "reset"},
+    {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},        {Command::Doctor, "doctor"},
+    {Command::Show, "show"},     {Command::Configure, "configure"},
+    {Command::Scan, "scan"},     {Command::Bridge, "bridge"},
+    {Command::Upgrade, "upgrade"},
 };
 
 const char* const kExitCodes =
@@ -97,6 +100,10 @@ std::string GeneralHelp() {
                "  reset     restore devices to factory settings\n"
                "  rename    set a device's name\n"
                "  set-ip    set devices' IP address, mask and gateway\n"
+               "  show      print one device's whole configuration\n"
+               "  configure change one device's name, address, wireless, VLAN and timed reboot\n"
+               "  scan      list the access points a device hears\n"
+               "  bridge    link a device as a station to an access point\n"
                "  upgrade   upgrade devices' firmware from an image file\n"
                "  doctor    find out why a search finds nothing\n"
                "\n"
@@ -176,6 +183,16 @@ std::string CommandHelp(Command c) {
                 "\n"
                 "Options:\n";
             h += kSearchNote;
+            break;
+        case Command::Show:
+            h = ShowHelp();
+            break;
+        case Command::Configure:
+            h = ConfigureHelp();
+            break;
+        case Command::Scan:
+        case Command::Bridge:
+            h = BridgeCommandHelp(c);
             break;
         case Command::Upgrade:
             h = "Usage: fielddesk-cli upgrade --image FILE.bin [--model NAME] MAC...\n"
@@ -269,11 +286,13 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
         } else if (arg.rfind("--", 0) == 0) {
             if (before) return fail("the command comes before its options: '" + arg + "'");
             const Command c = o.command;
-            std::string v;
+            std::string v, bridgeError;
             if (seen.count(arg) && arg != "--json" && arg != "--csv")
                 return fail("option " + arg + " given twice");
             seen.insert(arg);
-            if (arg == "--seconds") {
+            if (ParseBridgeOption(c, arg, takeValue, o, bridgeError)) {
+                if (!bridgeError.empty()) return fail(bridgeError);
+            } else if (arg == "--seconds") {
                 if (!takeValue(v) || !ParseSeconds(v, o.seconds))
                     return fail("--seconds takes a number of seconds from 1 to 3600");
             } else if ((c == Command::Search && (arg == "--json" || arg == "--csv")) ||
@@ -304,6 +323,11 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                                       : arg == "--range"   ? &o.rangeFirst
                                                            : &o.rangeEnd;
                 if (!takeValue(*target) || target->empty()) return fail(arg + " takes an address");
+            } else if (auto e = (c == Command::Show || c == Command::Configure)
+                                    ? ParseConfigureOption(c == Command::Configure, arg, takeValue,
+                                                           o.configure)
+                                    : std::nullopt) {
+                if (!e->empty()) return fail(*e);
             } else if (c == Command::Upgrade && (arg == "--image" || arg == "--model")) {
                 std::string& target = arg == "--image" ? o.image : o.model;
                 if (!takeValue(target) || target.empty()) return fail(arg + " takes a value");
@@ -404,6 +428,17 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                 return fail("The secondary DNS Server is invalid!");
             break;
         }
+        case Command::Show:
+        case Command::Configure:
+            if (auto e = FinishConfigureArguments(o.command == Command::Configure, positional,
+                                                  o.configure, o.macs);
+                !e.empty())
+                return fail(e);
+            break;
+        case Command::Scan:
+        case Command::Bridge:
+            if (auto e = CheckBridgeArguments(o, positional); !e.empty()) return fail(e);
+            break;
         case Command::Upgrade:
             if (positional.empty()) return fail("give the MAC address of at least one device");
             if (auto e = takeMacs(positional); !e.empty()) return fail(e);

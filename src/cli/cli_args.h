@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "cli/cli_configure_options.h"
+
 namespace fd::cli {
 
 // Exit codes, as the help text documents them.
@@ -19,7 +21,20 @@ enum ExitCode : int {
     kExitInterrupted = 130,  // stopped by SIGINT/SIGTERM before the work was done
 };
 
-enum class Command { None, Search, Reboot, Reset, Rename, SetIp, Upgrade, Doctor };
+enum class Command {
+    None,
+    Search,
+    Reboot,
+    Reset,
+    Rename,
+    SetIp,
+    Doctor,
+    Show,
+    Configure,
+    Scan,
+    Bridge,
+    Upgrade,
+};
 enum class Format { Table, Json, Csv };
 
 struct Options {
@@ -37,6 +52,8 @@ struct Options {
     std::vector<std::pair<std::string, std::string>> pairs;
     std::string mask, gateway, dns1, dns2;  // empty: keep the device's own
     std::string rangeFirst, rangeEnd;       // set-ip --range FIRST [--end LAST]
+    ConfigureOptions configure;             // show, configure
+    std::string bssid, key, ip;             // bridge: the access point, its key, the new ip
     // upgrade: the image, the model (empty: the first device's), the file server's port,
     // the length of the upgrade's second, and how long flashed devices may take to return.
     std::string image, model;

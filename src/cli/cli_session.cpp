@@ -10,6 +10,7 @@
 #include "actions/engine_search_adapter.h"
 #include "actions/search_session.h"
 #include "cli/cli_app.h"
+#include "config/labels.h"
 #include "config/language.h"
 #include "system/local_adapters.h"
 #include "system/single_instance.h"
@@ -23,6 +24,9 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr auto kPoll = 50ms;
+// After a request leaves the pending list, how long an answer may still be on its way
+// through the engine's worker before the request counts as unanswered.
+constexpr auto kAnswerGrace = 500ms;
 
 }  // namespace
 
@@ -122,6 +126,100 @@ bool Search(Session& s, int seconds, const std::function<bool()>& enough, std::o
     }
     if (shown) err << "\r" << std::string(60, ' ') << "\r" << std::flush;
     return !g_interrupted;
+}
+
+int FindDevices(Session& s, const std::vector<std::string>& macs, int seconds,
+                std::vector<ap_info_stu>& recs, std::ostream& out, std::ostream& err) {
+    auto allFound = [&] {
+        for (const auto& mac : macs)
+            if (s.Store().GetApStatus(mac) == 0) return false;  // 0: no row
+        return true;
+    };
+    if (!Search(s, seconds, allFound, err)) return kExitInterrupted;
+
+    std::vector<std::string> missing;
+    for (const auto& mac : macs) {
+        ap_info_stu rec{};
+        if (s.Store().QueryApByMac(mac, rec))
+            recs.push_back(rec);
+        else
+            missing.push_back(mac);
+    }
+    if (!missing.empty()) {
+        for (const auto& mac : missing) out << mac << "  -  not found by the search\n";
+        err << "fielddesk-cli: nothing was sent: " << missing.size() << " of " << macs.size()
+            << " device" << (macs.size() == 1 ? "" : "s") << " not found within " << seconds
+            << " s\n";
+        return kExitDeviceFailed;
+    }
+    return kExitOk;
+}
+
+void Report(std::ostream& out, const Job& j) {
+    out << j.mac << "  " << (j.ip.empty() ? "-" : j.ip) << "  "
+        << (j.label.empty() ? std::string() : j.label + ": ") << j.outcome << "\n"
+        << std::flush;
+}
+
+void WaitForAnswers(Session& s, std::vector<Job>& jobs, std::ostream& out) {
+    const auto& st = s.Settings();
+    const auto deadline = Clock::now() +
+                          std::chrono::milliseconds(static_cast<int64_t>(st.retransmissionMax + 2) *
+                                                    st.retransmissionInterval) +
+                          2s;
+    for (;;) {
+        bool open = false;
+        const auto pending = s.Engine().GetPendingRequests();
+        for (Job& j : jobs) {
+            if (j.finished) continue;
+            const bool isStatusCommand = j.command == CMD_REBOOT || j.command == CMD_RESET;
+            // A VLAN change is answered with a result too: 0 when the device takes it.
+            const bool hasResult = isStatusCommand || j.command == CMD_SET_VLAN;
+            const int target = j.command == CMD_REBOOT ? AP_STATUS_RESTARTING : AP_STATUS_RESETING;
+            auto finish = [&](bool ok, std::string outcome) {
+                j.finished = true;
+                j.ok = ok;
+                j.outcome = std::move(outcome);
+                Report(out, j);
+            };
+            if (auto ack = s.FindAck(j.mac, j.command)) {
+                if (hasResult && ack->result != 0)
+                    finish(false, "refused (result " + std::to_string(ack->result) + ")");
+                else if (isStatusCommand)
+                    finish(true, GetStatusLabel(s.Store().GetApStatus(j.mac)));
+                else if (j.command == CMD_SET_IP)
+                    finish(true, "acknowledged, now " + j.newIp);
+                else
+                    finish(true, "acknowledged");
+                continue;
+            }
+            if (isStatusCommand && s.Store().GetApStatus(j.mac) == target) {
+                finish(true, GetStatusLabel(target));
+                continue;
+            }
+            bool stillPending = false;
+            for (const auto& p : pending)
+                if (p.command == j.command && j.mac == p.mac && j.ip == p.ip) stillPending = true;
+            if (!stillPending) {
+                if (!j.goneSince) j.goneSince = Clock::now();
+                if (Clock::now() - *j.goneSince >= kAnswerGrace) {
+                    finish(false, "no answer");
+                    continue;
+                }
+            }
+            if (g_interrupted) {
+                finish(false, "interrupted");
+                continue;
+            }
+            if (Clock::now() >= deadline) {
+                finish(false, "no answer");
+                continue;
+            }
+            open = true;
+        }
+        if (!open) return;
+        std::this_thread::sleep_for(kPoll);
+    }
 }
 
 }  // namespace fd::cli

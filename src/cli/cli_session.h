@@ -46,4 +46,30 @@ std::size_t StoredCount(CSqlManagement& store);
 // early when `enough` holds. Returns false when interrupted.
 bool Search(Session& s, int seconds, const std::function<bool()>& enough, std::ostream& err);
 
+// Searches until every mac has a stored row (or the time is up) and reads their records in
+// the order given. When some are missing it says so and gives kExitDeviceFailed; an
+// interrupted search gives kExitInterrupted.
+int FindDevices(Session& s, const std::vector<std::string>& macs, int seconds,
+                std::vector<ap_info_stu>& recs, std::ostream& out, std::ostream& err);
+
+// One command sent to one device, and what became of it.
+struct Job {
+    std::string mac;
+    std::string ip;     // where the device is now
+    std::string newIp;  // set-ip only
+    std::string label;  // what the command does, for the report line; may be empty
+    int command = 0;
+    std::vector<uint8_t> body;
+    bool finished = false;
+    bool ok = false;
+    std::string outcome;
+    std::optional<std::chrono::steady_clock::time_point> goneSince;
+};
+
+// "MAC  IP  [label: ]outcome".
+void Report(std::ostream& out, const Job& j);
+// Waits for every sent job to be answered, refused or given up by the engine, reporting
+// each one as it ends.
+void WaitForAnswers(Session& s, std::vector<Job>& jobs, std::ostream& out);
+
 }  // namespace fd::cli

@@ -9,6 +9,37 @@ std::string LabDeviceAddress(int n) {
     return "198.18." + std::to_string(1 + n / 250) + "." + std::to_string(1 + n % 250);
 }
 
+void SetRadio(ap_info_stu& r, int channel) {
+    r.channel = static_cast<uint8_t>(channel);
+    r.country_code = 0;  // CN: every channel the generated devices use is allowed there
+    if (channel >= 1 && channel <= 14) {
+        r.rf_type = 0;
+        r.network_mode = 4;  // 11b/g/n
+        r.expand_channel = 2;
+    } else {
+        r.rf_type = 1;
+        r.network_mode = 1;  // 11a/n
+    }
+    r.bandwidth = 2;  // Auto
+    r.ssid_rf_type = r.rf_type;
+}
+
+void SetSecurity(ap_info_stu& r, int mode) {
+    r.secure_mode = static_cast<uint8_t>(mode);
+    if (mode == 1) {
+        r.wep_key_index = 1;
+        SetFieldText(r.wep_key_value0, sizeof r.wep_key_value0, r.wep_key_value0_len, "lab01");
+    } else if (mode >= 2 && mode <= 4) {
+        SetFieldText(r.wpapsk_key_value, sizeof r.wpapsk_key_value, r.wpapsk_key_value_len,
+                     "lab-passphrase");
+        r.wpapsk_key_time = 3600;
+    } else if (mode == 5 || mode == 6) {
+        IpFromText("198.18.0.2", r.wpa_radius_ip);
+        r.wpa_radius_port = 1812;
+        SetFieldText(r.wpa_key, sizeof r.wpa_key, r.wpa_key_len, "lab-radius");
+    }
+}
+
 EmulatedDevice MakeDevice(int n) {
     EmulatedDevice dev;
     ap_info_stu& r = dev.info;
@@ -30,8 +61,7 @@ EmulatedDevice MakeDevice(int n) {
     SetFieldText(r.version, sizeof r.version, r.version_len, "FD-LAB 1.0." + std::to_string(n));
     r.rf_count = 1;
     r.rf_en = 1;
-    r.bandwidth = 2;
-    r.channel = 36;
+    SetRadio(r, 36);
     r.tx_power = 20;
     r.tx_power_min = 1;
     r.tx_power_max = 27;
@@ -119,10 +149,55 @@ config_otherwl_basic MakeNeighbour(int n, int8_t signal) {
     return ap;
 }
 
+std::vector<config_otherwl_basic> MakeNeighbours(int count, const std::vector<int>& levels,
+                                                 const std::vector<int>& securities) {
+    std::vector<config_otherwl_basic> aps;
+    for (int i = 0; i < count; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        const int signal = levels.empty() ? -40 - i % 50 : levels[at % levels.size()];
+        config_otherwl_basic ap = MakeNeighbour(i, static_cast<int8_t>(signal));
+        if (!securities.empty())
+            ap.secure_mode = static_cast<uint8_t>(securities[at % securities.size()]);
+        aps.push_back(ap);
+    }
+    return aps;
+}
+
 namespace {
-constexpr std::size_t kVlanOffset = 732;      // vlan_en in the device-info body
-constexpr std::size_t kBridgeBodySize = 326;  // the bridge wizard's command body
-constexpr std::size_t kBridgeIpOffset = 304;  // its IP configuration part
+// A scan reports security and cipher in one code; the device record keeps them apart
+// (secure_mode 0 None, 1 WEP, 2 WPA-PSK, 3 WPA2-PSK, 4 mixed, 5/6 with a RADIUS server).
+uint8_t ScanSecurityOf(const ap_info_stu& r) {
+    const int cipher = r.wpapsk_auth_type <= 2 ? r.wpapsk_auth_type : 2;
+    switch (r.secure_mode) {
+        case 0:
+        case 1:
+            return r.secure_mode;
+        case 2:
+        case 5:
+            return static_cast<uint8_t>(cipher == 0 ? 2 : cipher == 1 ? 3 : 10);
+        case 3:
+        case 6:
+            return static_cast<uint8_t>(4 + cipher);
+        default:
+            return static_cast<uint8_t>(7 + cipher);
+    }
+}
+}  // namespace
+
+config_otherwl_basic NeighbourOf(const EmulatedDevice& ap, int8_t signal) {
+    config_otherwl_basic n{};
+    std::memcpy(n.mac, ap.info.ssid_mac, 6);
+    n.signal = signal;
+    n.channel = ap.info.channel;
+    n.secure_mode = ScanSecurityOf(ap.info);
+    std::memcpy(n.ssid, ap.info.ssid, sizeof n.ssid);
+    n.ssid_len = std::min<uint8_t>(ap.info.ssid_len, sizeof n.ssid);
+    n.bandwidth = ap.info.bandwidth;
+    return n;
+}
+
+namespace {
+constexpr std::size_t kVlanOffset = 732;  // vlan_en in the device-info body
 }  // namespace
 
 std::vector<uint8_t> MalformedDatagram(const EmulatedDevice& dev, unsigned n) {
@@ -163,7 +238,8 @@ std::optional<std::string> ApplyCommand(EmulatedDevice& dev, uint16_t command,
             return std::nullopt;
         }
         case CMD_SET_NAME:
-            copyBlock(kNameBlockOffset, sizeof(DeviceNameBlock));
+            if (copyBlock(kNameBlockOffset, sizeof(DeviceNameBlock)))
+                r.ap_name_len = std::min<uint8_t>(r.ap_name_len, sizeof r.ap_name);
             break;
         case CMD_SET_TIMED_REBOOT:
             copyBlock(kRebootBlockOffset, sizeof(TimedRebootBlock));
@@ -173,28 +249,36 @@ std::optional<std::string> ApplyCommand(EmulatedDevice& dev, uint16_t command,
             break;
         case CMD_SET_VLAN:
             // vlan_en .. the flag bytes; ap_types 10 and 11 add bridge_transparent .. the
-            // per-port VLANs. The flag byte (body 740) is reserved in the image.
-            if (body.size() >= 10) {
+            // per-port VLANs, which other models do not have. The flag byte (body 740) says
+            // whether an address change follows; it is no setting of the device.
+            if (body.size() >= kVlanBlockShortSize) {
                 std::memcpy(BodyImage(r) + kVlanOffset, body.data(), 8);
-                if (body.size() >= 22)
+                if (body.size() >= sizeof(VlanBlock) &&
+                    VlanBlockSize(r.ap_type) == sizeof(VlanBlock))
                     std::memcpy(BodyImage(r) + kVlanOffset + 10, body.data() + 10, 12);
             }
             break;
         case CMD_BRIDGE_CONFIG: {
             // The wizard's wireless part says which access point to join; the device
-            // becomes a station bridged to it and takes the IP part.
-            if (body.size() < kBridgeBodySize) return std::nullopt;
+            // becomes a station bridged to it and takes the IP part. A device that refuses
+            // the link (a result other than 0) stays as it was.
+            if (body.size() < sizeof(BridgeConfigBody)) return std::nullopt;
+            if (AckResultFor(dev, CMD_BRIDGE_CONFIG).value_or(0) != 0) return std::nullopt;
+            const auto b = DecodeBody<BridgeConfigBody>(body);
+            const BridgeWirelessBlock& w = b.wireless;
             r.work_mode = WORK_MODE_STATION;
             r.bridge_work_mode = 1;
-            std::memcpy(r.bridge_mac, body.data() + 1, 6);
-            r.bridge_channel = body[7];
-            std::memcpy(r.bridge_ssid, body.data() + 8, sizeof r.bridge_ssid);
-            r.bridge_ssid_len = std::min<uint8_t>(body[40], sizeof r.bridge_ssid);
-            r.secure_mode = body[42];
+            std::memcpy(r.bridge_mac, w.ap_mac, 6);
+            r.bridge_channel = w.channel;
+            std::memcpy(r.bridge_ssid, w.ssid, sizeof r.bridge_ssid);
+            r.bridge_ssid_len = std::min<uint8_t>(w.ssid_len, sizeof r.bridge_ssid);
+            r.secure_mode = w.secure_mode;
+            r.wpapsk_auth_type = w.wpapsk_auth_type;
+            std::memcpy(r.wpapsk_key_value, w.wpapsk_key, sizeof r.wpapsk_key_value);
+            r.wpapsk_key_value_len = std::min<uint8_t>(w.wpapsk_key_len, sizeof w.wpapsk_key);
             uint8_t oldIp[4];
             std::memcpy(oldIp, r.ip, 4);
-            std::memcpy(BodyImage(r) + kIpBlockOffset, body.data() + kBridgeIpOffset,
-                        sizeof(IpConfigBlock));
+            ApplyBlock(r, kIpBlockOffset, b.ip);
             if (std::memcmp(oldIp, r.ip, 4) != 0) return IpToText(r.ip);
             return std::nullopt;
         }

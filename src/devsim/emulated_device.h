@@ -81,6 +81,14 @@ struct EmulatedDevice {
 // 198.18.2.1, ... (never a .0 or .255 host part).
 std::string LabDeviceAddress(int n);
 
+// The radio settings that go with a channel: channels 1-14 on the 2.4 GHz radio in
+// 11b/g/n, the others on the 5 GHz radio in 11a/n; Auto bandwidth, country China.
+void SetRadio(ap_info_stu& rec, int channel);
+
+// A security mode with keys that pass the configuration rules (a WEP key 1, a passphrase,
+// or a RADIUS server), so that opening and saving the device's settings sends nothing.
+void SetSecurity(ap_info_stu& rec, int mode);
+
 // A plausible device with index n: mac 02:fd:00:00:hh:ll, address LabDeviceAddress(n),
 // station mode, name "Device-<n>", ssid "lab-<n>", channel 36.
 EmulatedDevice MakeDevice(int n);
@@ -96,6 +104,13 @@ std::optional<uint8_t> AckResultFor(const EmulatedDevice& dev, uint16_t command)
 std::vector<std::vector<uint8_t>> ScanBodiesFor(const std::vector<config_otherwl_basic>& aps);
 // A neighbour with index n: mac 02:aa:00:00:hh:ll, ssid "ap-<n>", channel 1 + n % 11.
 config_otherwl_basic MakeNeighbour(int n, int8_t signal = -60);
+// count generated neighbours; the i-th takes levels[i % size] (default -40 - i % 50) and
+// security codes[i % size] (default 0, open).
+std::vector<config_otherwl_basic> MakeNeighbours(int count, const std::vector<int>& levels = {},
+                                                 const std::vector<int>& securities = {});
+// How another emulated device looks in a scan: its wireless mac (ssid_mac), ssid, channel
+// and security, heard at signal.
+config_otherwl_basic NeighbourOf(const EmulatedDevice& ap, int8_t signal);
 
 // Applies a command body to the device's image (settings commands, the bridge
 // configuration and the factory reset). Returns the new address for a set-IP or bridge

@@ -30,6 +30,8 @@ const char* kUsage =
     "usage: fielddesk-devsim --count N [--seed S] [--first-ip 198.18.1.1] [--interface IF]\n"
     "                        [--config FILE] [--duration SECONDS] [--keepalive SECONDS]\n"
     "                        [--restart-seconds S] [--neighbours N] [--drop-rate P]\n"
+    "                        [--neighbour-signals LIST] [--neighbour-security LIST]\n"
+    "                        [--hear-aps] [--bridge-result R]\n"
     "                        [--delay-ms MS] [--flash-seconds S] [--tftp-port N]\n"
     "                        [--stats] [--verbose]\n"
     "Emulated devices for the network lab. Run it only inside the lab's devices namespace:\n"
@@ -45,16 +47,26 @@ const char* kUsage =
     "                    (ack, silent, or the address to acknowledge from), vlan_id,\n"
     "                    work_mode, mode_btn (0/1), secure_mode, transparent_bridge (0/1),\n"
     "                    airslot (0/1), restart_seconds, neighbours, drop_rate (0..1),\n"
-    "                    delay_ms, malformed (0/1), flash_seconds, upgrade_fetch_fails\n"
+    "                    delay_ms and malformed (0/1), neighbour_signals and\n"
+    "                    neighbour_security (lists as below), bridge_result, hears (device\n"
+    "                    numbers whose access point it hears); two devices given the same ip\n"
+    "                    share the address; flash_seconds, upgrade_fetch_fails\n"
     "                    (0/1: the image fetch breaks off and is reported failed) and\n"
     "                    upgrade_never_returns (0/1: silent for good after the upgrade\n"
-    "                    start); two devices given the same ip share\n"
-    "                    the address\n"
+    "                    start)\n"
     "  --duration S      stop after S seconds (default: run until interrupted)\n"
     "  --keepalive S     seconds between keepalives to the PC that searched last\n"
     "                    (default 10, 0: none)\n"
     "  --restart-seconds S  silence after an accepted reboot or factory reset (default 3)\n"
-    "  --neighbours N    access points each device reports to a scan (default 12)\n"
+    "  --neighbours N    access points each device reports to a scan (default 12), in\n"
+    "                    scan results of at most 31 entries each\n"
+    "  --neighbour-signals LIST  their signals in dBm, comma-separated, taken in turn\n"
+    "                    (default -40, -41, ... -89)\n"
+    "  --neighbour-security LIST  their security codes (0 open, 1 WEP, 2..10 WPA kinds),\n"
+    "                    taken in turn (default 0)\n"
+    "  --hear-aps        every device also hears the first 8 emulated devices in AP mode\n"
+    "  --bridge-result R result byte of the answer to a bridge configuration (default 0;\n"
+    "                    other values refuse the link and change nothing)\n"
     "  --drop-rate P     share of datagrams every device misses, 0..1 (default 0)\n"
     "  --delay-ms MS     every answer leaves this much later (default 0)\n"
     "  --flash-seconds S silence after an upgrade start before the device is back with\n"
@@ -113,18 +125,21 @@ EmulatedDevice Generate(int n, const std::string& address, std::mt19937& rng) {
     auto pick = [&](auto& arr) { return arr[rng() % (sizeof arr / sizeof arr[0])]; };
     r.ap_type = static_cast<uint16_t>(pick(kModels));
     r.work_mode = static_cast<uint8_t>(1 + rng() % 7);
-    r.channel = static_cast<uint8_t>(pick(kChannels));
+    SetRadio(r, pick(kChannels));
     r.up_time = static_cast<uint32_t>(rng() % (90 * 86400));
     r.tdmaEn = static_cast<uint8_t>(rng() % 2);
     r.bridge_transparent = static_cast<uint8_t>(rng() % 2);
-    r.secure_mode = static_cast<uint8_t>(rng() % 4);
+    SetSecurity(r, static_cast<int>(rng() % 4));
     r.mode_btn_status = static_cast<uint8_t>(rng() % 2);
     r.vlan_en = static_cast<uint8_t>(rng() % 2);
     r.vlan_id = static_cast<uint16_t>(1 + rng() % 4094);
     r.vlan_id_wlan = static_cast<uint16_t>(1 + rng() % 4094);
     r.vlan_id_lan = static_cast<uint16_t>(1 + rng() % 4094);
+    r.vlan_pvid = static_cast<uint16_t>(1 + rng() % 4094);
+    r.vlan_id_lan3 = static_cast<uint16_t>(1 + rng() % 4094);
+    r.vlan_id_lan4 = static_cast<uint16_t>(1 + rng() % 4094);
     r.restart_en = static_cast<uint8_t>(rng() % 2);
-    r.restart_type = static_cast<uint8_t>((rng() % 128) << 1);  // day bits, 0x01 never set
+    r.restart_type = static_cast<uint8_t>((1 + rng() % 127) << 1);  // day bits, 0x01 never set
     r.restart_time = static_cast<uint16_t>(rng() % 1440);
     std::string name = std::string(pick(kPlaces)) + "-" + std::to_string(n + 1);
     SetFieldText(r.ap_name, sizeof r.ap_name, r.ap_name_len, name);
@@ -135,13 +150,34 @@ EmulatedDevice Generate(int n, const std::string& address, std::mt19937& rng) {
     return dev;
 }
 
-std::vector<std::vector<uint8_t>> NeighbourBodies(int n) {
-    std::vector<config_otherwl_basic> aps;
-    for (int i = 0; i < n; ++i) aps.push_back(MakeNeighbour(i, static_cast<int8_t>(-40 - i % 50)));
-    return ScanBodiesFor(aps);
+// What one device reports to a scan, settled once every device is configured (it may hear
+// the others).
+struct NeighbourPlan {
+    int count = 12;
+    std::vector<int> signals;
+    std::vector<int> securities;
+    std::vector<int> hears;  // device numbers
+};
+
+// "a,b,c" -> numbers; false when an item is no number in [lo, hi].
+bool ParseList(const std::string& text, int lo, int hi, std::vector<int>& out) {
+    out.clear();
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        std::size_t comma = text.find(',', at);
+        if (comma == std::string::npos) comma = text.size();
+        const std::string item = text.substr(at, comma - at);
+        char* end = nullptr;
+        const long v = std::strtol(item.c_str(), &end, 10);
+        if (item.empty() || *end != '\0' || v < lo || v > hi) return false;
+        out.push_back(static_cast<int>(v));
+        at = comma + 1;
+    }
+    return !out.empty();
 }
 
-bool ApplyConfig(const std::string& path, int n, EmulatedDevice& dev, std::string& error) {
+bool ApplyConfig(const std::string& path, int n, EmulatedDevice& dev, NeighbourPlan& plan,
+                 std::string& error) {
     std::string section = "Device " + std::to_string(n);
     auto get = [&](const char* key) { return ReadProfileString(path, section, key, "\x01", 256); };
     auto has = [](const std::string& v) { return v != "\x01"; };
@@ -165,14 +201,13 @@ bool ApplyConfig(const std::string& path, int n, EmulatedDevice& dev, std::strin
     if (auto v = get("version"); has(v)) SetFieldText(r.version, 32, r.version_len, v);
     if (auto v = get("ap_type"); has(v)) r.ap_type = static_cast<uint16_t>(std::atoi(v.c_str()));
     if (auto v = get("work_mode"); has(v)) r.work_mode = static_cast<uint8_t>(std::atoi(v.c_str()));
-    if (auto v = get("channel"); has(v)) r.channel = static_cast<uint8_t>(std::atoi(v.c_str()));
+    if (auto v = get("channel"); has(v)) SetRadio(r, std::atoi(v.c_str()));
     if (auto v = get("up_time"); has(v))
         r.up_time = static_cast<uint32_t>(std::strtoul(v.c_str(), nullptr, 10));
     auto flag = [](const std::string& v) { return static_cast<uint8_t>(v == "1" ? 1 : 0); };
     if (auto v = get("vlan_id"); has(v)) r.vlan_id = static_cast<uint16_t>(std::atoi(v.c_str()));
     if (auto v = get("mode_btn"); has(v)) r.mode_btn_status = flag(v);
-    if (auto v = get("secure_mode"); has(v))
-        r.secure_mode = static_cast<uint8_t>(std::atoi(v.c_str()));
+    if (auto v = get("secure_mode"); has(v)) SetSecurity(r, std::atoi(v.c_str()));
     if (auto v = get("transparent_bridge"); has(v)) r.bridge_transparent = flag(v);
     if (auto v = get("airslot"); has(v)) r.tdmaEn = flag(v);
     if (auto v = get("restart_seconds"); has(v))
@@ -181,8 +216,16 @@ bool ApplyConfig(const std::string& path, int n, EmulatedDevice& dev, std::strin
     if (auto v = get("neighbours"); has(v)) {
         int n = std::atoi(v.c_str());
         if (n < 0 || n > 1000) return fail("neighbours takes 0..1000");
-        dev.scanBodies = NeighbourBodies(n);
+        plan.count = n;
     }
+    if (auto v = get("neighbour_signals"); has(v) && !ParseList(v, -128, 127, plan.signals))
+        return fail("neighbour_signals takes dBm values -128..127");
+    if (auto v = get("neighbour_security"); has(v) && !ParseList(v, 0, 255, plan.securities))
+        return fail("neighbour_security takes codes 0..255");
+    if (auto v = get("hears"); has(v) && !ParseList(v, 0, 3999, plan.hears))
+        return fail("hears takes device numbers");
+    if (auto v = get("bridge_result"); has(v))
+        dev.ackResult[CMD_BRIDGE_CONFIG] = static_cast<uint8_t>(std::atoi(v.c_str()));
     if (auto v = get("drop_rate"); has(v)) {
         dev.dropRate = std::atof(v.c_str());
         if (dev.dropRate < 0 || dev.dropRate > 1) return fail("drop_rate takes 0..1");
@@ -220,8 +263,9 @@ int main(int argc, char** argv) {
     std::string firstIp = "198.18.1.1", ifname = "dev0", configPath;
     double duration = 0, keepalive = 10, restartSeconds = 3, dropRate = 0, flashSeconds = 3;
     int tftpPort = 69;
-    int neighbours = 12, delayMs = 0;
-    bool verbose = false, stats = false;
+    int neighbours = 12, delayMs = 0, bridgeResult = 0;
+    std::vector<int> neighbourSignals, neighbourSecurity;
+    bool verbose = false, stats = false, hearAps = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -249,6 +293,20 @@ int main(int argc, char** argv) {
             restartSeconds = std::atof(value().c_str());
         else if (a == "--neighbours")
             neighbours = std::atoi(value().c_str());
+        else if (a == "--neighbour-signals") {
+            if (!ParseList(value(), -128, 127, neighbourSignals)) {
+                std::fprintf(stderr, "fielddesk-devsim: --neighbour-signals takes dBm values\n");
+                return 2;
+            }
+        } else if (a == "--neighbour-security") {
+            if (!ParseList(value(), 0, 255, neighbourSecurity)) {
+                std::fprintf(stderr, "fielddesk-devsim: --neighbour-security takes codes 0..255\n");
+                return 2;
+            }
+        } else if (a == "--hear-aps")
+            hearAps = true;
+        else if (a == "--bridge-result")
+            bridgeResult = std::atoi(value().c_str());
         else if (a == "--drop-rate")
             dropRate = std::atof(value().c_str());
         else if (a == "--delay-ms")
@@ -298,6 +356,7 @@ int main(int argc, char** argv) {
 
     std::mt19937 rng(seed);
     std::vector<EmulatedDevice> devices;
+    std::vector<NeighbourPlan> plans;
     uint32_t ip = base;
     for (int n = 0; n < count; ++n, ++ip) {
         while ((ip & 0xff) == 0 || (ip & 0xff) == 255 || ip == 0xC6120001u) ++ip;
@@ -308,15 +367,38 @@ int main(int argc, char** argv) {
         devices.push_back(Generate(n, Ipv4ToText(ip), rng));
         EmulatedDevice& d = devices.back();
         d.restartSilence = std::chrono::milliseconds(static_cast<int64_t>(restartSeconds * 1000));
-        d.scanBodies = NeighbourBodies(neighbours);
         d.dropRate = dropRate;
         d.replyDelay = std::chrono::milliseconds(delayMs);
+        if (bridgeResult != 0) d.ackResult[CMD_BRIDGE_CONFIG] = static_cast<uint8_t>(bridgeResult);
+        NeighbourPlan plan;
+        plan.count = neighbours;
+        plan.signals = neighbourSignals;
+        plan.securities = neighbourSecurity;
         d.flashSilence = std::chrono::milliseconds(static_cast<int64_t>(flashSeconds * 1000));
         std::string error;
-        if (!configPath.empty() && !ApplyConfig(configPath, n, devices.back(), error)) {
+        if (!configPath.empty() && !ApplyConfig(configPath, n, devices.back(), plan, error)) {
             std::fprintf(stderr, "fielddesk-devsim: %s: %s\n", configPath.c_str(), error.c_str());
             return 2;
         }
+        plans.push_back(std::move(plan));
+    }
+    // Scan answers: the devices heard first (strong signals), then the generated ones.
+    std::vector<int> apModes;
+    for (int n = 0; n < count && apModes.size() < 8; ++n)
+        if (devices[static_cast<std::size_t>(n)].info.work_mode == WORK_MODE_AP) apModes.push_back(n);
+    for (int n = 0; n < count; ++n) {
+        const NeighbourPlan& plan = plans[static_cast<std::size_t>(n)];
+        std::vector<int> heard = plan.hears;
+        if (hearAps) heard.insert(heard.end(), apModes.begin(), apModes.end());
+        std::vector<config_otherwl_basic> aps;
+        for (int h : heard) {
+            if (h == n || h >= count) continue;
+            aps.push_back(NeighbourOf(devices[static_cast<std::size_t>(h)],
+                                      static_cast<int8_t>(-50 - static_cast<int>(aps.size()))));
+        }
+        for (const auto& ap : MakeNeighbours(plan.count, plan.signals, plan.securities))
+            aps.push_back(ap);
+        devices[static_cast<std::size_t>(n)].scanBodies = ScanBodiesFor(aps);
     }
     std::vector<std::string> addresses;
     for (const auto& d : devices) {

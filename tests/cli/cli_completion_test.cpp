@@ -39,6 +39,23 @@ std::string Complete(const std::string& words) {
     return out;
 }
 
+// A value each option accepts ("1" for the numbers).
+std::string SampleValue(const std::string& opt) {
+    if (opt == "--bssid") return "02:aa:00:00:00:01";
+    static const std::pair<const char*, const char*> kSamples[] = {
+        {"--sort", "ip"},         {"--hide-ssid", "on"},
+        {"--mode", "11a"},        {"--bandwidth", "20"},
+        {"--country", "US"},      {"--ext-channel", "above"},
+        {"--security", "wpa2"},   {"--cipher", "aes"},
+        {"--wep-auth", "open"},   {"--wep-key-format", "hex"},
+        {"--vlan", "on"},         {"--reboot", "off"},
+        {"--reboot-at", "03:30"}, {"--days", "everyday"},
+    };
+    for (const auto& [name, value] : kSamples)
+        if (opt == name) return value;
+    return "1";
+}
+
 }  // namespace
 
 TEST(Completion, EveryDocumentedOptionIsOneTheParserKnows) {
@@ -51,7 +68,7 @@ TEST(Completion, EveryDocumentedOptionIsOneTheParserKnows) {
             std::vector<std::string> args{c.name, opt};
             const bool takesValue = std::find(c.valueOptions.begin(), c.valueOptions.end(), opt) !=
                                     c.valueOptions.end();
-            if (takesValue) args.push_back(opt == "--sort" ? "ip" : "1");
+            if (takesValue) args.push_back(SampleValue(opt));
             const auto r = ParseArguments(args);
             // Other complaints (a missing MAC) are fine: the option itself was understood.
             EXPECT_EQ(r.error.find("unknown option"), std::string::npos)
@@ -65,7 +82,7 @@ TEST(Completion, EveryDocumentedOptionIsOneTheParserKnows) {
 TEST(Completion, CompletesCommandsAndTheirOptionsInBash) {
     if (access("/bin/bash", X_OK) != 0) FAIL() << "bash is needed to check the completion";
     EXPECT_EQ(Complete("fielddesk-cli d"), "doctor");
-    EXPECT_EQ(Complete("fielddesk-cli s"), "search set-ip");
+    EXPECT_EQ(Complete("fielddesk-cli s"), "search set-ip show scan");
     EXPECT_EQ(Complete("fielddesk-cli search --s"), "--seconds --settle --sort");
     EXPECT_EQ(Complete("fielddesk-cli set-ip --mask --"), "") << "a value is typed, not offered";
     EXPECT_EQ(Complete("fielddesk-cli doctor --seconds 3 --"), "--seconds --json --help");

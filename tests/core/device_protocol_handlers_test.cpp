@@ -613,9 +613,9 @@ TEST_F(EngineHandlers, MalformedDatagramsAreDroppedOrReadSafely) {
         EXPECT_LE(rec.ssid_len, 32);
         EXPECT_LE(rec.bridge_ssid_len, 32);
     }
-    // The scan packet whose header claims 2 body bytes: no entry, not complete.
-    ASSERT_EQ(store.ScanPackets().size(), 1u);
-    EXPECT_TRUE(DecodeScanResult(store.ScanPackets()[0]).entries.empty());
+    // The scan packet whose header claims 2 body bytes (packet 255 of 255): dropped.
+    EXPECT_TRUE(store.ScanPackets().empty());
+    EXPECT_FALSE(engine->IsScanComplete());
 }
 
 }  // namespace

@@ -92,8 +92,9 @@ inline CliRun RunCli(const std::vector<std::string>& args,
     return run;
 }
 
-// The JSON fielddesk-cli prints: an array of flat objects whose values are strings or
-// booleans (booleans read as "true"/"false"). nullopt when the text is anything else.
+// The JSON fielddesk-cli prints: an array of flat objects whose values are strings,
+// booleans or integers (read as their text: "true", "-52"). nullopt when the text is
+// anything else.
 class FlatJsonReader {
 public:
     using Object = std::map<std::string, std::string>;
@@ -154,7 +155,14 @@ private:
                 m_i += std::string(w).size();
                 return std::string(w);
             }
-        return std::nullopt;
+        // Integers, kept as their text.
+        std::size_t end = m_i + (m_i < m_t.size() && m_t[m_i] == '-' ? 1 : 0);
+        const std::size_t digits = end;
+        while (end < m_t.size() && m_t[end] >= '0' && m_t[end] <= '9') ++end;
+        if (end == digits) return std::nullopt;
+        std::string number = m_t.substr(m_i, end - m_i);
+        m_i = end;
+        return number;
     }
     std::optional<std::string> String() {
         if (!Take('"')) return std::nullopt;

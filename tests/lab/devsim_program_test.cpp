@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -110,4 +111,49 @@ TEST_F(DevsimProgramTest, RefusesAddressesOutsideTheLabRange) {
     std::string out;
     m_lab.Exec("dev", {"ip", "-o", "-4", "addr", "show", "dev", "dev0"}, &out);
     EXPECT_EQ(out.find("192.168"), std::string::npos);
+}
+
+TEST_F(DevsimProgramTest, ScanAnswersAndBridgeResultsFollowTheConfiguration) {
+    std::string devsim = DevsimPath();
+    if (devsim.empty() || access(devsim.c_str(), X_OK) != 0) GTEST_SKIP() << "no " << devsim;
+    std::string config = m_dbDir + "/devices.ini";
+    {
+        std::ofstream f(config);
+        f << "[Device 0]\nwork_mode=1\nssid=mast-ap\nneighbours=0\n"
+             "[Device 1]\nhears=0\nneighbours=31\nneighbour_signals=-70,-80\n"
+             "neighbour_security=1\nbridge_result=3\nmode_btn=0\n";
+    }
+    Simulator sim;
+    ASSERT_TRUE(sim.Start({"exec", m_lab.Name(), "dev", "--", devsim, "--count", "2", "--config",
+                           config, "--duration", "30", "--keepalive", "0"}));
+    ASSERT_TRUE(StartEngine());
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            m_engine->SendSearch();
+            return WaitUntil([&] { return StoredCount() == 2; }, std::chrono::milliseconds(500));
+        },
+        kWait));
+    const std::string ap = "02:fd:00:00:00:00", station = "02:fd:00:00:00:01";
+
+    // The heard access point first (it is not among the generated ones), then 31 more: two
+    // result packets.
+    ASSERT_TRUE(m_engine->SendToDevice("198.18.1.2", CMD_SCAN, nullptr, 0, station, true));
+    ASSERT_TRUE(WaitUntil([&] { return m_engine->IsScanComplete(); }, kWait));
+    OtherApList heard;
+    ASSERT_TRUE(m_store->QueryOtherApList(4, heard, false));
+    ASSERT_EQ(heard.size(), 32u);
+    EXPECT_EQ(MacToText(heard.front().mac), ap);
+    EXPECT_EQ(FieldText(heard.front().ssid, 32, heard.front().ssid_len), "mast-ap");
+    EXPECT_EQ(heard[1].signal, -70);
+    EXPECT_EQ(heard.back().signal, -80);
+    EXPECT_EQ(heard.back().secure_mode, 1);
+
+    // It refuses the link with the configured result.
+    BridgeConfigBody body{};
+    std::memcpy(body.wireless.ap_mac, heard.front().mac, 6);
+    body.ip = GetIpBlock(*Row(station));
+    ASSERT_TRUE(
+        m_engine->SendToDevice("198.18.1.2", CMD_BRIDGE_CONFIG, &body, sizeof body, station, true));
+    EXPECT_TRUE(
+        WaitUntil([&] { return m_store->GetApStatus(station) == AP_STATUS_BRIDGE_FAIL; }, kWait));
 }

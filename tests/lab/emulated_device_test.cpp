@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "rules/device_configuration.h"
+
 using namespace fd;
 using namespace fd::devsim;
 
@@ -35,13 +37,18 @@ TEST(EmulatedDeviceTest, VlanBlockAndItsExtension) {
     EXPECT_EQ(dev.info.vlan_id_lan, 300);
     EXPECT_EQ(dev.info.bridge_transparent, 1);  // no extension: kept
 
-    // ap_types 10 and 11 send 22 bytes: the switches and the per-port VLANs follow.
+    // ap_types 10 and 11 send 22 bytes: the switches and the per-port VLANs follow. Other
+    // models have no such ports and keep their bytes.
     body.resize(22, 0);
     body[10] = 0;  // bridge_transparent
     body[11] = 1;  // tdmaEn
     Put16(body, 12, 7);
     Put16(body, 14, 8);
     Put16(body, 16, 9);
+    ApplyCommand(dev, CMD_SET_VLAN, body);
+    EXPECT_EQ(dev.info.bridge_transparent, 1);
+    EXPECT_EQ(dev.info.vlan_pvid, 0);
+    dev.info.ap_type = 10;
     ApplyCommand(dev, CMD_SET_VLAN, body);
     EXPECT_EQ(dev.info.bridge_transparent, 0);
     EXPECT_EQ(dev.info.tdmaEn, 1);
@@ -89,6 +96,41 @@ TEST(EmulatedDeviceTest, BridgeConfigurationMakesAStationOfTheChosenAccessPoint)
     ap_info_stu before = dev.info;
     EXPECT_FALSE(ApplyCommand(dev, CMD_BRIDGE_CONFIG, std::vector<uint8_t>(325, 0xff)));
     EXPECT_EQ(std::memcmp(&before, &dev.info, sizeof before), 0);
+
+    // A device told to refuse the link answers with its result and stays as it was.
+    dev.ackResult[CMD_BRIDGE_CONFIG] = 1;
+    IpFromText("198.18.44.5", ip.ip);
+    std::memcpy(body.data() + 304, &ip, sizeof ip);
+    before = dev.info;
+    EXPECT_FALSE(ApplyCommand(dev, CMD_BRIDGE_CONFIG, body));
+    EXPECT_EQ(std::memcmp(&before, &dev.info, sizeof before), 0);
+    EXPECT_EQ(AckResultFor(dev, CMD_BRIDGE_CONFIG), 1);
+}
+
+TEST(EmulatedDeviceTest, ScanAnswersSplitAtThirtyOneAndCarryWhatWasAskedFor) {
+    const auto aps = MakeNeighbours(40, {-60, -59, -75}, {10, 1});
+    const auto bodies = ScanBodiesFor(aps);
+    ASSERT_EQ(bodies.size(), 2u);
+    const ScanResult first = DecodeScanResult(bodies[0]), second = DecodeScanResult(bodies[1]);
+    EXPECT_EQ(first.packet_count, 2);
+    EXPECT_EQ(first.entries.size(), 31u);
+    EXPECT_EQ(second.packet_id, 1);
+    ASSERT_EQ(second.entries.size(), 9u);
+    EXPECT_EQ(first.entries[1].signal, -59);
+    EXPECT_EQ(first.entries[2].signal, -75);
+    EXPECT_EQ(first.entries[3].secure_mode, 1);
+    EXPECT_EQ(second.entries[8].mac[5], 39);
+
+    // Another emulated device in a scan is heard by its wireless mac.
+    EmulatedDevice ap = MakeDevice(3);
+    ap.info.ssid_mac[0] = 0x06;
+    ap.info.secure_mode = 3;  // WPA2-PSK with TKIP: the scan's code 5
+    ap.info.wpapsk_auth_type = 1;
+    const config_otherwl_basic heard = NeighbourOf(ap, -52);
+    EXPECT_EQ(std::memcmp(heard.mac, ap.info.ssid_mac, 6), 0);
+    EXPECT_EQ(FieldText(heard.ssid, 32, heard.ssid_len), "lab-3");
+    EXPECT_EQ(heard.secure_mode, 5);
+    EXPECT_EQ(heard.channel, 36);
 }
 
 TEST(EmulatedDeviceTest, FactoryResetRestoresAllButTheAddress) {
@@ -118,4 +160,64 @@ TEST(EmulatedDeviceTest, MalformedDatagramsAreAllRefusedByTheDecoder) {
     }
     EXPECT_EQ(MalformedDatagram(dev, 1).size(), kHeaderSize - 1);
     EXPECT_EQ(MalformedDatagram(dev, 2).size(), kMaxDatagram + 1);
+}
+
+// The settings a generated device reports are ones the configuration dialog accepts as they
+// are: opening it and saving sends nothing, whatever the radio, model and security mode.
+TEST(EmulatedDeviceTest, ReportedSettingsPassTheConfigurationRulesUnchanged) {
+    for (int apType : {1, 4, 6, 10, 11, 261}) {
+        for (int channel : {1, 6, 11, 36, 149, 165}) {
+            for (int mode = 0; mode <= 6; ++mode) {
+                EmulatedDevice dev = MakeDevice(apType);
+                dev.info.ap_type = static_cast<uint16_t>(apType);
+                SetRadio(dev.info, channel);
+                SetSecurity(dev.info, mode);
+                const ap_info_stu& r = dev.info;
+                ConfigurationForms forms;
+                forms.wireless = WirelessFormFromRecord(r);
+                forms.ip = IpSettingsFormFromRecord(r);
+                forms.vlan = VlanFormFromRecord(r);
+                forms.reboot = TimedRebootFormFromRecord(r);
+                const ConfigurationPlan plan = PlanConfiguration(r, forms, {});
+                EXPECT_TRUE(plan.ok())
+                    << apType << "/" << channel << "/" << mode << ": " << plan.failure.key;
+                EXPECT_TRUE(plan.pending.Empty()) << apType << "/" << channel << "/" << mode;
+            }
+        }
+    }
+}
+
+// What the configuration commands leave in the device's image: the next device info shows
+// exactly the blocks that were sent.
+TEST(EmulatedDeviceTest, ConfigurationCommandsShowInTheNextDeviceInfo) {
+    EmulatedDevice dev = MakeDevice(5);
+    ap_info_stu changed = dev.info;
+    SetFieldText(changed.ap_name, sizeof changed.ap_name, changed.ap_name_len, "Mast-9");
+    SetFieldText(changed.ssid, sizeof changed.ssid, changed.ssid_len, "renamed");
+    changed.channel = 149;
+    changed.restart_en = 1;
+    changed.restart_type = 0x80;
+    changed.restart_time = 1439;
+    IpFromText("198.18.7.7", changed.ip);
+    auto bytes = [](const auto& block) {
+        const auto b = BytesOf(block);
+        return std::vector<uint8_t>(b.begin(), b.end());
+    };
+    const auto nameBlock = GetNameBlock(changed);
+    const auto wirelessBlock = GetWirelessBlock(changed);
+    const auto rebootBlock = GetRebootBlock(changed);
+    const auto ipBlock = GetIpBlock(changed);
+    EXPECT_FALSE(ApplyCommand(dev, CMD_SET_NAME, bytes(nameBlock)));
+    EXPECT_FALSE(ApplyCommand(dev, CMD_SET_WIRELESS, bytes(wirelessBlock)));
+    EXPECT_FALSE(ApplyCommand(dev, CMD_SET_TIMED_REBOOT, bytes(rebootBlock)));
+    EXPECT_EQ(ApplyCommand(dev, CMD_SET_IP, bytes(ipBlock)), "198.18.7.7");
+    const std::vector<uint8_t> info = DeviceInfoBodyOf(dev);
+    const std::vector<uint8_t> expected = EncodeDeviceInfo(changed);
+    EXPECT_EQ(info, expected);
+
+    // A name block whose length byte claims more than the field holds is cut to the field.
+    std::vector<uint8_t> name(33, 'a');
+    name[32] = 200;
+    ApplyCommand(dev, CMD_SET_NAME, name);
+    EXPECT_EQ(dev.info.ap_name_len, 32);
 }

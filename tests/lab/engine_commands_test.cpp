@@ -144,7 +144,10 @@ TEST_F(EngineCommandsTest, ScanCompletesOnTheLastPacketWhateverTheOrder) {
                 << "after packet " << id;
         }
     }
-    // The scan is never retransmitted.
+    // The scan is never retransmitted. The peer records on its own thread: the last scan
+    // command may still be on its way when the test's own answers are done.
+    EXPECT_TRUE(m_peer->WaitForCommand(CMD_SCAN, mac, orders.size(), kWait));
+    Settle();  // a retransmission would have come by now
     EXPECT_EQ(m_peer->CountCommand(CMD_SCAN, mac), orders.size());
     EXPECT_TRUE(m_engine->GetPendingRequests().empty());
 }

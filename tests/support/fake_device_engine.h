@@ -2,6 +2,7 @@
 // A device engine that sends nothing: it records every call with the time it was made and
 // hands out the discovered devices a test gives it.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -41,6 +42,10 @@ public:
         std::lock_guard l(m_lock);
         m_sendHook = std::move(hook);
     }
+
+    // What IsScanComplete answers (false until set).
+    void SetScanComplete(bool on) { m_scanComplete = on; }
+    bool IsScanComplete() const override { return m_scanComplete.load(); }
 
     std::vector<Send> Sends() const {
         std::lock_guard l(m_lock);
@@ -136,6 +141,7 @@ private:
     }
 
     mutable std::mutex m_lock;
+    std::atomic<bool> m_scanComplete{false};
     ApInfoList m_discovered;
     std::function<void(const Send&)> m_sendHook;
     std::vector<Send> m_sends;

@@ -59,6 +59,9 @@ public:
     // those whose ip, mac or version text holds filter (empty: all).
     virtual ApInfoList& GetDiscoveredDevices(ApInfoList& list, int maxCount,
                                              std::string_view filter = {}) = 0;
+    // Whether the last neighbour scan (command 6) has delivered its last result packet.
+    // An engine that cannot scan never completes one: a wait for it runs to its limit.
+    virtual bool IsScanComplete() const { return false; }
 };
 
 }  // namespace fd

@@ -175,7 +175,7 @@ public:
     // False from the sending of a neighbour scan (command 6) until its last result packet
     // has been handled; it turns true only after that packet's neighbours are in the store,
     // so a page that sees it can read the complete list at once.
-    bool IsScanComplete() const { return m_scanComplete.load(); }
+    bool IsScanComplete() const override { return m_scanComplete.load(); }
 
     // Fills the list with the adapters that are up and have an address other than 0.0.0.0,
     // and refreshes the adapter address list used to choose where commands leave.

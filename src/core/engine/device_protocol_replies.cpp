@@ -193,6 +193,9 @@ void CDeviceProtocol::AdoptPendingAddress(const std::string& senderIp, const std
 
 void CDeviceProtocol::HandleScanResult(std::span<const uint8_t> body) {
     fd::ScanResult scan = fd::DecodeScanResult(body);
+    // A packet that names itself beyond its own scan's count belongs to no scan we can
+    // complete; its neighbours would be mixed into the list unasked.
+    if (scan.packet_id >= scan.packet_count) return;
     for (config_otherwl_basic& entry : scan.entries)
         fd::ConvertDeviceTextField(entry.ssid, sizeof entry.ssid, entry.ssid_len, true);
     if (m_store) m_store->SaveOtherApList(fd::EncodeScanResult(scan));

@@ -63,6 +63,21 @@ constexpr DeviceColumn kRestoreColumns[] = {
     {"Status", 80, 13, C::Status},
 };
 
+// The management page: no tick column; the Operate cell opens the configuration dialog.
+constexpr DeviceColumn kManagementColumns[] = {
+    {"Serial", 40, -1, C::Serial},
+    {"Location", 90, 2, C::Location},
+    {"Type", 55, 3, C::Type},
+    {"IP", 102, 1, C::Ip},
+    {"MAC", 112, 0, C::Mac},
+    {"OperationMode", 66, 4, C::OperationMode},
+    {"SSID", 100, 5, C::Ssid},
+    {"Channel", 65, 6, C::Channel},
+    {"SecureMode", 80, 7, C::SecureMode},
+    {"Power", 50, 8, C::Power},
+    {"Operate", 70, -1, C::Operate},
+};
+
 constexpr const char* kNotApplicable = "N/A";
 
 std::string CellText(const ap_info_stu& rec, ColumnContent content, int serial) {
@@ -111,6 +126,9 @@ std::span<const DeviceColumn> StatusPageColumns() {
 }
 std::span<const DeviceColumn> RebootPageColumns() {
     return kRebootColumns;
+}
+std::span<const DeviceColumn> ManagementPageColumns() {
+    return kManagementColumns;
 }
 std::span<const DeviceColumn> RestorePageColumns() {
     return kRestoreColumns;
@@ -199,6 +217,11 @@ DeviceListModel::DeviceListModel(IDeviceStore& store, IDeviceEngine* engine,
                                  std::span<const DeviceColumn> columns)
     : m_store(store), m_engine(engine), m_columns(columns) {
     m_current.countText = OnlineCountText(0);
+    // Every list starts sorted by its IP column, wherever the page has put it.
+    if (const int ip = ColumnOf(ColumnContent::Ip); ip >= 0) {
+        m_sort.RememberColumn(ip);
+        m_current.sortColumn = ip;
+    }
 }
 
 bool DeviceListModel::SetPageSize(int rows) {

@@ -67,6 +67,9 @@ std::span<const DeviceColumn> StatusPageColumns();
 std::span<const DeviceColumn> RebootPageColumns();
 // The restore page: the reboot page's columns with Power before Status.
 std::span<const DeviceColumn> RestorePageColumns();
+// The management page: Serial, Location, Type, IP, MAC, OperationMode, SSID, Channel,
+// SecureMode, Power, Operate (no tick column).
+std::span<const DeviceColumn> ManagementPageColumns();
 
 // Rows per page the lists offer, and the one selected at start.
 inline constexpr std::array<int, 4> kPageSizes{15, 30, 50, 100};

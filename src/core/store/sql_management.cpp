@@ -1,5 +1,6 @@
 #include "store/sql_management.h"
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -686,13 +687,16 @@ bool CSqlManagement::SaveOtherApList(std::span<const uint8_t> scanBody) {
 
 void CSqlManagement::BeginWriteBatch() {
     std::lock_guard lock(m_lock);
-    if (m_batchDepth++ == 0 && m_db.IsOpen()) m_db.Execute("BEGIN");
+    // A transaction left open by a commit that failed is simply carried on.
+    if (m_batchDepth++ == 0 && m_db.IsOpen() && sqlite3_get_autocommit(m_db.Handle()))
+        m_db.Execute("BEGIN");
 }
 
 void CSqlManagement::EndWriteBatch() {
     std::lock_guard lock(m_lock);
     if (m_batchDepth == 0) return;
-    if (--m_batchDepth == 0 && m_db.IsOpen()) m_db.Execute("COMMIT");
+    if (--m_batchDepth == 0 && m_db.IsOpen() && !sqlite3_get_autocommit(m_db.Handle()))
+        m_db.Execute("COMMIT");
 }
 
 bool CSqlManagement::DeleteApByMac(const std::string& mac) {

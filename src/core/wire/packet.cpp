@@ -93,6 +93,12 @@ TimedRebootBlock GetRebootBlock(const ap_info_stu& rec) {
 WirelessBlock GetWirelessBlock(const ap_info_stu& rec) {
     return ExtractBlock<WirelessBlock>(rec, kWirelessBlockOffset);
 }
+VlanBlock GetVlanBlock(const ap_info_stu& rec) {
+    return ExtractBlock<VlanBlock>(rec, kVlanBlockOffset);
+}
+std::size_t VlanBlockSize(int apType) {
+    return apType == 10 || apType == 11 ? sizeof(VlanBlock) : kVlanBlockShortSize;
+}
 
 ScanResult DecodeScanResult(std::span<const uint8_t> body) {
     if (body.size() > kScanForwardBytes) body = body.first(kScanForwardBytes);

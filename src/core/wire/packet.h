@@ -302,6 +302,86 @@ struct WirelessBlock {  // command 4, body bytes 100..427
 };
 static_assert(sizeof(WirelessBlock) == 328);
 
+// The wireless part of the bridge-configuration command (command 7): which access point a
+// station joins and how. Not a slice of the device-info body: its own, shorter layout.
+struct BridgeWepKey {
+    uint8_t type;  // 0 ASCII, 1 Hex
+    uint8_t value[26];
+    uint8_t len;
+};
+static_assert(sizeof(BridgeWepKey) == 28);
+
+struct BridgeWirelessBlock {
+    uint8_t reserved0;
+    uint8_t ap_mac[6];  // 1: the access point to join
+    uint8_t channel;    // 7
+    uint8_t ssid[32];   // 8
+    uint8_t ssid_len;   // 40: bytes, not characters
+    uint8_t reserved1;
+    uint8_t secure_mode;         // 42
+    uint8_t wpapsk_auth_type;    // 43: 0 AES, 1 TKIP, 2 TKIP&AES
+    uint8_t wpapsk_key[64];      // 44
+    uint8_t wpapsk_key_len;      // 108
+    uint32_t wpapsk_key_time;    // 109
+    uint8_t wep_auth_type;       // 113
+    uint8_t wep_key_index;       // 114
+    BridgeWepKey wep_keys[4];    // 115
+    uint8_t reserved2;           // 227
+    uint8_t wpa_radius_ip[4];    // 228
+    uint16_t wpa_radius_port;    // 232
+    uint8_t wpa_auth_type;       // 234
+    uint8_t wpa_key[64];         // 235
+    uint8_t wpa_key_len;         // 299
+    uint32_t wpa_key_time;       // 300
+};
+static_assert(sizeof(BridgeWirelessBlock) == 304);
+static_assert(offsetof(BridgeWirelessBlock, ap_mac) == 1 &&
+              offsetof(BridgeWirelessBlock, channel) == 7 &&
+              offsetof(BridgeWirelessBlock, ssid) == 8 &&
+              offsetof(BridgeWirelessBlock, ssid_len) == 40 &&
+              offsetof(BridgeWirelessBlock, secure_mode) == 42 &&
+              offsetof(BridgeWirelessBlock, wpapsk_auth_type) == 43 &&
+              offsetof(BridgeWirelessBlock, wpapsk_key) == 44 &&
+              offsetof(BridgeWirelessBlock, wpapsk_key_len) == 108 &&
+              offsetof(BridgeWirelessBlock, wpapsk_key_time) == 109 &&
+              offsetof(BridgeWirelessBlock, wep_auth_type) == 113 &&
+              offsetof(BridgeWirelessBlock, wep_keys) == 115 &&
+              offsetof(BridgeWirelessBlock, wpa_radius_ip) == 228 &&
+              offsetof(BridgeWirelessBlock, wpa_radius_port) == 232 &&
+              offsetof(BridgeWirelessBlock, wpa_auth_type) == 234 &&
+              offsetof(BridgeWirelessBlock, wpa_key) == 235 &&
+              offsetof(BridgeWirelessBlock, wpa_key_len) == 299 &&
+              offsetof(BridgeWirelessBlock, wpa_key_time) == 300);
+
+// Body of command 7: the wireless part, then the same IP block as the set-IP command.
+struct BridgeConfigBody {
+    BridgeWirelessBlock wireless;
+    IpConfigBlock ip;  // 304
+};
+static_assert(sizeof(BridgeConfigBody) == 326 && offsetof(BridgeConfigBody, ip) == 304);
+
+// Command 13, body bytes 732..753. Most models take the first 10 bytes; ap_types 10 and 11
+// take all 22 (the switches and the per-port VLANs follow).
+struct VlanBlock {
+    uint8_t vlan_en;
+    uint8_t reserved0;
+    uint16_t vlan_id;
+    uint16_t vlan_id_wlan;
+    uint16_t vlan_id_lan;
+    uint8_t with_ip;  // 1: an address change follows in the same save; 0 in the record
+    uint8_t reserved1;
+    // ---- extension ----
+    uint8_t bridge_transparent;
+    uint8_t tdmaEn;
+    uint16_t vlan_pvid;
+    uint16_t vlan_id_lan3;
+    uint16_t vlan_id_lan4;
+    uint8_t reserved2[4];
+};
+static_assert(sizeof(VlanBlock) == 22 && offsetof(VlanBlock, with_ip) == 8 &&
+              offsetof(VlanBlock, bridge_transparent) == 10 &&
+              offsetof(VlanBlock, vlan_pvid) == 12 && offsetof(VlanBlock, vlan_id_lan4) == 16);
+
 // One chosen device handed from a list page to a dialog.
 struct DeviceTarget {
     char ip[16];
@@ -340,6 +420,8 @@ constexpr std::size_t kIpBlockOffset = 8;
 constexpr std::size_t kNameBlockOffset = 30;
 constexpr std::size_t kRebootBlockOffset = 96;
 constexpr std::size_t kWirelessBlockOffset = 100;
+constexpr std::size_t kVlanBlockOffset = 732;
+constexpr std::size_t kVlanBlockShortSize = 10;  // what models other than 10 and 11 take
 
 // A datagram that passed the size and magic checks: its header and the body bytes that
 // actually arrived (never more than the datagram holds, whatever the header claims).
@@ -405,6 +487,9 @@ IpConfigBlock GetIpBlock(const ap_info_stu& rec);
 DeviceNameBlock GetNameBlock(const ap_info_stu& rec);
 TimedRebootBlock GetRebootBlock(const ap_info_stu& rec);
 WirelessBlock GetWirelessBlock(const ap_info_stu& rec);
+VlanBlock GetVlanBlock(const ap_info_stu& rec);
+// Bytes of command 13 for a model: 22 for ap_types 10 and 11, 10 for the others.
+std::size_t VlanBlockSize(int apType);
 
 struct ScanResult {
     uint8_t packet_count = 0;

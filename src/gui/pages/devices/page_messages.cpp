@@ -43,6 +43,10 @@ void ShowAddressWarning(QWidget* parent, const QString& key) {
     Show(parent, PageMessage{QMessageBox::Warning, key, QMessageBox::Ok, true});
 }
 
+QMessageBox::StandardButton ShowPageMessage(QWidget* parent, const PageMessage& message) {
+    return Show(parent, message);
+}
+
 bool AskPageConfirmation(QWidget* parent, const QString& key) {
     return Show(parent, PageMessage{QMessageBox::Question, key,
                                     QMessageBox::Ok | QMessageBox::Cancel}) == QMessageBox::Ok;

@@ -30,6 +30,8 @@ void SetPageMessageHandler(PageMessageHandler handler);
 void ShowPageWarning(QWidget* parent, const QString& key);
 // An address-form message: exclamation icon, the application's caption, OK.
 void ShowAddressWarning(QWidget* parent, const QString& key);
+// Any message; the button chosen.
+QMessageBox::StandardButton ShowPageMessage(QWidget* parent, const PageMessage& message);
 // A confirmation: question icon, OK and Cancel. True only for OK.
 bool AskPageConfirmation(QWidget* parent, const QString& key);
 

@@ -1,0 +1,681 @@
+#include "cli/cli_configure.h"
+
+#include <algorithm>
+#include <cctype>
+#include <ostream>
+#include <set>
+
+#include "actions/configuration_sender.h"
+#include "cli/cli_app.h"
+#include "cli/cli_output.h"
+#include "cli/cli_session.h"
+#include "config/labels.h"
+#include "config/language.h"
+#include "rules/country_table.h"
+
+namespace fd::cli {
+
+namespace {
+
+// ---- option table ----
+
+enum class Tab { Wireless, Ip, Vlan, Reboot };
+
+struct OptionInfo {
+    const char* name;
+    Tab tab;
+    const char* values;  // for the help text
+    const char* help;
+};
+
+constexpr OptionInfo kOptions[] = {
+    {"name", Tab::Ip, "TEXT", "device name (32 bytes of UTF-8 at most)"},
+    {"ip", Tab::Ip, "ADDRESS", "new address (sent last)"},
+    {"mask", Tab::Ip, "MASK", "subnet mask"},
+    {"gateway", Tab::Ip, "ADDRESS", "gateway; 0.0.0.0 for none"},
+    {"dns1", Tab::Ip, "ADDRESS", "primary DNS server; 0.0.0.0 for none"},
+    {"dns2", Tab::Ip, "ADDRESS", "secondary DNS server; 0.0.0.0 for none"},
+    {"ssid", Tab::Wireless, "TEXT", "network name (32 bytes of UTF-8 at most)"},
+    {"hide-ssid", Tab::Wireless, "SWITCH", "on or off: hide the network name"},
+    {"mode", Tab::Wireless, "MODE",
+     "network mode: 11b, 11g, 11b/g, 11b/g/n (2.4 GHz);\n"
+     "                        11a, 11n, 11a/n, 11ac (5 GHz; 11ac on models 10, 11)"},
+    {"bandwidth", Tab::Wireless, "WIDTH",
+     "auto, 20, 40; 5 GHz models 6, 8-11, 265-267 also 10, 30;\n"
+     "                        models 10, 11 in 11ac also 50, 60, 80 (MHz)"},
+    {"country", Tab::Wireless, "COUNTRY", "code or name, e.g. US or \"United States\" (see show)"},
+    {"channel", Tab::Wireless, "CHANNEL",
+     "auto, or a channel the country allows at the bandwidth;\n"
+     "                        radar channels 52-64 and 100-144 only in country Test"},
+    {"ext-channel", Tab::Wireless, "SIDE",
+     "below or above: the 40 MHz extension channel (2.4 GHz,\n"
+     "                        11b/g/n, 40 MHz)"},
+    {"power", Tab::Wireless, "N", "transmit power within the device's range"},
+    {"security", Tab::Wireless, "SECURITY",
+     "none, wep, wpa-psk, wpa2-psk, wpa-wpa2-psk, wpa, wpa2"},
+    {"key", Tab::Wireless, "TEXT",
+     "the key of the security mode: WPA passphrase (8-63\n"
+     "                        characters or 64 hex digits), WEP default key (5 or 13\n"
+     "                        characters, or 10 or 26 hex digits), or RADIUS key (1-64)"},
+    {"cipher", Tab::Wireless, "CIPHER", "aes, tkip or tkip+aes: the WPA cipher"},
+    {"key-interval", Tab::Wireless, "SECONDS", "key update interval: 0 or 60-99999"},
+    {"wep-auth", Tab::Wireless, "AUTH", "open or shared: the WEP authentication"},
+    {"wep-default-key", Tab::Wireless, "N", "1-4: which WEP key is used (--key sets it)"},
+    {"wep-key-format", Tab::Wireless, "FORMAT",
+     "ascii or hex: the format of the WEP key given with --key"},
+    {"radius-server", Tab::Wireless, "ADDRESS", "RADIUS server (wpa, wpa2)"},
+    {"radius-port", Tab::Wireless, "PORT", "RADIUS port, 1-65535"},
+    {"vlan", Tab::Vlan, "VLAN",
+     "on or off; an id (1-4094) switches it on and sets the\n"
+     "                        management VLAN"},
+    {"vlan-wlan", Tab::Vlan, "ID", "WLAN VLAN"},
+    {"pvid", Tab::Vlan, "ID", "PVID (models 10, 11)"},
+    {"lan", Tab::Vlan, "ID", "LAN VLAN (model 11) or LAN2 VLAN (model 10)"},
+    {"lan3", Tab::Vlan, "ID", "LAN3 VLAN (model 10)"},
+    {"lan4", Tab::Vlan, "ID", "LAN4 VLAN (model 10)"},
+    {"reboot", Tab::Reboot, "SWITCH", "off: switch the timed reboot off"},
+    {"reboot-at", Tab::Reboot, "HH:MM", "reboot at this time on the days of --days"},
+    {"days", Tab::Reboot, "DAYS", "mon,tue,wed,thu,fri,sat,sun or everyday"},
+};
+
+const OptionInfo* FindOption(std::string_view name) {
+    for (const auto& o : kOptions)
+        if (name == o.name) return &o;
+    return nullptr;
+}
+
+std::string Lower(std::string_view text) {
+    std::string out;
+    for (char c : text) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool AllDigits(std::string_view text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+constexpr const char* kDayNames[7] = {"mon", "tue", "wed", "thu", "fri", "sat", "sun"};
+
+// The value's shape, where it can be judged without the device. Ranges are left to the
+// collect steps so that their messages are the dialog's.
+std::string CheckValue(const std::string& name, const std::string& v) {
+    const std::string l = Lower(v);
+    auto oneOf = [&](std::initializer_list<const char*> allowed) {
+        for (const char* a : allowed)
+            if (l == a) return std::string();
+        std::string list;
+        for (const char* a : allowed) list += std::string(list.empty() ? "" : ", ") + a;
+        return "--" + name + " takes " + list + ", not '" + v + "'";
+    };
+    if (name == "hide-ssid") return oneOf({"on", "off"});
+    if (name == "security")
+        return oneOf({"none", "wep", "wpa-psk", "wpa2-psk", "wpa-wpa2-psk", "wpa", "wpa2"});
+    if (name == "cipher") return oneOf({"aes", "tkip", "tkip+aes", "aes+tkip"});
+    if (name == "wep-auth") return oneOf({"open", "shared"});
+    if (name == "wep-key-format") return oneOf({"ascii", "hex"});
+    if (name == "wep-default-key") return oneOf({"1", "2", "3", "4"});
+    if (name == "ext-channel") return oneOf({"below", "above"});
+    if (name == "reboot") return oneOf({"off"});
+    if (name == "vlan" && l != "on" && l != "off" && !AllDigits(v))
+        return "--vlan takes on, off or a VLAN id, not '" + v + "'";
+    if ((name == "power" || name == "key-interval" || name == "radius-port" ||
+         name == "vlan-wlan" || name == "pvid" || name == "lan" || name == "lan3" ||
+         name == "lan4") &&
+        !AllDigits(v))
+        return "--" + name + " takes a number, not '" + v + "'";
+    if (name == "channel" && l != "auto" && !AllDigits(v))
+        return "--channel takes auto or a channel number, not '" + v + "'";
+    if (name == "reboot-at") {
+        const auto colon = v.find(':');
+        if (colon == std::string::npos || !AllDigits(v.substr(0, colon)) ||
+            !AllDigits(v.substr(colon + 1)))
+            return "--reboot-at takes a time as HH:MM, not '" + v + "'";
+    }
+    if (name == "days" && l != "everyday") {
+        std::string rest = l;
+        while (!rest.empty()) {
+            const auto comma = rest.find(',');
+            const std::string day = rest.substr(0, comma);
+            rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
+            if (day.empty()) continue;
+            if (std::find_if(std::begin(kDayNames), std::end(kDayNames),
+                             [&](const char* d) { return day == d; }) == std::end(kDayNames))
+                return "--days takes mon,tue,wed,thu,fri,sat,sun or everyday, not '" + day + "'";
+        }
+    }
+    return {};
+}
+
+// ---- list words ----
+
+// "20MHz" -> "20", "Auto" -> "auto": how the command line names list entries.
+std::string Word(const ListItem& item) {
+    std::string w = Lower(item.text);
+    if (w.size() > 3 && w.compare(w.size() - 3, 3, "mhz") == 0) w.resize(w.size() - 3);
+    return w;
+}
+
+std::optional<int> ValueOfWord(const ListItems& items, const std::string& text) {
+    std::string w = Lower(text);
+    if (w.size() > 3 && w.compare(w.size() - 3, 3, "mhz") == 0) w.resize(w.size() - 3);
+    for (const auto& i : items)
+        if (Word(i) == w) return i.value;
+    return std::nullopt;
+}
+
+std::string Words(const ListItems& items) {
+    std::string out;
+    for (const auto& i : items) out += (out.empty() ? "" : ", ") + Word(i);
+    return out;
+}
+
+std::string WordOfValue(const ListItems& items, int value) {
+    for (const auto& i : items)
+        if (i.value == value) return Word(i);
+    return std::to_string(value);
+}
+
+const char* SecurityWord(int mode) {
+    static constexpr const char* kWords[] = {"none",         "wep", "wpa-psk", "wpa2-psk",
+                                             "wpa-wpa2-psk", "wpa", "wpa2"};
+    return mode >= 0 && mode <= 6 ? kWords[mode] : "none";
+}
+
+int SecurityOfWord(const std::string& w) {
+    for (int m = 0; m <= 6; ++m)
+        if (Lower(w) == SecurityWord(m)) return m;
+    return 0;
+}
+
+std::string CountryWord(int row) {
+    const auto rows = CountryTable();
+    if (row < 0 || row >= static_cast<int>(rows.size())) return "-";
+    return std::string(rows[static_cast<std::size_t>(row)].code) + " (" +
+           rows[static_cast<std::size_t>(row)].name + ")";
+}
+
+std::string DaysWord(uint8_t bits) {
+    if ((bits & kEveryDayBits) == kEveryDayBits) return "everyday";
+    std::string out;
+    for (std::size_t d = 0; d < 7; ++d)
+        if (bits & kRebootDayBits[d]) out += (out.empty() ? "" : ",") + std::string(kDayNames[d]);
+    return out.empty() ? "-" : out;
+}
+
+std::string Two(int v) {
+    return (v < 10 ? "0" : "") + std::to_string(v);
+}
+
+std::string Text(const uint8_t* field, std::size_t capacity, uint8_t len) {
+    return std::string(FieldText(field, capacity, len));
+}
+
+}  // namespace
+
+// ---- parsing ----
+
+std::optional<std::string> ParseConfigureOption(bool configure, const std::string& arg,
+                                                const std::function<bool(std::string&)>& takeValue,
+                                                ConfigureOptions& options) {
+    if (!configure) {
+        if (arg != "--json") return std::nullopt;
+        options.json = true;
+        return std::string();
+    }
+    if (arg.rfind("--", 0) != 0) return std::nullopt;
+    const std::string name = arg.substr(2);
+    if (!FindOption(name)) return std::nullopt;
+    std::string v;
+    if (!takeValue(v)) return "--" + name + " needs a value";
+    if (auto e = CheckValue(name, v); !e.empty()) return e;
+    options.values[name] = v;
+    return std::string();
+}
+
+std::string FinishConfigureArguments(bool configure, const std::vector<std::string>& positional,
+                                     const ConfigureOptions& o, std::vector<std::string>& macs) {
+    const char* command = configure ? "configure" : "show";
+    if (positional.size() != 1)
+        return "give the MAC address of one device (fielddesk-cli " + std::string(command) +
+               " MAC)";
+    auto mac = NormalizeMac(positional[0]);
+    if (!mac) return "not a MAC address: '" + positional[0] + "'";
+    macs.push_back(*mac);
+    if (!configure) return {};
+    if (o.values.empty()) return "give at least one setting to change (see --help)";
+    if (o.Has("reboot") && (o.Has("reboot-at") || o.Has("days")))
+        return "--reboot off excludes --reboot-at and --days";
+    return {};
+}
+
+std::string ShowHelp() {
+    return "Usage: fielddesk-cli show MAC [--json] [--seconds N]\n"
+           "\n"
+           "Finds the device and prints its whole stored configuration: name and addresses,\n"
+           "radio, network name and security (keys included), VLAN and timed reboot. The\n"
+           "values are written the way configure takes them. --json prints an array with\n"
+           "one object of text values.\n"
+           "\n"
+           "Options:\n"
+           "  --json          print JSON\n"
+           "  --seconds N     the longest search for the device, 1..3600 (default 30)\n";
+}
+
+std::string ConfigureHelp() {
+    std::string h =
+        "Usage: fielddesk-cli configure MAC [SETTING VALUE]... [--seconds N]\n"
+        "\n"
+        "Changes settings of one device: the same checks, in the same order and with the\n"
+        "same messages, as the configuration dialog of the desktop program. A refused value\n"
+        "stops the command before anything is sent (exit 2). Only settings that differ from\n"
+        "the device's are sent, in this order: name, wireless, timed reboot, VLAN, and the\n"
+        "address last. Each command is repeated until the device answers or the retries\n"
+        "of Setting.ini run out; one line per command tells the outcome. A device that\n"
+        "changes its VLAN restarts.\n"
+        "\n"
+        "Settings:\n";
+    Tab last = Tab::Ip;
+    bool first = true;
+    for (const auto& o : kOptions) {
+        if (first || o.tab != last) {
+            static constexpr const char* kTabs[] = {"  wireless\n", "  name and address\n",
+                                                    "  VLAN\n", "  timed reboot\n"};
+            h += (first ? "" : "\n") + std::string(kTabs[static_cast<int>(o.tab)]);
+            first = false;
+            last = o.tab;
+        }
+        std::string left = "    --" + std::string(o.name) + " " + o.values;
+        if (left.size() < 24)
+            left.resize(24, ' ');
+        else
+            left += "\n" + std::string(24, ' ');
+        h += left + o.help + "\n";
+    }
+    h += "\n"
+         "Lists that depend on each other (mode, bandwidth, country, channel) are checked\n"
+         "against the device: a value it does not offer is refused with the values it does.\n"
+         "\n"
+         "Options:\n"
+         "  --seconds N           the longest search for the device, 1..3600 (default 30)\n";
+    return h;
+}
+
+// ---- forms ----
+
+ConfigureRequest BuildConfigureForms(const ap_info_stu& rec, const ConfigureOptions& o) {
+    ConfigureRequest req;
+    auto has = [&](Tab tab) {
+        for (const auto& [name, value] : o.values)
+            if (FindOption(name)->tab == tab) return true;
+        return false;
+    };
+    auto get = [&](const char* name) { return o.Get(name); };
+    auto fail = [&](std::string e) {
+        req.error = std::move(e);
+        req.forms = {};
+        return req;
+    };
+
+    if (has(Tab::Ip)) {
+        IpSettingsForm f = IpSettingsFormFromRecord(rec);
+        if (auto v = get("name")) f.name = *v;
+        if (auto v = get("ip")) f.ip = *v;
+        if (auto v = get("mask")) f.mask = *v;
+        if (auto v = get("gateway")) f.gateway = *v;
+        if (auto v = get("dns1")) f.dns1 = *v;
+        if (auto v = get("dns2")) f.dns2 = *v;
+        req.forms.ip = f;
+    }
+
+    if (has(Tab::Wireless)) {
+        WirelessForm f = WirelessFormFromRecord(rec);
+        const int rf = rec.rf_type;
+        const int ap = rec.ap_type;
+        if (auto v = get("ssid")) f.ssid = *v;
+        if (auto v = get("hide-ssid")) f.hideSsid = Lower(*v) == "on";
+        if (auto v = get("power")) f.power = *v;
+
+        const ListItems modes = NetworkModeItems(rf, ap);
+        if (auto v = get("mode")) {
+            auto m = ValueOfWord(modes, *v);
+            if (!m)
+                return fail("--mode " + *v + " is not offered by this radio (" + Words(modes) +
+                            ")");
+            f.networkMode = *m;
+        } else if (f.networkMode != rec.network_mode) {
+            return fail("the device's network mode (" + std::to_string(rec.network_mode) +
+                        ") is not one this radio offers; give --mode (" + Words(modes) + ")");
+        }
+        const ListItems widths = BandwidthItems(rf, ap, f.networkMode);
+        if (auto v = get("bandwidth")) {
+            auto b = ValueOfWord(widths, *v);
+            if (!b)
+                return fail("--bandwidth " + *v + " is not offered in this mode (" + Words(widths) +
+                            ")");
+            f.bandwidth = *b;
+        } else if (!HasValue(widths, rec.bandwidth)) {
+            return fail("the device's bandwidth is not offered in this mode; give --bandwidth (" +
+                        Words(widths) + ")");
+        } else {
+            f.bandwidth = rec.bandwidth;
+        }
+        if (auto v = get("country")) {
+            const int row = FindCountryRow(*v);
+            if (row < 0) return fail("unknown country '" + *v + "' (see fielddesk-cli show)");
+            f.countryRow = row;
+        } else if (CountryRowOfCodeNumber(rec.country_code) < 0) {
+            return fail("the device's country code " + std::to_string(rec.country_code) +
+                        " is not in the country list; give --country");
+        }
+        const ListItems channels = ChannelItems(f.countryRow, rf, f.bandwidth, ap);
+        const std::string where = " for " + CountryWord(f.countryRow) + " at " +
+                                  WordOfValue(widths, f.bandwidth) +
+                                  (f.bandwidth == 2 || rf == 0 ? "" : " MHz");
+        if (auto v = get("channel")) {
+            auto c = ValueOfWord(channels, *v);
+            if (!c)
+                return fail("channel " + *v + " is not offered" + where + " (" + Words(channels) +
+                            ")");
+            f.channel = *c;
+        } else if (!HasValue(channels, rec.channel)) {
+            return fail("the device's channel " + std::to_string(rec.channel) + " is not offered" +
+                        where + "; give --channel (" + Words(channels) + ")");
+        } else {
+            f.channel = rec.channel;
+        }
+        const ExtensionChannels ext = ExtensionChannelItems(
+            rf, f.networkMode, f.bandwidth, f.channel, channels.size(), rec.expand_channel);
+        f.extensionChannel =
+            ext.selected >= 0 ? ext.items[static_cast<std::size_t>(ext.selected)].value : -1;
+        if (auto v = get("ext-channel")) {
+            const int want = Lower(*v) == "above" ? 1 : 0;
+            if (!ext.enabled || f.bandwidth != 1)
+                return fail(
+                    "--ext-channel applies to the 2.4 GHz radio in 11b/g/n at 40 MHz "
+                    "on a chosen channel");
+            if (!HasValue(ext.items, want))
+                return fail("channel " + std::to_string(f.channel) + " has no extension channel " +
+                            Lower(*v) + " it");
+            f.extensionChannel = want;
+        }
+
+        if (auto v = get("security")) f.secureMode = SecurityOfWord(*v);
+        const int mode = f.secureMode;
+        auto needs = [&](const char* name, bool ok, const char* modes) -> std::string {
+            if (o.Has(name) && !ok)
+                return std::string("--") + name + " applies to --security " + modes;
+            return {};
+        };
+        for (const std::string& e : {needs("cipher", IsPskMode(mode) || IsRadiusMode(mode),
+                                           "wpa-psk, wpa2-psk, wpa-wpa2-psk, wpa or wpa2"),
+                                     needs("key", mode != kSecureNone,
+                                           "wep, wpa-psk, wpa2-psk, wpa-wpa2-psk, wpa or wpa2"),
+                                     needs("key-interval", IsPskMode(mode) || IsRadiusMode(mode),
+                                           "wpa-psk, wpa2-psk, wpa-wpa2-psk, wpa or wpa2"),
+                                     needs("wep-auth", mode == kSecureWep, "wep"),
+                                     needs("wep-default-key", mode == kSecureWep, "wep"),
+                                     needs("wep-key-format", mode == kSecureWep, "wep"),
+                                     needs("radius-server", IsRadiusMode(mode), "wpa or wpa2"),
+                                     needs("radius-port", IsRadiusMode(mode), "wpa or wpa2")}) {
+            if (!e.empty()) return fail(e);
+        }
+        if (auto v = get("cipher")) {
+            const std::string c = Lower(*v);
+            const int value = c == "aes" ? 0 : c == "tkip" ? 1 : 2;
+            if (IsPskMode(mode))
+                f.pskCipher = value;
+            else
+                f.wpaEncryption = value;
+        }
+        if (auto v = get("key-interval")) (IsPskMode(mode) ? f.pskInterval : f.radiusInterval) = *v;
+        if (auto v = get("wep-auth")) f.wepAuth = Lower(*v) == "shared" ? 1 : 0;
+        if (auto v = get("wep-default-key")) f.wepDefaultKey = std::stoi(*v);
+        const int k = f.wepDefaultKey >= 1 && f.wepDefaultKey <= 4 ? f.wepDefaultKey - 1 : 0;
+        if (auto v = get("wep-key-format")) f.wepKeyFormats[k] = Lower(*v) == "hex" ? 1 : 0;
+        if (auto v = get("key")) {
+            if (IsPskMode(mode))
+                f.pskKey = *v;
+            else if (mode == kSecureWep)
+                f.wepKeys[k] = *v;
+            else
+                f.radiusKey = *v;
+        }
+        if (auto v = get("radius-server")) f.radiusServer = *v;
+        if (auto v = get("radius-port")) f.radiusPort = *v;
+        req.forms.wireless = f;
+    }
+
+    if (has(Tab::Vlan)) {
+        VlanForm f = VlanFormFromRecord(rec);
+        const VlanFields fields = VlanFieldsOf(rec.ap_type);
+        if (auto v = get("vlan")) {
+            const std::string l = Lower(*v);
+            if (l == "off") {
+                f.enabled = false;
+            } else {
+                f.enabled = true;
+                if (l != "on") f.manage = *v;
+            }
+        }
+        if ((o.Has("pvid") || o.Has("lan")) && !fields.pvid)
+            return fail("this model has no PVID or LAN VLAN (models 10 and 11 have)");
+        if ((o.Has("lan3") || o.Has("lan4")) && fields.lanPorts < 3)
+            return fail("this model has no LAN3 or LAN4 VLAN (model 10 has)");
+        const bool ids =
+            o.Has("vlan-wlan") || o.Has("pvid") || o.Has("lan") || o.Has("lan3") || o.Has("lan4");
+        if (!f.enabled && ids) return fail("VLAN ids need the VLAN switched on (--vlan on)");
+        if (auto v = get("vlan-wlan")) f.wlan = *v;
+        if (auto v = get("pvid")) f.pvid = *v;
+        if (auto v = get("lan")) f.lan2 = *v;
+        if (auto v = get("lan3")) f.lan3 = *v;
+        if (auto v = get("lan4")) f.lan4 = *v;
+        req.forms.vlan = f;
+    }
+
+    if (has(Tab::Reboot)) {
+        TimedRebootForm f = TimedRebootFormFromRecord(rec);
+        if (o.Has("reboot")) {
+            f.enabled = false;
+        } else {
+            f.enabled = true;
+            if (auto v = get("reboot-at")) {
+                const auto colon = v->find(':');
+                f.hour = v->substr(0, colon);
+                f.minute = v->substr(colon + 1);
+            }
+            if (auto v = get("days")) {
+                f.days = {};
+                f.everyday = Lower(*v) == "everyday";
+                for (std::size_t d = 0; d < 7; ++d) {
+                    const std::string l = "," + Lower(*v) + ",";
+                    f.days[d] = l.find("," + std::string(kDayNames[d]) + ",") != std::string::npos;
+                }
+            }
+        }
+        req.forms.reboot = f;
+    }
+    return req;
+}
+
+// ---- show ----
+
+ConfigurationFields DescribeConfiguration(const ap_info_stu& r) {
+    ConfigurationFields f;
+    auto add = [&f](const char* key, std::string value) { f.emplace_back(key, std::move(value)); };
+    add("mac", r.mac);
+    add("type", GetModelLabel(r.ap_type));
+    add("name", Text(r.ap_name, sizeof r.ap_name, r.ap_name_len));
+    add("ip", IpToText(r.ip));
+    add("mask", IpToText(r.ip_mask));
+    add("gateway", IpToText(r.ip_gateway));
+    add("dns1", IpToText(r.ip_dns1));
+    add("dns2", IpToText(r.ip_dns2));
+
+    add("radio", r.rf_type == 0 ? "2.4GHz" : "5GHz");
+    add("mode", WordOfValue(NetworkModeItems(r.rf_type, r.ap_type), r.network_mode));
+    add("bandwidth",
+        WordOfValue(BandwidthItems(r.rf_type, r.ap_type, r.network_mode), r.bandwidth));
+    add("country", CountryWord(CountryRowOfCodeNumber(r.country_code)));
+    add("channel", r.channel == 0 ? "auto" : std::to_string(r.channel));
+    add("ext-channel", r.rf_type != 0 || r.expand_channel > 1 ? "-"
+                       : r.expand_channel == 1                ? "above"
+                                                              : "below");
+    add("power", std::to_string(r.tx_power));
+    add("power-range", std::to_string(r.tx_power_min) + "-" + std::to_string(r.tx_power_max));
+    add("ssid", Text(r.ssid, sizeof r.ssid, r.ssid_len));
+    add("hide-ssid", r.ssid_hide ? "on" : "off");
+    add("security", SecurityWord(r.secure_mode));
+    if (IsPskMode(r.secure_mode)) {
+        static constexpr const char* kCiphers[] = {"aes", "tkip", "tkip+aes"};
+        add("cipher", r.wpapsk_auth_type <= 2 ? kCiphers[r.wpapsk_auth_type] : "-");
+        add("key", Text(r.wpapsk_key_value, sizeof r.wpapsk_key_value, r.wpapsk_key_value_len));
+        add("key-interval", std::to_string(r.wpapsk_key_time));
+    } else if (r.secure_mode == kSecureWep) {
+        add("wep-auth", r.wep_auth_type == 1 ? "shared" : "open");
+        add("wep-default-key", std::to_string(r.wep_key_index));
+        const uint8_t types[4] = {r.wep_key_type0, r.wep_key_type1, r.wep_key_type2,
+                                  r.wep_key_type3};
+        const uint8_t* values[4] = {r.wep_key_value0, r.wep_key_value1, r.wep_key_value2,
+                                    r.wep_key_value3};
+        const uint8_t lengths[4] = {r.wep_key_value0_len, r.wep_key_value1_len,
+                                    r.wep_key_value2_len, r.wep_key_value3_len};
+        static constexpr const char* kKeys[] = {"wep-key1", "wep-key2", "wep-key3", "wep-key4"};
+        for (int k = 0; k < 4; ++k)
+            add(kKeys[k],
+                std::string(types[k] == 1 ? "hex:" : "ascii:") + Text(values[k], 26, lengths[k]));
+    } else if (IsRadiusMode(r.secure_mode)) {
+        static constexpr const char* kCiphers[] = {"aes", "tkip", "aes+tkip"};
+        add("cipher", r.wpa_auth_type <= 2 ? kCiphers[r.wpa_auth_type] : "-");
+        add("radius-server", IpToText(r.wpa_radius_ip));
+        add("radius-port", std::to_string(r.wpa_radius_port));
+        add("key", Text(r.wpa_key, sizeof r.wpa_key, r.wpa_key_len));
+        add("key-interval", std::to_string(r.wpa_key_time));
+    }
+
+    const VlanFields vf = VlanFieldsOf(r.ap_type);
+    add("vlan", r.vlan_en ? "on" : "off");
+    add("vlan-manage", std::to_string(r.vlan_id));
+    add("vlan-wlan", std::to_string(r.vlan_id_wlan));
+    if (vf.pvid) {
+        add("pvid", std::to_string(r.vlan_pvid));
+        add("lan", std::to_string(r.vlan_id_lan));
+    }
+    if (vf.lanPorts == 3) {
+        add("lan3", std::to_string(r.vlan_id_lan3));
+        add("lan4", std::to_string(r.vlan_id_lan4));
+    }
+    add("reboot", r.restart_en ? "on" : "off");
+    add("reboot-at", Two(r.restart_time / 60 % 100) + ":" + Two(r.restart_time % 60));
+    add("days", DaysWord(r.restart_type));
+    return f;
+}
+
+std::string FormatConfigurationText(const ConfigurationFields& fields) {
+    std::size_t width = 0;
+    for (const auto& [k, v] : fields) width = std::max(width, k.size());
+    std::string out;
+    for (const auto& [k, v] : fields)
+        out += k + ":" + std::string(width + 2 - k.size(), ' ') + ForTerminal(v) + "\n";
+    return out;
+}
+
+std::string FormatConfigurationJson(const ConfigurationFields& fields) {
+    std::string out = "[\n  {";
+    bool first = true;
+    for (const auto& [k, v] : fields) {
+        out += first ? "\n    " : ",\n    ";
+        out += JsonString(k) + ": " + JsonString(v);
+        first = false;
+    }
+    return out + "\n  }\n]\n";
+}
+
+// ---- running ----
+
+const char* ConfigurationCommandLabel(int command) {
+    switch (command) {
+        case CMD_SET_NAME:
+            return "name (command 8)";
+        case CMD_SET_WIRELESS:
+            return "wireless (command 4)";
+        case CMD_SET_TIMED_REBOOT:
+            return "timed reboot (command 5)";
+        case CMD_SET_VLAN:
+            return "VLAN (command 13)";
+        case CMD_SET_IP:
+            return "address (command 3)";
+        default:
+            return "command";
+    }
+}
+
+int RunShow(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
+    std::vector<ap_info_stu> recs;
+    if (int rc = FindDevices(s, o.macs, o.seconds, recs, out, err); rc != kExitOk) return rc;
+    const ConfigurationFields fields = DescribeConfiguration(recs.front());
+    out << (o.configure.json ? FormatConfigurationJson(fields) : FormatConfigurationText(fields));
+    out.flush();
+    return kExitOk;
+}
+
+int RunConfigure(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
+    std::vector<ap_info_stu> recs;
+    if (int rc = FindDevices(s, o.macs, o.seconds, recs, out, err); rc != kExitOk) return rc;
+    const ap_info_stu& rec = recs.front();
+
+    const ConfigureRequest req = BuildConfigureForms(rec, o.configure);
+    if (!req.error.empty()) {
+        err << "fielddesk-cli: " << req.error << "\nNothing was sent.\n";
+        return kExitUsage;
+    }
+    std::vector<std::string> usedIps;
+    s.Store().QueryApIpList(usedIps);
+    const ConfigurationPlan plan = PlanConfiguration(rec, req.forms, usedIps);
+    if (!plan.ok()) {
+        err << "fielddesk-cli: " << RuleFailureText(plan.failure);
+        // A new address in another subnet usually needs a new gateway too.
+        if (plan.failure.key == "Ip address and gateway address is not in the same subnet!" &&
+            !o.configure.Has("gateway"))
+            err << " (the device's gateway " << IpToText(rec.ip_gateway) << "; give --gateway)";
+        err << "\nNothing was sent.\n";
+        return kExitUsage;
+    }
+    const std::string ip = IpToText(rec.ip);
+    if (plan.pending.Empty()) {
+        out << rec.mac << "  " << ip << "  nothing to change\n";
+        return kExitOk;
+    }
+
+    const ConfigurationTarget target{ip, rec.mac, rec.ap_type};
+    const std::vector<ConfigurationCommand> commands = ConfigurationCommands(plan.pending);
+    const std::vector<bool> sent = RunConfigurationSender({}, s.Engine(), target, plan.pending);
+    std::vector<Job> jobs;
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        Job j;
+        j.mac = rec.mac;
+        j.ip = ip;
+        j.command = commands[i].command;
+        j.label = ConfigurationCommandLabel(j.command);
+        if (j.command == CMD_SET_IP) j.newIp = NewAddressOf(plan.pending);
+        if (!sent[i]) {
+            j.finished = true;
+            j.outcome = "cannot be sent: no adapter of this PC in the device's subnet";
+            Report(out, j);
+        }
+        jobs.push_back(std::move(j));
+    }
+    WaitForAnswers(s, jobs, out);
+    if (g_interrupted) return kExitInterrupted;
+    std::string failed;
+    for (const Job& j : jobs)
+        if (!j.ok) failed += (failed.empty() ? "" : "; ") + j.label + ": " + j.outcome;
+    if (!failed.empty()) {
+        err << "fielddesk-cli: device " << rec.mac << " (" << ip
+            << ") did not acknowledge every command: " << failed << "\n";
+        return kExitDeviceFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace fd::cli

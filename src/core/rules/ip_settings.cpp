@@ -1,0 +1,104 @@
+#include "rules/ip_settings.h"
+
+#include <cstring>
+
+#include "config/labels.h"
+#include "rules/address_rules.h"
+
+namespace fd {
+
+namespace {
+
+// lang-keys:begin
+constexpr const char* kMsgIpInUse = "The ip address is already in use, please respecify!";
+constexpr const char* kMsgNameEmpty = "The device name can not be empty!";
+// lang-keys:end
+
+SettingField FieldOfAddressMessage(const std::string& key) {
+    if (key == "The subnet mask is invalid!") return SettingField::Mask;
+    if (key == "The gateway address is invalid!" ||
+        key == "Ip address and gateway address is not in the same subnet!")
+        return SettingField::Gateway;
+    if (key == "The primary DNS Server is invalid!") return SettingField::Dns1;
+    if (key == "The secondary DNS Server is invalid!") return SettingField::Dns2;
+    return SettingField::Ip;
+}
+
+void PutAddress(uint8_t out[4], const std::string& text) {
+    const auto b = ScanIpLenient(text);
+    std::memcpy(out, b.data(), 4);
+}
+
+std::string AddressOrEmpty(const std::string& text) {
+    return text.empty() ? std::string("0.0.0.0") : text;
+}
+
+}  // namespace
+
+IpSettingsForm IpSettingsFormFromRecord(const ap_info_stu& rec) {
+    IpSettingsForm f;
+    f.ip = IpToText(rec.ip);
+    f.mask = IpToText(rec.ip_mask);
+    f.gateway = IpToText(rec.ip_gateway);
+    f.dns1 = IpToText(rec.ip_dns1);
+    f.dns2 = IpToText(rec.ip_dns2);
+    f.name = std::string(FieldText(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len));
+    return f;
+}
+
+IpSettingsCollect CollectIpSettings(const ap_info_stu& record, const IpSettingsForm& f,
+                                    const std::vector<std::string>& usedIps) {
+    IpSettingsCollect out;
+    ap_info_stu rec = record;
+    rec.ip_mode = 1;
+    const IpConfigBlock old = GetIpBlock(rec);
+    IpConfigBlock block = old;
+    PutAddress(block.ip, f.ip);
+    PutAddress(block.ip_mask, f.mask);
+    PutAddress(block.ip_gateway, f.gateway);
+    PutAddress(block.ip_dns1, f.dns1);
+    PutAddress(block.ip_dns2, f.dns2);
+    out.ipChanged = std::memcmp(&block, &old, sizeof block) != 0;
+    if (out.ipChanged) {
+        AddressForm a;
+        a.ip = f.ip;
+        a.mask = f.mask;
+        a.gateway = f.gateway;
+        a.dns1 = f.dns1;
+        a.dns2 = f.dns2;
+        if (std::string e = CheckDeviceAddress(a); !e.empty()) {
+            out.failure = Refuse(e, FieldOfAddressMessage(e), true);
+            out.ipChanged = false;
+            return out;
+        }
+        const std::string newIp = AddressOrEmpty(f.ip);
+        if (newIp != IpToText(rec.ip)) {
+            for (const std::string& used : usedIps) {
+                if (used == newIp) {
+                    out.failure = Refuse(kMsgIpInUse, SettingField::Ip, true);
+                    out.ipChanged = false;
+                    return out;
+                }
+            }
+        }
+    }
+    block.reserved = 1;
+    out.ip = block;
+
+    if (f.name.empty()) {
+        out.failure = Refuse(kMsgNameEmpty, SettingField::Name);
+        return out;
+    }
+    if (!IsValidDeviceName(f.name, rec.ap_type)) {
+        out.failure = Refuse(DeviceNameRuleMessage(rec.ap_type), SettingField::Name);
+        return out;
+    }
+    SetFieldText(out.name.ap_name, sizeof out.name.ap_name, out.name.ap_name_len, f.name);
+    const std::string_view oldName = FieldText(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len);
+    const std::string_view newName =
+        FieldText(out.name.ap_name, sizeof out.name.ap_name, out.name.ap_name_len);
+    out.nameChanged = oldName != newName;
+    return out;
+}
+
+}  // namespace fd
