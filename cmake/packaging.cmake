@@ -83,8 +83,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "firewalld | ufw, fonts-wqy-microhei")
+# Qt's own dialogs in the user's language, Chinese glyphs, and the skin's Arial metrics the
+# grids' column widths were made for.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "qt6-wayland, qt6-translations-l10n, fonts-wqy-microhei, fonts-liberation2")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "firewalld | ufw")
 file(WRITE ${CMAKE_BINARY_DIR}/packaging/conffiles "/etc/ufw/applications.d/fielddesk\n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/conffiles)
 include(CPack)

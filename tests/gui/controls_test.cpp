@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QPainter>
 #include <QProgressBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "controls/t_button_picture.h"
@@ -71,6 +73,35 @@ TEST(CTDialog, RoundedRegionOnlyWithARadius) {
     EXPECT_FALSE(round.mask().contains(QPoint(0, 0)));  // the corner is cut
     EXPECT_TRUE(round.mask().contains(QPoint(60, 40)));
     EXPECT_NEAR(round.windowOpacity(), 200.0 / 255.0, 0.01);
+}
+
+TEST(CTDialog, ResizedWindowKeepsTheFixedCornerOfItsPictureUnstretched) {
+    // A picture of four colours: a 2-pixel red frame inside the fixed corner (a logo), blue
+    // to its right, green below, grey in the rest.
+    QImage pic(100, 80, QImage::Format_RGB32);
+    pic.fill(Qt::gray);
+    QPainter p(&pic);
+    p.fillRect(0, 0, 60, 40, Qt::white);
+    p.fillRect(10, 10, 2, 20, Qt::red);
+    p.fillRect(60, 0, 40, 40, Qt::blue);
+    p.fillRect(0, 40, 60, 40, Qt::green);
+    p.end();
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/bk.png";
+    ASSERT_TRUE(pic.save(path));
+    CTDialog dlg;
+    dlg.SetBkImage(path);
+    dlg.SetBkFixedPart(QSize(60, 40));
+    dlg.resize(300, 200);
+    const QImage shot = dlg.grab().toImage();
+    // The logo's stroke is still 2 pixels wide at the same place.
+    EXPECT_EQ(shot.pixelColor(10, 20), QColor(Qt::red));
+    EXPECT_EQ(shot.pixelColor(11, 20), QColor(Qt::red));
+    EXPECT_NE(shot.pixelColor(12, 20), QColor(Qt::red));
+    // The rest is stretched to the new size.
+    EXPECT_EQ(shot.pixelColor(280, 20), QColor(Qt::blue));
+    EXPECT_EQ(shot.pixelColor(30, 180), QColor(Qt::green));
+    EXPECT_EQ(shot.pixelColor(280, 180), QColor(Qt::gray));
 }
 
 TEST(CTDialog, DraggingTheBackgroundMovesTheWindowButNotFromAChild) {

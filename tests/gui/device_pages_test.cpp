@@ -210,10 +210,20 @@ TEST_F(DevicePagesTest, HeaderTickAlternatesAndFilterNarrowsTheList) {
     page.ReloadCurrentPage();
     CGridCtrl* grid = page.Grid();
     grid->SetCheck(2, kTick, true);
+    EXPECT_EQ(grid->HeaderCheckState(kTick), Qt::PartiallyChecked);
     page.OnCellClicked(0, kTick);
     for (int r = 1; r <= 5; ++r) EXPECT_TRUE(grid->GetCheck(r, kTick)) << r;
+    EXPECT_EQ(grid->HeaderCheckState(kTick), Qt::Checked);
+    // Unticking one row by hand: the header box shows a partial tick.
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      grid->visualRect(grid->Model()->index(2, kTick)).center());
+    EXPECT_FALSE(grid->GetCheck(3, kTick));
+    EXPECT_EQ(grid->HeaderCheckState(kTick), Qt::PartiallyChecked);
     page.OnCellClicked(0, kTick);
     for (int r = 1; r <= 5; ++r) EXPECT_FALSE(grid->GetCheck(r, kTick)) << r;
+    EXPECT_EQ(grid->HeaderCheckState(kTick), Qt::Unchecked);
 
     // Ticks stay with their devices when a refresh sorts a new one in above them.
     grid->SetCheck(2, kTick, true);  // 10.0.0.4
@@ -503,6 +513,10 @@ TEST_F(DevicePagesTest, SetIpChecksTheRangeThenHandsOutAddressesAndSearchesThree
         // Starting values from the first selected device; the end is left to the user.
         EXPECT_EQ(dlg->BeginEdit()->text(), "10.0.0.3");
         EXPECT_TRUE(dlg->EndEdit()->text().isEmpty());
+        // Address boxes take digits and dots only, four groups at most.
+        QTest::keyClicks(dlg->EndEdit(), "1x0.a0. 5.9.");
+        EXPECT_EQ(dlg->EndEdit()->text(), "10.0.5.9");
+        dlg->EndEdit()->clear();
         dlg->MaskEdit()->setText("255.255.255.0");
         dlg->GatewayEdit()->setText("");
         dlg->BeginEdit()->setText("10.0.5.253");
@@ -589,6 +603,7 @@ TEST_F(RestartPageTest, RebootSendsToTheBridgedAccessPointFirstAndWaitsSixtySeco
         if (!wait) return int(QDialog::Rejected);
         EXPECT_EQ(wait->Progress().Duration(), 120);
         EXPECT_EQ(wait->Progress().SearchesLeft(), 3);
+        EXPECT_EQ(wait->Text(), CWaitDlg::kRestartingKey);  // says what it waits for
         timerDuringWait = page.StatusTimer().isActive();
         // The store reports the devices restarting; the Status column follows.
         m_store->SetApStatus(MacOf(1), fd::AP_STATUS_RESTARTING);
@@ -606,6 +621,13 @@ TEST_F(RestartPageTest, RebootSendsToTheBridgedAccessPointFirstAndWaitsSixtySeco
     EXPECT_EQ(m_engine.Calls().back(), "search");
     EXPECT_EQ(grid->GetItemText(apRow, status), QString::fromStdString(fd::GetStatusLabel(4)));
     EXPECT_EQ(grid->GetItemText(loneRow, status), "Online");
+    // Status cells stand out in the online colour; the rest keep the list's colour.
+    auto fg = [&](int row, int col) {
+        return grid->Model()->index(row - 1, col).data(Qt::ForegroundRole).value<QColor>();
+    };
+    EXPECT_EQ(fg(loneRow, status), fd::Skin().textOnlineColor);
+    EXPECT_EQ(fg(apRow, status), fd::Skin().textOnlineColor);
+    EXPECT_EQ(fg(loneRow, kIp), fd::Skin().gridTitleTextColor);
 
     const auto sends = m_engine.Sends();
     ASSERT_EQ(sends.size(), 2u);
@@ -637,6 +659,7 @@ TEST_F(RestartPageTest, NothingSelectedOrCancelledSendsNothing) {
         EXPECT_NE(wait, nullptr);
         if (wait) {
             EXPECT_EQ(wait->Progress().SearchesLeft(), 5);
+            EXPECT_EQ(wait->Text(), CWaitDlg::kResettingKey);
         }
         return int(QDialog::Accepted);
     };

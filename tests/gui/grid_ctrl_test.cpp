@@ -4,8 +4,11 @@
 
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <cmath>
 
 #include "gui_test_support.h"
 
@@ -48,7 +51,6 @@ TEST_F(GridTest, RowZeroIsTheHeader) {
     EXPECT_EQ(m_grid.Model()->rowCount(), 3);
     EXPECT_EQ(m_grid.Model()->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), "IP");
     EXPECT_EQ(m_grid.GetItemText(2, 2), "198.18.1.2");
-    EXPECT_EQ(m_grid.columnWidth(2), 120);
     // Out-of-range cells are ignored, not crashes.
     EXPECT_FALSE(m_grid.SetItemText(9, 1, "x"));
     EXPECT_FALSE(m_grid.SetItemText(1, 9, "x"));
@@ -99,11 +101,11 @@ TEST_F(GridTest, ClicksReportRowAndColumnHeaderIncluded) {
     EXPECT_EQ(clicks[1][0].toInt(), 0);
     EXPECT_EQ(clicks[1][1].toInt(), 1);
     // The indicator stays where the page put it until the page moves it.
-    EXPECT_EQ(h->sortIndicatorSection(), 2);
-    EXPECT_EQ(h->sortIndicatorOrder(), Qt::DescendingOrder);
+    EXPECT_EQ(m_grid.Header()->SortMarkColumn(), 2);
+    EXPECT_FALSE(m_grid.Header()->SortMarkAscending());
     m_grid.SetSortIndicator(1, true);
-    EXPECT_EQ(h->sortIndicatorSection(), 1);
-    EXPECT_EQ(h->sortIndicatorOrder(), Qt::AscendingOrder);
+    EXPECT_EQ(m_grid.Header()->SortMarkColumn(), 1);
+    EXPECT_TRUE(m_grid.Header()->SortMarkAscending());
 }
 
 TEST_F(GridTest, TickBoxCellsToggleOnClick) {
@@ -191,6 +193,141 @@ TEST_F(GridTest, PerCellFontAndRowValue) {
     m_grid.SetItemData(2, 0);
     EXPECT_EQ(m_grid.GetItemData(1), 1);
     EXPECT_EQ(m_grid.GetItemData(2), 0);
+}
+
+// Grid columns are laid out from widths chosen for another font: scaled, stretched to the
+// grid, and never narrower than their titles and the values that must show whole.
+TEST_F(GridTest, DesignWidthsAreScaledByTheFontAndFillTheGrid) {
+    const double scale = CGridCtrl::FontScale(m_grid.Model()->DefaultFont());
+    EXPECT_GT(scale, 0.6);
+    EXPECT_LT(scale, 1.6);
+    int sum = 0;
+    for (int c = 0; c < 4; ++c) sum += m_grid.columnWidth(c);
+    EXPECT_EQ(sum, m_grid.viewport()->width());
+    // The text columns took the spare room; the tick-box column kept its own width.
+    EXPECT_GT(m_grid.columnWidth(1), static_cast<int>(120 * scale));
+    EXPECT_EQ(m_grid.columnWidth(0), static_cast<int>(std::lround(120 * scale)));
+    EXPECT_EQ(m_grid.horizontalScrollBar()->maximum(), 0);
+}
+
+TEST(GridSizing, TitlesWrapAndWholeValuesStayWholeWhenTheGridIsNarrow) {
+    CGridCtrl grid;
+    grid.resize(260, 200);
+    grid.SetColumnCount(3);
+    grid.SetRowCount(2);
+    const QString mac = "02:1b:2c:5d:00:27";
+    grid.SetItemText(0, 0, "Transparent bridge");
+    grid.SetItemText(0, 1, "MAC");
+    grid.SetItemText(0, 2, "Location");
+    grid.SetColumnWholeTexts(0, {"N/A", "Off"});
+    grid.SetColumnWholeTexts(1, {"00:00:00:00:00:00", "dd:dd:dd:dd:dd:dd"});
+    for (int c = 0; c < 3; ++c) grid.SetColumnWidth(c, 40);
+    grid.SetItemText(1, 1, mac);
+    grid.SetItemText(1, 2, "a rather long location name");
+    grid.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid));
+
+    fd::GridHeader* h = grid.Header();
+    const QFontMetrics head(grid.Model()->HeaderFont());
+    auto titleFits = [&](int col) {
+        const QRect section(h->sectionViewportPosition(col), 0, grid.columnWidth(col), h->height());
+        const QRect room = h->TitleRect(section);
+        const QRect need =
+            head.boundingRect(room, Qt::AlignCenter | Qt::TextWordWrap, grid.GetItemText(0, col));
+        return need.width() <= room.width() && need.height() <= room.height();
+    };
+    for (int c = 0; c < 3; ++c) EXPECT_TRUE(titleFits(c)) << c;
+    // Too narrow for the title on one line: it wrapped and the header grew for it.
+    EXPECT_LT(grid.columnWidth(0), head.horizontalAdvance("Transparent bridge"));
+    EXPECT_GE(h->height(), 2 * head.height());
+    // The MAC cell shows its whole text (the delegate keeps a few pixels each side).
+    const QRect cell = grid.visualRect(grid.Model()->index(0, 1));
+    EXPECT_GE(cell.width() - 6, QFontMetrics(grid.Model()->DefaultFont()).horizontalAdvance(mac));
+    // Free text gave way first, down to its title.
+    EXPECT_LT(grid.columnWidth(2), grid.columnWidth(1));
+
+    // With room again the title goes back to one line and the columns fill the grid.
+    grid.resize(900, 200);
+    ASSERT_TRUE(fdtest::WaitFor([&] { return grid.viewport()->width() > 800; }, 1000));
+    EXPECT_GE(grid.columnWidth(0), head.horizontalAdvance("Transparent bridge"));
+    EXPECT_LT(h->height(), 2 * head.height());
+    EXPECT_EQ(grid.columnWidth(0) + grid.columnWidth(1) + grid.columnWidth(2),
+              grid.viewport()->width());
+}
+
+TEST_F(GridTest, HeaderTickBoxShowsWhetherAllSomeOrNoRowsAreTicked) {
+    fd::GridHeader* h = m_grid.Header();
+    auto drawnTick = [&] {
+        const QRect section(h->sectionViewportPosition(0), 0, m_grid.columnWidth(0), h->height());
+        return h->viewport()->grab(h->TickRect(section)).toImage();
+    };
+    EXPECT_EQ(m_grid.HeaderCheckState(0), Qt::Unchecked);
+    const QImage none = drawnTick();
+    for (int r = 1; r <= 3; ++r) m_grid.SetCheck(r, 0, true);
+    EXPECT_EQ(m_grid.HeaderCheckState(0), Qt::Checked);
+    const QImage all = drawnTick();
+    m_grid.SetCheck(2, 0, false);
+    EXPECT_EQ(m_grid.HeaderCheckState(0), Qt::PartiallyChecked);
+    const QImage some = drawnTick();
+    // Three different pictures: a box that is drawn, and drawn as the rows are.
+    EXPECT_NE(all, none);
+    EXPECT_NE(some, none);
+    EXPECT_NE(some, all);
+    // Removing the unticked row leaves only ticked ones.
+    m_grid.SetItemText(2, 1, "x");
+    m_grid.SetRowCount(2);
+    m_grid.SetCheck(1, 0, true);
+    EXPECT_EQ(m_grid.HeaderCheckState(0), Qt::Checked);
+    m_grid.SetRowCount(1);
+    EXPECT_EQ(m_grid.HeaderCheckState(0), Qt::Unchecked);
+}
+
+TEST_F(GridTest, SortArrowPointsUpWhenAscendingAndDownWhenDescending) {
+    fd::GridHeader* h = m_grid.Header();
+    // The widths of the dark pixel rows in the arrow band of a column, top to bottom.
+    auto arrowRows = [&](int col) {
+        const QRect band(h->sectionViewportPosition(col), 0, m_grid.columnWidth(col),
+                         fd::GridHeader::kArrowSpace);
+        const QImage img = h->viewport()->grab(band).toImage();
+        std::vector<int> rows;
+        for (int y = 0; y < img.height(); ++y) {
+            int dark = 0;
+            for (int x = 0; x < img.width(); ++x) dark += qGray(img.pixel(x, y)) < 110 ? 1 : 0;
+            if (dark > 0) rows.push_back(dark);
+        }
+        return rows;
+    };
+    m_grid.SetSortIndicator(2, true);
+    const std::vector<int> up = arrowRows(2);
+    ASSERT_GE(up.size(), 3u);
+    EXPECT_LT(up.front(), up.back());
+    m_grid.SetSortIndicator(2, false);
+    const std::vector<int> down = arrowRows(2);
+    ASSERT_GE(down.size(), 3u);
+    EXPECT_GT(down.front(), down.back());
+    // Only the sort column carries it.
+    m_grid.SetSortIndicator(1, false);
+    EXPECT_TRUE(arrowRows(2).empty());
+    EXPECT_FALSE(arrowRows(1).empty());
+}
+
+TEST_F(GridTest, AColumnTheUserDragsKeepsItsWidth) {
+    QHeaderView* h = m_grid.horizontalHeader();
+    const int before = m_grid.columnWidth(1);
+    // Drag the right edge of column 1 by 40 pixels.
+    const QPoint edge(h->sectionViewportPosition(1) + before - 1, h->height() / 2);
+    QTest::mousePress(h->viewport(), Qt::LeftButton, {}, edge);
+    QMouseEvent move(QEvent::MouseMove, edge + QPoint(40, 0),
+                     h->viewport()->mapToGlobal(edge + QPoint(40, 0)), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(h->viewport(), &move);
+    QTest::mouseRelease(h->viewport(), Qt::LeftButton, {}, edge + QPoint(40, 0));
+    EXPECT_EQ(m_grid.columnWidth(1), before + 40);
+    EXPECT_TRUE(m_grid.UserSizedColumns());
+    // A later resize of the grid leaves the user's widths alone.
+    m_grid.resize(800, 300);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_grid.columnWidth(1), before + 40);
 }
 
 }  // namespace

@@ -3,18 +3,25 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateTimeEdit>
 #include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QApplication>
 #include <QMenu>
+#include <QTimer>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTranslator>
 
 #include "config/language.h"
+#include "pages/devices/page_messages.h"
 
 namespace {
 
@@ -139,6 +146,38 @@ TEST_F(TranslateTest, MenusWithSubmenusAndSeparators) {
     EXPECT_EQ(actions[2]->text(), "Werkzeuge");
     EXPECT_EQ(sub->actions()[0]->text(), "Pingen");
     EXPECT_EQ(actions[3]->text(), "Beenden");
+}
+
+TEST(QtTranslations, MessageBoxButtonsSpeakChineseOnAChineseSystem) {
+    // Qt's own texts (OK, Cancel, the file dialog) come from Qt's translation files, which
+    // the set-up installs; without them a Chinese program shows English buttons.
+    QObject owner;
+    QTranslator* zh = fd::InstallQtTranslations(QLocale(QLocale::Chinese, QLocale::China), &owner);
+    ASSERT_NE(zh, nullptr) << "Qt translations missing (Debian package qt6-translations-l10n)";
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString::fromUtf8("取消"));
+    QMessageBox box(QMessageBox::Question, QString(), "?", QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QString::fromUtf8("取消"));
+    delete zh;  // taken out of the application again
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
+    // A language Qt has no file for installs nothing.
+    EXPECT_EQ(fd::InstallQtTranslations(QLocale(QLocale::Esperanto), &owner), nullptr);
+}
+
+TEST(PageMessages, AddressMessagesCarryTheProductCaptionNotTheProgramName) {
+    QString caption = "not shown";
+    QString text;
+    // The box is modal: read it and close it from the event loop it runs.
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            caption = box->windowTitle();
+            text = box->text();
+            box->accept();
+        }
+    });
+    fd::ShowAddressWarning(nullptr, "The ip address is invalid!");
+    EXPECT_EQ(caption, fd::Tr("CPEManagement"));
+    EXPECT_NE(caption.toLower(), QCoreApplication::applicationName().toLower());
+    EXPECT_EQ(text, "The ip address is invalid!");
 }
 
 }  // namespace

@@ -70,6 +70,12 @@ std::string GetModelLabel(int apType) {
     return kModels[0].name;
 }
 
+std::vector<std::string> GetModelLabels() {
+    std::vector<std::string> names;
+    for (const auto& m : kModels) names.emplace_back(m.name);
+    return names;
+}
+
 int GetModelCode(const std::string& modelName) {
     for (const auto& m : kModels) {
         if (modelName == m.name) return m.code;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fd {
 
@@ -20,6 +21,8 @@ std::string GetSecurityLabel(int secureMode);
 std::string GetModelLabel(int apType);
 int GetModelCode(const std::string& modelName);
 inline constexpr int kDefaultModelCode = 1;
+// Every model name, in code order.
+std::vector<std::string> GetModelLabels();
 
 // "%d" of the channel; 0 is the translated "Auto".
 std::string GetChannelLabel(int channel);

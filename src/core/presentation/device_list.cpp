@@ -134,6 +134,61 @@ std::span<const DeviceColumn> RestorePageColumns() {
     return kRestoreColumns;
 }
 
+std::vector<std::string> ColumnWholeTexts(ColumnContent content) {
+    std::vector<std::string> texts;
+    switch (content) {
+        case C::Tick:
+        case C::Operate:
+        case C::Location:
+        case C::Ssid:
+        case C::Version:
+            break;
+        case C::Serial:
+            texts.emplace_back("9999");
+            break;
+        case C::Type:
+            texts = GetModelLabels();
+            break;
+        case C::Ip:
+            // Every digit in every place: whichever digit is widest in the font counts.
+            for (char d = '0'; d <= '9'; ++d) {
+                const std::string n(3, d);
+                texts.push_back(n + '.' + n + '.' + n + '.' + n);
+            }
+            break;
+        case C::Mac:
+            for (const char h : std::string_view("0123456789abcdef")) {
+                const std::string b(2, h);
+                texts.push_back(b + ':' + b + ':' + b + ':' + b + ':' + b + ':' + b);
+            }
+            break;
+        case C::OperationMode:
+            for (int mode = 1; mode <= 7; ++mode) texts.push_back(GetWorkModeLabel(mode));
+            break;
+        case C::Channel:
+            texts = {GetChannelLabel(0), "165"};
+            break;
+        case C::TransparentBridge:
+        case C::AirSlot:
+            texts = {GetTransparentBridgeLabel(1, 1, 1), GetTransparentBridgeLabel(1, 1, 0),
+                     GetTransparentBridgeLabel(4, 1, 0)};
+            break;
+        case C::Time:
+            texts.emplace_back("99 23:59:59");
+            break;
+        case C::SecureMode:
+            for (int mode = 0; mode <= 6; ++mode) texts.push_back(GetSecurityLabel(mode));
+            break;
+        case C::Power:
+            texts.emplace_back("100");
+            break;
+        case C::Status:
+            for (int status = 0; status <= 9; ++status) texts.push_back(GetStatusLabel(status));
+            break;
+    }
+    return texts;
+}
+
 std::string OnlineCountText(int count) {
     const std::string format = GetLangText(kOnlineCountKey);
     // The format comes from a language file: put the number in place of the first "%d" only,

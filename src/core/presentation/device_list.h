@@ -71,6 +71,11 @@ std::span<const DeviceColumn> RestorePageColumns();
 // SecureMode, Power, Operate (no tick column).
 std::span<const DeviceColumn> ManagementPageColumns();
 
+// Values a column must always show in full: the longest texts it can hold (every label it
+// shows, the widest address shapes). Empty for columns of free text (names, SSIDs,
+// versions) and for the tick and image columns.
+std::vector<std::string> ColumnWholeTexts(ColumnContent content);
+
 // Rows per page the lists offer, and the one selected at start.
 inline constexpr std::array<int, 4> kPageSizes{15, 30, 50, 100};
 inline constexpr int kDefaultPageSize = 30;

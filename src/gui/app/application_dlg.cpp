@@ -3,6 +3,7 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QMenu>
+#include <QSizeGrip>
 #include <QSystemTrayIcon>
 #include <QUrl>
 
@@ -11,6 +12,7 @@
 #include "app/skin.h"
 #include "app/translate.h"
 #include "controls/t_button_picture.h"
+#include "controls/t_static.h"
 
 namespace {
 
@@ -34,30 +36,45 @@ CApplicationDlg::CApplicationDlg(QWidget* parent)
       m_close(new CTButtonPicture(this)),
       m_info(new CTButtonPicture(this)),
       m_menu(nullptr),
-      m_host(new CChildDlg(this)) {
+      m_host(new CChildDlg(this)),
+      m_grip(new QSizeGrip(this)),
+      m_subtitle(new CTStatic(QStringLiteral("Outdoor CPE / AP management"), this)) {
     const fd::GuiSkin& skin = fd::Skin();
     setObjectName(QStringLiteral("CApplicationDlg"));
     setWindowTitle(QStringLiteral("CPEManagement"));
     setWindowIcon(AppIcon());
-    setFixedSize(kWidth, kHeight);
+    setMinimumSize(kMinWidth, kMinHeight);
+    resize(kWidth, kHeight);
     SetBkImage(skin.Image(QStringLiteral("main_bk.jpg")));
+    // The title band, the logo and the picture above the navigation keep their drawn size
+    // when the window is resized.
+    SetBkFixedPart(QSize(kWidth / 2, kMenuTop));
     SetDraggable(true);
 
+    // Under the product name in the title band.
+    m_subtitle->SetFontSpec(skin.fontName, 15, 0);
+    m_subtitle->SetTextColor(QColor(0xc9, 0xd6, 0xe8));
+    m_subtitle->setGeometry(72, 50, 500, 20);
+    m_subtitle->setAttribute(Qt::WA_TransparentForMouseEvents);  // the band drags the window
+
     // Caption buttons at the top right: information, minimise, close.
+    // lang-keys:begin
+    const char* const tips[] = {"Information", "Minimize", "Close"};
+    // lang-keys:end
     struct Caption {
         CTButtonPicture* button;
         const char* image;
         const char* name;
-        int slot;
     };
-    const Caption captions[] = {{m_info, "help_normal.bmp", "Info", 2},
-                                {m_min, "min_normal.bmp", "Min", 1},
-                                {m_close, "close_normal.bmp", "Close", 0}};
-    for (const Caption& c : captions) {
+    const Caption captions[] = {{m_info, "help_normal.bmp", "Info"},
+                                {m_min, "min_normal.bmp", "Min"},
+                                {m_close, "close_normal.bmp", "Close"}};
+    for (int i = 0; i < 3; ++i) {
+        const Caption& c = captions[i];
         c.button->setObjectName(QString::fromLatin1(c.name));
         c.button->SetImageStrip(skin.Image(QString::fromLatin1(c.image)), 3);
-        c.button->setGeometry(kWidth - 8 - (c.slot + 1) * 32, 8, 30, 24);
-        c.button->setToolTip(fd::Tr(c.name));
+        c.button->resize(30, 24);
+        c.button->setToolTip(fd::Tr(tips[i]));
     }
     connect(m_min, &QAbstractButton::clicked, this, &CApplicationDlg::OnMinimize);
     connect(m_close, &QAbstractButton::clicked, this, &QDialog::reject);
@@ -69,13 +86,45 @@ CApplicationDlg::CApplicationDlg(QWidget* parent)
     m_host->setGeometry(kMenuWidth, kHostTop, kWidth - kMenuWidth, kHeight - kHostTop);
     m_host->CreatePages();
     m_menu = new CMenuDlg(m_host, this);
-    m_menu->setGeometry(0, kMenuTop, kMenuWidth, kHeight - kMenuTop);
+    LayOut();
     m_menu->show();
     m_host->show();
     CreateHelpMenu();
     fd::TranslateDialog(this);
     m_menu->Init();
     CreateTray();
+}
+
+QRect CApplicationDlg::FitToScreen(const QRect& available) {
+    const int w = std::max(kMinWidth, std::min(kWidth, available.width()));
+    const int h = std::max(kMinHeight, std::min(kHeight, available.height()));
+    // Centred; a screen smaller than the minimum gets the window at its top-left corner,
+    // where the caption buttons and the navigation stay reachable.
+    const int x = available.x() + std::max(0, (available.width() - w) / 2);
+    const int y = available.y() + std::max(0, (available.height() - h) / 2);
+    return QRect(x, y, w, h);
+}
+
+void CApplicationDlg::PlaceOnScreen(const QRect& available) {
+    setGeometry(FitToScreen(available));
+}
+
+void CApplicationDlg::resizeEvent(QResizeEvent* e) {
+    CTDialog::resizeEvent(e);
+    LayOut();
+}
+
+void CApplicationDlg::LayOut() {
+    const int w = width();
+    const int h = height();
+    m_info->move(w - 8 - 3 * 32, 8);
+    m_min->move(w - 8 - 2 * 32, 8);
+    m_close->move(w - 8 - 32, 8);
+    m_host->setGeometry(kMenuWidth, kHostTop, w - kMenuWidth, h - kHostTop);
+    if (m_menu != nullptr) m_menu->setGeometry(0, kMenuTop, kMenuWidth, h - kMenuTop);
+    const QSize grip = m_grip->sizeHint();
+    m_grip->setGeometry(w - grip.width(), h - grip.height(), grip.width(), grip.height());
+    m_grip->raise();
 }
 
 CApplicationDlg::~CApplicationDlg() {

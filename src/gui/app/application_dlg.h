@@ -5,8 +5,10 @@
 #include "controls/t_dialog.h"
 
 class QMenu;
+class QSizeGrip;
 class QSystemTrayIcon;
 class CTButtonPicture;
+class CTStatic;
 class CMenuDlg;
 class CChildDlg;
 
@@ -16,8 +18,12 @@ public:
     explicit CApplicationDlg(QWidget* parent = nullptr);
     ~CApplicationDlg() override;
 
+    // The size the window opens at when the screen has room for it.
     static constexpr int kWidth = 1260;
     static constexpr int kHeight = 780;
+    // Below this the navigation strip or a page's footer would be cut.
+    static constexpr int kMinWidth = 1130;
+    static constexpr int kMinHeight = 600;
     static constexpr int kMenuTop = 158;
     static constexpr int kHostTop = 86;
     static constexpr int kMenuWidth = 190;
@@ -30,6 +36,14 @@ public:
     CTButtonPicture* MinButton() const { return m_min; }
     CTButtonPicture* CloseButton() const { return m_close; }
     CTButtonPicture* InfoButton() const { return m_info; }
+    CTStatic* Subtitle() const { return m_subtitle; }
+
+    // Where the window goes in a screen's available area (the desktop less its panels):
+    // its own size when that fits, else as much of the area as there is, never below the
+    // minimum size; centred.
+    static QRect FitToScreen(const QRect& available);
+    void PlaceOnScreen(const QRect& available);
+    QSizeGrip* SizeGrip() const { return m_grip; }
 
     // A list page tells the window while a search runs.
     void SetSearchRunning(bool running) { m_searching = running; }
@@ -41,7 +55,11 @@ public:
     // Opens the URL the language file gives for key ("Product_url", ...).
     static void OpenHelpUrl(const char* key);
 
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+
 private:
+    void LayOut();
     void CreateTray();
     void CreateHelpMenu();
 
@@ -50,6 +68,8 @@ private:
     CTButtonPicture* m_info;
     CMenuDlg* m_menu;
     CChildDlg* m_host;
+    QSizeGrip* m_grip;
+    CTStatic* m_subtitle;
     QMenu* m_helpMenu = nullptr;
     QMenu* m_trayMenu = nullptr;
     QSystemTrayIcon* m_tray = nullptr;

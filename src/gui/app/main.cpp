@@ -1,9 +1,11 @@
 // FieldDesk: start-up, single instance and shutdown.
 //
 //   fielddesk                          the program
-//   fielddesk --screenshot FILE [--page N] [--demo-devices N] [--wait-dialog]
+//   fielddesk --screenshot FILE [--page N] [--demo-devices N] [--wait-dialog] [--screen WxH]
 //                                      renders the main window offscreen to a PNG and exits;
 //                                      --page: a navigation position 1-8 or a page id (133...);
+//                                      --screen: the available screen area the window is
+//                                      fitted to (default 1920x1080);
 //                                      --demo-devices: N invented devices in a temporary
 //                                      store; --wait-dialog: the reboot wait dialog on top.
 //                                      Runs without the protocol engine.
@@ -14,10 +16,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QLocale>
 #include <QPainter>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -47,6 +52,7 @@ struct Options {
     int page = 0;
     int demoDevices = 0;
     bool waitDialog = false;
+    QSize screen{1920, 1080};
     bool bad = false;
 };
 
@@ -66,11 +72,23 @@ Options ParseOptions(int argc, char** argv) {
             if (!ok || o.demoDevices < 0 || o.demoDevices > 10000) o.bad = true;
         } else if (a == QLatin1String("--wait-dialog")) {
             o.waitDialog = true;
+        } else if (a == QLatin1String("--screen") && i + 1 < argc) {
+            const QStringList wh = QString::fromLocal8Bit(argv[++i]).split(QLatin1Char('x'));
+            bool okW = false, okH = false;
+            if (wh.size() == 2) o.screen = QSize(wh[0].toInt(&okW), wh[1].toInt(&okH));
+            if (!okW || !okH || o.screen.width() < 100 || o.screen.height() < 100 ||
+                o.screen.width() > 10000 || o.screen.height() > 10000) {
+                o.bad = true;
+            }
         } else {
             o.bad = true;
         }
     }
-    if ((o.demoDevices > 0 || o.waitDialog) && o.screenshot.isEmpty()) o.bad = true;
+    const bool screenshotOnly = o.demoDevices > 0 || o.waitDialog ||
+                                std::any_of(argv + 1, argv + argc, [](const char* a) {
+                                    return std::strcmp(a, "--screen") == 0;
+                                });
+    if (screenshotOnly && o.screenshot.isEmpty()) o.bad = true;
     return o;
 }
 
@@ -124,11 +142,18 @@ int TakeScreenshot(QApplication& app, const Options& o, const fd::AppSettings& s
     // No engine: the screenshot sends nothing.
     fd::InstallServices({nullptr, demoStore.get(), {}, settings});
     CApplicationDlg dlg;
+    dlg.PlaceOnScreen(QRect(QPoint(0, 0), o.screen));
     dlg.Host()->RefreshTimer().stop();
     if (o.page > 0) {
         int pageId = o.page;
         if (o.page <= CMenuDlg::kButtons) {
             pageId = CMenuDlg::Entries()[static_cast<size_t>(o.page - 1)].pageId;
+        }
+        // A page that is not built would show another page under its own highlighted name.
+        if (!dlg.Host()->HasPage(pageId)) {
+            std::fprintf(stderr, "fielddesk: there is no page %d\n", o.page);
+            fd::InstallServices({});
+            return 2;
         }
         dlg.Menu()->Navigate(pageId);
     }
@@ -141,6 +166,7 @@ int TakeScreenshot(QApplication& app, const Options& o, const fd::AppSettings& s
         // The wait after a reboot (60 s, 3 searches), a few ticks in, over the middle of the
         // main window; without an engine it searches nothing.
         CWaitDlg wait(60, true, 3, nullptr, &dlg);
+        wait.SetText(QString::fromLatin1(CWaitDlg::kRestartingKey));
         for (int i = 0; i < 30; ++i) wait.OnTick();
         const QPixmap overlay = wait.grab();
         QPainter p(&shot);
@@ -161,14 +187,17 @@ int TakeScreenshot(QApplication& app, const Options& o, const fd::AppSettings& s
 int main(int argc, char** argv) {
     const Options options = ParseOptions(argc, argv);
     if (options.bad) {
-        std::fprintf(
-            stderr,
-            "usage: fielddesk [--screenshot FILE [--page N] [--demo-devices N] [--wait-dialog]]\n");
+        std::fprintf(stderr,
+                     "usage: fielddesk [--screenshot FILE [--page N] [--demo-devices N] "
+                     "[--wait-dialog] [--screen WxH]]\n");
         return 2;
     }
     // One copy per user. A second one ends at once, silently, before any window exists.
+    // A picture of the window is no copy of the program: it runs no engine and no store of
+    // the program's own, so it needs no lock and may run beside a running copy.
     fd::SingleInstanceLock instance;
-    if (instance.Acquire(kInstanceLockName) == fd::SingleInstanceLock::Result::AlreadyRunning) {
+    if (options.screenshot.isEmpty() &&
+        instance.Acquire(kInstanceLockName) == fd::SingleInstanceLock::Result::AlreadyRunning) {
         return 0;
     }
     if (!options.screenshot.isEmpty() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -181,6 +210,13 @@ int main(int argc, char** argv) {
 
     const std::string baseDir = fd::GetExecutableDirectory();
     fd::InitLanguage(baseDir);
+    // Qt's own texts follow the program's language; the program speaks English on locales
+    // it has no language file for, and so does Qt then.
+    if (fd::GetSystemLocaleId() != fd::kLocaleEnglishUs) {
+        fd::InstallQtTranslations(QLocale::system(), &app);
+    }
+    // Message boxes and window titles carry the product's name.
+    app.setApplicationDisplayName(fd::Tr("CPEManagement"));
     const fd::AppSettings settings = LoadLook(baseDir);
 
     if (!options.screenshot.isEmpty()) return TakeScreenshot(app, options, settings);
@@ -189,7 +225,9 @@ int main(int argc, char** argv) {
         // The store may speak from a protocol thread; message boxes belong to the GUI thread.
         QMetaObject::invokeMethod(
             qApp,
-            [t = QString::fromStdString(text)] { QMessageBox::warning(nullptr, QString(), t); },
+            [t = QString::fromStdString(text)] {
+                QMessageBox::warning(nullptr, fd::Tr("CPEManagement"), t);
+            },
             Qt::QueuedConnection);
     });
     // The engine's construction creates the store afresh; a failed start leaves the
@@ -207,6 +245,9 @@ int main(int argc, char** argv) {
     int rc = 0;
     {
         CApplicationDlg dlg;
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            dlg.PlaceOnScreen(screen->availableGeometry());
+        }
         QObject::connect(&dlg, &QDialog::finished, &app, &QApplication::quit);
         InstallTerminateHandler(&dlg, [&dlg] { dlg.reject(); });
         dlg.show();

@@ -4,12 +4,16 @@
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QProgressBar>
 #include <QSet>
+#include <QTranslator>
 #include <QWidget>
 
 #include "config/language.h"
@@ -117,6 +121,17 @@ void TranslateMenu(QMenu* menu) {
 
 void MarkUntranslated(QWidget* widget) {
     if (widget != nullptr) widget->setProperty(kNoTranslate, true);
+}
+
+QTranslator* InstallQtTranslations(const QLocale& locale, QObject* owner) {
+    auto* translator = new QTranslator(owner);
+    const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"), dir) ||
+        !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+        return nullptr;
+    }
+    return translator;
 }
 
 }  // namespace fd

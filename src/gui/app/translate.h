@@ -5,7 +5,10 @@
 #include <QString>
 
 class QComboBox;
+class QLocale;
 class QMenu;
+class QObject;
+class QTranslator;
 class QWidget;
 
 namespace fd {
@@ -26,5 +29,10 @@ void TranslateMenu(QMenu* menu);
 // Marks a widget whose text is data (an address edit, for instance) so that TranslateDialog
 // leaves it and everything inside it alone.
 void MarkUntranslated(QWidget* widget);
+
+// Qt's own texts (message box buttons, the file dialog, the edit menus of text boxes) in
+// the language of locale, installed in the application; the translator belongs to owner.
+// Null when Qt has no translation for that language.
+QTranslator* InstallQtTranslations(const QLocale& locale, QObject* owner);
 
 }  // namespace fd

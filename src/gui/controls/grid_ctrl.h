@@ -7,7 +7,9 @@
 #include <QAbstractTableModel>
 #include <QColor>
 #include <QFont>
+#include <QHeaderView>
 #include <QPixmap>
+#include <QStringList>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <functional>
@@ -58,6 +60,9 @@ public:
     void SetFont(int row, int col, const QFont& f);
     void SetRowData(int row, qint64 value);
     qint64 RowData(int row) const;
+    // The header tick box of a tick-box column follows its rows: ticked when every row is,
+    // partly when some are, empty otherwise (and with no rows).
+    Qt::CheckState HeaderCheckState(int col) const;
 
     void SetDefaultFont(const QFont& f) { m_defaultFont = f; }
     void SetDefaultFg(const QColor& c) { m_defaultFg = c; }
@@ -66,9 +71,14 @@ public:
     void SetHeaderBk(const QColor& c) { m_headerBk = c; }
     void SetImageList(std::vector<QPixmap> images) { m_images = std::move(images); }
     const QPixmap* ImageAt(int index) const;
+    const std::vector<QPixmap>& Images() const { return m_images; }
+    QFont DefaultFont() const { return m_defaultFont; }
+    QFont HeaderFont() const { return m_headerFont; }
 
 signals:
     void checkToggled(int row, int col, bool checked);
+    // A row's tick changed, and with it perhaps the header tick box of its column.
+    void headerTickChanged(int col);
 
 private:
     Cell* CellAt(int row, int col);
@@ -100,6 +110,31 @@ public:
                      const QModelIndex& idx) override;
 };
 
+// The header row: the skin's colours, titles that wrap at blanks when the column is narrow,
+// the tick box of tick-box columns (whole, partial or empty as the rows are) and the sort
+// arrow above the title: pointing up for ascending, down for descending.
+class GridHeader : public QHeaderView {
+    Q_OBJECT
+public:
+    explicit GridHeader(QWidget* parent);
+    void SetSortMark(int col, bool ascending);
+    int SortMarkColumn() const { return m_sortColumn; }
+    bool SortMarkAscending() const { return m_ascending; }
+    // Height of the band above the titles that holds the sort arrow.
+    static constexpr int kArrowSpace = 8;
+    static constexpr int kTextMargin = 4;
+    // Where the title is drawn in a section of the given rectangle.
+    QRect TitleRect(const QRect& section) const;
+    QRect TickRect(const QRect& section) const;
+
+protected:
+    void paintSection(QPainter* p, const QRect& rect, int logicalIndex) const override;
+
+private:
+    int m_sortColumn = -1;
+    bool m_ascending = true;
+};
+
 }  // namespace fd
 
 class CGridCtrl : public QTableView {
@@ -114,7 +149,25 @@ public:
     // Rows including the header row, as the pages count them.
     void SetRowCount(int rows);
     int GetRowCount() const { return m_model->rowCount() + 1; }
+    // Column sizes. width is the width the column was laid out for with the reference font
+    // (Arial, 15 pixels high); the grid scales it by its own font, never goes below what
+    // the header title and the column's whole texts need, and stretches the columns to fill
+    // its width. The user may still drag any column wider or narrower.
     void SetColumnWidth(int col, int width);
+    // Values of a column that must always show in full (the longest a column holds: MAC
+    // and IP shapes, model and label names). Columns without any hold free text, which
+    // gives way first when space is short (and shows in full in its tooltip).
+    void SetColumnWholeTexts(int col, const QStringList& texts);
+    // Width the column cannot go below: its header (words may wrap) and its whole texts.
+    int MinimumColumnWidth(int col, bool headerOnOneLine = false) const;
+    // Lays the columns out again (done by itself on resizes, font and header changes).
+    void FitColumns();
+    // Width of the reference font's sample over the same sample in this font.
+    static double FontScale(const QFont& cellFont);
+    bool UserSizedColumns() const { return m_userSized; }
+    fd::GridHeader* Header() const { return m_header; }
+    // Tick state drawn in the header of a tick-box column.
+    Qt::CheckState HeaderCheckState(int col) const { return m_model->HeaderCheckState(col); }
     void SetColumnType(int col, fd::GridCellType type) { m_model->SetColumnType(col, type); }
     // Cells of this column may be edited in place when the page's gate agrees.
     void SetColumnEditable(int col, bool on) { m_model->SetColumnEditable(col, on); }
@@ -159,12 +212,26 @@ signals:
 
 protected:
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
 private:
     void OnHeaderClicked(int section);
 
+    struct ColumnSizing {
+        int designWidth = 0;
+        QStringList wholeTexts;
+    };
+    ColumnSizing& Sizing(int col);
+    std::vector<int> FittedWidths(int available) const;
+    void FitColumnsOnce();
+
     fd::GridModel* m_model;
+    fd::GridHeader* m_header;
+    std::vector<ColumnSizing> m_sizing;
+    bool m_fitting = false;
+    bool m_refitPending = false;
+    bool m_userSized = false;
     std::function<bool(int, int)> m_gate;
     QPersistentModelIndex m_editing;
     int m_sortColumn = -1;

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QWindow>
+#include <algorithm>
 
 CTDialog::CTDialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags) {}
 
@@ -37,7 +38,25 @@ void CTDialog::paintEvent(QPaintEvent*) {
     QPainter p(this);
     if (!m_bkImage.isNull()) {
         p.setRenderHint(QPainter::SmoothPixmapTransform);
-        p.drawPixmap(rect(), m_bkImage);
+        const QSize img = m_bkImage.size();
+        const int fx = std::clamp(m_bkFixed.width(), 0, std::min(img.width() - 1, width()));
+        const int fy = std::clamp(m_bkFixed.height(), 0, std::min(img.height() - 1, height()));
+        if (fx <= 0 && fy <= 0) {
+            p.drawPixmap(rect(), m_bkImage);
+        } else {
+            // Four parts: the fixed corner as it is, the others stretched to the rest.
+            const int xs[] = {0, fx, img.width()};
+            const int ys[] = {0, fy, img.height()};
+            const int xd[] = {0, fx, width()};
+            const int yd[] = {0, fy, height()};
+            for (int i = 0; i < 2; ++i) {
+                for (int j = 0; j < 2; ++j) {
+                    const QRect src(xs[i], ys[j], xs[i + 1] - xs[i], ys[j + 1] - ys[j]);
+                    const QRect dst(xd[i], yd[j], xd[i + 1] - xd[i], yd[j + 1] - yd[j]);
+                    if (!src.isEmpty() && !dst.isEmpty()) p.drawPixmap(dst, m_bkImage, src);
+                }
+            }
+        }
     } else if (m_fillBk) {
         p.fillRect(rect(), m_bkColor);
     }

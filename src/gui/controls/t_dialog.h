@@ -25,6 +25,12 @@ public:
 
     // An empty path changes nothing; an image that does not load leaves no picture.
     void SetBkImage(const QString& path);
+    // A window that changes size keeps this top-left part of its background picture at
+    // its own size and stretches only the rest (logos and title bands stay as drawn).
+    void SetBkFixedPart(QSize part) {
+        m_bkFixed = part;
+        update();
+    }
     void SetDraggable(bool on) { m_draggable = on; }
     void SetFillBk(bool on);
     void SetBkColor(const QColor& c);
@@ -69,6 +75,7 @@ private:
     void ApplyRegion();
 
     QPixmap m_bkImage;
+    QSize m_bkFixed;
     bool m_draggable = false;
     bool m_fillBk = false;
     QColor m_bkColor{255, 255, 255};

@@ -85,7 +85,8 @@ enum class Icon {
     Pencil,
     Globe,
     Wifi,
-    Info
+    Info,
+    None  // a plain button: the text alone says what it does
 };
 
 void DrawIcon(QPainter& p, Icon icon, qreal x, qreal y, const QColor& c, qreal s = 24) {
@@ -223,10 +224,7 @@ void MainBackground() {
     p.setFont(SansFont(26, true));
     p.drawText(QRect(70, 18, 400, 34), Qt::AlignLeft | Qt::AlignVCenter,
                QStringLiteral("FieldDesk"));
-    p.setPen(QColor(0xc9, 0xd6, 0xe8));
-    p.setFont(SansFont(13));
-    p.drawText(QRect(72, 50, 500, 20), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("Outdoor CPE / AP management"));
+    // The line under the name is text of the main window, in the user's language.
     // A quiet, wordless picture above the navigation strip: the PC and a device linked.
     p.setPen(QPen(kPaneDark, 1));
     p.setBrush(QColor(0xf5, 0xf7, 0xfa));
@@ -282,7 +280,7 @@ void PageButton(const QString& file, int w, int h, Icon icon, const QColor& fill
     p.setPen(Qt::NoPen);
     p.setBrush(g);
     p.drawRoundedRect(QRectF(1, 1, w - 2, h - 2), 4, 4);
-    DrawIcon(p, icon, 6, (h - 18) / 2.0, kWhite, 18);
+    if (icon != Icon::None) DrawIcon(p, icon, 6, (h - 18) / 2.0, kWhite, 18);
     p.end();
     Save(img, file);
 }
@@ -620,7 +618,7 @@ int main(int argc, char** argv) {
     PageButton(QStringLiteral("btn_restore.bmp"), 100, 30, Icon::Reset, kOrange);
     PageButton(QStringLiteral("btn_upgrade.bmp"), 100, 30, Icon::Upload, kBlue);
     PageButton(QStringLiteral("btn_config.bmp"), 100, 30, Icon::Gear, kBlue);
-    PageButton(QStringLiteral("config_btn.bmp"), 90, 28, Icon::Gear, kBlue);
+    PageButton(QStringLiteral("config_btn.bmp"), 90, 28, Icon::None, kBlue);
     UpdateButtons();
     CaptionStrip(QStringLiteral("close_normal.bmp"), Icon::Cross, QColor(0xc0, 0x39, 0x2b));
     CaptionStrip(QStringLiteral("min_normal.bmp"), Icon::Minus, kBlueLight);

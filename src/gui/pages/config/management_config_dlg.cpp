@@ -44,10 +44,10 @@ CManagementConfigDlg::CManagementConfigDlg(const ap_info_stu& rec, fd::Configura
       m_ip(new CIPSetDlg(rec, this)),
       m_vlan(new CVlanDlg(rec, this)),
       m_reboot(new CTimeRebootDlg(rec, this)),
-      m_save(MakeButton(this, QStringLiteral("Save"), QStringLiteral("btn_search.bmp"),
-                        kWidth / 2 - 110, kHeight - 46, 100, 30)),
-      m_cancel(MakeButton(this, QStringLiteral("Cancel"), QStringLiteral("btn_search.bmp"),
-                          kWidth / 2 + 10, kHeight - 46, 100, 30)),
+      m_save(MakeButton(this, QStringLiteral("Save"), QStringLiteral("config_btn.bmp"),
+                        kWidth / 2 - 105, kHeight - 45, 90, 28)),
+      m_cancel(MakeButton(this, QStringLiteral("Cancel"), QStringLiteral("config_btn.bmp"),
+                          kWidth / 2 + 15, kHeight - 45, 90, 28)),
       m_close(new CTButtonPicture(this)) {
     const fd::GuiSkin& skin = fd::Skin();
     setModal(true);
@@ -93,6 +93,9 @@ CManagementConfigDlg::CManagementConfigDlg(const ap_info_stu& rec, fd::Configura
                           static_cast<QWidget*>(m_vlan), static_cast<QWidget*>(m_reboot)})
         page->setGeometry(20, kPageTop, kWidth - 40, kPageHeight);
 
+    // Save and Cancel: the plain button of the configuration dialogs, text centred.
+    m_save->SetAlign(768, 0);
+    m_cancel->SetAlign(768, 0);
     connect(m_save, &QAbstractButton::clicked, this, &CManagementConfigDlg::OnSave);
     connect(m_cancel, &QAbstractButton::clicked, this, &QDialog::reject);
     connect(m_close, &QAbstractButton::clicked, this, &QDialog::reject);

@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QKeySequence>
+#include <QLabel>
 #include <QShortcut>
 #include <set>
 #include <string>
@@ -30,6 +31,8 @@ CDeviceListPage::CDeviceListPage(int pageId, std::span<const fd::DeviceColumn> c
       m_searchButton(new CTButtonPicture(this)),
       m_animation(new CTPicture(this)),
       m_filter(new CTEdit(this)),
+      m_filterMark(new CTPicture(this)),
+      m_filterLine(new QLabel(this)),
       m_refresh(new CTButtonPicture(this)),
       m_grid(new CGridCtrl(this)),
       m_pageSizeLabel(new CTStatic(QStringLiteral("Each page number"), this)),
@@ -39,7 +42,7 @@ CDeviceListPage::CDeviceListPage(int pageId, std::span<const fd::DeviceColumn> c
     const fd::GuiSkin& skin = fd::Skin();
     m_list = std::make_unique<fd::DeviceListModel>(StoreOrEmpty(), m_hasEngine ? m_engine : nullptr,
                                                    columns);
-    resize(1070, 694);
+    resize(kDesignWidth, kDesignHeight);
 
     // Top strip: Search with its animation on the left, the filter box and refresh on the
     // right.
@@ -49,28 +52,37 @@ CDeviceListPage::CDeviceListPage(int pageId, std::span<const fd::DeviceColumn> c
                                   QColor(153, 153, 153));
     m_searchButton->SetAlign(256, 26);  // text right of the image's icon
     m_searchButton->setText(QStringLiteral("Search"));
-    m_searchButton->setGeometry(20, 10, 100, 30);
+    Anchor(m_searchButton, QRect(20, 10, 100, 30), false, false);
     m_searchButton->setToolTip(QStringLiteral("F5"));
     connect(m_searchButton, &QAbstractButton::clicked, this, &CDeviceListPage::OnSearchButton);
 
     m_animation->SetBkColor(skin.childBkColor);
     m_animation->Load(skin.Image(QStringLiteral("wait_search.gif")));
-    m_animation->setGeometry(128, 9, 32, 32);
+    Anchor(m_animation, QRect(128, 9, 32, 32), false, false);
     m_animation->hide();
 
-    m_filter->setGeometry(810, 12, 200, 26);
-    m_filter->setPlaceholderText(QStringLiteral("Ctrl+F"));
+    Anchor(m_filter, QRect(810, 12, 200, 26), true, false);
+    m_filter->setPlaceholderText(fd::Tr("Filter (Ctrl+F)"));
+    m_filter->setTextMargins(20, 0, 0, 0);  // room for the pencil
     fd::MarkUntranslated(m_filter);
+    m_filterMark->SetBkColor(QColor(255, 255, 255));
+    m_filterMark->Load(skin.Image(QStringLiteral("write.bmp")));
+    m_filterMark->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_filterMark->Draw();
+    Anchor(m_filterMark, QRect(815, 17, 16, 16), true, false);
+    m_filterLine->setPixmap(QPixmap(skin.Image(QStringLiteral("orange_line.bmp"))));
+    m_filterLine->setScaledContents(true);
+    Anchor(m_filterLine, QRect(812, 39, 196, 2), true, false);
     connect(m_filter, &QLineEdit::textChanged, this, &CDeviceListPage::SetFilterText);
 
     m_refresh->SetImages(skin.Image(QStringLiteral("btn_update_normal.bmp")),
                          skin.Image(QStringLiteral("btn_update_down.bmp")),
                          skin.Image(QStringLiteral("btn_update_down.bmp")),
                          skin.Image(QStringLiteral("btn_update_normal.bmp")));
-    m_refresh->setGeometry(1020, 11, 28, 28);
+    Anchor(m_refresh, QRect(1020, 11, 28, 28), true, false);
     connect(m_refresh, &QAbstractButton::clicked, this, &CDeviceListPage::ReloadCurrentPage);
 
-    m_grid->setGeometry(20, 50, 1030, 560);
+    m_grid->setGeometry(kGridMargin, 50, kDesignWidth - 2 * kGridMargin, 560);
     BuildGrid(columns);
     m_grid->SetEditGate([this](int row, int col) { return CanEditCell(row, col); });
     connect(m_grid, &CGridCtrl::cellClicked, this, &CDeviceListPage::OnCellClicked);
@@ -80,16 +92,15 @@ CDeviceListPage::CDeviceListPage(int pageId, std::span<const fd::DeviceColumn> c
 
     // Footer: separator, rows per page, page numbers, count; the pages add their buttons.
     SetLineColor(skin.lineColor);
-    AddLine(20, 620, 1050, 620);
     m_pageSizeLabel->ApplyStaticSkin();
-    m_pageSizeLabel->setGeometry(20, 634, 132, 24);
-    m_pageSize->setGeometry(154, 632, 60, 26);
+    Anchor(m_pageSizeLabel, QRect(20, 634, 132, 24), false, true);
+    Anchor(m_pageSize, QRect(154, 632, 60, 26), false, true);
     for (int rows : fd::kPageSizes) m_pageSize->addItem(QString::number(rows), rows);
     m_pageSize->setCurrentIndex(1);
     fd::MarkUntranslated(m_pageSize);
     connect(m_pageSize, &QComboBox::currentIndexChanged, this,
             [this](int index) { SetPageSize(m_pageSize->itemData(index).toInt()); });
-    m_pager->setGeometry(222, 630, 320, 30);
+    Anchor(m_pager, QRect(222, 630, 200, 30), false, true);
     m_pager->SetBkColor(skin.childBkColor);
     m_pager->setFont(skin.StaticFont());
     if (auto* host = qobject_cast<CChildDlg*>(parent)) {
@@ -98,7 +109,7 @@ CDeviceListPage::CDeviceListPage(int pageId, std::span<const fd::DeviceColumn> c
         m_pager->Attach(this, pageId);
     }
     m_count->ApplyStaticSkin();
-    m_count->setGeometry(550, 634, 170, 24);
+    Anchor(m_count, QRect(430, 634, 170, 24), false, true);
     m_count->setText(QString::fromStdString(m_list->Current().countText));
 
     // Keyboard access: F5 searches (or stops), Ctrl+F goes to the filter box. Window-wide,
@@ -121,6 +132,35 @@ CDeviceListPage::CDeviceListPage(int pageId, std::span<const fd::DeviceColumn> c
     m_search.SetReloadHandler([this](fd::SearchSession::Reload r) { OnSearchReload(r); });
     m_searchTimer.setInterval(1000);
     connect(&m_searchTimer, &QTimer::timeout, this, &CDeviceListPage::OnSearchTick);
+    LayOut();
+}
+
+void CDeviceListPage::Anchor(QWidget* w, const QRect& designGeometry, bool rightEdge,
+                             bool bottomEdge) {
+    m_anchored.push_back(Anchored{w, designGeometry, rightEdge, bottomEdge});
+    LayOut();
+}
+
+void CDeviceListPage::resizeEvent(QResizeEvent* e) {
+    CChildPage::resizeEvent(e);
+    LayOut();
+}
+
+void CDeviceListPage::LayOut() {
+    const int dx = width() - kDesignWidth;
+    const int dy = height() - kDesignHeight;
+    for (const Anchored& a : m_anchored) {
+        a.widget->setGeometry(a.design.translated(a.right ? dx : 0, a.bottom ? dy : 0));
+    }
+    // The grid takes the rest; the separator stays above the footer.
+    m_grid->setGeometry(kGridMargin, 50, std::max(100, width() - 2 * kGridMargin),
+                        std::max(80, height() - 50 - 84));
+    if (m_emptyNote) {
+        const QRect g = m_grid->geometry();
+        m_emptyNote->setGeometry(g.x() + 40, g.y() + g.height() / 3, g.width() - 80, 80);
+    }
+    ClearLines();
+    AddLine(20, height() - 74, width() - 20, height() - 74);
 }
 
 CDeviceListPage::~CDeviceListPage() {
@@ -140,6 +180,11 @@ void CDeviceListPage::BuildGrid(std::span<const fd::DeviceColumn> columns) {
     m_grid->SetRowCount(1);
     for (int c = 0; c < n; ++c) {
         const fd::DeviceColumn& col = columns[static_cast<size_t>(c)];
+        QStringList whole;
+        for (const std::string& t : fd::ColumnWholeTexts(col.content)) {
+            whole << QString::fromStdString(t);
+        }
+        m_grid->SetColumnWholeTexts(c, whole);
         m_grid->SetColumnWidth(c, col.width);
         m_grid->SetItemText(0, c, col.header[0] != '\0' ? fd::Tr(col.header) : QString());
         if (col.content == fd::ColumnContent::Tick) {
@@ -164,7 +209,8 @@ CTButtonPicture* CDeviceListPage::AddActionButton(const QString& key, const QStr
     b->SetTextColors(skin.buttonFontColor, QColor(255, 255, 255), QColor(153, 153, 153));
     b->SetAlign(256, 26);
     b->setText(key);
-    b->setGeometry(x, 630, 100, 30);
+    // Action buttons sit in the footer's right-hand part.
+    Anchor(b, QRect(x, 630, 100, 30), x >= kDesignWidth / 2, true);
     return b;
 }
 
@@ -176,7 +222,7 @@ CTButtonPicture* CDeviceListPage::AddToolButton(const QString& key, int x, int w
     b->SetTextColors(skin.buttonFontColor, QColor(255, 255, 255), QColor(153, 153, 153));
     b->SetAlign(256, 24);
     b->setText(key);
-    b->setGeometry(x, 12, width, 26);
+    Anchor(b, QRect(x, 12, width, 26), x >= kDesignWidth / 2, false);
     return b;
 }
 
@@ -224,6 +270,7 @@ void CDeviceListPage::Draw() {
     m_grid->SetRowCount(rows + 1);
     m_shownMacs.resize(static_cast<size_t>(rows));
     const int operate = m_list->ColumnOf(fd::ColumnContent::Operate);
+    const int status = m_list->ColumnOf(fd::ColumnContent::Status);
     for (int r = 0; r < rows; ++r) {
         const fd::DeviceRow& row = shown.rows[static_cast<size_t>(r)];
         const int gridRow = r + 1;
@@ -237,7 +284,11 @@ void CDeviceListPage::Draw() {
         if (restyle) {
             const QColor colour =
                 row.discoveredOnly ? skin.textUnlineColor : skin.gridTitleTextColor;
-            for (int c = 0; c < cols; ++c) m_grid->SetItemFgColour(gridRow, c, colour);
+            for (int c = 0; c < cols; ++c) {
+                // A stored device's status stands out in the online colour.
+                const bool statusCell = c == status && !row.discoveredOnly;
+                m_grid->SetItemFgColour(gridRow, c, statusCell ? skin.textOnlineColor : colour);
+            }
             // Item value: 1 for a device known only from its search answer, 2 for a stored one.
             m_grid->SetItemData(gridRow, row.discoveredOnly ? 1 : 2);
         }
@@ -331,8 +382,7 @@ void CDeviceListPage::ShowEmptySearchNote() {
         m_emptyNote->setObjectName(QStringLiteral("emptySearchNote"));
         m_emptyNote->setAlignment(Qt::AlignCenter);
         m_emptyNote->setWordWrap(true);
-        const QRect g = m_grid->geometry();
-        m_emptyNote->setGeometry(g.x() + 40, g.y() + g.height() / 3, g.width() - 80, 80);
+        LayOut();
     }
     m_emptyNote->setText(QString::fromStdString(
         fd::EmptySearchNote(m_search.Broadcasts(), fd::ReadAdapters())));

@@ -20,6 +20,7 @@ class CTEdit;
 class CTPicture;
 class CTStatic;
 class QComboBox;
+class QLabel;
 
 class CDeviceListPage : public CChildPage, public fd::IPageMessageHost {
     Q_OBJECT
@@ -54,6 +55,14 @@ public:
     CTMultiPages* Pager() const { return m_pager; }
     CTStatic* CountLabel() const { return m_count; }
     CTPicture* Animation() const { return m_animation; }
+    CTPicture* FilterMark() const { return m_filterMark; }
+    QLabel* FilterLine() const { return m_filterLine; }
+    // The width and height the page's controls are placed for; the page lays them out
+    // again for any other size (the grid takes what is left, the right-hand controls and
+    // the footer follow the edges).
+    static constexpr int kDesignWidth = 1070;
+    static constexpr int kDesignHeight = 694;
+    static constexpr int kGridMargin = 20;
     const fd::DeviceListModel& List() const { return *m_list; }
     const fd::DeviceListPage& Shown() const { return m_list->Current(); }
     // The ticked state of every shown row, in row order.
@@ -77,6 +86,11 @@ protected:
 
     // Reload through the model and draw the result.
     void Draw();
+    // Keeps a control at its place relative to the right edge (rightEdge) and the bottom
+    // edge (bottomEdge) of the page when the page changes size; the geometry given is the
+    // one for the design size.
+    void Anchor(QWidget* w, const QRect& designGeometry, bool rightEdge, bool bottomEdge);
+    void resizeEvent(QResizeEvent* e) override;
     // Row clicks the page handles beyond the tick box (column 0 is done by the grid).
     virtual void OnRowClicked(int row, int col) {
         (void)row;
@@ -107,7 +121,15 @@ private:
     void ShowEmptySearchNote();
     void OnSearchReload(fd::SearchSession::Reload which);
     void TickAll(bool on);
+    void LayOut();
 
+    struct Anchored {
+        QWidget* widget;
+        QRect design;
+        bool right;
+        bool bottom;
+    };
+    std::vector<Anchored> m_anchored;
     // What fd::Services() held when the page was made. Without a store the list is empty;
     // without an engine a silent one stands in and nothing is sent.
     IDeviceStore* m_store;
@@ -120,6 +142,8 @@ private:
     CTButtonPicture* m_searchButton;
     CTPicture* m_animation;
     CTEdit* m_filter;
+    CTPicture* m_filterMark;  // 1010: the pencil inside the filter box
+    QLabel* m_filterLine;     // 1011: the line under it, stretched to the box
     CTButtonPicture* m_refresh;
     CGridCtrl* m_grid;
     CTStatic* m_pageSizeLabel;

@@ -2,6 +2,7 @@
 
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QRegularExpressionValidator>
 
 #include "app/skin.h"
 #include "app/translate.h"
@@ -14,15 +15,16 @@
 namespace fd {
 
 namespace {
+// Save and Cancel: the plain button of the configuration dialogs, text centred.
 CTButtonPicture* MakeButton(QWidget* parent, const QString& text, int x, int y) {
     const GuiSkin& skin = Skin();
     auto* b = new CTButtonPicture(parent);
-    b->SetImage(skin.Image(QStringLiteral("btn_search.bmp")));
+    b->SetImage(skin.Image(QStringLiteral("config_btn.bmp")));
     b->SetFontSpec(skin.fontName, skin.buttonFontHeight, skin.buttonFontWeight);
     b->SetTextColors(skin.buttonFontColor, QColor(255, 255, 255), QColor(153, 153, 153));
-    b->SetAlign(256, 26);
+    b->SetAlign(768, 0);
     b->setText(text);
-    b->setGeometry(x, y, 100, 30);
+    b->setGeometry(x + 5, y + 1, 90, 28);
     return b;
 }
 
@@ -131,6 +133,10 @@ CTEdit* CIpsetMutilDlg::AddAddress(const QString& label, int y) {
     edit->setGeometry(190, y, 200, 26);
     edit->setMaxLength(15);
     edit->SetRefusedChars(QStringLiteral(" "));
+    // An address box: up to four groups of up to three digits, dots between them. The
+    // ranges are checked on Save, with their own messages.
+    edit->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[0-9]{0,3}(\\.[0-9]{0,3}){0,3}")), edit));
     fd::MarkUntranslated(edit);
     return edit;
 }

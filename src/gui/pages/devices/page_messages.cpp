@@ -2,7 +2,6 @@
 
 #include <QDesktopServices>
 #include <QDialog>
-#include <QGuiApplication>
 
 #include "app/translate.h"
 
@@ -25,7 +24,8 @@ UrlOpener& Opener() {
 
 QMessageBox::StandardButton Show(QWidget* parent, const PageMessage& m) {
     if (Handler()) return Handler()(parent, m);
-    const QString caption = m.appCaption ? QGuiApplication::applicationDisplayName() : QString();
+    // The product's caption, as the main window's title has it.
+    const QString caption = m.appCaption ? Tr("CPEManagement") : QString();
     QMessageBox box(m.icon, caption, Tr(m.key), m.buttons, parent);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }

@@ -18,7 +18,8 @@ fd::RestartPageKind RebootKind() {
             "Are you sure you want to restart?",
             fd::CMD_REBOOT,
             60,
-            3};
+            3,
+            CWaitDlg::kRestartingKey};
 }
 fd::RestartPageKind RestoreKind() {
     return {fd::kPageRestore,
@@ -28,7 +29,8 @@ fd::RestartPageKind RestoreKind() {
             "Are you sure you want to reset?",
             fd::CMD_RESET,
             60,
-            5};
+            5,
+            CWaitDlg::kResettingKey};
 }
 }  // namespace
 
@@ -55,6 +57,7 @@ void CRestartPage::OnAction() {
     m_statusTimer.start();
     {
         CWaitDlg wait(m_kind.waitSeconds, true, m_kind.waitSearches, &Engine(), this);
+        wait.SetText(QString::fromLatin1(m_kind.waitKey));
         fd::RunPageDialog(wait);
     }
     m_statusTimer.stop();

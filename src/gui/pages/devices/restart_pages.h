@@ -22,6 +22,7 @@ struct RestartPageKind {
     int command;             // fd::CMD_REBOOT / fd::CMD_RESET
     int waitSeconds;
     int waitSearches;
+    const char* waitKey;  // what the wait dialog says it waits for
 };
 }  // namespace fd
 

@@ -56,13 +56,11 @@ CSystemToolDlg::CSystemToolDlg(QWidget* parent)
     m_title->setFont(titleFont);
     m_title->setGeometry(20, 12, 600, 26);
     SetLineColor(skin.lineColor);
-    AddLine(20, 44, 1050, 44);
 
     m_count->ApplyStaticSkin();
-    m_count->setGeometry(20, 654, 400, 24);
+    m_count->resize(400, 24);
     m_count->setText(fd::FormatCount(fd::Tr("Adapter count:%d"), 0));
 
-    m_grid->setGeometry(20, 56, 1030, 586);
     m_grid->SetColumnCount(4);
     m_grid->SetRowCount(1);
     const char* headers[] = {"ID", "Description", "MAC", "IP"};
@@ -76,6 +74,15 @@ CSystemToolDlg::CSystemToolDlg(QWidget* parent)
     m_timer.setInterval(5000);
     connect(&m_timer, &QTimer::timeout, this, &CSystemToolDlg::FillGrid);
     m_timer.start();
+}
+
+void CSystemToolDlg::resizeEvent(QResizeEvent* e) {
+    CChildPage::resizeEvent(e);
+    // The list takes the page's size; the count stays under it.
+    ClearLines();
+    AddLine(20, 44, width() - 20, 44);
+    m_grid->setGeometry(20, 56, width() - 40, height() - 108);
+    m_count->move(20, height() - 40);
 }
 
 void CSystemToolDlg::FillGrid() {

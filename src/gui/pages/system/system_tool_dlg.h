@@ -19,6 +19,9 @@ public:
     CGridCtrl* Grid() const { return m_grid; }
     CTStatic* CountLabel() const { return m_count; }
 
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+
 private:
     CTStatic* m_title;
     CTStatic* m_count;
