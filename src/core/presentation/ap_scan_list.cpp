@@ -7,9 +7,11 @@ namespace fd {
 namespace {
 constexpr std::array<ScanColumn, 6> kColumns{{
     {"Select", 40, -1},
-    {"SingleName", 140, 1},
+    // The MAC column is as wide as the device lists' one, so that a whole MAC shows; the
+    // name column gives the pixels.
+    {"SingleName", 128, 1},
     {"Channel", 70, 2},
-    {"MAC", 120, 0},
+    {"MAC", 132, 0},
     {"Secure", 120, 3},
     {"SingleStrength", 60, 4},
 }};
