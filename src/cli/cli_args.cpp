@@ -212,7 +212,7 @@ std::string CommandHelp(Command c) {
                  "  --return-seconds N\n"
                  "                  how long flashed devices may take to reappear after the\n"
                  "                  upgrade's own end, 0..3600 (default 30)\n"
-                 "  --tick-ms N     length of the upgrade's second, 10..1000 (rehearsals, tests)\n";
+                 "  --tick-ms N     length of the upgrade's second, 1..1000 (rehearsals, tests)\n";
             break;
         case Command::Doctor:
             return "Usage: fielddesk-cli doctor [--seconds N] [--json]\n"
@@ -336,8 +336,8 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                 if (!takeValue(v) || !ParseNumber(v, 1, 65535, o.tftpPort))
                     return fail("--tftp-port takes a port from 1 to 65535");
             } else if (c == Command::Upgrade && arg == "--tick-ms") {
-                if (!takeValue(v) || !ParseNumber(v, 10, 1000, o.tickMs))
-                    return fail("--tick-ms takes 10 to 1000 milliseconds");
+                if (!takeValue(v) || !ParseNumber(v, 1, 1000, o.tickMs))
+                    return fail("--tick-ms takes 1 to 1000 milliseconds");
             } else if (c == Command::Upgrade && arg == "--return-seconds") {
                 if (!takeValue(v) || !ParseNumber(v, 0, 3600, o.returnSeconds))
                     return fail("--return-seconds takes 0 to 3600 seconds");

@@ -173,6 +173,6 @@ TEST(CliArgs, UpgradeChecksTheImageBeforeAnyDevice) {
     EXPECT_NE(Parse({"upgrade", "--image", tmp.Path("missing.bin"), mac}).error, "");
     EXPECT_NE(Parse({"upgrade", "--image", good}).error, "");
     EXPECT_NE(Parse({"upgrade", "--image", good, mac, "--tftp-port", "0"}).error, "");
-    EXPECT_NE(Parse({"upgrade", "--image", good, mac, "--tick-ms", "5"}).error, "");
+    EXPECT_NE(Parse({"upgrade", "--image", good, mac, "--tick-ms", "1001"}).error, "");
     EXPECT_NE(Parse({"reboot", mac, "--image", good}).error, "");  // not a reboot option
 }

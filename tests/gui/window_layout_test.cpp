@@ -27,8 +27,8 @@
 
 namespace {
 
-const int kListPages[] = {fd::kPageStatus, fd::kPageManagement, fd::kPageBridge, fd::kPageReboot,
-                          fd::kPageRestore};
+const int kListPages[] = {fd::kPageStatus, fd::kPageManagement, fd::kPageBridge,
+                          fd::kPageReboot, fd::kPageUpgrade,    fd::kPageRestore};
 
 class WindowLayoutTest : public ::testing::Test {
 protected:
