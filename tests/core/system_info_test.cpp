@@ -2,6 +2,7 @@
 
 #include "system/system_info.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -29,14 +30,21 @@ struct Sleeper {
         ::chmod(tmp.Dir().c_str(), 0755);
         ::chmod(path.c_str(), 0755);
     }
-    // Runs it as another user (a forked child that drops to uid 65534 first).
+    // Runs it as another user (a forked child that drops to uid 65534 first). The program is
+    // opened before the drop: the other user may not be allowed through the folders above
+    // the temporary one (a private, owner-only TMPDIR), and only the file itself matters.
     pid_t StartAs(uid_t uid) const {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return -1;
         pid_t pid = ::fork();
         if (pid == 0) {
             if (uid != ::getuid() && (::setgid(uid) != 0 || ::setuid(uid) != 0)) _exit(99);
-            ::execl(path.c_str(), name.c_str(), "30", static_cast<char*>(nullptr));
+            std::string arg0 = name, arg1 = "30";
+            char* argv[] = {arg0.data(), arg1.data(), nullptr};
+            ::fexecve(fd, argv, environ);
             _exit(98);
         }
+        ::close(fd);
         return pid;
     }
 };

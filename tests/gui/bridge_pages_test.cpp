@@ -163,6 +163,10 @@ TEST_F(BridgePagesTest, WizardPicksAnAccessPointAndSendsTheLinkAfterEveryCheck) 
         EXPECT_EQ(grid->GetItemText(2, 4), "WPA-PSK/TKIP&AES");
         EXPECT_FALSE(w.NextButton()->isEnabled());
         w.ScanStep()->OnCellClicked(0, fd::kScanTickColumn);  // nothing
+        // One access point at a time: the header keeps its title, no tick-all box.
+        EXPECT_FALSE(grid->Model()
+                         ->headerData(fd::kScanTickColumn, Qt::Horizontal, Qt::CheckStateRole)
+                         .isValid());
         EXPECT_EQ(grid->GetItemText(1, fd::kScanMacColumn), "02:aa:00:00:00:02");
         w.ScanStep()->OnCellClicked(1, 2);
         EXPECT_TRUE(w.NextButton()->isEnabled());

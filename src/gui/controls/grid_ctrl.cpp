@@ -50,6 +50,13 @@ void GridModel::Changed(int row, int col, const QList<int>& roles) {
     if (roles.contains(Qt::CheckStateRole)) emit headerTickChanged(col);
 }
 
+void GridModel::SetHeaderTickBox(int col, bool shown) {
+    auto& cols = m_titleOnlyTickColumns;
+    cols.erase(std::remove(cols.begin(), cols.end(), col), cols.end());
+    if (!shown) cols.push_back(col);
+    emit headerDataChanged(Qt::Horizontal, col, col);
+}
+
 Qt::CheckState GridModel::HeaderCheckState(int col) const {
     if (ColumnType(col) != GridCellType::Check || m_rows.empty()) return Qt::Unchecked;
     size_t ticked = 0;
@@ -124,7 +131,10 @@ QVariant GridModel::headerData(int section, Qt::Orientation o, int role) const {
         case Qt::TextAlignmentRole:
             return int(Qt::AlignCenter);
         case Qt::CheckStateRole:
-            if (ColumnType(section) == GridCellType::Check) return HeaderCheckState(section);
+            if (ColumnType(section) == GridCellType::Check &&
+                std::find(m_titleOnlyTickColumns.begin(), m_titleOnlyTickColumns.end(),
+                          section) == m_titleOnlyTickColumns.end())
+                return HeaderCheckState(section);
             return {};
         default:
             return {};

@@ -63,6 +63,9 @@ public:
     // The header tick box of a tick-box column follows its rows: ticked when every row is,
     // partly when some are, empty otherwise (and with no rows).
     Qt::CheckState HeaderCheckState(int col) const;
+    // A tick-box column whose rows allow one tick at a time keeps its title instead of a
+    // tick-all box.
+    void SetHeaderTickBox(int col, bool shown);
 
     void SetDefaultFont(const QFont& f) { m_defaultFont = f; }
     void SetDefaultFg(const QColor& c) { m_defaultFg = c; }
@@ -90,6 +93,7 @@ private:
     std::vector<std::vector<Cell>> m_rows;
     std::vector<qint64> m_rowData;
     std::vector<GridCellType> m_types;
+    std::vector<int> m_titleOnlyTickColumns;
     std::vector<bool> m_editable;
     std::vector<QPixmap> m_images;
     QFont m_defaultFont;
@@ -169,6 +173,7 @@ public:
     // Tick state drawn in the header of a tick-box column.
     Qt::CheckState HeaderCheckState(int col) const { return m_model->HeaderCheckState(col); }
     void SetColumnType(int col, fd::GridCellType type) { m_model->SetColumnType(col, type); }
+    void SetHeaderTickBox(int col, bool shown) { m_model->SetHeaderTickBox(col, shown); }
     // Cells of this column may be edited in place when the page's gate agrees.
     void SetColumnEditable(int col, bool on) { m_model->SetColumnEditable(col, on); }
 

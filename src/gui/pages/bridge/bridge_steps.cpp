@@ -87,6 +87,7 @@ CBridgeSearcgAPDlg::CBridgeSearcgAPDlg(fd::IDeviceEngine& engine, IDeviceStore& 
         m_grid->SetItemText(0, c, fd::Tr(columns[static_cast<std::size_t>(c)].header));
     }
     m_grid->SetColumnType(fd::kScanTickColumn, fd::GridCellType::Check);
+    m_grid->SetHeaderTickBox(fd::kScanTickColumn, false);  // one access point at a time
     m_grid->SetColumnType(fd::kScanSignalColumn, fd::GridCellType::Image);
     std::vector<QPixmap> icons;
     for (int i = 0; i <= 5; ++i)
