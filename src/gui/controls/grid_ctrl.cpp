@@ -491,10 +491,12 @@ int CGridCtrl::MinimumColumnWidth(int col, bool headerOnOneLine) const {
                                     ? m_sizing[static_cast<size_t>(col)]
                                     : ColumnSizing{};
     const fd::GridCellType type = m_model->ColumnType(col);
-    if (type == fd::GridCellType::Check) {
-        return style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, this) + kCellPad;
-    }
     int need = 0;
+    if (type == fd::GridCellType::Check) {
+        need = style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, this) + kCellPad;
+        // A header that draws its tick box needs no room for the title.
+        if (m_model->headerData(col, Qt::Horizontal, Qt::CheckStateRole).isValid()) return need;
+    }
     if (type == fd::GridCellType::Image) {
         for (const QPixmap& pm : m_model->Images()) need = std::max(need, pm.width() + kCellPad);
     }
