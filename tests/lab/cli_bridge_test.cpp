@@ -17,18 +17,11 @@ using devsim::MakeDevice;
 
 namespace {
 
-class CliBridgeLabTest : public LabTest {
+class CliBridgeLabTest : public CliPeerLabTest {
 protected:
     void SetUp() override {
-        LabTest::SetUp();
+        CliPeerLabTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        setenv("LC_ALL", "C", 1);
-        const char* bin = std::getenv("FD_BIN_DIR");
-        ASSERT_NE(bin, nullptr);
-        InitLanguage(std::string(bin) + "/");
-        devsim::PeerOptions po;
-        po.netns = m_lab.DevNamespace();
-        m_peer = std::make_unique<devsim::DevicePeer>(po);
         // Device 0 is an access point, device 1 a station that hears it and 39 others.
         EmulatedDevice ap = MakeDevice(0);
         ap.info.work_mode = WORK_MODE_AP;
@@ -49,13 +42,8 @@ protected:
         std::string err;
         ASSERT_TRUE(m_peer->Start(&err)) << err;
     }
-    void TearDown() override {
-        m_peer.reset();
-        LabTest::TearDown();
-    }
     devsim::EmulatedDevice Station() const { return *m_peer->GetDevice(m_sta); }
 
-    std::unique_ptr<devsim::DevicePeer> m_peer;
     std::string m_ap, m_sta, m_bssid;
 };
 

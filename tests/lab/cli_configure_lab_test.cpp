@@ -19,18 +19,11 @@ using devsim::MakeDevice;
 
 namespace {
 
-class CliConfigureLabTest : public LabTest {
+class CliConfigureLabTest : public CliPeerLabTest {
 protected:
     void SetUp() override {
-        LabTest::SetUp();
+        CliPeerLabTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        setenv("LC_ALL", "C", 1);
-        const char* bin = std::getenv("FD_BIN_DIR");
-        ASSERT_NE(bin, nullptr);
-        InitLanguage(std::string(bin) + "/");
-        devsim::PeerOptions po;
-        po.netns = m_lab.DevNamespace();
-        m_peer = std::make_unique<devsim::DevicePeer>(po);
         // Device 0, a model with the VLAN extension, and device 1 on the first address after.
         for (int i = 0; i < 2; ++i) {
             EmulatedDevice dev = MakeDevice(i);
@@ -42,12 +35,7 @@ protected:
         std::string err;
         ASSERT_TRUE(m_peer->Start(&err)) << err;
     }
-    void TearDown() override {
-        m_peer.reset();
-        LabTest::TearDown();
-    }
 
-    std::unique_ptr<devsim::DevicePeer> m_peer;
     std::vector<std::string> m_macs;
 };
 

@@ -10,10 +10,16 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "config/language.h"
+#include "devsim/device_peer.h"
+#include "support/lab.h"
 
 namespace fd::test {
 
@@ -228,6 +234,29 @@ private:
 
     const std::string& m_t;
     std::size_t m_i = 0;
+};
+
+// A lab whose devices' side holds one emulated-device peer, and the texts the CLI child reads
+// the way this process does. A test adds its devices, then starts the peer.
+class CliPeerLabTest : public LabTest {
+protected:
+    void SetUp() override {
+        LabTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        setenv("LC_ALL", "C", 1);
+        const char* bin = std::getenv("FD_BIN_DIR");
+        ASSERT_NE(bin, nullptr);
+        InitLanguage(std::string(bin) + "/");
+        devsim::PeerOptions po;
+        po.netns = m_lab.DevNamespace();
+        m_peer = std::make_unique<devsim::DevicePeer>(po);
+    }
+    void TearDown() override {
+        m_peer.reset();
+        LabTest::TearDown();
+    }
+
+    std::unique_ptr<devsim::DevicePeer> m_peer;
 };
 
 }  // namespace fd::test

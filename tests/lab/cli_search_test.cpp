@@ -25,25 +25,8 @@ namespace {
 
 const std::string kTower = "\xE5\xA1\x94\xE6\x9E\xB6-\xE5\x8C\x97";  // 塔架-北
 
-class CliLabTest : public LabTest {
+class CliLabTest : public CliPeerLabTest {
 protected:
-    void SetUp() override {
-        LabTest::SetUp();
-        if (IsSkipped() || HasFatalFailure()) return;
-        // The child reads its language the way this process does.
-        setenv("LC_ALL", "C", 1);
-        const char* bin = std::getenv("FD_BIN_DIR");
-        ASSERT_NE(bin, nullptr);
-        InitLanguage(std::string(bin) + "/");
-        devsim::PeerOptions po;
-        po.netns = m_lab.DevNamespace();
-        m_peer = std::make_unique<devsim::DevicePeer>(po);
-    }
-    void TearDown() override {
-        m_peer.reset();
-        LabTest::TearDown();
-    }
-
     // Devices 0..n-1 with their addresses; the caller adjusts them before StartPeer().
     std::vector<std::string> AddDevices(int n) {
         std::vector<std::string> macs, ips;
@@ -64,7 +47,6 @@ protected:
         SetFieldText(d.info.ap_name, sizeof d.info.ap_name, d.info.ap_name_len, name);
     }
 
-    std::unique_ptr<devsim::DevicePeer> m_peer;
 };
 
 }  // namespace
