@@ -20,6 +20,16 @@ void OnSignal(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // From the first instruction, so that a stop asked for at any moment of a run ends it
+    // the normal way (the engine stopped, the scratch folder removed, exit status 130).
+    // No SA_RESTART: a signal cuts the waits short, and the waits look at the flag.
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
     std::vector<std::string> args(argv + 1, argv + argc);
     // For the build: the completion script, made from the help texts.
     if (args.size() == 1 && args[0] == "--bash-completion") {
@@ -45,14 +55,6 @@ int main(int argc, char** argv) {
         std::cout << "fielddesk-cli " << FIELDDESK_VERSION << "\n";
         return fd::cli::kExitOk;
     }
-
-    // No SA_RESTART: a signal cuts the waits short, and the waits look at the flag.
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);
 
     return fd::cli::RunCommand(o, std::cout, std::cerr);
 }

@@ -258,6 +258,11 @@ bool ApplyConfig(const std::string& path, int n, EmulatedDevice& dev, NeighbourP
 }  // namespace
 
 int main(int argc, char** argv) {
+    // From the first instruction: a stop asked for at any moment ends the run normally.
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
     int count = 0;
     unsigned seed = 1;
     std::string firstIp = "198.18.1.1", ifname = "dev0", configPath;
@@ -438,10 +443,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fielddesk-devsim: %s\n", error.c_str());
         return 1;
     }
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
     std::fprintf(stderr, "fielddesk-devsim: %d devices from %s on %s\n", count,
                  devices.front().address.c_str(), ifname.c_str());
 

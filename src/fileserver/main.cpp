@@ -49,6 +49,12 @@ bool Number(std::string_view s, long lo, long hi, long& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // From the first instruction: a stop asked for at any moment ends the run normally.
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
     fd::tftp::ServerOptions o;
     std::string ini = fd::GetExecutableDirectory() + "FileServer.ini";
     std::string directory;
@@ -100,11 +106,6 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "FileServer: %s\n", line.c_str());
         };
 
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);
 
     fd::tftp::TftpServer server(o);
     std::string error;

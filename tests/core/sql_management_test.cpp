@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <set>
 
 #include "config/labels.h"
+#include "support/program_folder.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -150,35 +152,49 @@ TEST(StoreFolderTest, FallsBackToAPrivateRuntimeFolder) {
 }
 
 TEST(StoreInstanceTest, ProcessWideStoreIsRemovedAtExit) {
-    const std::string path = fd::DefaultDatabasePath();
-    ASSERT_FALSE(path.empty());
+    // The store is made beside the program. This test runs again as a copy of itself in a
+    // folder of its own, so that it shares no file with another program of the build.
+    if (const char* report = std::getenv("FD_STORE_CHILD_REPORT_FD")) {
+        // The copy creates the store, reports the file's path and exits normally, which
+        // runs the store's destructor.
+        CSqlManagement* store = CSqlManagement::GetInstance();
+        struct stat st {};
+        const std::string path = fd::DefaultDatabasePath();
+        const bool ok = store == CSqlManagement::GetInstance() && store->IsOpen() &&
+                        store->GetDatabasePath() == path && stat(path.c_str(), &st) == 0 &&
+                        store->SaveApInfo(Device(1));
+        const std::string line = ok ? path : std::string();
+        const int fd = std::atoi(report);
+        const bool sent = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+        std::exit(ok && sent ? 0 : 1);
+    }
+    const fd::test::ProgramFolder folder("sql_management_test", {});
+    ASSERT_TRUE(folder.Ok()) << folder.Error();
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        // The child creates the store, reports the file's identity and exits normally,
-        // which runs the store's destructor.
-        CSqlManagement* store = CSqlManagement::GetInstance();
-        struct stat st {};
-        bool ok = store == CSqlManagement::GetInstance() && store->IsOpen() &&
-                  store->GetDatabasePath() == path && stat(path.c_str(), &st) == 0 &&
-                  store->SaveApInfo(Device(1));
-        ino_t inode = ok ? st.st_ino : 0;
-        if (write(pipeFds[1], &inode, sizeof inode) != sizeof inode) ok = false;
-        std::exit(ok ? 0 : 1);
+        close(pipeFds[0]);
+        setenv("FD_STORE_CHILD_REPORT_FD", std::to_string(pipeFds[1]).c_str(), 1);
+        execl(folder.Program().c_str(), folder.Program().c_str(),
+              "--gtest_filter=StoreInstanceTest.ProcessWideStoreIsRemovedAtExit",
+              static_cast<char*>(nullptr));
+        _exit(127);
     }
     close(pipeFds[1]);
-    ino_t inode = 0;
-    ASSERT_EQ(read(pipeFds[0], &inode, sizeof inode), static_cast<ssize_t>(sizeof inode));
+    std::string reported;
+    char buf[512];
+    for (ssize_t n; (n = read(pipeFds[0], buf, sizeof buf)) > 0;) reported.append(buf, size_t(n));
     close(pipeFds[0]);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    // Another program's store may have made a new file there since; ours must be gone.
-    struct stat st {};
-    EXPECT_TRUE(stat(path.c_str(), &st) != 0 || st.st_ino != inode);
+    ASSERT_FALSE(reported.empty());
+    EXPECT_EQ(std::filesystem::weakly_canonical(reported),
+              std::filesystem::weakly_canonical(folder.Path("data.mdb")));
+    EXPECT_FALSE(std::filesystem::exists(folder.Path("data.mdb")));
 }
 
 TEST_F(StoreTest, SaveKeepsOneRowPerMacAndBringsItBackOnline) {

@@ -33,7 +33,7 @@ uint16_t FreeUdpPort() {
 }
 
 bool WaitRunning(fd::CFileServerControl& c, bool want) {
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 3000; ++i) {  // 30 s: a cold start may take seconds
         if (c.IsRunning() == want) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -93,6 +93,8 @@ TEST(FileServerControl, ServerEndsWhenItsStarterGoesAway) {
     o.program = program;
     o.port = FreeUdpPort();
     o.extraArgs = {"--quiet", "--bind", "127.0.0.1"};
+    // Left alone long enough that only a server which never leaves by itself is killed.
+    o.stopWait = std::chrono::seconds(60);
     const auto t0 = std::chrono::steady_clock::now();
     {
         fd::CFileServerControl c(o);
@@ -101,5 +103,5 @@ TEST(FileServerControl, ServerEndsWhenItsStarterGoesAway) {
         ASSERT_TRUE(WaitRunning(c, true));
     }  // no Stop(): only the pipe closes
     EXPECT_EQ(COperateSystemInfo::FindProcessByName(name), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, o.stopWait);
 }

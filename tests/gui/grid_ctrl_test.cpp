@@ -163,7 +163,7 @@ TEST_F(GridTest, PageDecidesPerClickWhetherACellMayBeEdited) {
     editor->selectAll();
     QTest::keyClicks(editor, "roof");
     QTest::keyClick(editor, Qt::Key_Return);  // the commit is queued
-    ASSERT_TRUE(fdtest::WaitFor([&] { return ended.count() == 1; }, 1000));
+    ASSERT_TRUE(fdtest::WaitFor([&] { return ended.count() == 1; }, 10000));
     EXPECT_EQ(ended[0][0].toInt(), 2);
     EXPECT_EQ(ended[0][1].toInt(), 1);
     EXPECT_EQ(ended[0][2].toString(), "roof");
@@ -178,7 +178,7 @@ TEST_F(GridTest, EscapeEndsEditingWithTheOldText) {
     ASSERT_NE(editor, nullptr);
     QTest::keyClicks(editor, "zzz");
     QTest::keyClick(editor, Qt::Key_Escape);
-    ASSERT_TRUE(fdtest::WaitFor([&] { return ended.count() == 1; }, 1000));
+    ASSERT_TRUE(fdtest::WaitFor([&] { return ended.count() == 1; }, 10000));
     EXPECT_EQ(ended[0][2].toString(), "name1");
     EXPECT_EQ(m_grid.GetItemText(1, 1), "name1");
 }
@@ -248,7 +248,7 @@ TEST(GridSizing, TitlesWrapAndWholeValuesStayWholeWhenTheGridIsNarrow) {
 
     // With room again the title goes back to one line and the columns fill the grid.
     grid.resize(900, 200);
-    ASSERT_TRUE(fdtest::WaitFor([&] { return grid.viewport()->width() > 800; }, 1000));
+    ASSERT_TRUE(fdtest::WaitFor([&] { return grid.viewport()->width() > 800; }, 10000));
     EXPECT_GE(grid.columnWidth(0), head.horizontalAdvance("Transparent bridge"));
     EXPECT_LT(h->height(), 2 * head.height());
     EXPECT_EQ(grid.columnWidth(0) + grid.columnWidth(1) + grid.columnWidth(2),

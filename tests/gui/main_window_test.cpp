@@ -102,7 +102,7 @@ TEST_F(MainWindowTest, HostRefreshesTheShownPageOnceAndAutoRefreshSkipsActionPag
     host.ShowPage(133);
     EXPECT_TRUE(host.ShowTimer().isActive());
     EXPECT_EQ(host.ShowTimer().interval(), 100);
-    EXPECT_TRUE(fdtest::WaitFor([&] { return pages[133]->reloads == 1; }, 1000));
+    EXPECT_TRUE(fdtest::WaitFor([&] { return pages[133]->reloads == 1; }, 10000));
     EXPECT_FALSE(host.ShowTimer().isActive());
     QTest::qWait(150);
     EXPECT_EQ(pages[133]->reloads, 1);  // once, not every 100 ms

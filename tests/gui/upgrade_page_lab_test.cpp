@@ -37,7 +37,7 @@ protected:
                              [](fd::devsim::EmulatedDevice& d) { d.upgradeFetchFails = true; });
         for (const auto& mac : m_macs)
             m_peer->UpdateDevice(mac,
-                                 [](fd::devsim::EmulatedDevice& d) { d.flashSilence = 1500ms; });
+                                 [](fd::devsim::EmulatedDevice& d) { d.flashSilence = 4000ms; });
         ASSERT_TRUE(StartPeer());
         ASSERT_TRUE(StartEngine(60000ms));
         fd::InstallServices({m_engine.get(), m_store.get(), {}, {}});
@@ -124,5 +124,5 @@ TEST_F(UpgradePageLabTest, TenDevicesUpgradeThroughTheDialogAndOneBrokenFetchSho
             }
             return true;
         },
-        5000ms));
+        fd::test::kWait));
 }

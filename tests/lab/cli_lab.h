@@ -20,6 +20,7 @@
 #include "config/language.h"
 #include "devsim/device_peer.h"
 #include "support/lab.h"
+#include "support/program_folder.h"
 
 namespace fd::test {
 
@@ -39,13 +40,20 @@ inline std::string CliPath() {
 inline CliRun RunCli(const std::vector<std::string>& args,
                      std::chrono::seconds timeout = std::chrono::seconds(60)) {
     CliRun run;
+    // A folder of its own per run: what the tool writes beside itself (the file server's
+    // ini file for an upgrade) is never shared with another run.
+    const ProgramFolder folder("fielddesk-cli", {"Setting.ini", "FileServer"});
+    if (!folder.Ok()) {
+        run.err = folder.Error();
+        return run;
+    }
     int outPipe[2], errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0) return run;
     if (pipe2(errPipe, O_CLOEXEC) != 0) {
         close(outPipe[0]), close(outPipe[1]);
         return run;
     }
-    const std::string path = CliPath();
+    const std::string path = folder.Program();
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(path.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));

@@ -155,7 +155,8 @@ TEST_F(CliLabTest, SettledSearchEndsOnceTheAnswersStop) {
     ASSERT_TRUE(rows) << run.out;
     EXPECT_EQ(rows->size(), 5u) << run.out;
     for (const auto& row : *rows) EXPECT_EQ(row.at("confirmed"), "true");
-    EXPECT_LT(took, std::chrono::seconds(15));
+    // Long before --seconds: the answers stopped, so the search did.
+    EXPECT_LT(took, std::chrono::seconds(45));
 }
 
 TEST_F(CliLabTest, RebootWaitsForTheAnswerAndReportsSilence) {

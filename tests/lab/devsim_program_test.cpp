@@ -62,6 +62,10 @@ private:
 
 class DevsimProgramTest : public EngineLabTest {};
 
+// The simulator starts through a script and adds its addresses first: seconds on a cold or
+// loaded machine. The search repeats until then.
+constexpr auto kProgramStart = std::chrono::seconds(60);
+
 }  // namespace
 
 TEST_F(DevsimProgramTest, EmulatesTheConfiguredDevices) {
@@ -75,7 +79,7 @@ TEST_F(DevsimProgramTest, EmulatesTheConfiguredDevices) {
     }
     Simulator sim;
     ASSERT_TRUE(sim.Start({"exec", m_lab.Name(), "dev", "--", devsim, "--count", "4", "--seed", "7",
-                           "--config", config, "--duration", "30", "--keepalive", "0.5"}));
+                           "--config", config, "--duration", "300", "--keepalive", "0.5"}));
     ASSERT_TRUE(StartEngine());
 
     // It needs a moment to add its addresses and open its sockets: search until all the
@@ -85,7 +89,7 @@ TEST_F(DevsimProgramTest, EmulatesTheConfiguredDevices) {
             m_engine->SendSearch();
             return WaitUntil([&] { return StoredCount() == 3; }, std::chrono::milliseconds(500));
         },
-        kWait));
+        kProgramStart));
     auto row = Row("02:00:00:00:aa:01");
     ASSERT_TRUE(row);
     EXPECT_EQ(FieldText(row->ap_name, 32, row->ap_name_len), "屋顶 CPE");
@@ -125,14 +129,14 @@ TEST_F(DevsimProgramTest, ScanAnswersAndBridgeResultsFollowTheConfiguration) {
     }
     Simulator sim;
     ASSERT_TRUE(sim.Start({"exec", m_lab.Name(), "dev", "--", devsim, "--count", "2", "--config",
-                           config, "--duration", "30", "--keepalive", "0"}));
+                           config, "--duration", "300", "--keepalive", "0"}));
     ASSERT_TRUE(StartEngine());
     ASSERT_TRUE(WaitUntil(
         [&] {
             m_engine->SendSearch();
             return WaitUntil([&] { return StoredCount() == 2; }, std::chrono::milliseconds(500));
         },
-        kWait));
+        kProgramStart));
     const std::string ap = "02:fd:00:00:00:00", station = "02:fd:00:00:00:01";
 
     // The heard access point first (it is not among the generated ones), then 31 more: two

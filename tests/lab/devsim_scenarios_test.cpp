@@ -201,7 +201,7 @@ TEST_F(DevsimScenarioTest, FiftyDevicesListedFieldByField) {
     auto config = WriteConfig(given);
     auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(m_sim.Start(m_lab.Name(), {"--count", "50", "--config", config, "--keepalive", "0",
-                                           "--duration", "60"}))
+                                           "--duration", "300"}))
         << m_sim.Said();
 
     auto rows = SearchJson(2);
@@ -237,7 +237,7 @@ TEST_F(DevsimScenarioTest, RenameAndSetIpChangeTheDevice) {
     std::vector<Given> given = {GivenFor(1), GivenFor(2), GivenFor(3)};
     for (auto& g : given) g.apType = 1;  // names of any ASCII or Chinese characters
     ASSERT_TRUE(m_sim.Start(m_lab.Name(),
-                            {"--count", "3", "--config", WriteConfig(given), "--duration", "60"}))
+                            {"--count", "3", "--config", WriteConfig(given), "--duration", "300"}))
         << m_sim.Said();
     const std::string mac = given[1].mac, oldIp = given[1].ip;
 
@@ -272,10 +272,11 @@ TEST_F(DevsimScenarioTest, RenameAndSetIpChangeTheDevice) {
 
 TEST_F(DevsimScenarioTest, RebootAndResetGoQuietThenComeBackOnline) {
     std::vector<Given> given = {GivenFor(0), GivenFor(1), GivenFor(2)};
+    given[0].upTime = 100000;  // far from a clock that restarted, however long this takes
     // The third device is faulty: a malformed datagram before each answer, answers late.
     auto config = WriteConfig(given, {{2, "malformed=1\ndelay_ms=200\n"}});
-    ASSERT_TRUE(m_sim.Start(m_lab.Name(), {"--count", "3", "--config", config, "--duration", "60",
-                                           "--restart-seconds", "1.5", "--keepalive", "1"}))
+    ASSERT_TRUE(m_sim.Start(m_lab.Name(), {"--count", "3", "--config", config, "--duration", "300",
+                                           "--restart-seconds", "4", "--keepalive", "1"}))
         << m_sim.Said();
     ASSERT_TRUE(StartEngine());
     ASSERT_TRUE(SearchUntilStored(3));
@@ -299,7 +300,8 @@ TEST_F(DevsimScenarioTest, RebootAndResetGoQuietThenComeBackOnline) {
     EXPECT_TRUE(WaitUntil([&] { return statusOf(a) == AP_STATUS_RESTARTING; }, kWait));
     EXPECT_TRUE(WaitUntil([&] { return statusOf(b) == AP_STATUS_RESETING; }, kWait));
 
-    // While restarting they do not answer a search; the healthy third one does.
+    // While restarting (4 s, long enough for these steps on a loaded machine) they do not
+    // answer a search; the healthy third one does.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     m_engine->SendSearch();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -314,10 +316,10 @@ TEST_F(DevsimScenarioTest, RebootAndResetGoQuietThenComeBackOnline) {
                 [&] { return statusOf(a) == AP_STATUS_ONLINE && statusOf(b) == AP_STATUS_ONLINE; },
                 std::chrono::milliseconds(400));
         },
-        std::chrono::seconds(8)));
+        std::chrono::seconds(30)));
     auto ra = Row(a), rb = Row(b);
     ASSERT_TRUE(ra && rb);
-    EXPECT_LT(ra->up_time, 10u);
+    EXPECT_LT(ra->up_time, 1000u);
     EXPECT_EQ(FieldText(rb->ap_name, 32, rb->ap_name_len), given[1].name);
 }
 
@@ -326,7 +328,7 @@ TEST_F(DevsimScenarioTest, FivePercentDropStillFindsEveryDevice) {
     for (int i = 0; i < 50; ++i) given.push_back(GivenFor(i));
     ASSERT_TRUE(m_sim.Start(m_lab.Name(),
                             {"--count", "50", "--config", WriteConfig(given), "--drop-rate", "0.05",
-                             "--seed", "5", "--keepalive", "0", "--duration", "60", "--stats"}))
+                             "--seed", "5", "--keepalive", "0", "--duration", "300", "--stats"}))
         << m_sim.Said();
     // Searches at 0, 3 and 6 s; device-info requests are retried.
     auto rows = SearchJson(7);
@@ -343,7 +345,7 @@ TEST_F(DevsimScenarioTest, DuplicateAddressKeepsTheFirst) {
     std::vector<Given> given = {GivenFor(0), GivenFor(1), GivenFor(2)};
     given[1].ip = given[0].ip;  // the second device claims the first one's address
     ASSERT_TRUE(m_sim.Start(m_lab.Name(), {"--count", "3", "--config", WriteConfig(given),
-                                           "--keepalive", "0", "--duration", "60"}))
+                                           "--keepalive", "0", "--duration", "300"}))
         << m_sim.Said();
     auto rows = SearchJson(2);
     int confirmedAtShared = 0;

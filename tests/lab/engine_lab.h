@@ -23,7 +23,9 @@ namespace fd::test {
 
 using namespace std::chrono_literals;
 
-constexpr auto kWait = 5000ms;  // generous: nothing below takes more than a second normally
+// Generous: nothing below takes more than a second normally, but a loaded machine may not
+// run the engine or the emulated devices for seconds. Only positive waits use it.
+constexpr auto kWait = 30000ms;
 
 class EngineLabTest : public LabTest {
 protected:

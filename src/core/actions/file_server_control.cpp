@@ -56,11 +56,13 @@ void CFileServerControl::Release() {
     m_stopFd = -1;
     if (m_pid <= 0) return;
     // Give it a moment to leave so that its port is free for the next start.
-    for (int i = 0; i < 100; ++i) {
+    const auto deadline = std::chrono::steady_clock::now() + m_options.stopWait;
+    for (;;) {
         if (::waitpid(m_pid, nullptr, WNOHANG) != 0) {
             m_pid = 0;
             return;
         }
+        if (std::chrono::steady_clock::now() >= deadline) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ::kill(m_pid, SIGKILL);

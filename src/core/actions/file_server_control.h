@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ public:
                               // that folder is not writable
         uint16_t port = 69;
         std::vector<std::string> extraArgs;
+        // How long a stop waits for the server to leave by itself (it watches the pipe on
+        // its standard input) before it is killed.
+        std::chrono::milliseconds stopWait{2000};
     };
     CFileServerControl();
     explicit CFileServerControl(Options options);

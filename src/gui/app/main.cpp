@@ -10,7 +10,7 @@
 //                                      store; --wait-dialog: the reboot wait dialog on top.
 //                                      Runs without the protocol engine.
 
-#include <sys/socket.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -24,8 +24,10 @@
 #include <QTimer>
 #include <algorithm>
 #include <csignal>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "app/app_context.h"
@@ -92,29 +94,48 @@ Options ParseOptions(int argc, char** argv) {
     return o;
 }
 
-// SIGTERM and SIGINT (logout, kill, Ctrl+C) close the main window the normal way, so that
-// the devices still get their probe and the scratch database is deleted.
+// SIGTERM and SIGINT (logout, kill, Ctrl+C) end the program the normal way, so that the
+// devices still get their probe and the scratch database is deleted. The handler is
+// installed at the first instruction of main; it only notes the signal and writes a byte
+// into a pipe. Start-up looks at the note between its steps, and once the event loop runs
+// the pipe's byte (one written long before included) closes the main window.
 int g_signalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t g_terminateRequested = 0;
 
 void OnTerminateSignal(int) {
+    const int saved = errno;
+    g_terminateRequested = 1;
     const char c = 1;
     [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &c, 1);
+    errno = saved;
 }
 
-void InstallTerminateHandler(QObject* parent, std::function<void()> onSignal) {
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
-    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, parent);
-    QObject::connect(notifier, &QSocketNotifier::activated, parent, [onSignal] {
-        char buf[16];
-        [[maybe_unused]] const ssize_t n = read(g_signalPipe[0], buf, sizeof buf);
-        onSignal();
-    });
+void CatchTerminateSignals() {
+    // Without the pipe the note alone still ends start-up; only a signal during the event
+    // loop would then go unseen, which the notifier below cannot watch for anyway.
+    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) g_signalPipe[0] = g_signalPipe[1] = -1;
     struct sigaction sa {};
     sa.sa_handler = OnTerminateSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+}
+
+bool TerminateRequested() {
+    return g_terminateRequested != 0;
+}
+
+// Hands the signals to the event loop: onSignal runs in the GUI thread.
+void WatchTerminateSignals(QObject* parent, std::function<void()> onSignal) {
+    if (g_signalPipe[0] < 0) return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, parent);
+    QObject::connect(notifier, &QSocketNotifier::activated, parent, [onSignal] {
+        char buf[16];
+        while (read(g_signalPipe[0], buf, sizeof buf) > 0) {
+        }
+        onSignal();
+    });
 }
 
 // The look goes to the skin; the settings as a whole go to the services.
@@ -185,6 +206,7 @@ int TakeScreenshot(QApplication& app, const Options& o, const fd::AppSettings& s
 }  // namespace
 
 int main(int argc, char** argv) {
+    CatchTerminateSignals();
     const Options options = ParseOptions(argc, argv);
     if (options.bad) {
         std::fprintf(stderr,
@@ -220,6 +242,8 @@ int main(int argc, char** argv) {
     const fd::AppSettings settings = LoadLook(baseDir);
 
     if (!options.screenshot.isEmpty()) return TakeScreenshot(app, options, settings);
+    // Asked to end before anything needs ending: no engine, no store, no window.
+    if (TerminateRequested()) return 0;
 
     CSqlManagement::SetMessageHandler([](const std::string& text) {
         // The store may speak from a protocol thread; message boxes belong to the GUI thread.
@@ -243,13 +267,15 @@ int main(int argc, char** argv) {
                          settings});
 
     int rc = 0;
-    {
+    // A signal during the engine's start ends the program before the window is built; one
+    // while the window is built is in the pipe and ends the event loop as it starts.
+    if (!TerminateRequested()) {
         CApplicationDlg dlg;
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             dlg.PlaceOnScreen(screen->availableGeometry());
         }
         QObject::connect(&dlg, &QDialog::finished, &app, &QApplication::quit);
-        InstallTerminateHandler(&dlg, [&dlg] { dlg.reject(); });
+        WatchTerminateSignals(&dlg, [&dlg] { dlg.reject(); });
         dlg.show();
         rc = app.exec();
     }
