@@ -71,10 +71,15 @@ for ((r = 1; r <= rounds; r++)); do
   fi
   start=$(date +%s)
   scripts/netlab shell --private-tmp -- "${env_args[@]}" \
-    ctest --test-dir "$build_dir" -j "$jobs" --schedule-random --no-tests=error "$@" \
+    ctest --test-dir "$build_dir" -j "$jobs" --schedule-random --output-on-failure \
+    --no-tests=error "$@" \
     >"$log" 2>&1 || true
   # A test that failed, timed out, crashed, skipped or did not run counts as failed.
-  mapfile -t failed < <(sed -nE 's/^[[:space:]]*[0-9]+ - (.*) \(.*\)$/\1/p' "$log" | sort -u)
+  # ctest lists them after its summary, under "The following tests ...:".
+  mapfile -t failed < <(awk '/^The following tests/ { list = 1; next }
+                             list && match($0, /^\t *[0-9]+ - /) {
+                               name = substr($0, RLENGTH + 1); sub(/ \([^(]*\)$/, "", name)
+                               print name }' "$log" | sort -u)
   if ! grep -qE '^[0-9]+% tests passed' "$log"; then
     echo "round $r: the tests did not run:" >&2
     tail -n 20 "$log" >&2

@@ -20,6 +20,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// A stop wakes the receiving threads at once; one that waited for a datagram that never
+// comes would not end at all. The bound only has to tell the two apart on a loaded machine.
+constexpr auto kPromptStop = std::chrono::seconds(10);
+
 const std::string kMac = "00:11:22:33:44:55";
 
 DeviceProtocolOptions FakeOptions(FakeStore& store, Recorder& sent) {
@@ -117,7 +121,7 @@ TEST(EngineThreads, TimersRetransmitAndAgeOnTheirOwn) {
 
     auto t0 = std::chrono::steady_clock::now();
     engine.Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, kPromptStop);
 }
 
 TEST(EngineThreads, RestartAndConcurrentRequestsAreSafe) {
@@ -218,7 +222,7 @@ TEST(EngineSockets, ReceivesOverLoopbackAndStopsPromptly) {
 
     auto t0 = std::chrono::steady_clock::now();
     engine.Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, kPromptStop);
 }
 
 }  // namespace
@@ -283,7 +287,7 @@ TEST(EngineSockets, ReceiveErrorsAreCountedAndTheLoopGoesOn) {
 
     auto t0 = std::chrono::steady_clock::now();
     engine.Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, kPromptStop);
 }
 
 }  // namespace

@@ -106,12 +106,12 @@ TEST_F(RestartWorkerTest, AccessPointWithBridgedStationGoesFirst) {
 TEST_F(RestartWorkerTest, StopDuringTheGapSendsNoSecondPass) {
     fd::WorkerSlot slot;
     fd::StartRestartWorker(slot, m_engine, *m_store, fd::CMD_REBOOT, {m_devices[0], m_devices[1]},
-                           10s);
+                           60s);
     const auto until = Clock::now() + 5s;
     while (m_engine.Sends().empty() && Clock::now() < until) std::this_thread::sleep_for(1ms);
     const auto t0 = Clock::now();
     slot.Stop();
-    EXPECT_LT(Clock::now() - t0, 2s) << "the wait did not wake on the stop request";
+    EXPECT_LT(Clock::now() - t0, 30s) << "the wait did not wake on the stop request";
     EXPECT_FALSE(slot.Running());
     EXPECT_FALSE(slot.TakeFinished());
     ASSERT_EQ(m_engine.Sends().size(), 1u);
@@ -129,8 +129,8 @@ TEST(SleepUnlessStopped, WakesOnStopAndTellsWhy) {
         source.request_stop();
     });
     const auto t1 = Clock::now();
-    EXPECT_FALSE(fd::SleepUnlessStopped(source.get_token(), 10s));
-    EXPECT_LT(Clock::now() - t1, 5s);
+    EXPECT_FALSE(fd::SleepUnlessStopped(source.get_token(), 60s));
+    EXPECT_LT(Clock::now() - t1, 30s);
     // Already stopped: no wait at all.
     EXPECT_FALSE(fd::SleepUnlessStopped(source.get_token(), 10s));
 }
@@ -189,10 +189,10 @@ TEST(WorkerSlot, DestroyingTheSlotStopsItsWorker) {
     const auto t0 = Clock::now();
     {
         fd::WorkerSlot slot;
-        fd::StartRestartWorker(slot, engine, store, fd::CMD_RESET, Devices(2), 30s);
+        fd::StartRestartWorker(slot, engine, store, fd::CMD_RESET, Devices(2), 120s);
         std::this_thread::sleep_for(20ms);
     }
-    EXPECT_LT(Clock::now() - t0, 5s);
+    EXPECT_LT(Clock::now() - t0, 60s);
     EXPECT_TRUE(engine.Sends().empty());  // neither device has a bridged station
 }
 

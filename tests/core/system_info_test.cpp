@@ -92,7 +92,7 @@ TEST(ProcessControl, OnlyTheCurrentUsersProcessesOfThatNameAreFoundAndEnded) {
     pid_t mine = 0;
     ASSERT_TRUE(COperateSystemInfo::RunProcess(s.path, {"30"}, false, {}, &mine));
     // Both must be running the program before the sweep, or it proves nothing.
-    for (int i = 0; i < 200 && COperateSystemInfo::FindProcessByName(s.name) == 0; ++i)
+    for (int i = 0; i < 3000 && COperateSystemInfo::FindProcessByName(s.name) == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(COperateSystemInfo::FindProcessByName(s.name), mine);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -115,11 +115,11 @@ TEST(ProcessControl, AProcessIgnoringTermIsEndedByForceInTime) {
     ::chmod(script.c_str(), 0755);
     pid_t pid = 0;
     ASSERT_TRUE(COperateSystemInfo::RunProcess(script, {}, false, {}, &pid));
-    for (int i = 0; i < 200 && COperateSystemInfo::FindProcessByName(s.name) == 0; ++i)
+    for (int i = 0; i < 3000 && COperateSystemInfo::FindProcessByName(s.name) == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_TRUE(COperateSystemInfo::KillProcessesByName(s.name, std::chrono::milliseconds(600)));
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(15));  // not its 30 s
     EXPECT_FALSE(Alive(pid));
 }
 

@@ -42,7 +42,7 @@ inline CliRun RunCli(const std::vector<std::string>& args,
     CliRun run;
     // A folder of its own per run: what the tool writes beside itself (the file server's
     // ini file for an upgrade) is never shared with another run.
-    const ProgramFolder folder("fielddesk-cli", {"Setting.ini", "FileServer"});
+    const ProgramFolder folder("fielddesk-cli");
     if (!folder.Ok()) {
         run.err = folder.Error();
         return run;

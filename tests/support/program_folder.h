@@ -26,7 +26,7 @@ public:
     // program: a file name in the build's bin/; beside: what it reads from its own folder.
     explicit ProgramFolder(const std::string& program,
                            const std::vector<std::string>& beside = {"Setting.ini", "Languages",
-                                                                    "Skin"}) {
+                                                                    "Skin", "FileServer"}) {
         namespace fs = std::filesystem;
         if (!m_dir.Ok()) return;
         const fs::path bin = BuildBinDir();
