@@ -134,10 +134,11 @@ TEST_F(BridgePagesLabTest, WizardLinksTheStationAndTheRebootPageRestartsTheAcces
     m_store->QueryOtherApList(0, left, true);
     EXPECT_TRUE(left.empty());
 
-    // The station's next information shows the link in the store.
+    // The station's next information shows the link in the store (once the engine has
+    // handled it: the devices' answers are counted when they are sent).
     ASSERT_TRUE(Search());
     std::string peer;
-    ASSERT_TRUE(m_store->FindBridgePeer(m_sta, peer));
+    ASSERT_TRUE(WaitUntil([&] { return m_store->FindBridgePeer(m_sta, peer); }, fd::test::kWait));
     EXPECT_EQ(peer, m_ap);
     ASSERT_TRUE(m_store->FindBridgePeer(m_ap, peer));
     EXPECT_EQ(peer, m_sta);
