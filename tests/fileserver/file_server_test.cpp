@@ -19,6 +19,7 @@
 
 #include "fileserver/tftp_client.h"
 #include "fileserver/tftp_protocol.h"
+#include "support/program_folder.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -28,9 +29,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string BinDir() {
-    const char* d = std::getenv("FD_BIN_DIR");
-    return d ? std::string(d) + "/" : std::string("bin/");
+// FileServer under a name of this test program's own: the programs stop every process
+// named FileServer when an upgrade ends, and a test running beside this one may be doing
+// just that.
+fd::test::ProgramFolder OwnServer() {
+    return fd::test::ProgramFolder("FileServer", {}, "FileServer-fs" + std::to_string(::getpid()));
 }
 
 uint16_t FreeUdpPort() {
@@ -68,7 +71,7 @@ public:
         fs::create_directories(m_tmp.Path("srv"));
         m_tmp.Write("FileServer.ini", "[SERVER]\r\nDirectory=" + Dir() + "\r\n");
         m_port = FreeUdpPort();
-        std::vector<std::string> args = {BinDir() + "FileServer",
+        std::vector<std::string> args = {m_program.Program(),
                                          "--ini",
                                          m_tmp.Path("FileServer.ini"),
                                          "--bind",
@@ -124,6 +127,7 @@ public:
 
 private:
     fd::test::TempDir m_tmp;
+    fd::test::ProgramFolder m_program = OwnServer();
     pid_t m_pid = -1;
     uint16_t m_port = 0;
     bool m_ready = false;
@@ -465,15 +469,17 @@ TEST(FileServer, ImageReplacedDuringTheTransfer) {
 }
 
 TEST(FileServer, ProgramOptions) {
-    int st = std::system((BinDir() + "FileServer --help > /dev/null").c_str());
+    const auto program = OwnServer();
+    ASSERT_TRUE(program.Ok()) << program.Error();
+    int st = std::system((program.Program() + " --help > /dev/null").c_str());
     EXPECT_EQ(WEXITSTATUS(st), 0);
-    st = std::system((BinDir() + "FileServer --port 70000 2> /dev/null").c_str());
+    st = std::system((program.Program() + " --port 70000 2> /dev/null").c_str());
     EXPECT_EQ(WEXITSTATUS(st), 2);
     // No folder named anywhere: it says so instead of serving something else.
     fd::test::TempDir tmp;
     tmp.Write("FileServer.ini", "[SERVER]\n");
     st = std::system(
-        (BinDir() + "FileServer --port 0 --ini " + tmp.Path("FileServer.ini") + " 2> /dev/null")
+        (program.Program() + " --port 0 --ini " + tmp.Path("FileServer.ini") + " 2> /dev/null")
             .c_str());
     EXPECT_EQ(WEXITSTATUS(st), 2);
 }

@@ -23,15 +23,19 @@ inline std::string BuildBinDir() {
 
 class ProgramFolder {
 public:
-    // program: a file name in the build's bin/; beside: what it reads from its own folder.
+    // program: a file name in the build's bin/; beside: what it reads from its own folder;
+    // as: the name it gets there. The programs stop FileServer by its name, whichever
+    // copy it is, so a test whose FileServer must outlive another test's stop gives it a
+    // name of its own.
     explicit ProgramFolder(const std::string& program,
                            const std::vector<std::string>& beside = {"Setting.ini", "Languages",
-                                                                    "Skin", "FileServer"}) {
+                                                                    "Skin", "FileServer"},
+                           const std::string& as = {}) {
         namespace fs = std::filesystem;
         if (!m_dir.Ok()) return;
         const fs::path bin = BuildBinDir();
         std::error_code ec;
-        m_program = m_dir.Path(program);
+        m_program = m_dir.Path(as.empty() ? program : as);
         fs::create_hard_link(bin / program, m_program, ec);
         if (ec) {
             ec.clear();
