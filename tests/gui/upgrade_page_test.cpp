@@ -47,8 +47,10 @@ struct ServerLog {
 class RecordingServer : public fd::IUpgradeFileServer {
 public:
     explicit RecordingServer(ServerLog& log) : m_log(log) {}
-    bool WriteDirectory(const std::string& folder) override {
-        m_log.calls.push_back("write " + folder);
+    bool ServeImage(const std::string& image, const std::vector<std::string>& addresses) override {
+        std::string on;
+        for (const auto& a : addresses) on += " " + a;
+        m_log.calls.push_back("serve " + image + (on.empty() ? "" : " on" + on));
         return true;
     }
     void Start() override { m_log.calls.push_back("start"); }
@@ -176,7 +178,7 @@ TEST_F(UpgradePageTest, DialogChecksTheImageThenRunsTheUpgradeWhileThePageShowsS
         const int before = m_messages.size();
         dlg.OnUpgrade();
         EXPECT_EQ(m_messages.size(), before + 1);
-        EXPECT_EQ(m_server.calls, (std::vector<std::string>{"stop", "write " + folder, "start"}));
+        EXPECT_EQ(m_server.calls, (std::vector<std::string>{"stop", "serve " + folder + "/fw.BIN", "start"}));
         EXPECT_FALSE(dlg.UpgradeButton()->isVisibleTo(&dlg));
         EXPECT_FALSE(dlg.ScanButton()->isEnabled());
         EXPECT_EQ(dlg.PhaseText()->text(), "Upgrade file transfer progress");
