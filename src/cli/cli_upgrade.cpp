@@ -51,6 +51,13 @@ int RunUpgrade(Session& s, const Options& o, std::ostream& out, std::ostream& er
         err << "fielddesk-cli: " << server.Program() << " is missing\n";
         return kExitEnvironment;
     }
+    if (server.NeedsElevation() && ::access("/usr/bin/pkexec", X_OK) != 0 &&
+        ::access("/bin/pkexec", X_OK) != 0) {
+        err << "fielddesk-cli: FileServer needs the right to use port " << o.tftpPort
+            << " and pkexec is not installed: run as root, give FileServer that right (see "
+               "the README), or use --tftp-port\n";
+        return kExitEnvironment;
+    }
 
     // Find the devices (the search ends as soon as all are stored).
     auto allFound = [&] {

@@ -201,9 +201,15 @@ void CFileServerControl::Start() {
     m_failure.clear();
     m_listening = false;
     m_started = false;
+    if (m_name.empty()) {
+        // Without its image the server would serve whatever folder the settings file still
+        // names, to every network: not started at all.
+        m_failure = "the image cannot be read";
+        return;
+    }
     std::vector<std::string> args = {"--ini",  m_options.iniPath, "--port", std::to_string(m_options.port),
                                      "--stop-with-stdin", "--report"};
-    if (!m_name.empty()) args.insert(args.end(), {"--only", m_name});
+    args.insert(args.end(), {"--only", m_name});
     for (const auto& a : m_addresses) args.insert(args.end(), {"--bind", a});
     args.insert(args.end(), m_options.extraArgs.begin(), m_options.extraArgs.end());
     int in[2], out[2];

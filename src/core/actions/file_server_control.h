@@ -39,6 +39,8 @@ public:
     // name, and points FileServer.ini at it. The folder goes when the server stops.
     bool ServeImage(const std::string& imagePath,
                     const std::vector<std::string>& addresses) override;
+    // Starts the server on the image ServeImage prepared; without one it starts nothing
+    // and Failure() says why.
     void Start() override;
     bool IsRunning() override;
     void Stop() override;
