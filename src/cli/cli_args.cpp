@@ -4,8 +4,8 @@
 #include <charconv>
 #include <set>
 
-#include "cli/cli_bridge.h"
 #include "actions/upgrade_session.h"
+#include "cli/cli_bridge.h"
 #include "config/labels.h"
 #include "rules/address_rules.h"
 #include "wire/address.h"

@@ -1,10 +1,9 @@
 #include "cli/cli_session.h"
 
-#include <algorithm>
-
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <ostream>
 #include <thread>

@@ -8,8 +8,8 @@
 
 #include <atomic>
 #include <charconv>
-#include <optional>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 

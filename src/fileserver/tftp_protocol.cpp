@@ -139,7 +139,10 @@ std::string EscapeForLog(std::string_view text) {
         }
         // A whole UTF-8 sequence passes unless it is malformed, overlong, a surrogate, or
         // a C1 control (U+0080..U+009F, which terminals obey like ESC sequences).
-        std::size_t len = c >= 0xf0 && c <= 0xf4 ? 4 : c >= 0xe0 ? 3 : c >= 0xc2 && c < 0xe0 ? 2 : 0;
+        std::size_t len = c >= 0xf0 && c <= 0xf4  ? 4
+                          : c >= 0xe0             ? 3
+                          : c >= 0xc2 && c < 0xe0 ? 2
+                                                  : 0;
         if (c >= 0xf5) len = 0;
         bool ok = len > 0 && i + len <= n;
         for (std::size_t k = 1; ok && k < len; ++k) ok = (s[i + k] & 0xc0) == 0x80;

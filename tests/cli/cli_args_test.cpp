@@ -188,6 +188,7 @@ TEST(CliArgs, UpgradeChecksTheImageBeforeAnyDevice) {
     std::filesystem::create_symlink(good, tmp.Path("current.bin"));
     EXPECT_EQ(Parse({"upgrade", "--image", tmp.Path("current.bin"), mac}).error, "");
     std::filesystem::create_symlink(tmp.Path("gone.bin"), tmp.Path("dangling.bin"));
-    EXPECT_NE(Parse({"upgrade", "--image", tmp.Path("dangling.bin"), mac}).error.find("cannot read"),
-              std::string::npos);
+    EXPECT_NE(
+        Parse({"upgrade", "--image", tmp.Path("dangling.bin"), mac}).error.find("cannot read"),
+        std::string::npos);
 }

@@ -125,7 +125,8 @@ TEST(FileServerControl, ServesThePickedImageAloneFromAPrivateFolderThatGoesWithI
         shm.workDirectory = "/dev/shm";
         fd::CFileServerControl d(shm);
         ASSERT_TRUE(d.ServeImage(tmp.Path("links/current.bin"), {}));
-        struct stat a {}, b {};
+        struct stat a {};
+        struct stat b {};
         ::stat(tmp.Path("downloads/fw-1.0.bin").c_str(), &a);
         ::stat((d.ServedFolder() + "/current.bin").c_str(), &b);
         if (a.st_dev != b.st_dev) {
@@ -167,8 +168,7 @@ TEST(FileServerControl, APortThatIsTakenIsReportedAsTheReason) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         why = c.Failure();
     }
-    EXPECT_NE(why.find("cannot bind UDP port " + std::to_string(o.port)), std::string::npos)
-        << why;
+    EXPECT_NE(why.find("cannot bind UDP port " + std::to_string(o.port)), std::string::npos) << why;
     EXPECT_FALSE(c.IsRunning());
     c.Stop();
     EXPECT_EQ(c.Failure(), why);

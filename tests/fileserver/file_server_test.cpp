@@ -59,11 +59,11 @@ std::string AsText(const std::vector<uint8_t>& v) {
 
 // How a test starts the server program.
 struct Launch {
-    std::vector<std::string> extra;                 // arguments after the usual ones
+    std::vector<std::string> extra;                          // arguments after the usual ones
     std::vector<std::pair<std::string, std::string>> files;  // in srv/, written before start
-    std::vector<std::string> env;                   // NAME=VALUE added to the environment
-    bool log = false;                               // keep its log (stderr) in log.txt
-    uint16_t port = 0;                              // 0: a free one
+    std::vector<std::string> env;                            // NAME=VALUE added to the environment
+    bool log = false;                                        // keep its log (stderr) in log.txt
+    uint16_t port = 0;                                       // 0: a free one
 };
 
 // The server program, serving folder srv/ of a fresh temporary folder.
@@ -92,9 +92,8 @@ public:
         std::vector<std::string> envText;
         // Who started it is the test's to say.
         for (char** e = environ; *e; ++e)
-            if (std::string_view v(*e);
-                !v.starts_with("PKEXEC_UID=") && !v.starts_with("SUDO_UID=") &&
-                !v.starts_with("SUDO_GID="))
+            if (std::string_view v(*e); !v.starts_with("PKEXEC_UID=") &&
+                                        !v.starts_with("SUDO_UID=") && !v.starts_with("SUDO_GID="))
                 envText.emplace_back(*e);
         envText.insert(envText.end(), l.env.begin(), l.env.end());
         std::vector<char*> envp;
@@ -496,7 +495,8 @@ TEST(FileServer, ProgramOptions) {
 TEST(FileServer, OnlyTheNamedImageIsServedNotItsNeighbours) {
     // The folder an image is picked from is often a home or download folder.
     Server s(Launch{{"--only", "fw-2.0.bin"},
-                    {{"fw-2.0.bin", "the image"}, {".netrc", "machine x password y"},
+                    {{"fw-2.0.bin", "the image"},
+                     {".netrc", "machine x password y"},
                      {"other.bin", "another image"}}});
     ASSERT_TRUE(s.Ready());
     fs::permissions(s.Dir() + "/.netrc", fs::perms(0600));
@@ -513,10 +513,10 @@ TEST(FileServer, OnlyTheNamedImageIsServedNotItsNeighbours) {
     tmp.Write("secret", "y");
     fs::create_symlink("../secret", tmp.Path("srv/escape.bin"));
     for (const char* name : {"missing.bin", "escape.bin", "../secret"}) {
-        const int st = std::system((BinDir() + "FileServer --quiet --port 0 --bind 127.0.0.1 " +
-                                    "--directory " + tmp.Path("srv") + " --only " + name +
-                                    " 2> /dev/null")
-                                       .c_str());
+        const int st =
+            std::system((BinDir() + "FileServer --quiet --port 0 --bind 127.0.0.1 " +
+                         "--directory " + tmp.Path("srv") + " --only " + name + " 2> /dev/null")
+                            .c_str());
         EXPECT_EQ(WEXITSTATUS(st), 3) << name;
     }
 }
@@ -595,7 +595,9 @@ TEST(FileServer, NetworkTextReachesTheLogEscaped) {
     // with a C1 control sequence introducer in UTF-8; one that is not UTF-8 at all.
     const std::string evil = "a\x1b[31mred\x07\nFileServer: sent all.bin";
     EXPECT_EQ(RefusalOf(s, Rrq(evil)), ERR_ACCESS);
-    EXPECT_EQ(RefusalOf(s, Rrq("c1-\xc2\x9b" "2J.bin")), ERR_NOT_FOUND);
+    EXPECT_EQ(RefusalOf(s, Rrq("c1-\xc2\x9b"
+                               "2J.bin")),
+              ERR_NOT_FOUND);
     EXPECT_EQ(RefusalOf(s, Rrq("latin-\xe9.bin")), ERR_NOT_FOUND);
     EXPECT_EQ(RefusalOf(s, Rrq("caf\xc3\xa9.bin")), ERR_NOT_FOUND);
     // A client that ends a transfer with an error text of its own.

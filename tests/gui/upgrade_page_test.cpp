@@ -178,7 +178,8 @@ TEST_F(UpgradePageTest, DialogChecksTheImageThenRunsTheUpgradeWhileThePageShowsS
         const int before = m_messages.size();
         dlg.OnUpgrade();
         EXPECT_EQ(m_messages.size(), before + 1);
-        EXPECT_EQ(m_server.calls, (std::vector<std::string>{"stop", "serve " + folder + "/fw.BIN", "start"}));
+        EXPECT_EQ(m_server.calls,
+                  (std::vector<std::string>{"stop", "serve " + folder + "/fw.BIN", "start"}));
         EXPECT_FALSE(dlg.UpgradeButton()->isVisibleTo(&dlg));
         EXPECT_FALSE(dlg.ScanButton()->isEnabled());
         EXPECT_EQ(dlg.PhaseText()->text(), "Upgrade file transfer progress");

@@ -84,8 +84,7 @@ TEST_F(DoctorLabTest, UnpluggedCableIsNamedWithItsFix) {
     ASSERT_EQ(m_lab.Exec("dev", {"ip", "link", "set", "dev0", "up"}, &out), 0) << out;
     run = RunCli({"doctor", "--seconds", "2"});
     EXPECT_EQ(Line(run.out, "adapters").find("unplugged"), std::string::npos) << run.out;
-    EXPECT_NE(Line(run.out, "adapters").find("pc0 (198.18.0.1/16)"), std::string::npos)
-        << run.out;
+    EXPECT_NE(Line(run.out, "adapters").find("pc0 (198.18.0.1/16)"), std::string::npos) << run.out;
 }
 
 TEST_F(DoctorLabTest, HealthyLabPassesEveryCheck) {

@@ -168,8 +168,10 @@ TEST_F(CliUpgradeLabTest, ALinkedImageUpgradesAndNothingBesideItIsServed) {
         o.retries = 0;
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(40);
         while (imageSeen == 0 && std::chrono::steady_clock::now() < until) {
-            if (tftp::Fetch("198.18.0.1", 69, "fdx-3.3.bin", o).ok) ++imageSeen;
-            else std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (tftp::Fetch("198.18.0.1", 69, "fdx-3.3.bin", o).ok)
+                ++imageSeen;
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         for (const char* name : {".netrc", "notes.bin", "build-4711.img.bin", "FileServer.ini"}) {
             const auto r = tftp::Fetch("198.18.0.1", 69, name, o);

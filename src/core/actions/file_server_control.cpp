@@ -100,7 +100,8 @@ bool CFileServerControl::ServeImage(const std::string& imagePath,
         return false;
     }
 
-    std::string base = m_options.workDirectory.empty() ? RuntimeDirectory() : m_options.workDirectory;
+    std::string base =
+        m_options.workDirectory.empty() ? RuntimeDirectory() : m_options.workDirectory;
     if (base.empty()) base = "/tmp";
     std::string folder = base + "/fielddesk-image-XXXXXX";
     if (!::mkdtemp(folder.data())) {  // 0700
@@ -207,8 +208,9 @@ void CFileServerControl::Start() {
         m_failure = "the image cannot be read";
         return;
     }
-    std::vector<std::string> args = {"--ini",  m_options.iniPath, "--port", std::to_string(m_options.port),
-                                     "--stop-with-stdin", "--report"};
+    std::vector<std::string> args = {
+        "--ini",   m_options.iniPath, "--port", std::to_string(m_options.port), "--stop-with-stdin",
+        "--report"};
     args.insert(args.end(), {"--only", m_name});
     for (const auto& a : m_addresses) args.insert(args.end(), {"--bind", a});
     args.insert(args.end(), m_options.extraArgs.begin(), m_options.extraArgs.end());

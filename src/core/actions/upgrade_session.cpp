@@ -73,7 +73,9 @@ std::pair<std::string, std::string> SplitImagePath(const std::string& path) {
 
 std::vector<std::string> UpgradeServerAddresses(const std::vector<LocalAdapterInfo>& adapters,
                                                 const std::vector<DeviceTarget>& targets) {
-    auto text = [](const char* field, std::size_t n) { return std::string(field, strnlen(field, n)); };
+    auto text = [](const char* field, std::size_t n) {
+        return std::string(field, strnlen(field, n));
+    };
     std::vector<std::string> out;
     for (const auto& t : targets) {
         const auto device = ParseIpv4(text(t.ip, sizeof t.ip));

@@ -1,9 +1,9 @@
 #pragma once
 // A firmware upgrade of the ticked devices of one model: the file server given the image
-// alone, listening on the adapters that reach the devices, and restarted, the upgrade request (command 11) to the devices in batches
-// of ten, the upgrade-start request (command 16) to those ready for it, and two timed
-// phases (file transfer, then flashing) that end with a few searches and the file server
-// stopped. Driven by Tick() once a second; the dialog and the CLI each own one.
+// alone, listening on the adapters that reach the devices, and restarted, the upgrade request
+// (command 11) to the devices in batches of ten, the upgrade-start request (command 16) to those
+// ready for it, and two timed phases (file transfer, then flashing) that end with a few searches
+// and the file server stopped. Driven by Tick() once a second; the dialog and the CLI each own one.
 
 #include <cstdint>
 #include <functional>
@@ -73,7 +73,7 @@ public:
     };
     // What the file server can tell about a device's fetch.
     struct ServerView {
-        std::string failure;           // why the server did not serve; "" when it did
+        std::string failure;            // why the server did not serve; "" when it did
         std::optional<bool> heardFrom;  // a request from the device reached it
     };
     // A status shown for the device; true when it differs from the one shown before.

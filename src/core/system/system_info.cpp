@@ -174,8 +174,8 @@ bool COperateSystemInfo::GetFileVersionText(const std::string& path, std::string
 }
 
 bool COperateSystemInfo::RunProcess(const std::string& path, const std::vector<std::string>& args,
-                                    bool wait, const std::string& verb, pid_t* pidOut,
-                                    int stdinFd, int stdoutFd) {
+                                    bool wait, const std::string& verb, pid_t* pidOut, int stdinFd,
+                                    int stdoutFd) {
     if (::access(path.c_str(), X_OK) != 0) return false;
     std::vector<std::string> argv;
     if (verb == "runas" && ::geteuid() != 0) {

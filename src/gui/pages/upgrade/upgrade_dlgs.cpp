@@ -226,9 +226,8 @@ void CUpgradeConfigDlg::ReportFailedFetches() {
     QStringList lines;
     for (const auto& t : m_session->WatchList()) {
         if (!m_tally.FetchFailed(t.mac)) continue;
-        const auto verdict =
-            m_tally.Judge(t.mac, true, fd::AP_STATUS_UPGRADE_FAIL, {},
-                          {m_server->Failure(), m_server->HeardFrom(t.ip)});
+        const auto verdict = m_tally.Judge(t.mac, true, fd::AP_STATUS_UPGRADE_FAIL, {},
+                                           {m_server->Failure(), m_server->HeardFrom(t.ip)});
         lines << QStringLiteral("%1  %2  %3")
                      .arg(QString::fromLatin1(t.mac), QString::fromLatin1(t.ip),
                           QString::fromStdString(verdict.text));
