@@ -36,8 +36,9 @@ std::string RowVersion(const ap_info_stu& rec) {
 
 int RunUpgrade(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
     // The path as given (a link keeps its own name, which the devices ask for); the file
-    // server gets the file it resolves to.
-    const std::string imagePath = std::filesystem::absolute(o.image).lexically_normal().string();
+    // server gets the file it resolves to. Not normalised by its text: "link/.." is not
+    // the folder that holds the link, and the file checked must be the file served.
+    const std::string imagePath = std::filesystem::absolute(o.image).string();
     const uint32_t imageSize = UpgradeImageSize(imagePath);
     CSqlManagement& store = s.Store();
     CDeviceProtocol& engine = s.Engine();
