@@ -209,10 +209,12 @@ TEST_F(CliUpgradeLabTest, EachFailureIsToldForWhatItIs) {
     ASSERT_TRUE(m_peer->Start(&err)) << err;
     std::atomic<bool> silenced{false}, done{false};
     std::thread silencer([&] {
-        // Once it has sent its details (the run starts its upgrade three ticks later).
-        while (!done && m_peer->CountCommand(CMD_DEVICE_INFO, macs[1]) == 0)
+        // Once it has answered the request for its details (the run starts its upgrade
+        // three ticks after it has them all).
+        while (!done && (m_peer->CountCommand(CMD_DEVICE_INFO, macs[1]) == 0 ||
+                         m_peer->Counters().deviceInfo < m_peer->CountCommand(CMD_DEVICE_INFO)))
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
         m_peer->UpdateDevice(macs[1], [](devsim::EmulatedDevice& d) {
             d.silentUntil = std::chrono::steady_clock::now() + std::chrono::hours(1);
         });
