@@ -31,6 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     auto* req = std::get_if<Request>(&parsed);
     if (!req) return 0;
     (void)CheckFileName(req->filename);
+    // Whatever a client names, the log line shows no control character of it.
+    for (unsigned char c : EscapeForLog(req->filename))
+        if (c < 0x20 || c == 0x7f) __builtin_trap();
     auto neg = Negotiate(*req);
     auto* n = std::get_if<Negotiated>(&neg);
     if (!n) return 0;

@@ -4,8 +4,9 @@
 #include <charconv>
 #include <set>
 
-#include "cli/cli_bridge.h"
 #include "actions/upgrade_session.h"
+#include "cli/cli_bridge.h"
+#include "config/labels.h"
 #include "rules/address_rules.h"
 #include "wire/address.h"
 
@@ -443,6 +444,12 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
         case Command::Upgrade:
             if (positional.empty()) return fail("give the MAC address of at least one device");
             if (auto e = takeMacs(positional); !e.empty()) return fail(e);
+            // Checked here, not after a search of half a minute.
+            if (!o.model.empty() && GetModelLabel(GetModelCode(o.model)) != o.model) {
+                std::string known;
+                for (const auto& m : GetModelLabels()) known += (known.empty() ? "" : ", ") + m;
+                return fail("unknown model " + o.model + " (known: " + known + ")");
+            }
             if (o.image.empty()) return fail("give the image with --image FILE.bin");
             if (auto e = CheckUpgradeFilePath(o.image); !e.empty()) return fail(e);
             // The dialog would go on with size 0; nobody watches here, so say it now.

@@ -75,8 +75,30 @@ std::optional<std::string> Capture(const std::vector<std::string>& argv) {
     return out;
 }
 
-DoctorCheck CheckAdapters(const std::vector<LocalAdapterInfo>& adapters) {
+DoctorCheck CheckAdapters(const std::vector<LocalAdapterInfo>& listed) {
     DoctorCheck c{"adapters"};
+    std::vector<LocalAdapterInfo> adapters;
+    std::vector<std::string> unplugged;
+    for (const auto& a : listed) {
+        if (a.up == 1) adapters.push_back(a);
+        if (a.unplugged) unplugged.push_back(AdapterName(a));
+    }
+    if (!unplugged.empty()) {
+        // An adapter without carrier looks like a network without devices; say which.
+        c.verdict = Verdict::Problem;
+        c.message = Join(unplugged) + ": cable unplugged or no link (not searched on)";
+        if (!adapters.empty()) {
+            std::vector<std::string> parts;
+            for (const auto& a : AttributeAnswers(adapters, {}).adapters)
+                parts.push_back(a.name + " (" + Join(a.addresses) + ")");
+            c.message += "; in use: " + Join(parts);
+        }
+        c.hint = "plug the cable into " + Join(unplugged, " / ") +
+                 " and check that the switch or device at its other end is powered on; "
+                 "'ip link show " +
+                 unplugged.front() + "' says LOWER_UP once the link is there";
+        return c;
+    }
     if (adapters.empty()) {
         c.verdict = Verdict::Problem;
         c.message = "no network adapter with an IPv4 address is up";
@@ -347,8 +369,11 @@ std::string FormatDoctorJson(const std::vector<DoctorCheck>& checks) {
 
 int RunDoctor(const Options& options, std::ostream& out, std::ostream& err) {
     std::vector<DoctorCheck> checks;
-    const auto adapters = EnumerateLocalAdapters();
-    checks.push_back(CheckAdapters(adapters));
+    const auto listed = ListLocalAdapters();
+    checks.push_back(CheckAdapters(listed));
+    std::vector<LocalAdapterInfo> adapters;
+    for (const auto& a : listed)
+        if (a.up == 1) adapters.push_back(a);
     const auto holders = FindPortHolders(ReceivePorts());
     checks.push_back(CheckPorts(holders));
     checks.push_back(CheckRpFilter(adapters));

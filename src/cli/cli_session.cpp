@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <ostream>
 #include <thread>
@@ -87,7 +88,12 @@ int Session::Open(std::ostream& err) {
         err << "fielddesk-cli: cannot start the protocol engine (UDP ports 9785-9788)\n";
         return kExitEnvironment;
     }
-    if (EnumerateLocalAdapters().empty())
+    const auto adapters = ListLocalAdapters();
+    for (const auto& a : adapters)
+        if (a.unplugged)
+            err << "fielddesk-cli: warning: " << AdapterNameOf(a)
+                << ": cable unplugged or no link; not searched on\n";
+    if (std::none_of(adapters.begin(), adapters.end(), [](const auto& a) { return a.up == 1; }))
         err << "fielddesk-cli: warning: no network adapter with an IPv4 address is up\n";
     return kExitOk;
 }

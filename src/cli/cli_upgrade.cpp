@@ -18,6 +18,7 @@
 #include "config/language.h"
 #include "engine/device_protocol.h"
 #include "store/sql_management.h"
+#include "system/local_adapters.h"
 
 namespace fd::cli {
 
@@ -34,10 +35,30 @@ std::string RowVersion(const ap_info_stu& rec) {
 }  // namespace
 
 int RunUpgrade(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
-    const std::string imagePath = std::filesystem::absolute(o.image).lexically_normal().string();
+    // The path as given (a link keeps its own name, which the devices ask for); the file
+    // server gets the file it resolves to. Not normalised by its text: "link/.." is not
+    // the folder that holds the link, and the file checked must be the file served.
+    const std::string imagePath = std::filesystem::absolute(o.image).string();
     const uint32_t imageSize = UpgradeImageSize(imagePath);
     CSqlManagement& store = s.Store();
     CDeviceProtocol& engine = s.Engine();
+
+    // Everything that can be checked without the network is checked before the search.
+    CFileServerControl::Options so;
+    so.port = static_cast<uint16_t>(o.tftpPort);
+    so.extraArgs = {"--quiet"};
+    CFileServerControl server(so);
+    if (::access(server.Program().c_str(), X_OK) != 0) {
+        err << "fielddesk-cli: " << server.Program() << " is missing\n";
+        return kExitEnvironment;
+    }
+    if (server.NeedsElevation() && ::access("/usr/bin/pkexec", X_OK) != 0 &&
+        ::access("/bin/pkexec", X_OK) != 0) {
+        err << "fielddesk-cli: FileServer needs the right to use port " << o.tftpPort
+            << " and pkexec is not installed: run as root, give FileServer that right (see "
+               "the README), or use --tftp-port\n";
+        return kExitEnvironment;
+    }
 
     // Find the devices (the search ends as soon as all are stored).
     auto allFound = [&] {
@@ -62,11 +83,8 @@ int RunUpgrade(Session& s, const Options& o, std::ostream& out, std::ostream& er
         targets.push_back(t);
     }
     if (targets.empty()) return kExitDeviceFailed;
+    // An unknown --model was refused with the other arguments.
     const int model = GetModelCode(o.model.empty() ? GetModelLabel(targets[0].ap_type) : o.model);
-    if (!o.model.empty() && GetModelLabel(model) != o.model) {
-        err << "fielddesk-cli: unknown model " << o.model << "\n";
-        return kExitUsage;
-    }
     for (const auto& t : targets)
         if (t.ap_type != model) {
             out << t.mac << "  " << t.ip << "  skipped: model " << GetModelLabel(t.ap_type)
@@ -74,14 +92,6 @@ int RunUpgrade(Session& s, const Options& o, std::ostream& out, std::ostream& er
             anyFailed = true;
         }
 
-    CFileServerControl::Options so;
-    so.port = static_cast<uint16_t>(o.tftpPort);
-    so.extraArgs = {"--quiet"};
-    CFileServerControl server(so);
-    if (::access(server.Program().c_str(), X_OK) != 0) {
-        err << "fielddesk-cli: " << server.Program() << " is missing\n";
-        return kExitEnvironment;
-    }
     if (server.NeedsElevation())
         err << "fielddesk-cli: FileServer needs the right to use port " << o.tftpPort
             << "; asking through pkexec\n";
@@ -97,8 +107,9 @@ int RunUpgrade(Session& s, const Options& o, std::ostream& out, std::ostream& er
     };
     hooks.closed = [&](bool) { closed = true; };
     CUpgradeSession session(engine, store, server, hooks);
-    auto [folder, name] = SplitImagePath(imagePath);
-    session.Start(targets, model, folder, MakeUpgradeImageInfo(name, imageSize));
+    const std::string name = SplitImagePath(imagePath).second;
+    session.Start(targets, model, imagePath, MakeUpgradeImageInfo(name, imageSize),
+                  EnumerateLocalAdapters());
     err << "Upgrading " << session.WatchList().size() << " device"
         << (session.WatchList().size() == 1 ? "" : "s") << " of model " << GetModelLabel(model)
         << " with " << name << " (" << imageSize << " bytes)\n";
@@ -106,6 +117,7 @@ int RunUpgrade(Session& s, const Options& o, std::ostream& out, std::ostream& er
     const auto tick = std::chrono::milliseconds(o.tickMs);
     auto next = Clock::now() + tick;
     auto lastPhase = CUpgradeSession::Phase::Idle;
+    bool serverTold = false;
     while (!closed) {
         std::this_thread::sleep_until(next);
         next += tick;
@@ -115,6 +127,12 @@ int RunUpgrade(Session& s, const Options& o, std::ostream& out, std::ostream& er
             return kExitInterrupted;
         }
         session.Tick();
+        if (!serverTold) {
+            if (const std::string why = server.Failure(); !why.empty()) {
+                err << "fielddesk-cli: the file server is not serving: " << why << "\n";
+                serverTold = true;
+            }
+        }
         if (session.GetPhase() != lastPhase &&
             session.GetPhase() != CUpgradeSession::Phase::Closed) {
             err << GetLangText(session.PhaseText()) << " (" << session.ProgressMax() << " s)\n";
@@ -140,7 +158,8 @@ int RunUpgrade(Session& s, const Options& o, std::ostream& out, std::ostream& er
     for (const auto& t : session.WatchList()) {
         ap_info_stu rec{};
         const bool row = store.QueryApByMac(t.mac, rec);
-        const auto v = tally.Judge(t.mac, row, row ? rec.ap_status : 0, row ? RowVersion(rec) : "");
+        const auto v = tally.Judge(t.mac, row, row ? rec.ap_status : 0, row ? RowVersion(rec) : "",
+                                   {server.Failure(), server.HeardFrom(t.ip)});
         out << t.mac << "  " << t.ip << "  " << v.text << "\n";
         anyFailed = anyFailed || !v.ok;
     }

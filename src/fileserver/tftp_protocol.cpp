@@ -87,10 +87,11 @@ std::variant<Negotiated, Refusal> Negotiate(const Request& req) {
     // firmware is fetched in octet mode.
     if (req.mode != "octet") return Refusal{ERR_ILLEGAL, "only octet mode is served"};
     Negotiated n;
+    bool timeoutSeen = false;
     for (const auto& [name, value] : req.options) {
         const bool known = name == "blksize" || name == "timeout" || name == "tsize";
         if (!known) continue;
-        if ((name == "blksize" && n.blksize) || (name == "timeout" && n.timeout) ||
+        if ((name == "blksize" && n.blksize) || (name == "timeout" && timeoutSeen) ||
             (name == "tsize" && n.tsize))
             return Refusal{ERR_OPTION, "option " + name + " given twice"};
         const auto v = Decimal(value);
@@ -103,6 +104,8 @@ std::variant<Negotiated, Refusal> Negotiate(const Request& req) {
         } else if (name == "timeout") {
             if (*v < static_cast<uint64_t>(kMinTimeout) || *v > static_cast<uint64_t>(kMaxTimeout))
                 return Refusal{ERR_OPTION, "timeout out of range 1-255"};
+            timeoutSeen = true;
+            if (*v > static_cast<uint64_t>(kMaxGrantedTimeout)) continue;
             n.timeoutSeconds = static_cast<int>(*v);
             n.timeout = true;
         } else {
@@ -111,6 +114,52 @@ std::variant<Negotiated, Refusal> Negotiate(const Request& req) {
         }
     }
     return n;
+}
+
+std::string EscapeForLog(std::string_view text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    auto escape = [&](unsigned char c) {
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    };
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            if (c < 0x20 || c == 0x7f || c == '\\')
+                escape(c);
+            else
+                out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        // A whole UTF-8 sequence passes unless it is malformed, overlong, a surrogate, or
+        // a C1 control (U+0080..U+009F, which terminals obey like ESC sequences).
+        std::size_t len = c >= 0xf0 && c <= 0xf4  ? 4
+                          : c >= 0xe0             ? 3
+                          : c >= 0xc2 && c < 0xe0 ? 2
+                                                  : 0;
+        if (c >= 0xf5) len = 0;
+        bool ok = len > 0 && i + len <= n;
+        for (std::size_t k = 1; ok && k < len; ++k) ok = (s[i + k] & 0xc0) == 0x80;
+        if (ok && len == 2 && c == 0xc2 && s[i + 1] < 0xa0) ok = false;
+        if (ok && len == 3 && c == 0xe0 && s[i + 1] < 0xa0) ok = false;
+        if (ok && len == 3 && c == 0xed && s[i + 1] >= 0xa0) ok = false;
+        if (ok && len == 4 && c == 0xf0 && s[i + 1] < 0x90) ok = false;
+        if (ok && len == 4 && c == 0xf4 && s[i + 1] >= 0x90) ok = false;
+        if (!ok) {
+            escape(c);
+            ++i;
+            continue;
+        }
+        out.append(text.substr(i, len));
+        i += len;
+    }
+    return out;
 }
 
 std::vector<uint8_t> EncodeError(uint16_t code, std::string_view message) {

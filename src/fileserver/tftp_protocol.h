@@ -48,6 +48,11 @@ constexpr uint16_t kMinBlockSize = 8;
 constexpr uint16_t kMaxBlockSize = 65464;
 constexpr int kMinTimeout = 1;
 constexpr int kMaxTimeout = 255;
+// The longest client timeout this server grants. A client may ask for up to 255 s, which
+// would let one silent request hold a transfer slot for most of half an hour; a longer
+// wish is left out of the option acknowledgement (the client then keeps its default, as
+// the option extension allows) and the server's own timeout applies.
+constexpr int kMaxGrantedTimeout = 5;
 
 struct Request {
     uint16_t opcode = 0;
@@ -81,8 +86,13 @@ struct Negotiated {
 
 // Checks the recognised options (unknown ones are ignored, as the option extension wants).
 // A value out of range, not a plain decimal number, or an option given twice is refused
-// with error 8.
+// with error 8. A timeout above kMaxGrantedTimeout is not granted (see there).
 std::variant<Negotiated, Refusal> Negotiate(const Request& req);
+
+// Text from the network made safe for a log line: control characters (C0, DEL and the C1
+// range in UTF-8), bytes that are not UTF-8 and the backslash itself are written as \xNN,
+// so a name cannot move the cursor, ring the bell or forge a line of its own.
+std::string EscapeForLog(std::string_view text);
 
 // Packets.
 std::vector<uint8_t> EncodeError(uint16_t code, std::string_view message);

@@ -139,38 +139,75 @@ TftpServer::TftpServer(ServerOptions options) : m_options(std::move(options)) {}
 
 TftpServer::~TftpServer() {
     m_active.clear();
-    if (m_sock >= 0) ::close(m_sock);
+    for (int fd : m_socks) ::close(fd);
+    for (const auto& f : m_only) ::close(f.fd);
     if (m_dirFd >= 0) ::close(m_dirFd);
 }
 
 void TftpServer::Log(const std::string& line) const {
-    if (m_options.log) m_options.log(line);
+    if (m_options.log) m_options.log(EscapeForLog(line));
 }
 
 bool TftpServer::Open(std::string& error) {
+    return Bind(error) && OpenFolder(error);
+}
+
+bool TftpServer::OpenFolder(std::string& error) {
     m_dirFd = ::open(m_options.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_dirFd < 0) {
         error = "cannot open the folder " + m_options.directory + ": " + std::strerror(errno);
         return false;
     }
-    in_addr local{};
-    if (inet_pton(AF_INET, m_options.bindAddress.c_str(), &local) != 1) {
-        error = "not an IPv4 address: " + m_options.bindAddress;
-        return false;
+    for (const auto& name : m_options.only) {
+        uint16_t code = 0;
+        std::string why;
+        const int fd = OpenBeneath(m_dirFd, name, &code, &why);
+        if (fd < 0) {
+            error = "cannot serve " + EscapeForLog(name) + ": " + why;
+            return false;
+        }
+        m_only.push_back({name, fd});
     }
-    m_sock = UdpSocketOn(local, m_options.port);
-    if (m_sock < 0) {
-        error =
-            "cannot bind UDP port " + std::to_string(m_options.port) + ": " + std::strerror(errno);
-        return false;
-    }
-    int on = 1;
-    ::setsockopt(m_sock, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
-    sockaddr_in bound{};
-    socklen_t len = sizeof bound;
-    ::getsockname(m_sock, reinterpret_cast<sockaddr*>(&bound), &len);
-    m_port = ntohs(bound.sin_port);
     return true;
+}
+
+bool TftpServer::Bind(std::string& error) {
+    std::vector<std::string> addresses = m_options.bindAddresses;
+    if (addresses.empty()) addresses.push_back("0.0.0.0");
+    for (const auto& address : addresses) {
+        in_addr local{};
+        if (inet_pton(AF_INET, address.c_str(), &local) != 1) {
+            error = "not an IPv4 address: " + address;
+            return false;
+        }
+        // Every address shares one port: the first bound chooses it when it is 0.
+        const uint16_t port = m_socks.empty() ? m_options.port : m_port;
+        const int sock = UdpSocketOn(local, port);
+        if (sock < 0) {
+            error = "cannot bind UDP port " + std::to_string(port) + " on " + address + ": " +
+                    std::strerror(errno);
+            return false;
+        }
+        m_socks.push_back(sock);
+        int on = 1;
+        ::setsockopt(sock, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+        sockaddr_in bound{};
+        socklen_t len = sizeof bound;
+        ::getsockname(sock, reinterpret_cast<sockaddr*>(&bound), &len);
+        m_port = ntohs(bound.sin_port);
+    }
+    return true;
+}
+
+std::vector<std::string> TftpServer::Endpoints() const {
+    std::vector<std::string> out;
+    for (int fd : m_socks) {
+        sockaddr_in bound{};
+        socklen_t len = sizeof bound;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len);
+        out.push_back(Endpoint(bound));
+    }
+    return out;
 }
 
 void TftpServer::Refuse(const sockaddr_in& to, const in_addr& local, uint16_t code,
@@ -181,11 +218,12 @@ void TftpServer::Refuse(const sockaddr_in& to, const in_addr& local, uint16_t co
     int fd = UdpSocketOn(local, 0);
     if (fd < 0) fd = UdpSocketOn(in_addr{INADDR_ANY}, 0);
     if (fd < 0) return;
-    SendTo(fd, EncodeError(code, msg), to);
+    // The client may log it too.
+    SendTo(fd, EncodeError(code, EscapeForLog(msg)), to);
     ::close(fd);
 }
 
-void TftpServer::HandleRequest() {
+void TftpServer::HandleRequest(int sock) {
     uint8_t buf[65536];
     sockaddr_in from{};
     iovec iov{buf, sizeof buf};
@@ -197,8 +235,15 @@ void TftpServer::HandleRequest() {
     msg.msg_iovlen = 1;
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
-    ssize_t n = ::recvmsg(m_sock, &msg, MSG_DONTWAIT);
+    ssize_t n = ::recvmsg(sock, &msg, MSG_DONTWAIT);
     if (n < 0) return;
+    // Told once per address: the upgrade asks whether a device reached us at all.
+    if (m_clientsSeen.size() < 4096 && m_clientsSeen.insert(from.sin_addr.s_addr).second &&
+        m_options.clientSeen) {
+        char ip[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
+        m_options.clientSeen(ip);
+    }
     if (msg.msg_flags & MSG_TRUNC) n = sizeof buf;  // longer than any request: refused below
     in_addr local{INADDR_ANY};
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
@@ -228,10 +273,31 @@ void TftpServer::HandleRequest() {
         return Refuse(from, local, r->code, r->message);
     if (static_cast<int>(m_active.size()) >= m_options.maxTransfers)
         return Refuse(from, local, ERR_UNDEFINED, "server busy, try again later");
+    // One host must not take every slot (a few requests that are never acknowledged would
+    // otherwise block every device's fetch until they time out).
+    const auto sameHost = std::count_if(m_active.begin(), m_active.end(), [&](const auto& a) {
+        return a->peer.sin_addr.s_addr == from.sin_addr.s_addr;
+    });
+    if (sameHost >= m_options.maxPerClient)
+        return Refuse(from, local, ERR_UNDEFINED, "server busy, try again later");
 
     uint16_t code = 0;
     std::string why;
-    int fd = OpenBeneath(m_dirFd, req.filename, &code, &why);
+    int fd = -1;
+    if (m_options.only.empty()) {
+        fd = OpenBeneath(m_dirFd, req.filename, &code, &why);
+    } else {
+        // Only what we were told to serve, whatever else lies in the folder.
+        const auto it = std::find_if(m_only.begin(), m_only.end(),
+                                     [&](const OnlyFile& f) { return f.name == req.filename; });
+        if (it == m_only.end()) {
+            code = ERR_NOT_FOUND;
+            why = "file not found";
+        } else {
+            fd = ::fcntl(it->fd, F_DUPFD_CLOEXEC, 0);
+            if (fd < 0) code = ERR_UNDEFINED, why = "cannot open the file";
+        }
+    }
     if (fd < 0) return Refuse(from, local, code, why + ": " + req.filename);
     struct stat st {};
     ::fstat(fd, &st);
@@ -292,7 +358,8 @@ void TftpServer::Run(const std::atomic<bool>& stop) {
     std::vector<pollfd> fds;
     while (!stop.load()) {
         fds.clear();
-        fds.push_back({m_sock, POLLIN, 0});
+        for (int fd : m_socks) fds.push_back({fd, POLLIN, 0});
+        const std::size_t stopAt = fds.size();
         if (m_options.stopFd >= 0) fds.push_back({m_options.stopFd, POLLIN, 0});
         const std::size_t first = fds.size();
         auto now = Clock::now();
@@ -306,7 +373,7 @@ void TftpServer::Run(const std::atomic<bool>& stop) {
         }
         int r = ::poll(fds.data(), fds.size(), static_cast<int>(wait.count()));
         if (r < 0 && errno != EINTR) break;
-        if (r > 0 && m_options.stopFd >= 0 && fds[1].revents) {
+        if (r > 0 && m_options.stopFd >= 0 && fds[stopAt].revents) {
             char c[64];
             const ssize_t n = ::read(m_options.stopFd, c, sizeof c);
             if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) break;
@@ -318,7 +385,8 @@ void TftpServer::Run(const std::atomic<bool>& stop) {
         for (auto& a : m_active)
             if (!a->done && now >= a->transfer->Deadline()) Apply(*a, a->transfer->OnTimeout(now));
         std::erase_if(m_active, [](const auto& a) { return a->done; });
-        if (r > 0 && (fds[0].revents & POLLIN)) HandleRequest();
+        for (std::size_t i = 0; r > 0 && i < m_socks.size(); ++i)
+            if (fds[i].revents & POLLIN) HandleRequest(m_socks[i]);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// The read-only TFTP server: one socket for requests, one socket per transfer (its TID), a
-// poll loop that drives every ReadTransfer. Files are opened beneath the served folder only.
+// The read-only TFTP server: one socket for requests on each address it listens on, one
+// socket per transfer (its TID), a poll loop that drives every ReadTransfer. Files are opened
+// beneath the served folder only, and when it is given names, only those files.
 
 #include <netinet/in.h>
 
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,12 +20,20 @@ namespace fd::tftp {
 
 struct ServerOptions {
     std::string directory;  // the served folder
-    std::string bindAddress = "0.0.0.0";
-    uint16_t port = 69;                           // 0: any free port (tests)
-    int maxTransfers = 32;                        // more at once are refused with "server busy"
-    std::chrono::milliseconds timeout{5000};      // unless the client asks for another
-    int maxRetries = 5;                           // resends of one packet before giving up
-    std::function<void(const std::string&)> log;  // one line per event; may be empty
+    // The IPv4 addresses to listen on; empty: every address (0.0.0.0).
+    std::vector<std::string> bindAddresses;
+    // When not empty, the only names served (each a file directly inside the folder); any
+    // other name is answered "file not found". They are opened with the folder, once.
+    std::vector<std::string> only;
+    uint16_t port = 69;                       // 0: any free port (tests)
+    int maxTransfers = 32;                    // more at once are refused with "server busy"
+    int maxPerClient = 3;                     // transfers of one client address at once
+    std::chrono::milliseconds timeout{5000};  // unless the client asks for a shorter one
+    int maxRetries = 5;                       // resends of one packet before giving up
+    // One line per event, network text already escaped; may be empty.
+    std::function<void(const std::string&)> log;
+    // The first datagram seen from each client address; may be empty.
+    std::function<void(const std::string& address)> clientSeen;
     // When >= 0: the server stops when this descriptor reaches its end (the program that
     // started it closed its end of the pipe, or died).
     int stopFd = -1;
@@ -45,17 +55,29 @@ public:
     TftpServer(const TftpServer&) = delete;
     TftpServer& operator=(const TftpServer&) = delete;
 
-    // Opens the folder and binds the request socket. False with a reason otherwise.
+    // Binds the request sockets and opens the folder (and the named files). False with a
+    // reason otherwise. The two halves may be called apart, so that the privileged port is
+    // bound before the rights to it are given up and the files are opened after.
     bool Open(std::string& error);
+    bool Bind(std::string& error);
+    bool OpenFolder(std::string& error);
     // Serves until stop is set (checked at least twice a second).
     void Run(const std::atomic<bool>& stop);
     uint16_t Port() const { return m_port; }
+    // The folder, when it is only known after Bind (read as the serving user).
+    void SetDirectory(std::string directory) { m_options.directory = std::move(directory); }
+    // "a.b.c.d:port" of each request socket.
+    std::vector<std::string> Endpoints() const;
     ServerCounters Counters() const { return m_counters; }
     std::size_t ActiveTransfers() const { return m_active.size(); }
 
 private:
     struct Active;
-    void HandleRequest();
+    struct OnlyFile {
+        std::string name;
+        int fd = -1;
+    };
+    void HandleRequest(int sock);
     void HandleTransfer(Active& a);
     void Refuse(const sockaddr_in& to, const in_addr& local, uint16_t code, const std::string& msg);
     void Apply(Active& a, const Step& s);
@@ -63,7 +85,9 @@ private:
 
     ServerOptions m_options;
     int m_dirFd = -1;
-    int m_sock = -1;
+    std::vector<int> m_socks;
+    std::vector<OnlyFile> m_only;
+    std::set<uint32_t> m_clientsSeen;
     uint16_t m_port = 0;
     std::vector<std::unique_ptr<Active>> m_active;
     ServerCounters m_counters;

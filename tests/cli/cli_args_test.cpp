@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "../support/temp_dir.h"
+#include "config/labels.h"
 
 using namespace fd::cli;
 
@@ -175,4 +178,17 @@ TEST(CliArgs, UpgradeChecksTheImageBeforeAnyDevice) {
     EXPECT_NE(Parse({"upgrade", "--image", good, mac, "--tftp-port", "0"}).error, "");
     EXPECT_NE(Parse({"upgrade", "--image", good, mac, "--tick-ms", "1001"}).error, "");
     EXPECT_NE(Parse({"reboot", mac, "--image", good}).error, "");  // not a reboot option
+    // A model is checked here, before any search: a known name passes, another is refused
+    // with the names there are.
+    EXPECT_EQ(Parse({"upgrade", "--image", good, "--model", fd::GetModelLabel(2), mac}).error, "");
+    const std::string unknown = Parse({"upgrade", "--image", good, "--model", "Nope", mac}).error;
+    EXPECT_NE(unknown.find("unknown model Nope"), std::string::npos) << unknown;
+    EXPECT_NE(unknown.find(fd::GetModelLabel(2)), std::string::npos) << unknown;
+    // A link is judged by its own name and read through; a dangling one cannot be read.
+    std::filesystem::create_symlink(good, tmp.Path("current.bin"));
+    EXPECT_EQ(Parse({"upgrade", "--image", tmp.Path("current.bin"), mac}).error, "");
+    std::filesystem::create_symlink(tmp.Path("gone.bin"), tmp.Path("dangling.bin"));
+    EXPECT_NE(
+        Parse({"upgrade", "--image", tmp.Path("dangling.bin"), mac}).error.find("cannot read"),
+        std::string::npos);
 }

@@ -42,8 +42,10 @@ public:
     std::vector<std::string> calls;
     bool running = false;
     int looks = 0;
-    bool WriteDirectory(const std::string& folder) override {
-        calls.push_back("write " + folder);
+    bool ServeImage(const std::string& image, const std::vector<std::string>& addresses) override {
+        std::string on;
+        for (const auto& a : addresses) on += " " + a;
+        calls.push_back("serve " + image + (on.empty() ? "" : " on" + on));
         return true;
     }
     void Start() override { calls.push_back("start"); }
@@ -96,7 +98,20 @@ struct Rig {
 
 }  // namespace
 
-TEST(UpgradeSession, OnlyTheChosenModelIsQueuedAndTheServerIsRestartedOnItsFolder) {
+LocalAdapterInfo Adapter(const char* name, std::vector<std::pair<const char*, const char*>> addrs,
+                         bool up = true) {
+    LocalAdapterInfo a{};
+    a.up = up ? 1 : 0;
+    std::snprintf(a.name, sizeof a.name, "%s", name);
+    for (const auto& [ip, mask] : addrs) {
+        std::snprintf(a.addrs[a.ip_count].ip, sizeof a.addrs[0].ip, "%s", ip);
+        std::snprintf(a.addrs[a.ip_count].mask, sizeof a.addrs[0].mask, "%s", mask);
+        ++a.ip_count;
+    }
+    return a;
+}
+
+TEST(UpgradeSession, OnlyTheChosenModelIsQueuedAndTheServerServesItsImageWhereTheDevicesAre) {
     Rig r;
     const std::vector<DeviceTarget> ts = {Target(1, 2), Target(2, 3), Target(3, 2)};
     // The model choice lists each model once, in the order of the rows.
@@ -106,12 +121,27 @@ TEST(UpgradeSession, OnlyTheChosenModelIsQueuedAndTheServerIsRestartedOnItsFolde
     EXPECT_EQ(choices[1], std::make_pair(GetModelLabel(3), 3));
 
     r.SetAll(ts, AP_STATUS_ONLINE);
-    r.session.Start(ts, 2, "/srv/images", r.image);
+    // The devices sit behind the second address of eth1; an unplugged adapter in the same
+    // subnet and the other adapters are not listened on.
+    const std::vector<LocalAdapterInfo> adapters = {
+        Adapter("eth9", {{"198.18.0.9", "255.255.0.0"}}, false),
+        Adapter("eth0", {{"10.0.0.1", "255.0.0.0"}}),
+        Adapter("eth1", {{"192.168.1.2", "255.255.255.0"}, {"198.18.0.1", "255.255.0.0"}}),
+        Adapter("eth2", {{"198.18.0.2", "255.255.0.0"}})};
+    r.session.Start(ts, 2, "/srv/images/fw-2.1.bin", r.image, adapters);
     EXPECT_EQ(r.session.TransferLimit(), 120);
     EXPECT_EQ(r.session.ProgressMax(), 120);
     ASSERT_EQ(r.session.WatchList().size(), 2u);
     EXPECT_STREQ(r.session.WatchList()[1].mac, ts[2].mac);
-    EXPECT_EQ(r.server.calls, (std::vector<std::string>{"stop", "write /srv/images", "start"}));
+    EXPECT_EQ(r.server.calls, (std::vector<std::string>{
+                                  "stop", "serve /srv/images/fw-2.1.bin on 198.18.0.1", "start"}));
+    // Devices behind two adapters: both; none behind any: every address.
+    DeviceTarget far = Target(7, 2);
+    std::snprintf(far.ip, sizeof far.ip, "10.9.8.7");
+    EXPECT_EQ(UpgradeServerAddresses(adapters, {Target(1, 2), far, Target(3, 2)}),
+              (std::vector<std::string>{"198.18.0.1", "10.0.0.1"}));
+    std::snprintf(far.ip, sizeof far.ip, "172.16.0.1");
+    EXPECT_TRUE(UpgradeServerAddresses(adapters, {far}).empty());
     EXPECT_STREQ(r.session.PhaseText(), "Upgrade file transfer progress");
 
     // The server is up at the first look (after three seconds): the batch goes out then,
@@ -226,6 +256,15 @@ TEST(UpgradeSession, AllFailedClosesWhenTheTransferPhaseEnds) {
     r.SetAll(ts, AP_STATUS_UPGRADE_FAIL);
     r.Ticks(1);
     EXPECT_EQ(r.closes, std::vector<bool>{true});
+    // The failures came in after the display last ran; it shows them before the close,
+    // so a front end that judges by it says the fetch failed, not that nobody answered.
+    CUpgradeTally tally;
+    for (const auto& [mac, status] : r.shown) tally.Note(mac, status);
+    for (const auto& t : ts) {
+        EXPECT_TRUE(tally.FetchFailed(t.mac));
+        EXPECT_EQ(tally.Judge(t.mac, true, AP_STATUS_UPGRADE_FAIL, "").text,
+                  "failed: the device could not fetch the image");
+    }
     EXPECT_EQ(r.session.GetPhase(), CUpgradeSession::Phase::Closed);
     EXPECT_TRUE(r.Sent(CMD_UPGRADE_START).empty());
     EXPECT_EQ(r.Searches(), 0);

@@ -2,6 +2,7 @@
 // way (lost and duplicate packets, strangers, files that change, a silent client).
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "fileserver/tftp_client.h"
@@ -64,26 +66,55 @@ std::string AsText(const std::vector<uint8_t>& v) {
     return std::string(v.begin(), v.end());
 }
 
+// How a test starts the server program.
+struct Launch {
+    std::vector<std::string> extra;                          // arguments after the usual ones
+    std::vector<std::pair<std::string, std::string>> files;  // in srv/, written before start
+    std::vector<std::string> env;                            // NAME=VALUE added to the environment
+    bool log = false;                                        // keep its log (stderr) in log.txt
+    uint16_t port = 0;                                       // 0: a free one
+};
+
 // The server program, serving folder srv/ of a fresh temporary folder.
 class Server {
 public:
-    explicit Server(std::vector<std::string> extra = {}) {
+    explicit Server(std::vector<std::string> extra = {}) : Server(Launch{std::move(extra)}) {}
+    explicit Server(const Launch& l) {
         fs::create_directories(m_tmp.Path("srv"));
+        // Started as root it serves as nobody, who must be able to look inside.
+        fs::permissions(m_tmp.Path("srv"), fs::perms(0755));
+        for (const auto& [name, bytes] : l.files) Put(name, bytes);
         m_tmp.Write("FileServer.ini", "[SERVER]\r\nDirectory=" + Dir() + "\r\n");
-        m_port = FreeUdpPort();
+        m_port = l.port ? l.port : FreeUdpPort();
         std::vector<std::string> args = {m_program.Program(),
                                          "--ini",
                                          m_tmp.Path("FileServer.ini"),
                                          "--bind",
                                          "127.0.0.1",
                                          "--port",
-                                         std::to_string(m_port),
-                                         "--quiet"};
-        args.insert(args.end(), extra.begin(), extra.end());
+                                         std::to_string(m_port)};
+        if (!l.log) args.push_back("--quiet");
+        args.insert(args.end(), l.extra.begin(), l.extra.end());
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
-        if (posix_spawn(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) m_pid = -1;
+        std::vector<std::string> envText;
+        // Who started it is the test's to say.
+        for (char** e = environ; *e; ++e)
+            if (std::string_view v(*e); !v.starts_with("PKEXEC_UID=") &&
+                                        !v.starts_with("SUDO_UID=") && !v.starts_with("SUDO_GID="))
+                envText.emplace_back(*e);
+        envText.insert(envText.end(), l.env.begin(), l.env.end());
+        std::vector<char*> envp;
+        for (auto& e : envText) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        if (l.log)
+            posix_spawn_file_actions_addopen(&fa, 2, m_tmp.Path("log.txt").c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (posix_spawn(&m_pid, argv[0], &fa, nullptr, argv.data(), envp.data()) != 0) m_pid = -1;
+        posix_spawn_file_actions_destroy(&fa);
         // Ready once it answers (a missing file is refused with error 1); a cold start may
         // take seconds, a server that ended will not answer at all.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
@@ -102,16 +133,21 @@ public:
             }
         }
     }
-    ~Server() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            int st = 0;
-            ::waitpid(m_pid, &st, 0);
-        }
+    ~Server() { Stop(); }
+    // Ends it; its exit status (-1 when it did not run).
+    int Stop() {
+        if (m_pid <= 0) return -1;
+        ::kill(m_pid, SIGTERM);
+        int st = 0;
+        ::waitpid(m_pid, &st, 0);
+        m_pid = -1;
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     }
     bool Ready() const { return m_ready; }
+    pid_t Pid() const { return m_pid; }
     uint16_t Port() const { return m_port; }
     std::string Dir() const { return m_tmp.Path("srv"); }
+    std::string Log() const { return fd::test::TempDir::Read(m_tmp.Path("log.txt")); }
     std::string Put(const std::string& name, const std::string& bytes) const {
         return m_tmp.Write("srv/" + name, bytes);
     }
@@ -136,11 +172,11 @@ private:
 // A hand-driven client socket for the packet-level cases.
 class Raw {
 public:
-    Raw() {
+    explicit Raw(const char* address = "127.0.0.1") {
         m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        inet_pton(AF_INET, address, &a.sin_addr);
         ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     }
     ~Raw() { ::close(m_fd); }
@@ -306,6 +342,7 @@ TEST(FileServer, TenClientsAtOnce) {
             FetchOptions o;
             o.blockSize = static_cast<uint16_t>(i % 2 ? 1468 : 512 + 100 * i);
             o.askSize = i % 3 == 0;
+            o.localAddress = "127.0.0." + std::to_string(i + 1);  // ten devices
             results[i] = s.Get("image.bin", o);
         });
     for (auto& t : clients) t.join();
@@ -482,4 +519,225 @@ TEST(FileServer, ProgramOptions) {
         (program.Program() + " --port 0 --ini " + tmp.Path("FileServer.ini") + " 2> /dev/null")
             .c_str());
     EXPECT_EQ(WEXITSTATUS(st), 2);
+}
+
+TEST(FileServer, OnlyTheNamedImageIsServedNotItsNeighbours) {
+    // The folder an image is picked from is often a home or download folder.
+    Server s(Launch{{"--only", "fw-2.0.bin"},
+                    {{"fw-2.0.bin", "the image"},
+                     {".netrc", "machine x password y"},
+                     {"other.bin", "another image"}}});
+    ASSERT_TRUE(s.Ready());
+    fs::permissions(s.Dir() + "/.netrc", fs::perms(0600));
+    EXPECT_EQ(AsText(s.Get("fw-2.0.bin").data), "the image");
+    for (const char* name : {".netrc", "other.bin", "FW-2.0.BIN", "fw-2.0.bin.", "fw-2.0"})
+        EXPECT_EQ(RefusalOf(s, Rrq(name)), ERR_NOT_FOUND) << name;
+    // A file that appears later under another name is not served either.
+    s.Put("late.bin", "late");
+    EXPECT_EQ(RefusalOf(s, Rrq("late.bin")), ERR_NOT_FOUND);
+
+    // A named file that is missing, or lies outside the folder, stops it at the start.
+    fd::test::TempDir tmp;
+    tmp.Write("srv/fw.bin", "x");
+    tmp.Write("secret", "y");
+    fs::create_symlink("../secret", tmp.Path("srv/escape.bin"));
+    const auto program = OwnServer();
+    ASSERT_TRUE(program.Ok()) << program.Error();
+    for (const char* name : {"missing.bin", "escape.bin", "../secret"}) {
+        const int st =
+            std::system((program.Program() + " --quiet --port 0 --bind 127.0.0.1 " +
+                         "--directory " + tmp.Path("srv") + " --only " + name + " 2> /dev/null")
+                            .c_str());
+        EXPECT_EQ(WEXITSTATUS(st), 3) << name;
+    }
+}
+
+TEST(FileServer, SilentClientAskingALongTimeoutIsAbandonedOnTheServersClock) {
+    // A client may ask for 255 s; granted, a few silent requests would hold every slot for
+    // about 25 minutes. Longer wishes are not acknowledged and our own timeout applies.
+    Server s({"--max-transfers", "1", "--timeout-ms", "300", "--retries", "2"});
+    ASSERT_TRUE(s.Ready());
+    s.Put("image.bin", Pattern(100000, 4));
+    Raw silent;
+    const auto t0 = std::chrono::steady_clock::now();
+    silent.Send(Rrq("image.bin", {{"timeout", "255"}, {"tsize", "0"}}), s.Port());
+    std::vector<std::vector<uint8_t>> got;
+    while (auto p = silent.Receive(3000)) {
+        got.push_back(*p);
+        if (Op(*p) == OP_ERROR) break;
+    }
+    // The acknowledgement of the options, two resends of it, then the end.
+    ASSERT_EQ(got.size(), 4u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Op(got[i]), OP_OACK);
+        EXPECT_EQ(AsText(got[i]).find("timeout"), std::string::npos) << "255 s was granted";
+        EXPECT_NE(AsText(got[i]).find("tsize"), std::string::npos);
+    }
+    EXPECT_EQ(Op(got[3]), OP_ERROR);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+    // Its slot is free again.
+    EXPECT_TRUE(s.Get("image.bin").ok);
+
+    // A timeout within the cap is granted and echoed.
+    Raw quick;
+    quick.Send(Rrq("image.bin", {{"timeout", "2"}}), s.Port());
+    auto oack = quick.Receive(1000);
+    ASSERT_TRUE(oack);
+    EXPECT_EQ(Op(*oack), OP_OACK);
+    EXPECT_NE(AsText(*oack).find(std::string("timeout\0002\0", 10)), std::string::npos);
+}
+
+TEST(FileServer, OneHostGetsAFewSlotsAndOthersAreStillServed) {
+    // Slow to give up on a silent client, so the holders keep their slots during the test.
+    Server s({"--timeout-ms", "5000", "--retries", "1", "--max-per-client", "3"});
+    ASSERT_TRUE(s.Ready());
+    const std::string image = Pattern(50000, 6);
+    s.Put("image.bin", image);
+    std::vector<std::unique_ptr<Raw>> holders;
+    for (int i = 0; i < 3; ++i) {
+        holders.push_back(std::make_unique<Raw>());
+        holders.back()->Send(Rrq("image.bin"), s.Port());
+        auto d = holders.back()->Receive(1000);
+        ASSERT_TRUE(d) << i;
+        EXPECT_EQ(Op(*d), OP_DATA) << i;
+    }
+    // The same address from further ports: busy, however many it tries.
+    for (int i = 0; i < 5; ++i) {
+        Raw more;
+        more.Send(Rrq("image.bin"), s.Port());
+        auto r = more.Receive(1000);
+        ASSERT_TRUE(r) << i;
+        ASSERT_EQ(Op(*r), OP_ERROR) << i;
+        EXPECT_NE(AsText(*r).find("server busy"), std::string::npos) << AsText(*r);
+    }
+    // Another device fetches the whole image meanwhile.
+    FetchOptions o;
+    o.localAddress = "127.0.0.2";
+    o.wait = std::chrono::milliseconds(300);
+    auto r = Fetch("127.0.0.1", s.Port(), "image.bin", o);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_TRUE(AsText(r.data) == image);
+}
+
+TEST(FileServer, NetworkTextReachesTheLogEscaped) {
+    Server s(Launch{{}, {{"image.bin", Pattern(3000, 8)}}, {}, true});
+    ASSERT_TRUE(s.Ready());
+    // A name that would colour the terminal, ring its bell and start a forged line; one
+    // with a C1 control sequence introducer in UTF-8; one that is not UTF-8 at all.
+    const std::string evil = "a\x1b[31mred\x07\nFileServer: sent all.bin";
+    EXPECT_EQ(RefusalOf(s, Rrq(evil)), ERR_ACCESS);
+    EXPECT_EQ(RefusalOf(s, Rrq("c1-\xc2\x9b"
+                               "2J.bin")),
+              ERR_NOT_FOUND);
+    EXPECT_EQ(RefusalOf(s, Rrq("latin-\xe9.bin")), ERR_NOT_FOUND);
+    EXPECT_EQ(RefusalOf(s, Rrq("caf\xc3\xa9.bin")), ERR_NOT_FOUND);
+    // A client that ends a transfer with an error text of its own.
+    Raw c;
+    c.Send(Rrq("image.bin"), s.Port());
+    uint16_t tid = 0;
+    ASSERT_TRUE(c.Receive(1000, &tid));
+    c.Send(EncodeError(0, "\x1b]0;owned\x07"), tid);
+    // The server notes that end before it answers anything else.
+    EXPECT_EQ(RefusalOf(s, Rrq("flush.bin")), ERR_NOT_FOUND);
+    EXPECT_EQ(s.Stop(), 0);
+
+    const std::string log = s.Log();
+    ASSERT_NE(log.find("flush.bin"), std::string::npos) << log;
+    for (char bad : {'\x1b', '\x07', '\x9b', '\xe9'})
+        EXPECT_EQ(log.find(bad), std::string::npos) << "raw byte " << int(bad) << " in:\n" << log;
+    EXPECT_NE(log.find("a\\x1b[31mred\\x07\\x0aFileServer: sent all.bin"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("c1-\\xc2\\x9b2J.bin"), std::string::npos) << log;
+    EXPECT_NE(log.find("latin-\\xe9.bin"), std::string::npos) << log;
+    EXPECT_NE(log.find("caf\xc3\xa9.bin"), std::string::npos) << "UTF-8 kept as it is:\n" << log;
+    EXPECT_NE(log.find("\\x1b]0;owned\\x07"), std::string::npos) << log;
+    // Every event is one line of its own.
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_EQ(line.rfind("FileServer: ", 0), 0u) << line;
+}
+
+namespace {
+
+// One "Name:\tvalue" line of /proc/PID/status.
+std::string StatusField(pid_t pid, const std::string& name) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(name + ":", 0) == 0) {
+            auto v = line.substr(name.size() + 1);
+            v.erase(0, v.find_first_not_of(" \t"));
+            return v;
+        }
+    return "?";
+}
+
+}  // namespace
+
+TEST(FileServer, StartedAsRootItBindsPort69AndServesWithoutRoot) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root (the test command's sandbox has it)";
+    for (const char* invoker : {"", "PKEXEC_UID=4242", "SUDO_UID=4343"}) {
+        SCOPED_TRACE(invoker);
+        Launch l{{"--only", "fw.bin"}, {{"fw.bin", "image bytes"}}, {}, false, 69};
+        if (*invoker) l.env.push_back(invoker);
+        Server s(l);
+        if (*invoker) {
+            // The invoking user's folder is opened as that user, never by root for them: a
+            // folder inside root's own 0700 test folder cannot be served.
+            EXPECT_FALSE(s.Ready());
+            EXPECT_NE(s.Stop(), 0);
+            const std::string uid = std::string(invoker).substr(std::string(invoker).find('=') + 1);
+            fd::test::TempDir own;
+            own.Write("srv/fw.bin", "image bytes");
+            ASSERT_EQ(::chown(own.Path("srv").c_str(), std::stoi(uid), 0), 0);
+            ASSERT_EQ(::chown(own.Path("srv/fw.bin").c_str(), std::stoi(uid), 0), 0);
+            fs::permissions(own.Path("srv/fw.bin"), fs::perms(0600));
+            fs::permissions(own.Path("srv"), fs::perms(0700));
+            fs::permissions(own.Dir(), fs::perms(0711));
+            Launch mine = l;
+            mine.files.clear();
+            mine.extra.insert(mine.extra.end(), {"--directory", own.Path("srv")});
+            Server t(mine);
+            ASSERT_TRUE(t.Ready());
+            EXPECT_EQ(AsText(t.Get("fw.bin").data), "image bytes");
+            EXPECT_EQ(StatusField(t.Pid(), "Uid"), uid + "\t" + uid + "\t" + uid + "\t" + uid);
+            EXPECT_EQ(StatusField(t.Pid(), "CapEff"), "0000000000000000");
+            EXPECT_EQ(StatusField(t.Pid(), "CapPrm"), "0000000000000000");
+            EXPECT_EQ(StatusField(t.Pid(), "CapBnd"), "0000000000000000");
+            EXPECT_EQ(StatusField(t.Pid(), "CapAmb"), "0000000000000000");
+            EXPECT_EQ(StatusField(t.Pid(), "NoNewPrivs"), "1");
+            continue;
+        }
+        ASSERT_TRUE(s.Ready());
+        EXPECT_EQ(AsText(s.Get("fw.bin").data), "image bytes");
+        // While it serves: an ordinary user, no group of root's, no capability at all.
+        for (const char* field : {"Uid", "Gid"}) {
+            std::istringstream ids(StatusField(s.Pid(), field));
+            int n = 0;
+            for (std::string id; ids >> id; ++n) EXPECT_NE(id, "0") << field;
+            EXPECT_EQ(n, 4) << field;
+        }
+        EXPECT_EQ(StatusField(s.Pid(), "Groups"), "");
+        EXPECT_EQ(StatusField(s.Pid(), "CapEff"), "0000000000000000");
+        EXPECT_EQ(StatusField(s.Pid(), "CapPrm"), "0000000000000000");
+        EXPECT_EQ(StatusField(s.Pid(), "CapBnd"), "0000000000000000");
+        EXPECT_EQ(StatusField(s.Pid(), "CapAmb"), "0000000000000000");
+    }
+}
+
+TEST(FileServer, RefusesToServeWhenRootCannotBeGivenUp) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root (the test command's sandbox has it)";
+    // Root of a user namespace that maps no other user: there is nobody to become.
+    if (std::system("unshare --user --map-root-user true 2> /dev/null") != 0)
+        GTEST_SKIP() << "user namespaces are not available here";
+    fd::test::TempDir tmp;
+    tmp.Write("srv/fw.bin", "x");
+    const auto program = OwnServer();
+    ASSERT_TRUE(program.Ok()) << program.Error();
+    const int st = std::system(("unshare --user --map-root-user " + program.Program() +
+                                " --port 0 --bind 127.0.0.1 --directory " +
+                                tmp.Path("srv") + " --only fw.bin 2> " + tmp.Path("err.txt"))
+                                   .c_str());
+    EXPECT_EQ(WEXITSTATUS(st), 4);
+    EXPECT_NE(fd::test::TempDir::Read(tmp.Path("err.txt")).find("not serving"), std::string::npos)
+        << fd::test::TempDir::Read(tmp.Path("err.txt"));
 }

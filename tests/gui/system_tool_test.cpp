@@ -50,7 +50,15 @@ TEST_F(SystemToolTest, ListsAdaptersAndCountsThem) {
     EXPECT_EQ(grid->GetItemText(2, 3), "198.19.0.1");
     EXPECT_EQ(page.CountLabel()->text(), "Adapter count:2");
 
-    // The next reading drops a pulled cable's adapter.
+    // A pulled cable: the next reading still lists the adapter, marked.
+    adapters.back().up = 0;
+    adapters.back().unplugged = 1;
+    page.FillGrid();
+    EXPECT_EQ(grid->GetItemText(2, 1), "eth1 (Cable unplugged or no link)");
+    EXPECT_EQ(grid->GetItemText(1, 1), "veth-pc");
+    EXPECT_EQ(page.CountLabel()->text(), "Adapter count:2");
+
+    // An adapter that is gone is no longer listed.
     adapters.pop_back();
     page.FillGrid();
     EXPECT_EQ(grid->GetRowCount(), 2);

@@ -53,6 +53,7 @@ protected:
             fd::CFileServerControl::Options o;
             o.program = m_program;
             o.extraArgs = {"--quiet"};
+            o.workDirectory = m_tmp.Dir();
             return std::make_unique<fd::CFileServerControl>(o);
         });
     }
@@ -105,7 +106,12 @@ TEST_F(UpgradePageLabTest, TenDevicesUpgradeThroughTheDialogAndOneBrokenFetchSho
         return dlg.result();
     });
     page.OnUpgrade();
-    EXPECT_EQ(m_messages, QStringList{"Are you sure you want to upgrade?"});
+    // At the end the dialog says which device could not fetch the image (it reached the
+    // server, so nothing about firewalls).
+    EXPECT_EQ(m_messages,
+              (QStringList{"Are you sure you want to upgrade?",
+                           QString::fromStdString(m_macs[3]) +
+                               "  198.18.1.4  failed: the device could not fetch the image"}));
     EXPECT_TRUE(accepted);
     EXPECT_EQ(failedShown, std::set<QString>{QString::fromStdString(m_macs[3])});
     EXPECT_EQ(upgradingShown.size(), 9u);

@@ -6,8 +6,10 @@
 #include <QComboBox>
 #include <QProgressBar>
 #include <QTest>
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "../support/fake_device_engine.h"
 #include "../support/temp_dir.h"
@@ -42,18 +44,26 @@ ap_info_stu Device(int id, int apType) {
 
 struct ServerLog {
     std::vector<std::string> calls;
+    std::string failure;             // what the server says went wrong
+    std::vector<std::string> heard;  // addresses it had requests from
 };
 
 class RecordingServer : public fd::IUpgradeFileServer {
 public:
     explicit RecordingServer(ServerLog& log) : m_log(log) {}
-    bool WriteDirectory(const std::string& folder) override {
-        m_log.calls.push_back("write " + folder);
+    bool ServeImage(const std::string& image, const std::vector<std::string>& addresses) override {
+        std::string on;
+        for (const auto& a : addresses) on += " " + a;
+        m_log.calls.push_back("serve " + image + (on.empty() ? "" : " on" + on));
         return true;
     }
     void Start() override { m_log.calls.push_back("start"); }
     bool IsRunning() override { return true; }
     void Stop() override { m_log.calls.push_back("stop"); }
+    std::string Failure() override { return m_log.failure; }
+    std::optional<bool> HeardFrom(const std::string& ip) override {
+        return std::find(m_log.heard.begin(), m_log.heard.end(), ip) != m_log.heard.end();
+    }
 
 private:
     ServerLog& m_log;
@@ -176,7 +186,8 @@ TEST_F(UpgradePageTest, DialogChecksTheImageThenRunsTheUpgradeWhileThePageShowsS
         const int before = m_messages.size();
         dlg.OnUpgrade();
         EXPECT_EQ(m_messages.size(), before + 1);
-        EXPECT_EQ(m_server.calls, (std::vector<std::string>{"stop", "write " + folder, "start"}));
+        EXPECT_EQ(m_server.calls,
+                  (std::vector<std::string>{"stop", "serve " + folder + "/fw.BIN", "start"}));
         EXPECT_FALSE(dlg.UpgradeButton()->isVisibleTo(&dlg));
         EXPECT_FALSE(dlg.ScanButton()->isEnabled());
         EXPECT_EQ(dlg.PhaseText()->text(), "Upgrade file transfer progress");
@@ -211,4 +222,60 @@ TEST_F(UpgradePageTest, DialogChecksTheImageThenRunsTheUpgradeWhileThePageShowsS
     int searches = 0;
     for (const auto& c : m_engine.Calls()) searches += c == "search";
     EXPECT_EQ(searches, 4);  // 124, 127, 130 and the page's own after the dialog
+}
+
+TEST_F(UpgradePageTest, AtTheEndTheDialogSaysWhereEachFetchBroke) {
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(m_store->SaveApInfo(Device(i, 2)));
+    m_dir.Write("img/fw.bin", std::string(5000, 'x'));
+    // The server heard the first device only; the third never answers at all.
+    m_server.heard = {"10.0.0.1"};
+
+    CUpgradeDlg page;
+    page.ReloadCurrentPage();
+    for (int r = 1; r <= 3; ++r) page.Grid()->SetCheck(r, kTick, true);
+    m_onDialog = [&](QDialog& d) {
+        auto& dlg = dynamic_cast<CUpgradeConfigDlg&>(d);
+        dlg.SetImagePath(QString::fromStdString(m_dir.Path("img/fw.bin")));
+        dlg.OnUpgrade();
+        const int before = Count(fd::CMD_UPGRADE);
+        for (int i = 0; i < 3; ++i) dlg.OnTick();
+        EXPECT_EQ(Count(fd::CMD_UPGRADE) - before, int(dlg.Session().WatchList().size()));
+        // The failures come in between two ticks; the silent one keeps the upgrade going to
+        // its end.
+        m_store->SetApStatus(MacOf(0), fd::AP_STATUS_UPGRADE_FAIL);
+        m_store->SetApStatus(MacOf(1), fd::AP_STATUS_UPGRADE_FAIL);
+        for (int i = 0; i < 400 && dlg.Session().GetPhase() != fd::CUpgradeSession::Phase::Closed;
+             ++i)
+            dlg.OnTick();
+        return dlg.result();
+    };
+    page.OnUpgrade();
+    // One line for each device that could not fetch; none for the
+    // silent one (its row says why).
+    ASSERT_EQ(m_messages.size(), 2);
+    auto lines = m_messages[1].split('\n');
+    lines.sort();
+    EXPECT_EQ(lines,
+              (QStringList{QString::fromStdString(
+                               MacOf(0) + "  10.0.0.1  failed: the device could not fetch the image"),
+                           QString::fromStdString(
+                               MacOf(1) +
+                               "  10.0.0.2  failed: the device could not fetch the image; the file "
+                               "server saw no request from it (a firewall on this PC, or the device "
+                               "reaches the PC through another adapter)")}));
+    EXPECT_EQ(page.Grid()->GetItemText(page.RowOfMac(MacOf(1)), kStatus), "Upgrade fail");
+
+    // The server never ran: that is the reason given.
+    m_messages.clear();
+    m_server.failure = "cannot bind UDP port 69 on 10.0.0.100: Address already in use";
+    m_store->SetApStatus(MacOf(0), fd::AP_STATUS_ONLINE);
+    m_store->SetApStatus(MacOf(1), fd::AP_STATUS_ONLINE);
+    page.ReloadCurrentPage();
+    for (int r = 1; r <= 3; ++r) page.Grid()->SetCheck(r, kTick, r == page.RowOfMac(MacOf(0)));
+    page.OnUpgrade();
+    ASSERT_EQ(m_messages.size(), 2);
+    EXPECT_EQ(m_messages[1].toStdString(),
+              MacOf(0) +
+                  "  10.0.0.1  failed: the device could not fetch the image: the file server was "
+                  "not serving (cannot bind UDP port 69 on 10.0.0.100: Address already in use)");
 }

@@ -64,6 +64,29 @@ protected:
     std::unique_ptr<devsim::DevicePeer> m_peer;
 };
 
+TEST_F(DoctorLabTest, UnpluggedCableIsNamedWithItsFix) {
+    StartDevices(2);
+    // The devices' end of the link goes down: the PC's adapter keeps its address but has
+    // no carrier, as with a pulled cable.
+    std::string out;
+    ASSERT_EQ(m_lab.Exec("dev", {"ip", "link", "set", "dev0", "down"}, &out), 0) << out;
+    auto run = RunCli({"doctor", "--seconds", "2"});
+    EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+    const std::string adapters = Line(run.out, "adapters");
+    EXPECT_NE(adapters.find("PROBLEM"), std::string::npos) << run.out;
+    EXPECT_NE(adapters.find("pc0: cable unplugged or no link"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("fix: plug the cable into pc0"), std::string::npos) << run.out;
+    // It is not searched on: with no other adapter there is nothing to search on.
+    EXPECT_NE(Line(run.out, "search").find("not run: no adapter to search on"), std::string::npos)
+        << run.out;
+
+    // Plugged in again: the check passes and the devices answer.
+    ASSERT_EQ(m_lab.Exec("dev", {"ip", "link", "set", "dev0", "up"}, &out), 0) << out;
+    run = RunCli({"doctor", "--seconds", "2"});
+    EXPECT_EQ(Line(run.out, "adapters").find("unplugged"), std::string::npos) << run.out;
+    EXPECT_NE(Line(run.out, "adapters").find("pc0 (198.18.0.1/16)"), std::string::npos) << run.out;
+}
+
 TEST_F(DoctorLabTest, HealthyLabPassesEveryCheck) {
     StartDevices(4);
     auto run = RunCli({"doctor", "--seconds", "4"});

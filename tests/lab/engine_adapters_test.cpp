@@ -104,3 +104,47 @@ TEST_F(EngineAdaptersTest, CommandsFollowTheAddressToAnotherLink) {
     EXPECT_TRUE(Rename(macs[0], ip, "second"));
     EXPECT_EQ(LastRenameIfIndex(macs[0]), IfIndex("dev", "dev1"));
 }
+
+TEST_F(EngineAdaptersTest, AnAdapterWithoutCarrierIsListedUnpluggedAndNotUsedUntilItIsBack) {
+    auto macs = AddDevices(1);
+    ASSERT_TRUE(StartPeer());
+    ASSERT_TRUE(StartEngine());
+    ASSERT_TRUE(SearchUntilStored(1));
+    const std::string ip = m_peer->GetDevice(macs[0])->address;
+    auto pc0 = [](const std::vector<LocalAdapterInfo>& list) -> const LocalAdapterInfo* {
+        for (const auto& a : list)
+            if (AdapterNameOf(a) == "pc0") return &a;
+        return nullptr;
+    };
+
+    // The far end goes down, as when the cable is pulled: pc0 keeps its address and its
+    // IFF_UP, but loses its carrier.
+    ASSERT_TRUE(Run("dev", {"ip", "link", "set", "dev0", "down"}));
+    std::vector<LocalAdapterInfo> usable, all;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            m_engine->ReadLocalAdapters(usable, &all);
+            return !pc0(usable) && pc0(all) && pc0(all)->unplugged == 1;
+        },
+        kWait));
+    ASSERT_NE(pc0(all), nullptr);
+    EXPECT_EQ(pc0(all)->up, 0);
+    EXPECT_STREQ(pc0(all)->addrs[0].ip, "198.18.0.1");
+    EXPECT_EQ(pc0(fd::EnumerateLocalAdapters()), nullptr);
+    // Nothing goes out through it: no command, and the search has no subnet to aim at.
+    auto block = NameBlock("unplugged");
+    EXPECT_FALSE(m_engine->SendToDevice(ip, CMD_SET_NAME, block.data(),
+                                        static_cast<int>(block.size()), macs[0], true));
+
+    // Plugged in again: listed as usable and used at once.
+    ASSERT_TRUE(Run("dev", {"ip", "link", "set", "dev0", "up"}));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            m_engine->ReadLocalAdapters(usable, &all);
+            return pc0(usable) && pc0(all)->unplugged == 0;
+        },
+        kWait));
+    m_peer->Stop();
+    ASSERT_TRUE(StartPeer());
+    EXPECT_TRUE(Rename(macs[0], ip, "plugged"));
+}

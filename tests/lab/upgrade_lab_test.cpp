@@ -47,7 +47,7 @@ TEST_F(UpgradeLabTest, TenDevicesFetchFlashAndComeBackWhileABrokenFetchIsReporte
     for (auto& c : image) c = static_cast<char>(rng());
     const std::string path = tmp.Write("images/fdx-2.0.7.BIN", image);
     ASSERT_EQ(CheckUpgradeFilePath(path), "");
-    auto [folder, name] = SplitImagePath(path);
+    const std::string name = SplitImagePath(path).second;
 
     // The FileServer program under a name of this test alone, on port 69 of the PC side.
     const std::string program = tmp.Path("FileServer-lab" + std::to_string(::getpid()));
@@ -55,6 +55,8 @@ TEST_F(UpgradeLabTest, TenDevicesFetchFlashAndComeBackWhileABrokenFetchIsReporte
     CFileServerControl::Options so;
     so.program = program;
     so.extraArgs = {"--quiet"};
+    so.workDirectory = tmp.Path("run");
+    std::filesystem::create_directories(so.workDirectory);
     CFileServerControl server(so);
 
     std::vector<DeviceTarget> targets;
@@ -76,7 +78,7 @@ TEST_F(UpgradeLabTest, TenDevicesFetchFlashAndComeBackWhileABrokenFetchIsReporte
     CUpgradeSession session(*m_engine, *m_store, server,
                             {[&](const std::string& mac, int s) { seen[mac].insert(s); },
                              [&](bool) { closed = true; }, nullptr});
-    session.Start(targets, choices[0].second, folder,
+    session.Start(targets, choices[0].second, path,
                   MakeUpgradeImageInfo(name, UpgradeImageSize(path)));
     int transferTicks = 0;
     for (int i = 0; i < 400 && !closed; ++i) {

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "config/labels.h"
+#include "wire/address.h"
 
 namespace fd {
 
@@ -70,6 +71,34 @@ std::pair<std::string, std::string> SplitImagePath(const std::string& path) {
     return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
+std::vector<std::string> UpgradeServerAddresses(const std::vector<LocalAdapterInfo>& adapters,
+                                                const std::vector<DeviceTarget>& targets) {
+    auto text = [](const char* field, std::size_t n) {
+        return std::string(field, strnlen(field, n));
+    };
+    std::vector<std::string> out;
+    for (const auto& t : targets) {
+        const auto device = ParseIpv4(text(t.ip, sizeof t.ip));
+        if (!device) continue;
+        bool found = false;
+        for (const auto& a : adapters) {
+            if (a.up != 1) continue;
+            const int count = std::clamp<int>(a.ip_count, 0, kMaxAdapterAddresses);
+            for (int i = 0; i < count && !found; ++i) {
+                const std::string ip = text(a.addrs[i].ip, sizeof a.addrs[i].ip);
+                const auto local = ParseIpv4(ip);
+                const auto mask = ParseIpv4(text(a.addrs[i].mask, sizeof a.addrs[i].mask));
+                if (!local || !mask || IsUnsetIp(ip) || (*local & *mask) != (*device & *mask))
+                    continue;
+                found = true;
+                if (std::find(out.begin(), out.end(), ip) == out.end()) out.push_back(ip);
+            }
+            if (found) break;
+        }
+    }
+    return out;
+}
+
 bool CUpgradeTally::Note(const std::string& mac, int status) {
     auto it =
         std::find_if(m_seen.begin(), m_seen.end(), [&](const auto& e) { return e.first == mac; });
@@ -84,8 +113,17 @@ bool CUpgradeTally::Note(const std::string& mac, int status) {
     return changed;
 }
 
+bool CUpgradeTally::FetchFailed(const std::string& mac) const {
+    for (const auto& [m, s] : m_seen)
+        if (m == mac)
+            return (s.mask & (1u << AP_STATUS_UPGRADE_FAIL)) &&
+                   !(s.mask & ((1u << AP_STATUS_UPGRADING) | (1u << AP_STATUS_UPGRADE_SUCCESS)));
+    return false;
+}
+
 CUpgradeTally::Verdict CUpgradeTally::Judge(const std::string& mac, bool rowExists, int status,
-                                            const std::string& version) const {
+                                            const std::string& version,
+                                            const ServerView& server) const {
     unsigned mask = 0;
     for (const auto& [m, s] : m_seen)
         if (m == mac) mask = s.mask;
@@ -96,7 +134,17 @@ CUpgradeTally::Verdict CUpgradeTally::Judge(const std::string& mac, bool rowExis
             return {true, "upgraded, back online with version " + version};
         return {false, "failed: did not come back after flashing"};
     }
-    if (saw(AP_STATUS_UPGRADE_FAIL)) return {false, "failed: the device could not fetch the image"};
+    if (saw(AP_STATUS_UPGRADE_FAIL)) {
+        // The device answered; what the server saw tells where the fetch broke.
+        std::string text = "failed: the device could not fetch the image";
+        if (!server.failure.empty())
+            text += ": the file server was not serving (" + server.failure + ")";
+        else if (server.heardFrom == false)
+            text +=
+                "; the file server saw no request from it (a firewall on this PC, or the "
+                "device reaches the PC through another adapter)";
+        return {false, text};
+    }
     if (saw(AP_STATUS_UPGRADE_WAIT))
         return {false, "failed: fetched the image but did not start flashing"};
     return {false, "failed: no answer to the upgrade request"};
@@ -116,7 +164,8 @@ const char* CUpgradeSession::PhaseText() const {
 }
 
 void CUpgradeSession::Start(const std::vector<DeviceTarget>& targets, int modelCode,
-                            const std::string& folder, const UpgradeImageInfo& image) {
+                            const std::string& imagePath, const UpgradeImageInfo& image,
+                            const std::vector<LocalAdapterInfo>& adapters) {
     m_queue.clear();
     for (const auto& t : targets)
         if (t.ap_type == modelCode) m_queue.push_back(t);
@@ -135,7 +184,9 @@ void CUpgradeSession::Start(const std::vector<DeviceTarget>& targets, int modelC
     m_phase = Phase::Transfer;
 
     m_server.Stop();
-    m_server.WriteDirectory(folder);
+    // A server that cannot be given the image is still started: the devices then report
+    // the failed fetch, as they would with a server that is not there.
+    m_server.ServeImage(imagePath, UpgradeServerAddresses(adapters, m_queue));
     m_server.Start();
 
     m_workerActive = true;
@@ -221,6 +272,9 @@ void CUpgradeSession::TransferTick() {
         return m_store.GetApStatus(t.mac) == AP_STATUS_UPGRADE_FAIL;
     });
     if (allFailed) {
+        // Shown before the close ends the display: the failures that end the upgrade may
+        // have come in since the display last ran, and front ends judge by what it showed.
+        if (m_statusTimer) StatusTick();
         Close(true);
         return;
     }
@@ -244,8 +298,10 @@ void CUpgradeSession::UpgradingTick() {
         m_progressPos = s;
         return;
     }
-    m_statusTimer = m_upgradingTimer = false;
+    m_upgradingTimer = false;
     m_progressPos = kUpgradingLimit;
+    StatusTick();
+    m_statusTimer = false;
     Close(true);
 }
 

@@ -1,32 +1,52 @@
 #pragma once
-// A firmware upgrade of the ticked devices of one model: the file server pointed at the
-// image's folder and restarted, the upgrade request (command 11) to the devices in batches
-// of ten, the upgrade-start request (command 16) to those ready for it, and two timed
-// phases (file transfer, then flashing) that end with a few searches and the file server
-// stopped. Driven by Tick() once a second; the dialog and the CLI each own one.
+// A firmware upgrade of the ticked devices of one model: the file server given the image
+// alone, listening on the adapters that reach the devices, and restarted, the upgrade request
+// (command 11) to the devices in batches of ten, the upgrade-start request (command 16) to those
+// ready for it, and two timed phases (file transfer, then flashing) that end with a few searches
+// and the file server stopped. Driven by Tick() once a second; the dialog and the CLI each own one.
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/device_engine.h"
+#include "system/local_adapters.h"
 #include "wire/device_store.h"
 #include "wire/packet.h"
 
 namespace fd {
 
-// What the upgrade needs of the file server: its folder setting, start, watch and stop.
+// What the upgrade needs of the file server: what to serve, start, watch and stop, and
+// what it saw, for the reasons given when a fetch fails.
 class IUpgradeFileServer {
 public:
     virtual ~IUpgradeFileServer() = default;
-    virtual bool WriteDirectory(const std::string& folder) = 0;
+    // The next Start serves this image and nothing else, on these local addresses (empty:
+    // every address). False when the image cannot be made ready.
+    virtual bool ServeImage(const std::string& imagePath,
+                            const std::vector<std::string>& addresses) = 0;
     virtual void Start() = 0;
     virtual bool IsRunning() = 0;
     // Ends every server process of ours (the close button, the end of an upgrade).
     virtual void Stop() = 0;
+    // Why the server did not serve (could not start, port taken), "" when it did or it is
+    // not known. Still answered after Stop.
+    virtual std::string Failure() { return {}; }
+    // Whether a datagram from that address reached the server; nullopt when not known.
+    virtual std::optional<bool> HeardFrom(const std::string& ip) {
+        (void)ip;
+        return std::nullopt;
+    }
 };
+
+// The local addresses the file server listens on for these devices: for each target, the
+// first adapter address whose subnet holds it (the address its commands leave from), each
+// once, in target order.
+std::vector<std::string> UpgradeServerAddresses(const std::vector<LocalAdapterInfo>& adapters,
+                                                const std::vector<DeviceTarget>& targets);
 
 // ---- the dialog's input checks ----
 
@@ -51,12 +71,19 @@ public:
         bool ok = false;
         std::string text;  // "upgraded, back online with version X", "failed: ..."
     };
+    // What the file server can tell about a device's fetch.
+    struct ServerView {
+        std::string failure;            // why the server did not serve; "" when it did
+        std::optional<bool> heardFrom;  // a request from the device reached it
+    };
     // A status shown for the device; true when it differs from the one shown before.
     bool Note(const std::string& mac, int status);
     // After the session closed and the final searches: is the device's row there, its
-    // status and version now.
-    Verdict Judge(const std::string& mac, bool rowExists, int status,
-                  const std::string& version) const;
+    // status and version now, and what the server saw of it.
+    Verdict Judge(const std::string& mac, bool rowExists, int status, const std::string& version,
+                  const ServerView& server = {}) const;
+    // True when the device said it could not fetch the image and never got further.
+    bool FetchFailed(const std::string& mac) const;
 
 private:
     struct Seen {
@@ -88,10 +115,12 @@ public:
                     Hooks hooks = {});
     ~CUpgradeSession();
 
-    // The user confirmed: targets as handed over, the chosen model, the image's folder and
-    // request body. Restarts the file server and starts the transfer phase.
-    void Start(const std::vector<DeviceTarget>& targets, int modelCode, const std::string& folder,
-               const UpgradeImageInfo& image);
+    // The user confirmed: targets as handed over, the chosen model, the image and the
+    // request body, the PC's adapters. Restarts the file server with that image alone, on
+    // the adapters that reach the devices, and starts the transfer phase.
+    void Start(const std::vector<DeviceTarget>& targets, int modelCode,
+               const std::string& imagePath, const UpgradeImageInfo& image,
+               const std::vector<LocalAdapterInfo>& adapters = {});
     // One second passed.
     void Tick();
     // The close button: stops the file server and ends the session (not confirmed).

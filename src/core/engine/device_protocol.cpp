@@ -139,7 +139,7 @@ CDeviceProtocol::CDeviceProtocol(fd::DeviceProtocolOptions options)
       m_store(m_options.store),
       m_retransmissionMax(m_options.retransmissionMax),
       m_retransmissionInterval(m_options.retransmissionIntervalMs) {
-    if (!m_options.adapterSource) m_options.adapterSource = fd::EnumerateLocalAdapters;
+    if (!m_options.adapterSource) m_options.adapterSource = fd::ListLocalAdapters;
     if (m_options.queueCapacity == 0) m_options.queueCapacity = 1;
     // A zero period would turn the sweep into a busy loop.
     if (m_options.livenessPeriod < std::chrono::milliseconds(1))

@@ -129,7 +129,7 @@ struct DeviceProtocolOptions {
     // Period of the liveness sweep. A device in state 2 is dropped after four silent sweeps
     // (3 to 4 periods after its last datagram).
     std::chrono::milliseconds livenessPeriod{10000};
-    AdapterSource adapterSource;       // empty: fd::EnumerateLocalAdapters
+    AdapterSource adapterSource;       // empty: fd::ListLocalAdapters
     SendHook sendHook;                 // empty: real sockets
     bool openSockets = true;           // false: Start() runs no socket and no receiving thread
     std::size_t queueCapacity = 8192;  // per queue; datagrams beyond it are dropped and counted
@@ -178,8 +178,11 @@ public:
     bool IsScanComplete() const override { return m_scanComplete.load(); }
 
     // Fills the list with the adapters that are up and have an address other than 0.0.0.0,
-    // and refreshes the adapter address list used to choose where commands leave.
-    void ReadLocalAdapters(std::vector<LocalAdapterInfo>& list);
+    // and refreshes the adapter address list used to choose where commands leave. all, when
+    // given, gets every adapter of the same reading, those not to be used (no carrier)
+    // among them, for the adapter list the user sees.
+    void ReadLocalAdapters(std::vector<LocalAdapterInfo>& list,
+                           std::vector<LocalAdapterInfo>* all = nullptr);
 
     // ---- requests ----
     // The search broadcast to every adapter's directed-broadcast address, or to

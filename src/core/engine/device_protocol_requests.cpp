@@ -32,11 +32,13 @@ void CopyText(char* dst, std::size_t capacity, std::string_view text) {
 
 }  // namespace
 
-void CDeviceProtocol::ReadLocalAdapters(std::vector<LocalAdapterInfo>& list) {
+void CDeviceProtocol::ReadLocalAdapters(std::vector<LocalAdapterInfo>& list,
+                                        std::vector<LocalAdapterInfo>* all) {
     list.clear();
     {
         std::lock_guard l(m_adapterReadLock);
         std::vector<LocalAdapterInfo> found = m_options.adapterSource();
+        if (all) *all = found;
         for (const LocalAdapterInfo& a : found) {
             if (a.up != 1 || AddressCount(a) == 0) continue;
             if (FixedText(a.addrs[0].ip, sizeof a.addrs[0].ip) == "0.0.0.0") continue;

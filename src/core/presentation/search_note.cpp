@@ -13,7 +13,16 @@ void ReplaceFirst(std::string& text, const std::string& what, const std::string&
 
 }  // namespace
 
-std::string EmptySearchNote(int searches, const std::vector<LocalAdapterInfo>& adapters) {
+std::string EmptySearchNote(int searches, const std::vector<LocalAdapterInfo>& listed) {
+    // Adapters without carrier were listed but not searched on; they are named apart.
+    std::vector<LocalAdapterInfo> adapters;
+    std::string unplugged;
+    for (const auto& a : listed) {
+        if (a.up == 1)
+            adapters.push_back(a);
+        else if (a.unplugged)
+            unplugged += (unplugged.empty() ? "" : ", ") + AdapterNameOf(a);
+    }
     std::string text;
     if (adapters.empty()) {
         text = GetLangText("No device answered: no network adapter with an IPv4 address is up.");
@@ -29,6 +38,11 @@ std::string EmptySearchNote(int searches, const std::vector<LocalAdapterInfo>& a
         text = GetLangText("No device answered %d searches on %s.");
         ReplaceFirst(text, "%d", std::to_string(searches));
         ReplaceFirst(text, "%s", list);
+    }
+    if (!unplugged.empty()) {
+        std::string line = GetLangText("Cable unplugged or no link on %s.");
+        ReplaceFirst(line, "%s", unplugged);
+        text += "\n" + line;
     }
     // The usual causes: a firewall, reverse-path filtering, no adapter in the subnet.
     return text + "\n" + GetLangText("Run 'fielddesk-cli doctor' to find out why.");

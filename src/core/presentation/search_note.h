@@ -10,8 +10,8 @@
 
 namespace fd {
 
-// searches: broadcasts sent; adapters: those searched on. Translated text, lines split by
-// '\n'.
+// searches: broadcasts sent; adapters: the PC's adapters as listed (those with up 1 were
+// searched on; unplugged ones are named as such). Translated text, lines split by '\n'.
 std::string EmptySearchNote(int searches, const std::vector<LocalAdapterInfo>& adapters);
 
 }  // namespace fd

@@ -27,15 +27,19 @@ void FormatIpv4(char (&dst)[16], const sockaddr* sa) {
     if (!inet_ntop(AF_INET, &addr, dst, sizeof dst)) CopyText(dst, sizeof dst, "0.0.0.0");
 }
 
+// IFF_LOWER_UP of <linux/if.h>, which cannot be included beside <net/if.h>: the carrier.
+constexpr unsigned kLowerUp = 0x10000;
+
 struct Pending {
     std::string name;
     LocalAdapterInfo info{};
-    bool usable = true;  // up and not loopback
+    bool listed = true;  // switched on and not loopback
+    bool link = true;    // carrier present
 };
 
 }  // namespace
 
-std::vector<LocalAdapterInfo> EnumerateLocalAdapters() {
+std::vector<LocalAdapterInfo> ListLocalAdapters() {
     ifaddrs* head = nullptr;
     if (getifaddrs(&head) != 0) return {};
 
@@ -55,7 +59,9 @@ std::vector<LocalAdapterInfo> EnumerateLocalAdapters() {
     for (const ifaddrs* it = head; it; it = it->ifa_next) {
         if (!it->ifa_name) continue;
         Pending& p = entryFor(it->ifa_name);
-        if (!(it->ifa_flags & IFF_UP) || (it->ifa_flags & IFF_LOOPBACK)) p.usable = false;
+        if (!(it->ifa_flags & IFF_UP) || (it->ifa_flags & IFF_LOOPBACK)) p.listed = false;
+        // Switched on but without carrier: the cable is out or the other end is down.
+        if (!(it->ifa_flags & IFF_RUNNING) || !(it->ifa_flags & kLowerUp)) p.link = false;
         if (!it->ifa_addr) continue;
 
         if (it->ifa_addr->sa_family == AF_PACKET) {
@@ -78,11 +84,22 @@ std::vector<LocalAdapterInfo> EnumerateLocalAdapters() {
 
     std::vector<LocalAdapterInfo> out;
     for (auto& p : found) {
-        if (!p.usable || p.info.ip_count == 0) continue;
-        p.info.up = 1;
+        if (!p.listed || p.info.ip_count == 0) continue;
+        p.info.up = p.link ? 1 : 0;
+        p.info.unplugged = p.link ? 0 : 1;
         out.push_back(p.info);
     }
     return out;
+}
+
+std::vector<LocalAdapterInfo> EnumerateLocalAdapters() {
+    std::vector<LocalAdapterInfo> out = ListLocalAdapters();
+    std::erase_if(out, [](const LocalAdapterInfo& a) { return a.up != 1; });
+    return out;
+}
+
+std::string AdapterNameOf(const LocalAdapterInfo& a) {
+    return std::string(a.name, strnlen(a.name, sizeof a.name));
 }
 
 }  // namespace fd

@@ -174,8 +174,8 @@ bool COperateSystemInfo::GetFileVersionText(const std::string& path, std::string
 }
 
 bool COperateSystemInfo::RunProcess(const std::string& path, const std::vector<std::string>& args,
-                                    bool wait, const std::string& verb, pid_t* pidOut,
-                                    int stdinFd) {
+                                    bool wait, const std::string& verb, pid_t* pidOut, int stdinFd,
+                                    int stdoutFd) {
     if (::access(path.c_str(), X_OK) != 0) return false;
     std::vector<std::string> argv;
     if (verb == "runas" && ::geteuid() != 0) {
@@ -198,6 +198,7 @@ bool COperateSystemInfo::RunProcess(const std::string& path, const std::vector<s
         posix_spawn_file_actions_adddup2(&fa, stdinFd, 0);
     else
         posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&fa, stdoutFd, 1);
     const auto slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());

@@ -45,13 +45,14 @@ public:
 
     static std::string GetExecutableDirectory() { return fd::GetExecutableDirectoryCached(); }
 
-    // Starts a program with its folder as working directory and standard input from
-    // /dev/null (or stdinFd when given). verb "runas" asks for elevation: through pkexec
-    // when this process is not root. With wait it returns whether the program ran and exited
-    // 0 (pkexec's refusal or a missing program gives false); without, whether it was
-    // started. *pid gets its id.
+    // Starts a program with its folder as working directory, standard input from /dev/null
+    // (or stdinFd when given) and standard output to stdoutFd when given. verb "runas" asks for
+    // elevation: through pkexec when this process is not root. With wait it returns whether the
+    // program ran and exited 0 (pkexec's refusal or a missing program gives false); without,
+    // whether it was started. *pid gets its id.
     static bool RunProcess(const std::string& path, const std::vector<std::string>& args, bool wait,
-                           const std::string& verb = {}, pid_t* pid = nullptr, int stdinFd = -1);
+                           const std::string& verb = {}, pid_t* pid = nullptr, int stdinFd = -1,
+                           int stdoutFd = -1);
 
     // The first process of the current user whose executable's file name is exactly `name`
     // (case-sensitive); 0 when none. Processes of other users are never considered: on a

@@ -89,7 +89,7 @@ IDeviceStore& StoreOrEmpty() {
 }
 
 std::vector<LocalAdapterInfo> ReadAdapters() {
-    return Installed().adapters ? Installed().adapters() : EnumerateLocalAdapters();
+    return Installed().adapters ? Installed().adapters() : ListLocalAdapters();
 }
 
 }  // namespace fd

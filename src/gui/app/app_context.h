@@ -20,7 +20,7 @@ using AdapterReader = std::function<std::vector<LocalAdapterInfo>()>;
 struct AppServices {
     IDeviceEngine* engine = nullptr;  // null: nothing is sent (screenshots, a failed start)
     IDeviceStore* store = nullptr;    // null: every list is empty
-    AdapterReader adapters;           // empty: the system's adapter list
+    AdapterReader adapters;           // empty: the system's adapter list (unplugged too)
     AppSettings settings;             // Setting.ini as read at start
 };
 
@@ -33,7 +33,7 @@ AppServices InstallServices(AppServices services);
 // Never null: a silent engine stands in for a missing one, an empty store for a missing one.
 IDeviceEngine& EngineOrSilent();
 IDeviceStore& StoreOrEmpty();
-// The adapters as the installed reader sees them.
+// The adapters as the installed reader sees them, unplugged ones (up 0) included.
 std::vector<LocalAdapterInfo> ReadAdapters();
 
 }  // namespace fd

@@ -260,9 +260,11 @@ int main(int argc, char** argv) {
     engine.Start(settings.retransmissionMax, settings.retransmissionInterval);
     fd::InstallServices({&engine, CSqlManagement::GetInstance(),
                          [&engine] {
-                             std::vector<LocalAdapterInfo> list;
-                             engine.ReadLocalAdapters(list);
-                             return list;
+                             // The page lists unplugged adapters too; the engine
+                             // uses only the others.
+                             std::vector<LocalAdapterInfo> usable, all;
+                             engine.ReadLocalAdapters(usable, &all);
+                             return all;
                          },
                          settings});
 

@@ -6,6 +6,7 @@
 #include "app/app_context.h"
 #include "app/skin.h"
 #include "app/translate.h"
+#include "config/language.h"
 #include "controls/grid_ctrl.h"
 #include "controls/t_static.h"
 #include "wire/address.h"
@@ -92,10 +93,13 @@ void CSystemToolDlg::FillGrid() {
     for (int n = 1; n <= rows; ++n) {
         const LocalAdapterInfo& a = adapters[static_cast<size_t>(n - 1)];
         m_grid->SetItemText(n, 0, QString::number(n));
-        m_grid->SetItemText(
-            n, 1,
-            QString::fromUtf8(a.description, static_cast<qsizetype>(
-                                                 strnlen(a.description, sizeof a.description))));
+        QString description = QString::fromUtf8(
+            a.description, static_cast<qsizetype>(strnlen(a.description, sizeof a.description)));
+        // Listed so that a pulled cable shows; nothing is searched or sent through it.
+        if (a.unplugged)
+            description += QStringLiteral(" (%1)").arg(
+                QString::fromStdString(fd::GetLangText("Cable unplugged or no link")));
+        m_grid->SetItemText(n, 1, description);
         m_grid->SetItemText(n, 2, fd::AdapterMacText(a));
         m_grid->SetItemText(n, 3, fd::AdapterIpText(a));
     }

@@ -5,6 +5,7 @@
 #include <QProgressBar>
 
 #include "actions/file_server_control.h"
+#include "app/app_context.h"
 #include "app/skin.h"
 #include "app/translate.h"
 #include "config/labels.h"
@@ -154,10 +155,12 @@ CUpgradeConfigDlg::CUpgradeConfigDlg(std::vector<DeviceTarget> targets, fd::IDev
 
     fd::CUpgradeSession::Hooks hooks;
     hooks.showStatus = [this](const std::string& mac, int status) {
+        m_tally.Note(mac, status);
         if (m_showStatus) m_showStatus(mac, status);
     };
     hooks.closed = [this](bool confirmed) {
         m_timer.stop();
+        if (confirmed) ReportFailedFetches();
         if (confirmed)
             accept();
         else
@@ -182,9 +185,7 @@ CUpgradeConfigDlg::~CUpgradeConfigDlg() {
 }
 
 void CUpgradeConfigDlg::SetImagePath(const QString& path) {
-    auto [folder, name] = fd::SplitImagePath(path.toStdString());
-    m_folder = folder;
-    m_fileName = name;
+    m_fileName = fd::SplitImagePath(path.toStdString()).second;
     m_path->setText(path);
 }
 
@@ -213,9 +214,27 @@ void CUpgradeConfigDlg::OnUpgrade() {
     m_scan->setEnabled(false);
     m_upgrade->hide();
     m_bar->show();
-    m_session->Start(m_targets, model, m_folder, fd::MakeUpgradeImageInfo(m_fileName, size));
+    // The file server gets the file the path resolves to, alone, on the adapters that
+    // reach these devices.
+    m_session->Start(m_targets, model, path, fd::MakeUpgradeImageInfo(m_fileName, size),
+                     fd::ReadAdapters());
     m_phase->show();
     m_timer.start();
+}
+
+void CUpgradeConfigDlg::ReportFailedFetches() {
+    QStringList lines;
+    for (const auto& t : m_session->WatchList()) {
+        if (!m_tally.FetchFailed(t.mac)) continue;
+        const auto verdict = m_tally.Judge(t.mac, true, fd::AP_STATUS_UPGRADE_FAIL, {},
+                                           {m_server->Failure(), m_server->HeardFrom(t.ip)});
+        lines << QStringLiteral("%1  %2  %3")
+                     .arg(QString::fromLatin1(t.mac), QString::fromLatin1(t.ip),
+                          QString::fromStdString(verdict.text));
+    }
+    if (lines.isEmpty()) return;
+    // The Status column only says "Upgrade fail"; this says where it broke.
+    fd::ShowPageWarning(this, lines.join(QLatin1Char('\n')));
 }
 
 void CUpgradeConfigDlg::ShowPhase() {

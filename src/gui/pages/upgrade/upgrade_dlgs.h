@@ -61,12 +61,15 @@ public:
 
 private:
     void ShowPhase();
+    // After the upgrade: which devices could not fetch the image, and why as far as known.
+    void ReportFailedFetches();
 
     std::vector<DeviceTarget> m_targets;
+    fd::CUpgradeTally m_tally;
     std::unique_ptr<fd::IUpgradeFileServer> m_server;
     std::unique_ptr<fd::CUpgradeSession> m_session;
     StatusSink m_showStatus;
-    std::string m_fileName, m_folder;
+    std::string m_fileName;
 
     CTStatic* m_title;
     CTButtonPicture* m_close;
