@@ -134,7 +134,9 @@ int main(int argc, char** argv) {
     };
     fd::tftp::TftpServer server(o);
     std::string error;
-    const bool root = ::getuid() == 0 || ::geteuid() == 0;
+    // Root of a rootless sandbox is an ordinary user outside it: it keeps its user and gives
+    // up its capabilities, as a server started with a file capability does.
+    const bool root = (::getuid() == 0 || ::geteuid() == 0) && !fd::tftp::RootIsAnOrdinaryUserOutside();
     // As root: the port first, then root goes. The invoking user's settings file and
     // folder are read as that user (root must not read for them what they may not); a
     // server root started for itself opens its files before it becomes nobody.

@@ -11,7 +11,9 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string_view>
+
 
 namespace fd::tftp {
 
@@ -170,6 +172,14 @@ bool DropCapabilities(std::string& error) {
         return false;
     }
     return true;
+}
+
+bool RootIsAnOrdinaryUserOutside(const std::string& uidMap) {
+    std::ifstream map(uidMap);
+    unsigned long inside = 0, outside = 0, count = 0;
+    while (map >> inside >> outside >> count)
+        if (inside == 0 && count > 0) return outside != 0;
+    return false;
 }
 
 bool HoldsCapabilities() {

@@ -33,4 +33,9 @@ bool DropCapabilities(std::string& error);
 // Whether the effective or permitted set holds any capability.
 bool HoldsCapabilities();
 
+// Whether this process's uid 0 is root only inside a user namespace that maps it to an
+// ordinary user of the namespace above (a rootless sandbox or container): such a root has
+// no privilege outside and no other user to become, so only its capabilities are given up.
+bool RootIsAnOrdinaryUserOutside(const std::string& uidMap = "/proc/self/uid_map");
+
 }  // namespace fd::tftp

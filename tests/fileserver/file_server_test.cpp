@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "fileserver/privileges.h"
 #include "fileserver/tftp_client.h"
 #include "fileserver/tftp_protocol.h"
 #include "support/program_folder.h"
@@ -676,6 +677,17 @@ std::string StatusField(pid_t pid, const std::string& name) {
 
 TEST(FileServer, StartedAsRootItBindsPort69AndServesWithoutRoot) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root (the test command's sandbox has it)";
+    if (fd::tftp::RootIsAnOrdinaryUserOutside()) {
+        // The sandbox of an ordinary user: its root is that user outside, and no other user
+        // exists here. The server keeps the user and serves without any capability.
+        Server s(Launch{{"--only", "fw.bin"}, {{"fw.bin", "image bytes"}}, {}, false, 69});
+        ASSERT_TRUE(s.Ready());
+        EXPECT_EQ(AsText(s.Get("fw.bin").data), "image bytes");
+        EXPECT_EQ(StatusField(s.Pid(), "CapEff"), "0000000000000000");
+        EXPECT_EQ(StatusField(s.Pid(), "CapPrm"), "0000000000000000");
+        EXPECT_EQ(StatusField(s.Pid(), "NoNewPrivs"), "1");
+        return;
+    }
     for (const char* invoker : {"", "PKEXEC_UID=4242", "SUDO_UID=4343"}) {
         SCOPED_TRACE(invoker);
         Launch l{{"--only", "fw.bin"}, {{"fw.bin", "image bytes"}}, {}, false, 69};
