@@ -27,7 +27,8 @@ QMessageBox::StandardButton Show(QWidget* parent, const PageMessage& m) {
     // The product's caption, as the main window's title has it.
     const QString caption = m.appCaption ? Tr("CPEManagement") : QString();
     QMessageBox box(m.icon, caption, Tr(m.key), m.buttons, parent);
-    return static_cast<QMessageBox::StandardButton>(box.exec());
+    // Run like every other dialog of the pages, so that whatever looks at those sees these.
+    return static_cast<QMessageBox::StandardButton>(RunPageDialog(box));
 }
 }  // namespace
 

@@ -35,8 +35,9 @@ QMessageBox::StandardButton ShowPageMessage(QWidget* parent, const PageMessage& 
 // A confirmation: question icon, OK and Cancel. True only for OK.
 bool AskPageConfirmation(QWidget* parent, const QString& key);
 
-// Modal dialogs (the Set IP, Set Bridge, AirSlot and wait dialogs): exec() unless a runner
-// is set; the runner gets the dialog and returns its result code.
+// Modal dialogs (the Set IP, Set Bridge, AirSlot and wait dialogs, and the message boxes
+// above when no handler is set): exec() unless a runner is set; the runner gets the dialog
+// and returns its result code (a message box's: the button chosen).
 using PageDialogRunner = std::function<int(QDialog& dialog)>;
 void SetPageDialogRunner(PageDialogRunner runner);
 int RunPageDialog(QDialog& dialog);

@@ -96,6 +96,7 @@ CUpgradeConfigDlg::CUpgradeConfigDlg(std::vector<DeviceTarget> targets, fd::IDev
     const QSize size(460, 250);
     setModal(true);
     resize(size);
+    setWindowTitle(QStringLiteral("Device upgrade"));
     SetDraggable(true);
     SetFillBk(true);
     SetBkColor(skin.childBkColor);
