@@ -4,7 +4,8 @@
 // it) and lies whole inside its window; and each dialog can be left through one of its
 // visible controls, without saving. The dialogs are opened as a user opens them, by clicks
 // on the pages of a main window over a demonstration store; a new dialog is checked by
-// adding one line to Dialogs().
+// adding one line to Dialogs(). With FD_SCREENSHOT_DIR set, each dialog is saved there as
+// it was checked.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,10 @@
 #include <QAbstractSlider>
 #include <QAbstractSpinBox>
 #include <QComboBox>
+#include <QDir>
+#include <QRegularExpression>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -80,15 +85,12 @@ QWidget* WidgetAt(QWidget* window, QPoint inWindow) {
     return hit != nullptr ? hit : window;
 }
 
-// A click where the control is drawn, delivered to whatever is on top there.
+using fdtest::ClickWhereDrawn;
 void ClickAt(QWidget* w, QPoint local) {
-    QWidget* window = w->window();
-    const QPoint p = w->mapTo(window, local);
-    QWidget* hit = WidgetAt(window, p);
-    QTest::mouseClick(hit, Qt::LeftButton, {}, hit->mapFrom(window, p));
+    ClickWhereDrawn(w, local);
 }
 void Click(QWidget* w) {
-    ClickAt(w, w->rect().center());
+    ClickWhereDrawn(w);
 }
 
 // Every visible, enabled control of the window is on top at its centre and whole inside
@@ -120,14 +122,20 @@ void ExpectReachable(QWidget* window, const std::string& where) {
     EXPECT_GT(controls, 0) << where;
 }
 
-// The buttons a user could try to leave a dialog with, the top right one (a close button)
-// first.
+// The buttons a user could try to leave a dialog with: those of a button box, the one that
+// rejects first; then the others, the top right one (a close button) first.
 std::vector<QAbstractButton*> ExitCandidates(QDialog& d) {
     std::vector<QAbstractButton*> out;
     for (QAbstractButton* b : d.findChildren<QAbstractButton*>()) {
         if (b->window() == &d && b->isVisible() && b->isEnabled()) out.push_back(b);
     }
+    auto rank = [](QAbstractButton* b) {
+        auto* box = qobject_cast<QDialogButtonBox*>(b->parentWidget());
+        if (box == nullptr) return 2;
+        return box->buttonRole(b) == QDialogButtonBox::RejectRole ? 0 : 1;
+    };
     std::stable_sort(out.begin(), out.end(), [&](QAbstractButton* a, QAbstractButton* b) {
+        if (rank(a) != rank(b)) return rank(a) < rank(b);
         const QPoint pa = a->mapTo(&d, QPoint()), pb = b->mapTo(&d, QPoint());
         return pa.y() != pb.y() ? pa.y() < pb.y() : pa.x() > pb.x();
     });
@@ -280,6 +288,15 @@ public:
         return m_left;
     }
 
+    // With FD_SCREENSHOT_DIR set, each dialog as checked goes there as a PNG file.
+    void SaveShot(QDialog& d) const {
+        const QString dir = QString::fromLocal8Bit(qgetenv("FD_SCREENSHOT_DIR"));
+        if (dir.isEmpty()) return;
+        QString name = QString::fromStdString(m_where).replace(QRegularExpression("[^A-Za-z0-9]+"), "-");
+        QDir().mkpath(dir);
+        d.grab().save(dir + '/' + name + ".png");
+    }
+
     int OnDialog(QDialog& d) {
         d.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&d)) << m_where;
@@ -303,6 +320,7 @@ public:
         m_reached = true;
         if (m_case->prepare) m_case->prepare(*this, d);
         if (m_check) {
+            SaveShot(d);
             ExpectReachable(&d, m_where);
             EXPECT_TRUE(m_screen.contains(QRect(QPoint(), d.frameGeometry().size())))
                 << m_where << ": larger than the screen";
@@ -382,11 +400,16 @@ const std::vector<DialogCase>& Dialogs() {
          Is<CWaitDlg>(), [](T& t, QDialog& d) { ClickMessageButton(t, d, QMessageBox::Ok); }},
         {"restore: wait", [](T& t, W& w) { t.OpenFrom(w, fd::kPageRestore, "Restore"); },
          Is<CWaitDlg>(), [](T& t, QDialog& d) { ClickMessageButton(t, d, QMessageBox::Ok); }},
+        {"export", [](T& t, W& w) { t.Press(t.Show(w, fd::kPageStatus), "Export..."); },
+         Is<QFileDialog>()},
         {"upgrade", [](T& t, W& w) { t.OpenFrom(w, fd::kPageUpgrade, "Upgrade"); },
          Is<CUpgradeConfigDlg>()},
         {"upgrade: no image chosen",
          [](T& t, W& w) { t.OpenFrom(w, fd::kPageUpgrade, "Upgrade"); }, Is<QMessageBox>(),
          [](T&, QDialog& d) { Click(dynamic_cast<CUpgradeConfigDlg&>(d).UpgradeButton()); }},
+        {"upgrade: choose the image",
+         [](T& t, W& w) { t.OpenFrom(w, fd::kPageUpgrade, "Upgrade"); }, Is<QFileDialog>(),
+         [](T&, QDialog& d) { Click(dynamic_cast<CUpgradeConfigDlg&>(d).ScanButton()); }},
     };
     return cases;
 }

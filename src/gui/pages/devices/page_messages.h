@@ -42,6 +42,12 @@ using PageDialogRunner = std::function<int(QDialog& dialog)>;
 void SetPageDialogRunner(PageDialogRunner runner);
 int RunPageDialog(QDialog& dialog);
 
+// File dialogs, run like the dialogs above (the desktop's own where the platform offers
+// one). The path chosen; empty when the user cancelled.
+QString ChooseFileToOpen(QWidget* parent, const QString& filter);
+QString ChooseFileToSave(QWidget* parent, const QString& caption, const QString& name,
+                         const QString& filter);
+
 // A device's web page in the system's browser, unless an opener is set.
 using UrlOpener = std::function<void(const QUrl& url)>;
 void SetUrlOpener(UrlOpener opener);
