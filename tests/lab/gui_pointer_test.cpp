@@ -173,7 +173,7 @@ public:
     }
     const std::string& Display() const { return m_display; }
 
-    // The mapped top-level windows.
+    // The mapped top-level windows, topmost last.
     std::vector<XWin> Windows() {
         std::vector<XWin> out;
         Window root = DefaultRootWindow(m_dpy), parent, *children = nullptr;
@@ -182,7 +182,9 @@ public:
         if (!XQueryTree(m_dpy, root, &root, &parent, &children, &count)) return out;
         for (unsigned i = 0; i < count; ++i) {
             XWindowAttributes a;
-            if (!XGetWindowAttributes(m_dpy, children[i], &a) || a.map_state != IsViewable)
+            // Tooltips and menus (override-redirect) are no windows of their own here.
+            if (!XGetWindowAttributes(m_dpy, children[i], &a) || a.map_state != IsViewable ||
+                a.override_redirect)
                 continue;
             XWin w;
             w.id = children[i];
