@@ -16,6 +16,7 @@
 #include "../support/fake_device_engine.h"
 #include "../support/temp_dir.h"
 #include "app/app_context.h"
+#include "gui_test_support.h"
 #include "controls/grid_ctrl.h"
 #include "controls/t_button_picture.h"
 #include "controls/t_edit.h"
@@ -286,7 +287,11 @@ TEST_F(BridgePagesTest, ClosingAtAnyStepEmptiesTheNeighbourTableAndSendsNothing)
             w.ScanStep()->OnCellClicked(1, 0);
             for (int s = 0; s < closeAt; ++s) w.OnNext();
             ASSERT_EQ(w.Step(), closeAt) << m_messages.join("|").toStdString();
-            w.OnClose();
+            // The close button as the user reaches it: a click where it is drawn.
+            w.show();
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+            fdtest::ClickWhereDrawn(w.CloseButton());
+            EXPECT_FALSE(w.isVisible()) << "step " << closeAt;
             EXPECT_EQ(w.result(), QDialog::Rejected);
             EXPECT_EQ(w.ScanStep()->Grid()->GetRowCount(), 1);
         };

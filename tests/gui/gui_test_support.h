@@ -30,6 +30,17 @@ inline bool RendersColour(QWidget* w, const QColor& c) {
     return false;
 }
 
+// A click where the widget is drawn (at local, by default its centre), delivered to
+// whatever its window has on top there: a widget drawn over it takes the click, as it would
+// from a user.
+inline void ClickWhereDrawn(QWidget* w, QPoint local = QPoint(-1, -1)) {
+    QWidget* window = w->window();
+    const QPoint p = w->mapTo(window, local == QPoint(-1, -1) ? w->rect().center() : local);
+    QWidget* hit = window->childAt(p);
+    if (hit == nullptr) hit = window;
+    QTest::mouseClick(hit, Qt::LeftButton, {}, hit->mapFrom(window, p));
+}
+
 // Processes events until pred() holds or ms milliseconds have passed; whether it held.
 template <typename Pred>
 bool WaitFor(Pred pred, int ms) {

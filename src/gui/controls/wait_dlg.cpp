@@ -17,6 +17,7 @@ CWaitDlg::CWaitDlg(int seconds, bool search, int searchCount, fd::IWaitSearcher*
     constexpr int kW = 420, kH = 110;
     setModal(true);
     resize(kW, kH);
+    setWindowTitle(QString::fromLatin1(kPleaseWaitKey));
     SetDraggable(true);
     SetFillBk(true);
     SetBkColor(QColor(242, 242, 242));

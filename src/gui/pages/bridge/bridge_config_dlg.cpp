@@ -48,6 +48,7 @@ CBridgeConfigDlg::CBridgeConfigDlg(const ap_info_stu& device, const DeviceTarget
     const fd::GuiSkin& skin = fd::Skin();
     setModal(true);
     resize(kWidth, kHeight);
+    setWindowTitle(QStringLiteral("Device bridge"));
     SetDraggable(true);
     SetFillBk(true);
     SetBkColor(skin.childBkColor);
@@ -56,18 +57,19 @@ CBridgeConfigDlg::CBridgeConfigDlg(const ap_info_stu& device, const DeviceTarget
     AddLine(0, kHeight - 1, kWidth - 1, kHeight - 1);
     AddLine(0, 0, 0, kHeight - 1);
     AddLine(kWidth - 1, 0, kWidth - 1, kHeight - 1);
-    // The title strip.
+    // The title strip is made after the title and the close button, which it lies under:
+    // it goes to the bottom, or it would hide the close button and take its clicks.
     auto* strip = new CTStatic(this);
     strip->SetTransparent(false);
     strip->SetBkColor(skin.gridTitleBkColor);
     strip->setGeometry(1, 1, kWidth - 2, 34);
+    strip->lower();
     m_title->ApplyStaticSkin();
     m_title->SetTransparent(true);
     QFont titleFont = skin.StaticFont();
     titleFont.setBold(true);
     m_title->setFont(titleFont);
     m_title->setGeometry(14, 5, kWidth - 60, 26);
-    m_title->raise();
     m_close->SetImage(skin.Image(QStringLiteral("close_config.bmp")));
     m_close->setGeometry(kWidth - 28, 8, 20, 20);
     connect(m_close, &QAbstractButton::clicked, this, &CBridgeConfigDlg::OnClose);

@@ -43,6 +43,7 @@ MultiSetFrame::MultiSetFrame(const QString& title, QSize size, QWidget* parent)
     const GuiSkin& skin = Skin();
     setModal(true);
     resize(size);
+    setWindowTitle(title);  // for the task bar and window lists; the strip shows it
     SetDraggable(true);
     SetFillBk(true);
     SetBkColor(skin.childBkColor);

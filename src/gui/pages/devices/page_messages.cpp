@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QDialog>
+#include <QFileDialog>
 
 #include "app/translate.h"
 
@@ -27,7 +28,8 @@ QMessageBox::StandardButton Show(QWidget* parent, const PageMessage& m) {
     // The product's caption, as the main window's title has it.
     const QString caption = m.appCaption ? Tr("CPEManagement") : QString();
     QMessageBox box(m.icon, caption, Tr(m.key), m.buttons, parent);
-    return static_cast<QMessageBox::StandardButton>(box.exec());
+    // Run like every other dialog of the pages, so that whatever looks at those sees these.
+    return static_cast<QMessageBox::StandardButton>(RunPageDialog(box));
 }
 }  // namespace
 
@@ -59,6 +61,31 @@ void SetPageDialogRunner(PageDialogRunner runner) {
 int RunPageDialog(QDialog& dialog) {
     if (DialogRunner()) return DialogRunner()(dialog);
     return dialog.exec();
+}
+
+namespace {
+QString RunFileDialog(QFileDialog& dialog) {
+    if (RunPageDialog(dialog) != QDialog::Accepted) return {};
+    const QStringList chosen = dialog.selectedFiles();
+    return chosen.isEmpty() ? QString() : chosen.front();
+}
+}  // namespace
+
+QString ChooseFileToOpen(QWidget* parent, const QString& filter) {
+    QFileDialog dialog(parent, QString(), QString(), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::ReadOnly);
+    return RunFileDialog(dialog);
+}
+
+QString ChooseFileToSave(QWidget* parent, const QString& caption, const QString& name,
+                         const QString& filter) {
+    QFileDialog dialog(parent, caption, QString(), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.selectFile(name);
+    return RunFileDialog(dialog);
 }
 
 void SetUrlOpener(UrlOpener opener) {

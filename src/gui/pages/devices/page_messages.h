@@ -35,11 +35,18 @@ QMessageBox::StandardButton ShowPageMessage(QWidget* parent, const PageMessage& 
 // A confirmation: question icon, OK and Cancel. True only for OK.
 bool AskPageConfirmation(QWidget* parent, const QString& key);
 
-// Modal dialogs (the Set IP, Set Bridge, AirSlot and wait dialogs): exec() unless a runner
-// is set; the runner gets the dialog and returns its result code.
+// Modal dialogs (the Set IP, Set Bridge, AirSlot and wait dialogs, and the message boxes
+// above when no handler is set): exec() unless a runner is set; the runner gets the dialog
+// and returns its result code (a message box's: the button chosen).
 using PageDialogRunner = std::function<int(QDialog& dialog)>;
 void SetPageDialogRunner(PageDialogRunner runner);
 int RunPageDialog(QDialog& dialog);
+
+// File dialogs, run like the dialogs above (the desktop's own where the platform offers
+// one). The path chosen; empty when the user cancelled.
+QString ChooseFileToOpen(QWidget* parent, const QString& filter);
+QString ChooseFileToSave(QWidget* parent, const QString& caption, const QString& name,
+                         const QString& filter);
 
 // A device's web page in the system's browser, unless an opener is set.
 using UrlOpener = std::function<void(const QUrl& url)>;

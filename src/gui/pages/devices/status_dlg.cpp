@@ -1,7 +1,6 @@
 #include "pages/devices/status_dlg.h"
 
 #include <QFile>
-#include <QFileDialog>
 #include <QUrl>
 
 #include "app/translate.h"
@@ -125,8 +124,8 @@ void CStatusDlg::OnSwitchAction(fd::BulkAction action) {
 }
 
 void CStatusDlg::OnExport() {
-    const QString path = QFileDialog::getSaveFileName(
-        this, fd::Tr("Export"), QStringLiteral("devices.csv"), QStringLiteral("CSV (*.csv)"));
+    const QString path = fd::ChooseFileToSave(this, fd::Tr("Export"), QStringLiteral("devices.csv"),
+                                              QStringLiteral("CSV (*.csv)"));
     if (path.isEmpty()) return;
     if (!ExportTo(path)) fd::ShowPageWarning(this, QStringLiteral("The file cannot be written!"));
 }

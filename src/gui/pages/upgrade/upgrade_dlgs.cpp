@@ -1,7 +1,6 @@
 #include "pages/upgrade/upgrade_dlgs.h"
 
 #include <QComboBox>
-#include <QFileDialog>
 #include <QProgressBar>
 
 #include "actions/file_server_control.h"
@@ -97,6 +96,7 @@ CUpgradeConfigDlg::CUpgradeConfigDlg(std::vector<DeviceTarget> targets, fd::IDev
     const QSize size(460, 250);
     setModal(true);
     resize(size);
+    setWindowTitle(QStringLiteral("Device upgrade"));
     SetDraggable(true);
     SetFillBk(true);
     SetBkColor(skin.childBkColor);
@@ -194,9 +194,7 @@ void CUpgradeConfigDlg::OnBrowse() {
     if (fd::FileChooser()) {
         path = fd::FileChooser()(this);
     } else {
-        path = QFileDialog::getOpenFileName(this, QString(), QString(),
-                                            QStringLiteral("Files (*.bin);;All files (*)"), nullptr,
-                                            QFileDialog::ReadOnly);
+        path = fd::ChooseFileToOpen(this, QStringLiteral("Files (*.bin);;All files (*)"));
     }
     if (!path.isEmpty()) SetImagePath(path);
 }
