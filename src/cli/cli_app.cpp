@@ -57,10 +57,11 @@ int RunSearch(Session& s, const Options& o, std::ostream& out, std::ostream& err
                        [&] { return s.Engine().GetPeers().size() + StoredCount(s.Store()); });
     Search(
         s, o.seconds, [&] { return settle.Settled(Clock::now()); }, err);
-    // Every stored device in the chosen order, then those that only answered the search.
+    // Every device with its information in the chosen order, then those that only answered
+    // the search.
     const auto columns = ListColumns();
     const auto rows =
-        ListEveryDevice(s.Store(), &s.Engine(), columns, o.sortIndex, !o.descending, o.filter).rows;
+        ListEveryDevice(s.Store(), columns, o.sortIndex, !o.descending, o.filter).rows;
     switch (o.format) {
         case Format::Table:
             out << FormatTable(columns, rows);

@@ -91,9 +91,15 @@ TEST_F(EngineHandlers, SearchReplyCreatesPeerAndRequestsInfo) {
     EXPECT_STREQ(p->ip, "198.18.1.1");
     EXPECT_EQ(p->state, 1);
     EXPECT_EQ(p->liveness, 3);
-    EXPECT_EQ(FieldText(p->version, 32, p->version_len), "V1.0.3");
-    EXPECT_EQ(p->ap_name_len, 0);
-    EXPECT_EQ(p->up_time, 0u);
+    // The store holds the search-only device as a row of status 10.
+    const ap_info_stu* row = store.DiscoveredRow(kMacA);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->ap_status, AP_STATUS_DISCOVERED);
+    EXPECT_EQ(row->ap_type, 7);
+    EXPECT_EQ(IpToText(row->ip), "198.18.1.1");
+    EXPECT_EQ(FieldText(row->version, 32, row->version_len), "V1.0.3");
+    EXPECT_EQ(row->ap_name_len, 0);
+    EXPECT_EQ(row->up_time, 0u);
 
     auto all = sent.All();
     ASSERT_EQ(all.size(), 2u);
@@ -110,7 +116,7 @@ TEST_F(EngineHandlers, SearchReplyTextsAreRepairedButKeepTheirLength) {
     // "端末" (6 bytes) plus the first two bytes of a third 3-byte character.
     std::string name = "\xE7\xAB\xAF\xE6\x9C\xAB\xE5\x90";
     SearchReply(kMacA, "198.18.1.1", BriefBody("V1", name, 4242));
-    const PeerEntry* p = Peer(kMacA);
+    const ap_info_stu* p = store.DiscoveredRow(kMacA);
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(p->ap_name)), name.substr(0, 6));
     EXPECT_EQ(p->ap_name_len, 8);  // as the device sent it
@@ -130,12 +136,11 @@ TEST_F(EngineHandlers, ZeroPaddedTextsEndAtTheFirstZeroInTheListedRow) {
     auto bytes = BytesOf(b);
     SearchReply(kMacA, "198.18.1.1", {bytes.begin(), bytes.end()});
 
-    ApInfoList found;
-    engine->GetDiscoveredDevices(found, 10);
+    ApInfoList found = store.Discovered();
     ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].version_len, 4);
     const auto columns = StatusPageColumns();
-    const DeviceRow row = MakeDeviceRow(found[0], columns, 1, true);
+    const DeviceRow row = MakeDeviceRow(found[0], columns, 1);
+    EXPECT_TRUE(row.discoveredOnly);
     auto cell = [&](ColumnContent c) {
         for (std::size_t i = 0; i < columns.size(); ++i)
             if (columns[i].content == c) return row.cells[i];
@@ -144,8 +149,6 @@ TEST_F(EngineHandlers, ZeroPaddedTextsEndAtTheFirstZeroInTheListedRow) {
     EXPECT_EQ(cell(ColumnContent::Location), "Mast");
     EXPECT_EQ(cell(ColumnContent::Ssid), "north");
     EXPECT_EQ(cell(ColumnContent::Version), "V3.2");
-    // The filter does not match the padding either.
-    EXPECT_EQ(engine->GetDiscoveredDevices(found, 10, std::string_view("V3.2\0", 5)).size(), 0u);
 }
 
 TEST_F(EngineHandlers, DeviceInfoIsStoredWithConvertedTexts) {
@@ -168,7 +171,8 @@ TEST_F(EngineHandlers, DeviceInfoIsStoredWithConvertedTexts) {
     const PeerEntry* p = Peer(kMacA);
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->state, 2);
-    EXPECT_EQ(p->up_time, 500u);
+    EXPECT_EQ(saved[0].up_time, 500u);
+    EXPECT_TRUE(store.Discovered().empty());  // the row now holds the information
     EXPECT_TRUE(engine->GetPendingRequests().empty());  // the info request is answered
 }
 
@@ -430,10 +434,8 @@ TEST_F(EngineHandlers, KeepaliveUpdatesKnownDevicesOnly) {
     Deliver(CDeviceProtocol::PORT_KEEPALIVE, DeviceDatagram(CMD_KEEPALIVE, kMacA, body),
             "198.18.1.6");
     const PeerEntry* p = Peer(kMacA);
-    EXPECT_EQ(p->up_time, 777u);
     EXPECT_STREQ(p->ip, "198.18.1.6");
     EXPECT_EQ(p->liveness, 3);
-    EXPECT_EQ(FieldText(p->version, 32, p->version_len), "V9");
     auto echoed = sent.WithCommand(CMD_KEEPALIVE);
     ASSERT_EQ(echoed.size(), 1u);
     EXPECT_EQ(echoed[0].header.length, 0);
@@ -520,19 +522,14 @@ TEST_F(EngineHandlers, DiscoveredDevicesListProbeForgetAndPurge) {
         std::vector<uint8_t> body = BriefBody(i % 2 ? "V1\nbuild 7" : "V2", "n");
         SearchReply(mac, "198.18.2." + std::to_string(i + 1), body);
     }
-    ApInfoList list;
-    engine->GetDiscoveredDevices(list, 100);
+    // A delivered device that answers the search again keeps its row as it is.
+    SearchReply(kMacA, "198.18.1.1");
+    ApInfoList list = store.Discovered();
     ASSERT_EQ(list.size(), 8u);
     EXPECT_EQ(list[0].ap_status, AP_STATUS_DISCOVERED);
     EXPECT_EQ(IpToText(list[0].ip), "198.18.2.1");
-    EXPECT_EQ(FieldText(list[1].version, 32, list[1].version_len), "V1");  // first line only
-
-    // The maximum counts the peers looked at, not the ones the filter keeps.
-    engine->GetDiscoveredDevices(list, 5, "V2");
-    EXPECT_EQ(list.size(), 3u);
-    engine->GetDiscoveredDevices(list, 100, "00:aa:00:00:00:07");
-    ASSERT_EQ(list.size(), 1u);
-    EXPECT_STREQ(list[0].mac, "00:aa:00:00:00:07");
+    EXPECT_EQ(FieldText(list[1].version, 32, list[1].version_len), "V1\nbuild 7");
+    EXPECT_STREQ(list[7].mac, "00:aa:00:00:00:07");
 
     sent.Clear();
     engine->ProbeDiscoveredDevices();
@@ -542,6 +539,7 @@ TEST_F(EngineHandlers, DiscoveredDevicesListProbeForgetAndPurge) {
     store.SetStoredMacs({kMacA, kMacB});
     engine->ForgetDiscoveredDevices();
     EXPECT_EQ(engine->GetPeers().size(), 1u);
+    EXPECT_TRUE(store.Discovered().empty());
     engine->PurgeStaleDevices();
     EXPECT_EQ(store.Deleted(), std::vector<std::string>{kMacB});
 }
@@ -596,11 +594,11 @@ TEST_F(EngineHandlers, MalformedDatagramsAreDroppedOrReadSafely) {
     EXPECT_TRUE(engine->InjectDatagram(
         P::PORT_REPLY, DeviceDatagram(CMD_DEVICE_INFO, kMacB, junkInfo), "198.18.1.2"));
     EXPECT_EQ(engine->ProcessQueue(P::PORT_SEARCH_REPLY), 2u);
+    ASSERT_NE(store.DiscoveredRow(kMacB), nullptr);
+    EXPECT_EQ(store.DiscoveredRow(kMacB)->ap_name[0], 0);  // nothing valid survived the repair
     EXPECT_EQ(engine->ProcessQueue(P::PORT_REPLY), 3u);
 
-    const PeerEntry* b = Peer(kMacB);
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(b->ap_name[0], 0);  // nothing valid survived the repair
+    ASSERT_NE(Peer(kMacB), nullptr);
     // A's three-byte info reads as zero beyond what arrived; B's body ip 255.255.255.255 is
     // taken as its address. Both are stored with texts that fit their fields.
     auto saved = store.Saved();

@@ -72,6 +72,40 @@ protected:
     std::unique_ptr<CSqlManagement> m_store;
 };
 
+// A device that has only answered a search is listed, but nothing acts on it: it has no
+// record to configure, no status to move, and no address a set-IP check should trust.
+TEST_F(StoreTest, SearchOnlyRowsAreListedButNotActedOn) {
+    ASSERT_TRUE(m_store->SaveApInfo(Device(1)));
+    ap_info_stu found = Device(2);
+    found.ap_status = fd::AP_STATUS_DISCOVERED;
+    ASSERT_TRUE(m_store->SaveDiscoveredDevice(found));
+    ASSERT_FALSE(m_store->SaveDiscoveredDevice(ap_info_stu{}));  // no mac
+
+    int rows = 0, pages = 0;
+    EXPECT_EQ(Page(0, 10, 1, false, "", &rows, &pages),
+              (std::vector<std::string>{MacOf(Device(1)), MacOf(found)}));
+    EXPECT_EQ(rows, 1);
+    EXPECT_EQ(pages, 1);
+    ap_info_stu rec;
+    EXPECT_FALSE(m_store->QueryApByMac(MacOf(found), rec));
+    std::vector<std::string> macs, ips;
+    m_store->QueryApMacList(macs);
+    m_store->QueryApIpList(ips);
+    EXPECT_EQ(macs, std::vector<std::string>{MacOf(Device(1))});
+    EXPECT_EQ(ips.size(), 1u);
+    EXPECT_FALSE(m_store->SetApStatus(MacOf(found), fd::AP_STATUS_RESTARTING));
+    EXPECT_EQ(m_store->GetApStatus(MacOf(found)), fd::AP_STATUS_DISCOVERED);
+
+    // Its information makes it an ordinary row, which a late search reply leaves alone.
+    ASSERT_TRUE(m_store->SaveApInfo(Device(2)));
+    ASSERT_TRUE(m_store->SaveDiscoveredDevice(found));
+    ASSERT_TRUE(m_store->QueryApByMac(MacOf(found), rec));
+    EXPECT_EQ(rec.ap_status, fd::AP_STATUS_ONLINE);
+    ASSERT_TRUE(m_store->DeleteDiscoveredDevices());
+    Page(0, 10, 1, false, "", &rows);
+    EXPECT_EQ(rows, 2);
+}
+
 TEST_F(StoreTest, FileIsFreshAtStartAndGoneAfterDestruction) {
     ASSERT_TRUE(m_store->SaveApInfo(Device(1)));
     EXPECT_TRUE(std::filesystem::exists(m_path));

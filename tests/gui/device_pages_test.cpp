@@ -109,9 +109,7 @@ protected:
         }
     }
     void AddDiscovered(int count) {
-        ApInfoList list;
-        for (int i = 0; i < count; ++i) list.push_back(Discovered(i));
-        m_engine.SetDiscovered(list);
+        for (int i = 0; i < count; ++i) ASSERT_TRUE(m_store->SaveDiscoveredDevice(Discovered(i)));
     }
     int Count(const std::string& call) const {
         const auto calls = m_engine.Calls();
@@ -136,7 +134,9 @@ protected:
     QStringList m_urls;
 };
 
-TEST_F(DevicePagesTest, ThirtyFiveDevicesOnTwoPagesWithDiscoveredOnesAfterTheStoredRows) {
+// The discovered-only rows follow the stored ones and get pages of their own where they do not
+// fit (the list used to leave out those that did not fit the last stored page).
+TEST_F(DevicePagesTest, ThirtyFiveDevicesWithDiscoveredOnesAfterTheStoredRows) {
     AddStored(35);
     AddDiscovered(40);
     CStatusDlg page;
@@ -144,7 +144,7 @@ TEST_F(DevicePagesTest, ThirtyFiveDevicesOnTwoPagesWithDiscoveredOnesAfterTheSto
     CGridCtrl* grid = page.Grid();
     EXPECT_EQ(grid->GetRowCount(), 31);
     EXPECT_EQ(page.CountLabel()->text(), "Online device count:35");
-    EXPECT_EQ(page.Pager()->PageCount(), 2);
+    EXPECT_EQ(page.Pager()->PageCount(), 3);
     EXPECT_EQ(page.Pager()->CurrentPage(), 1);
     EXPECT_EQ(grid->GetItemText(1, kSerial), "1");
 
@@ -163,11 +163,14 @@ TEST_F(DevicePagesTest, ThirtyFiveDevicesOnTwoPagesWithDiscoveredOnesAfterTheSto
     }
     EXPECT_TRUE(grid->GetItemText(6, kIp).startsWith("10.9.0."))
         << grid->GetItemText(6, kIp).toStdString();
+    page.ReloadPage(3);
+    ASSERT_EQ(grid->GetRowCount(), 16);  // the last 15 discovered-only devices
+    EXPECT_EQ(grid->GetItemText(15, kSerial), "75");
 
     // Back to page 1: the surplus rows go, the colours follow the rows.
     page.SetPageSize(15);
     EXPECT_EQ(grid->GetRowCount(), 16);
-    EXPECT_EQ(page.Pager()->PageCount(), 3);
+    EXPECT_EQ(page.Pager()->PageCount(), 5);
     EXPECT_EQ(grid->GetItemData(6), 2);
 }
 

@@ -91,6 +91,17 @@ protected:
         return macs.size();
     }
 
+    // The rows of the devices that have only answered a search (status 10), in the order
+    // they answered.
+    ApInfoList DiscoveredRows() {
+        ApInfoList all, out;
+        int pages = 0, rows = 0;
+        m_store->QueryApPage(0, all, pages, rows, 1 << 20, 1, true, "");
+        for (const ap_info_stu& rec : all)
+            if (rec.ap_status == AP_STATUS_DISCOVERED) out.push_back(rec);
+        return out;
+    }
+
     std::optional<ap_info_stu> Row(const std::string& mac) {
         ap_info_stu rec{};
         if (!m_store->QueryApByMac(mac, rec)) return std::nullopt;

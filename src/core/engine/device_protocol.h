@@ -60,26 +60,14 @@ struct ReceivedDatagram {
 ReceivedDatagram MakeReceivedDatagram(std::span<const uint8_t> bytes, std::string_view fromIp,
                                       uint16_t fromPort = 0);
 
-// One device that answered a search.
+// How the engine reaches one device that answered a search. What the device reports lives
+// in the store alone (a search-only device as a row of status 10).
 struct PeerEntry {
     char ip[16] = {};          // address under which the device is reached
     char pending_ip[16] = {};  // address a set-IP command is moving it to, or empty
     char mac[18] = {};
-    uint16_t ap_type = 0;
     uint8_t state = 0;     // 1 = answered a search, 2 = device info received
     uint8_t liveness = 0;  // sweeps left before a silent device in state 2 is dropped
-    uint32_t up_time = 0;
-    uint8_t version[32] = {};
-    uint8_t version_len = 0;
-    uint8_t work_mode = 0;
-    uint8_t mode_btn_status = 0;
-    uint8_t ap_name[32] = {};
-    uint8_t ap_name_len = 0;
-    uint8_t ssid[32] = {};
-    uint8_t ssid_len = 0;
-    uint8_t channel = 0;
-    uint8_t bridge_transparent = 0;
-    uint8_t tdmaEn = 0;
 };
 
 // One command awaiting acknowledgement.
@@ -193,15 +181,10 @@ public:
                       const std::string& mac, bool retransmit) override;
     // Command 17 to every peer that answered a search but has not delivered its info.
     void ProbeDiscoveredDevices() override;
-    // Removes every peer that has not delivered its info.
+    // Removes every peer that has not delivered its info, and its row from the store.
     void ForgetDiscoveredDevices() override;
     // Deletes from the store every device the peer table no longer knows.
     void PurgeStaleDevices() override;
-    // Records (ap_status 10) of the peers that have not delivered their info, looking at no
-    // more than the first maxCount such peers; filter (empty: none) is a case-sensitive
-    // substring of the ip, mac or version text.
-    ApInfoList& GetDiscoveredDevices(ApInfoList& list, int maxCount,
-                                     std::string_view filter = {}) override;
     // Announces that a set-IP command moves the device from currentIp to newIp; the device's
     // acknowledgement makes newIp the address it is reached under.
     void SetPendingAddress(const std::string& mac, const std::string& currentIp,

@@ -17,10 +17,31 @@ void CopyText(char* dst, std::size_t capacity, std::string_view text) {
     std::memset(dst + n, 0, capacity - n);
 }
 
-// The version text and its length byte as a decoder delivered them.
-void SetVersion(fd::PeerEntry& peer, const uint8_t (&version)[32], uint8_t length) {
-    std::memcpy(peer.version, version, sizeof peer.version);
-    peer.version_len = length;
+// The store's record of a device that has only answered a search: what the search reply
+// carries, the texts repaired (their length bytes stay as the device sent them), the rest
+// zero.
+ap_info_stu DiscoveredRecord(const PacketHeader& header, const std::string& mac,
+                             const char* ip, const BriefInfoBody& brief) {
+    ap_info_stu rec{};
+    CopyText(rec.mac, sizeof rec.mac, mac);
+    rec.ap_type = header.ap_type;
+    rec.ap_status = fd::AP_STATUS_DISCOVERED;
+    fd::IpFromText(ip, rec.ip);
+    std::memcpy(rec.version, brief.version, sizeof rec.version);
+    rec.version_len = brief.version_len;
+    rec.work_mode = brief.work_mode;
+    rec.mode_btn_status = brief.mode_btn_status;
+    rec.up_time = brief.up_time;
+    std::memcpy(rec.ap_name, brief.ap_name, sizeof rec.ap_name);
+    rec.ap_name_len = brief.ap_name_len;
+    fd::ConvertDeviceTextField(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len, false);
+    std::memcpy(rec.ssid, brief.ssid, sizeof rec.ssid);
+    rec.ssid_len = brief.ssid_len;
+    fd::ConvertDeviceTextField(rec.ssid, sizeof rec.ssid, rec.ssid_len, false);
+    rec.channel = brief.channel;
+    rec.bridge_transparent = brief.bridge_transparent;
+    rec.tdmaEn = brief.tdmaEn;
+    return rec;
 }
 
 }  // namespace
@@ -34,36 +55,23 @@ void CDeviceProtocol::HandleSearchReply(const fd::ReceivedDatagram& dg) {
     const BriefInfoBody brief = fd::DecodeBriefInfo(d->body);
 
     bool verdict = false;
+    char reachedAt[sizeof fd::PeerEntry::ip] = {};  // set while the device has no info yet
     if (!fd::IsZeroMac(d->header.mac)) {
         std::lock_guard l(m_peerLock);
         if (fd::PeerEntry* known = FindPeerLocked(mac)) {
             // A known device keeps the address it is reached under; only a device-info
             // reply or a set-IP acknowledgement moves it.
-            known->ap_type = d->header.ap_type;
             known->liveness = 3;
-            SetVersion(*known, brief.version, brief.version_len);
+            if (known->state == 1) std::memcpy(reachedAt, known->ip, sizeof reachedAt);
         } else {
             fd::PeerEntry peer;
             CopyText(peer.ip, sizeof peer.ip, senderIp);
             CopyText(peer.mac, sizeof peer.mac, mac);
-            peer.ap_type = d->header.ap_type;
             peer.state = 1;
             peer.liveness = 3;
-            SetVersion(peer, brief.version, brief.version_len);
-            peer.work_mode = brief.work_mode;
-            peer.mode_btn_status = brief.mode_btn_status;
-            peer.up_time = brief.up_time;
-            std::memcpy(peer.ap_name, brief.ap_name, sizeof peer.ap_name);
-            peer.ap_name_len = brief.ap_name_len;
-            fd::ConvertDeviceTextField(peer.ap_name, sizeof peer.ap_name, peer.ap_name_len, false);
-            std::memcpy(peer.ssid, brief.ssid, sizeof peer.ssid);
-            peer.ssid_len = brief.ssid_len;
-            fd::ConvertDeviceTextField(peer.ssid, sizeof peer.ssid, peer.ssid_len, false);
-            peer.channel = brief.channel;
-            peer.bridge_transparent = brief.bridge_transparent;
-            peer.tdmaEn = brief.tdmaEn;
             m_peers.push_back(peer);
             m_peerByMac.emplace(mac, m_peers.size() - 1);
+            std::memcpy(reachedAt, peer.ip, sizeof reachedAt);
         }
         // A device that reports an address another device already delivered its info under
         // is acknowledged but not asked for its info.
@@ -73,6 +81,11 @@ void CDeviceProtocol::HandleSearchReply(const fd::ReceivedDatagram& dg) {
                                    [&](std::size_t i) { return mac != m_peers[i].mac; });
     }
 
+    // The row goes in before the info request goes out: the device's information, written
+    // by another worker, then always lands on it and turns it into an ordinary row. The
+    // worker's write batch groups these writes.
+    if (reachedAt[0] != '\0' && m_store)
+        m_store->SaveDiscoveredDevice(DiscoveredRecord(d->header, mac, reachedAt, brief));
     SendToDevice(senderIp, fd::CMD_SEARCH, nullptr, 0, mac, false);
     if (verdict) SendToDevice(senderIp, fd::CMD_DEVICE_INFO, nullptr, 0, mac, true);
 }
@@ -89,8 +102,6 @@ void CDeviceProtocol::HandleKeepalive(const fd::ReceivedDatagram& dg) {
         // Keepalives of devices this run has not found are not answered.
         if (!peer) return;
         peer->liveness = 3;
-        peer->up_time = body.up_time;
-        SetVersion(*peer, body.version, body.version_len);
         SetPeerIpLocked(static_cast<std::size_t>(peer - m_peers.data()), senderIp);
     }
     SendToDevice(senderIp, fd::CMD_KEEPALIVE, nullptr, 0, mac, false);
@@ -170,13 +181,8 @@ bool CDeviceProtocol::AcceptDeviceInfo(const ap_info_stu& rec) {
     if (!macEntry || (ipOwner && ipOwner != macEntry)) return false;
 
     const auto index = static_cast<std::size_t>(macEntry - m_peers.data());
-    macEntry->ap_type = rec.ap_type;
     MarkDeliveredLocked(index);
-    macEntry->up_time = rec.up_time;
     SetPeerIpLocked(index, bodyIp);
-    SetVersion(*macEntry, rec.version, rec.version_len);
-    macEntry->bridge_transparent = rec.bridge_transparent;
-    macEntry->tdmaEn = rec.tdmaEn;
     return true;
 }
 

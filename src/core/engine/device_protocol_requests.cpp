@@ -171,9 +171,14 @@ void CDeviceProtocol::ProbeDiscoveredDevices() {
 }
 
 void CDeviceProtocol::ForgetDiscoveredDevices() {
-    std::lock_guard l(m_peerLock);
-    if (std::erase_if(m_peers, [](const fd::PeerEntry& p) { return p.state == 1; }) > 0)
-        RebuildPeerIndexLocked();
+    {
+        std::lock_guard l(m_peerLock);
+        if (std::erase_if(m_peers, [](const fd::PeerEntry& p) { return p.state == 1; }) > 0)
+            RebuildPeerIndexLocked();
+    }
+    // A device that answers between the two steps loses its row here but not its request
+    // for information, whose answer stores it again.
+    if (m_store) m_store->DeleteDiscoveredDevices();
 }
 
 void CDeviceProtocol::PurgeStaleDevices() {
@@ -188,53 +193,6 @@ void CDeviceProtocol::PurgeStaleDevices() {
         }
     }
     for (const std::string& mac : stale) m_store->DeleteApByMac(mac);
-}
-
-ApInfoList& CDeviceProtocol::GetDiscoveredDevices(ApInfoList& list, int maxCount,
-                                                  std::string_view filter) {
-    list.clear();
-    std::lock_guard l(m_peerLock);
-    int counted = 0;
-    for (const fd::PeerEntry& peer : m_peers) {
-        if (counted >= maxCount) break;
-        if (peer.state != 1) continue;
-        ++counted;
-
-        ap_info_stu rec{};
-        CopyText(rec.mac, sizeof rec.mac, peer.mac);
-        rec.ap_type = peer.ap_type;
-        rec.ap_status = fd::AP_STATUS_DISCOVERED;
-        fd::IpFromText(peer.ip, rec.ip);
-        // Some firmware puts a build line after the version; only the first line is shown.
-        std::string_view version =
-            fd::FieldText(peer.version, sizeof peer.version, peer.version_len);
-        version = version.substr(0, version.find('\n'));
-        std::memcpy(rec.version, version.data(), version.size());
-        rec.version_len = static_cast<uint8_t>(version.size());
-        std::memcpy(rec.ap_name, peer.ap_name, sizeof rec.ap_name);
-        rec.ap_name_len = peer.ap_name_len;
-        rec.up_time = peer.up_time;
-        rec.work_mode = peer.work_mode;
-        rec.mode_btn_status = peer.mode_btn_status;
-        std::memcpy(rec.ssid, peer.ssid, sizeof rec.ssid);
-        rec.ssid_len = peer.ssid_len;
-        rec.channel = peer.channel;
-        rec.bridge_transparent = peer.bridge_transparent;
-        rec.tdmaEn = peer.tdmaEn;
-
-        if (!filter.empty()) {
-            std::string_view ip(peer.ip, strnlen(peer.ip, sizeof peer.ip));
-            std::string_view macText(peer.mac, strnlen(peer.mac, sizeof peer.mac));
-            std::string_view fullVersion =
-                fd::FieldText(peer.version, sizeof peer.version, peer.version_len);
-            if (ip.find(filter) == std::string_view::npos &&
-                macText.find(filter) == std::string_view::npos &&
-                fullVersion.find(filter) == std::string_view::npos)
-                continue;
-        }
-        list.push_back(rec);
-    }
-    return list;
 }
 
 void CDeviceProtocol::SetPendingAddress(const std::string& mac, const std::string& currentIp,

@@ -59,6 +59,8 @@ public:
     bool QueryOtherApByMac(const std::string& mac, config_otherwl_basic& rec) override;
     // A record without a mac text is refused.
     bool SaveApInfo(const ap_info_stu& rec) override;
+    bool SaveDiscoveredDevice(const ap_info_stu& rec) override;
+    bool DeleteDiscoveredDevices() override;
     bool SaveOtherApList(std::span<const uint8_t> scanBody) override;
     bool DeleteApByMac(const std::string& mac) override;
     bool DeleteAllOtherAp() override;

@@ -40,8 +40,7 @@ CDeviceListPage::CDeviceListPage(int pageId, std::span<const fd::DeviceColumn> c
       m_pager(new CTMultiPages(this)),
       m_count(new CTStatic(this)) {
     const fd::GuiSkin& skin = fd::Skin();
-    m_list = std::make_unique<fd::DeviceListModel>(StoreOrEmpty(), m_hasEngine ? m_engine : nullptr,
-                                                   columns);
+    m_list = std::make_unique<fd::DeviceListModel>(StoreOrEmpty(), columns);
     resize(kDesignWidth, kDesignHeight);
 
     // Top strip: Search with its animation on the left, the filter box and refresh on the
