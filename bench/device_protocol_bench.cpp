@@ -22,7 +22,7 @@ public:
     bool SaveApInfo(const ap_info_stu&) override { return true; }
     bool SaveDiscoveredDevice(const ap_info_stu&) override { return true; }
     bool DeleteDiscoveredDevices() override { return true; }
-    bool SaveOtherApList(std::span<const uint8_t>) override { return true; }
+    bool SaveOtherApList(const fd::ScanResult&) override { return true; }
     bool DeleteApByMac(const std::string&) override { return true; }
     bool DeleteAllOtherAp() override { return true; }
     bool UpdateApUpTime(const std::string&, const std::string&, uint32_t) override { return true; }

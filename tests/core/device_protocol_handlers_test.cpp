@@ -354,7 +354,7 @@ TEST_F(EngineHandlers, ScanCompletesOnlyWithTheLastPacketWhateverTheOrder) {
     }
     auto packets = store.ScanPackets();
     ASSERT_EQ(packets.size(), 3u);
-    ScanResult r = DecodeScanResult(packets[0]);
+    ScanResult r = packets[0];
     ASSERT_EQ(r.entries.size(), 1u);
     EXPECT_EQ(FieldText(r.entries[0].ssid, 32, r.entries[0].ssid_len), "mast");
 
@@ -364,10 +364,9 @@ TEST_F(EngineHandlers, ScanCompletesOnlyWithTheLastPacketWhateverTheOrder) {
     lying.resize(lying.size() + 10, 0xEE);
     Reply(CMD_SCAN, kMacA, "198.18.1.1", lying);
     EXPECT_TRUE(engine->IsScanComplete());
-    r = DecodeScanResult(store.ScanPackets().back());
+    r = store.ScanPackets().back();
     EXPECT_EQ(r.icount, 200);
     EXPECT_EQ(r.entries.size(), 1u);
-    EXPECT_EQ(store.ScanPackets().back().size(), kScanHeaderSize + sizeof ap);
 }
 
 TEST_F(EngineHandlers, ScanPacketsKeepEveryEntryThatArrivedWholeUpTo32) {
@@ -385,7 +384,7 @@ TEST_F(EngineHandlers, ScanPacketsKeepEveryEntryThatArrivedWholeUpTo32) {
         }
         ASSERT_LE(body.size(), kMaxBody);
         Reply(CMD_SCAN, kMacA, "198.18.1.1", body);
-        ScanResult stored = DecodeScanResult(store.ScanPackets().back());
+        ScanResult stored = store.ScanPackets().back();
         EXPECT_EQ(stored.icount, n);
         ASSERT_EQ(stored.entries.size(), std::min<std::size_t>(n, 32));
         const config_otherwl_basic& last = stored.entries.back();

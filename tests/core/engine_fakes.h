@@ -30,7 +30,7 @@ public:
     std::vector<std::string> Upgrading() const { return Locked(upgrading); }
     std::vector<std::string> Deleted() const { return Locked(deleted); }
     std::vector<UpTimeCall> UpTimes() const { return Locked(upTimes); }
-    std::vector<std::vector<uint8_t>> ScanPackets() const { return Locked(scans); }
+    std::vector<ScanResult> ScanPackets() const { return Locked(scans); }
     // The rows of status 10 as the store would hold them: the last record per device, in the
     // order the devices first answered, until the device's information replaces it.
     std::vector<ap_info_stu> Discovered() const { return Locked(discovered); }
@@ -77,9 +77,7 @@ public:
         discovered.clear();
         return true;
     }
-    bool SaveOtherApList(std::span<const uint8_t> body) override {
-        return Add(scans, std::vector<uint8_t>(body.begin(), body.end()));
-    }
+    bool SaveOtherApList(const ScanResult& scan) override { return Add(scans, scan); }
     bool DeleteApByMac(const std::string& mac) override {
         std::lock_guard l(m);
         std::erase_if(discovered, [&](const ap_info_stu& d) { return mac == d.mac; });
@@ -118,7 +116,7 @@ private:
     std::vector<StatusCall> statuses;
     std::vector<std::string> upgrading, deleted, storedMacs;
     std::vector<UpTimeCall> upTimes;
-    std::vector<std::vector<uint8_t>> scans;
+    std::vector<ScanResult> scans;
 };
 
 // Records what the engine sends; the decoded header makes assertions short.

@@ -630,9 +630,9 @@ TEST_F(StoreTest, SurveyNeighboursAreUpsertedSortedAndCleared) {
     std::vector<config_otherwl_basic> first = {Neighbour(1, -70, "one"), Neighbour(2, -40, "two")};
     std::memset(first[1].ssid, 's', sizeof first[1].ssid);
     first[1].ssid_len = 40;  // more than the field holds
-    ASSERT_TRUE(m_store->SaveOtherApList(fd::EncodeScanResult(2, 0, first)));
+    ASSERT_TRUE(m_store->SaveOtherApList(fd::DecodeScanResult(fd::EncodeScanResult(2, 0, first))));
     std::vector<config_otherwl_basic> second = {Neighbour(1, -55, "one again")};
-    ASSERT_TRUE(m_store->SaveOtherApList(fd::EncodeScanResult(2, 1, second)));
+    ASSERT_TRUE(m_store->SaveOtherApList(fd::DecodeScanResult(fd::EncodeScanResult(2, 1, second))));
 
     OtherApList list;
     ASSERT_TRUE(m_store->QueryOtherApList(4, list, true));
@@ -659,7 +659,7 @@ TEST_F(StoreTest, SurveyNeighboursAreUpsertedSortedAndCleared) {
     auto body =
         fd::EncodeScanResult(1, 0, std::vector<config_otherwl_basic>{Neighbour(3, -1, "t")});
     body[2] = 5;
-    ASSERT_TRUE(m_store->SaveOtherApList(body));
+    ASSERT_TRUE(m_store->SaveOtherApList(fd::DecodeScanResult(body)));
     list.clear();
     m_store->QueryOtherApList(0, list, true);
     EXPECT_EQ(list.size(), 3u);

@@ -204,7 +204,7 @@ void CDeviceProtocol::HandleScanResult(std::span<const uint8_t> body) {
     if (scan.packet_id >= scan.packet_count) return;
     for (config_otherwl_basic& entry : scan.entries)
         fd::ConvertDeviceTextField(entry.ssid, sizeof entry.ssid, entry.ssid_len, true);
-    if (m_store) m_store->SaveOtherApList(fd::EncodeScanResult(scan));
+    if (m_store) m_store->SaveOtherApList(scan);
     // The flag goes up only after the last packet is in the store, so a page that sees it
     // and reads the list at once finds every neighbour.
     if (scan.packet_id == scan.packet_count - 1) m_scanComplete = true;

@@ -718,8 +718,7 @@ bool CSqlManagement::DeleteDiscoveredDevices() {
                       {static_cast<int64_t>(fd::AP_STATUS_DISCOVERED)});
 }
 
-bool CSqlManagement::SaveOtherApList(std::span<const uint8_t> scanBody) {
-    const fd::ScanResult scan = fd::DecodeScanResult(scanBody);
+bool CSqlManagement::SaveOtherApList(const fd::ScanResult& scan) {
     std::lock_guard lock(m_lock);
     if (!m_db.IsOpen()) return false;
     bool all = true;

@@ -61,7 +61,7 @@ public:
     bool SaveApInfo(const ap_info_stu& rec) override;
     bool SaveDiscoveredDevice(const ap_info_stu& rec) override;
     bool DeleteDiscoveredDevices() override;
-    bool SaveOtherApList(std::span<const uint8_t> scanBody) override;
+    bool SaveOtherApList(const fd::ScanResult& scan) override;
     bool DeleteApByMac(const std::string& mac) override;
     bool DeleteAllOtherAp() override;
     bool UpdateApUpTime(const std::string& ip, const std::string& mac, uint32_t seconds) override;

@@ -46,8 +46,8 @@ public:
     virtual bool SaveDiscoveredDevice(const ap_info_stu& rec) = 0;
     // Deletes the rows of every device that has only answered a search.
     virtual bool DeleteDiscoveredDevices() = 0;
-    // scanBody: packet_count, packet_id, icount, then the neighbour records.
-    virtual bool SaveOtherApList(std::span<const uint8_t> scanBody) = 0;
+    // One decoded scan-result packet: its neighbours are added or updated by BSSID.
+    virtual bool SaveOtherApList(const fd::ScanResult& scan) = 0;
     virtual bool DeleteApByMac(const std::string& mac) = 0;
     virtual bool DeleteAllOtherAp() = 0;
     virtual bool UpdateApUpTime(const std::string& ip, const std::string& mac,

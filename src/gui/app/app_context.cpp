@@ -48,7 +48,7 @@ public:
     bool SaveApInfo(const ap_info_stu&) override { return false; }
     bool SaveDiscoveredDevice(const ap_info_stu&) override { return false; }
     bool DeleteDiscoveredDevices() override { return false; }
-    bool SaveOtherApList(std::span<const uint8_t>) override { return false; }
+    bool SaveOtherApList(const ScanResult&) override { return false; }
     bool DeleteApByMac(const std::string&) override { return false; }
     bool DeleteAllOtherAp() override { return false; }
     bool UpdateApUpTime(const std::string&, const std::string&, uint32_t) override { return false; }
