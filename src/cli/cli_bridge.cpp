@@ -217,8 +217,7 @@ int RunBridge(Session& s, const Options& o, std::ostream& out, std::ostream& err
     const BridgeIpResult addressed = CheckBridgeIp(addr, IpToText(rec.ip), used);
     if (!addressed.ok()) {
         std::string detail;
-        if (addressed.messageKey == "Ip address and gateway address is not in the same subnet!" &&
-            o.gateway.empty())
+        if (addressed.code == RuleCode::GatewayOutsideSubnet && o.gateway.empty())
             detail = "the device's gateway " + addr.gateway + "; give --gateway";
         return Refuse(err, addressed.messageKey, detail);
     }
@@ -232,11 +231,7 @@ int RunBridge(Session& s, const Options& o, std::ostream& out, std::ostream& err
         return kExitDeviceFailed;
     }
 
-    const auto deadline =
-        Clock::now() +
-        std::chrono::milliseconds(static_cast<int64_t>(s.Settings().retransmissionMax + 2) *
-                                  s.Settings().retransmissionInterval) +
-        2s;
+    const auto deadline = Clock::now() + s.Retransmission().AnswerDeadline();
     std::optional<Clock::time_point> goneSince;
     const std::string target = o.bssid + " (" + ForTerminal(sec.ssid) + ")";
     for (;;) {

@@ -635,8 +635,7 @@ int RunConfigure(Session& s, const Options& o, std::ostream& out, std::ostream& 
     if (!plan.ok()) {
         err << "fielddesk-cli: " << RuleFailureText(plan.failure);
         // A new address in another subnet usually needs a new gateway too.
-        if (plan.failure.key == "Ip address and gateway address is not in the same subnet!" &&
-            !o.configure.Has("gateway"))
+        if (plan.failure.code == RuleCode::GatewayOutsideSubnet && !o.configure.Has("gateway"))
             err << " (the device's gateway " << IpToText(rec.ip_gateway) << "; give --gateway)";
         err << "\nNothing was sent.\n";
         return kExitUsage;

@@ -54,8 +54,7 @@ int Session::Open(std::ostream& err) {
     const std::string base = GetExecutableDirectory();
     InitLanguage(base);
     m_settings = LoadSettings(base);
-    if (m_settings.retransmissionMax < 0) m_settings.retransmissionMax = 0;
-    if (m_settings.retransmissionInterval < 100) m_settings.retransmissionInterval = 100;
+    m_retransmission = RetransmissionOf(m_settings);
 
     // A store of our own for this run, so that a FieldDesk window elsewhere keeps its
     // database.
@@ -83,7 +82,7 @@ int Session::Open(std::ostream& err) {
         m_acks.push_back(a);
     };
     m_engine = std::make_unique<CDeviceProtocol>(o);
-    if (!m_engine->Start(m_settings.retransmissionMax, m_settings.retransmissionInterval)) {
+    if (!m_engine->Start(m_retransmission.max, m_retransmission.intervalMs)) {
         err << "fielddesk-cli: cannot start the protocol engine (UDP ports 9785-9788)\n";
         return kExitEnvironment;
     }
@@ -162,11 +161,7 @@ void Report(std::ostream& out, const Job& j) {
 }
 
 void WaitForAnswers(Session& s, std::vector<Job>& jobs, std::ostream& out) {
-    const auto& st = s.Settings();
-    const auto deadline = Clock::now() +
-                          std::chrono::milliseconds(static_cast<int64_t>(st.retransmissionMax + 2) *
-                                                    st.retransmissionInterval) +
-                          2s;
+    const auto deadline = Clock::now() + s.Retransmission().AnswerDeadline();
     for (;;) {
         bool open = false;
         const auto pending = s.Engine().GetPendingRequests();

@@ -27,12 +27,15 @@ public:
     CDeviceProtocol& Engine() { return *m_engine; }
     CSqlManagement& Store() { return *m_store; }
     const AppSettings& Settings() const { return m_settings; }
+    // The engine's resends, bounded as every front end bounds them.
+    const fd::Retransmission& Retransmission() const { return m_retransmission; }
 
     std::optional<Acknowledgement> FindAck(const std::string& mac, int command);
 
 private:
     std::string m_dir;
     AppSettings m_settings;
+    fd::Retransmission m_retransmission;
     std::unique_ptr<CSqlManagement> m_store;
     std::unique_ptr<CDeviceProtocol> m_engine;
     std::mutex m_ackLock;

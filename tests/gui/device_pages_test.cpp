@@ -529,6 +529,18 @@ TEST_F(DevicePagesTest, SetIpChecksTheRangeThenHandsOutAddressesAndSearchesThree
         EXPECT_TRUE(m_appCaptions.back());
         EXPECT_FALSE(dlg->Progress()->isVisibleTo(dlg));
         EXPECT_TRUE(dlg->BeginEdit()->isEnabled());
+        // Two usable addresses (.253, .254) for three devices: refused, nobody is left out.
+        dlg->EndEdit()->setText("10.0.5.255");
+        dlg->OnSave();
+        EXPECT_EQ(m_messages.back(), "The ip address is invalid!");
+        EXPECT_TRUE(dlg->BeginEdit()->isEnabled());
+        // An address another listed device has: refused before anything is sent.
+        dlg->BeginEdit()->setText("10.0.0.1");
+        dlg->EndEdit()->setText("10.0.0.9");
+        dlg->OnSave();
+        EXPECT_EQ(m_messages.back(), "The ip address is already in use, please respecify!");
+        EXPECT_TRUE(m_engine.Sends().empty());
+        dlg->BeginEdit()->setText("10.0.5.253");
         dlg->EndEdit()->setText("10.0.6.9");
         dlg->MaskEdit()->setText("255.255.0.0");
         dlg->OnSave();

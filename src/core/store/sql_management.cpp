@@ -834,7 +834,8 @@ bool CSqlManagement::ResetApUpgradeFail(const std::string& mac) {
 
 int CSqlManagement::GetApStatus(const std::string& mac) {
     std::lock_guard lock(m_lock);
-    if (!m_db.IsOpen() || !m_rs.Open("select ap_status from ap_info where mac=?", {mac})) {
+    if (!m_db.IsOpen() ||
+        !m_rs.Open("select ap_status from ap_info where mac=? and ap_status<>10", {mac})) {
         return 0;
     }
     int status = m_rs.IsEof() ? 0 : static_cast<int>(fd::ReadInt(m_rs, "ap_status"));

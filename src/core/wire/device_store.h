@@ -28,8 +28,9 @@ public:
     virtual bool QueryApPage(int sortColumn, ApInfoList& list, int& pageCount, int& rowCount,
                              int pageSize, int pageNumber, bool ascending,
                              const std::string& filterText) = 0;
-    // The next four see only the devices that have delivered their information: one that
-    // has only answered a search (status 10) has nothing yet to configure or act on.
+    // These queries, and GetApStatus (0 when there is no such row), see only the devices
+    // that have delivered their information: one that has only answered a search (status 10)
+    // has nothing yet to configure or act on.
     virtual bool QueryApIpList(std::vector<std::string>& ips) = 0;
     virtual bool QueryApMacList(std::vector<std::string>& macs) = 0;
     // An empty mac gives the first such row of the table.

@@ -233,7 +233,8 @@ int main(int argc, char** argv) {
     // The engine's construction creates the store afresh; a failed start leaves the
     // program usable without a protocol.
     CDeviceProtocol& engine = CDeviceProtocol::GetInstance();
-    engine.Start(settings.retransmissionMax, settings.retransmissionInterval);
+    const fd::Retransmission retransmission = fd::RetransmissionOf(settings);
+    engine.Start(retransmission.max, retransmission.intervalMs);
     fd::InstallServices({&engine, CSqlManagement::GetInstance(),
                          [&engine] {
                              std::vector<LocalAdapterInfo> list;
