@@ -206,6 +206,7 @@ int RunAction(Session& s, const Options& o, std::ostream& out, std::ostream& err
         return kExitUsage;
     }
 
+    const uint64_t sentAfter = s.Commands().LastSeq();
     for (Job& j : jobs) {
         if (j.command == CMD_SET_IP) s.Engine().SetPendingAddress(j.mac, j.ip, j.newIp);
         const bool sent =
@@ -217,7 +218,7 @@ int RunAction(Session& s, const Options& o, std::ostream& out, std::ostream& err
             Report(out, j);
         }
     }
-    WaitForAnswers(s, jobs, out);
+    WaitForAnswers(s, jobs, sentAfter, out);
     if (g_interrupted) return kExitInterrupted;
     for (const Job& j : jobs)
         if (!j.ok) return kExitDeviceFailed;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "config/language.h"
@@ -241,6 +242,49 @@ TEST_F(DeviceListTest, HeaderClicksOnSerialOperateAndTickDoNothing) {
     DeviceListModel reboot(*m_store, fd::RebootPageColumns());
     EXPECT_TRUE(reboot.HeaderClick(reboot.ColumnOf(fd::ColumnContent::Status)));
     EXPECT_EQ(reboot.Current().rows.size(), 3u);
+}
+
+// A change the device acknowledged shows in the list at once, marked pending, until the
+// device's own report holds it.
+TEST_F(DeviceListTest, AcknowledgedChangesShowAsPendingUntilReported) {
+    AddStored(2);
+    fd::CommandLog commands;
+    DeviceListModel list(*m_store, fd::StatusPageColumns(), &commands);
+    const int nameCol = list.ColumnOf(fd::ColumnContent::Location);
+    const int ipCol = list.ColumnOf(fd::ColumnContent::Ip);
+    ap_info_stu dev = Device(1);
+    const std::string mac = dev.mac;
+
+    DeviceNameBlock name{};
+    fd::SetFieldText(name.ap_name, sizeof name.ap_name, name.ap_name_len, "mast-7");
+    IpConfigBlock ip = fd::GetIpBlock(dev);
+    fd::IpFromText("10.0.0.77", ip.ip);
+    commands.RecordSent(mac, "10.0.0.2", fd::CMD_SET_NAME, &name, sizeof name);
+    commands.RecordSent(mac, "10.0.0.2", fd::CMD_SET_IP, &ip, sizeof ip);
+    // Sent but not answered: the list shows what the device reports.
+    auto page = list.Refresh(1);
+    EXPECT_FALSE(page.rows[0].changePending);
+    EXPECT_EQ(page.rows[0].cells[static_cast<std::size_t>(nameCol)], "dev998");
+
+    ASSERT_TRUE(commands.RecordAnswer(mac, fd::CMD_SET_NAME, 0));
+    ASSERT_TRUE(commands.RecordAnswer(mac, fd::CMD_SET_IP, 0));
+    const auto before = page.rows;
+    page = list.Refresh(1);
+    ASSERT_TRUE(page.rows[0].changePending);
+    EXPECT_EQ(page.rows[0].cells[static_cast<std::size_t>(nameCol)], "mast-7");
+    EXPECT_EQ(page.rows[0].cells[static_cast<std::size_t>(ipCol)], "10.0.0.77");
+    EXPECT_FALSE(page.rows[1].changePending);
+    EXPECT_EQ(fd::DiffRows(before, page.rows).restyledRows, std::vector<int>{0});
+
+    // The report with the new name confirms the rename; the address stays pending.
+    fd::SetFieldText(dev.ap_name, sizeof dev.ap_name, dev.ap_name_len, "mast-7");
+    commands.RecordReport(dev);
+    ASSERT_EQ(commands.PendingChanges(mac).size(), 1u);
+    EXPECT_EQ(commands.PendingChanges(mac)[0].command, fd::CMD_SET_IP);
+    std::memcpy(dev.ip, ip.ip, 4);
+    commands.RecordReport(dev);
+    EXPECT_TRUE(commands.PendingChanges(mac).empty());
+    EXPECT_FALSE(list.Refresh(1).rows[0].changePending);
 }
 
 TEST(HeaderTickState, Alternates) {

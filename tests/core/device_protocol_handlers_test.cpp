@@ -6,6 +6,7 @@
 #include <memory>
 #include <thread>
 
+#include "actions/answer_wait.h"
 #include "core/engine_fakes.h"
 #include "presentation/device_list.h"
 
@@ -21,6 +22,7 @@ const std::string kMacC = "00:11:22:33:44:03";
 class EngineHandlers : public ::testing::Test {
 protected:
     FakeStore store;
+    CommandLog commands;
     Recorder sent;
     std::vector<LocalAdapterInfo> adapters{MakeAdapter({{"198.18.0.1", "255.255.0.0"}})};
     std::unique_ptr<CDeviceProtocol> engine;
@@ -30,6 +32,7 @@ protected:
     void Make(int retransmissionMax = 3) {
         DeviceProtocolOptions o;
         o.store = &store;
+        o.commands = &commands;
         o.sendHook = sent.Hook();
         o.adapterSource = [this] { return adapters; };
         o.openSockets = false;
@@ -541,6 +544,55 @@ TEST_F(EngineHandlers, DiscoveredDevicesListProbeForgetAndPurge) {
     EXPECT_TRUE(store.Discovered().empty());
     engine->PurgeStaleDevices();
     EXPECT_EQ(store.Deleted(), std::vector<std::string>{kMacB});
+}
+
+// Every command sent with retransmission is on record with its values and what became of
+// it; a change the device acknowledged waits for the device's own report to confirm it.
+TEST_F(EngineHandlers, CommandsAreRecordedFromSendingToTheDevicesReport) {
+    Found(kMacA, "198.18.1.1");
+    EXPECT_TRUE(commands.All().empty());  // the engine's own info requests are not recorded
+
+    DeviceNameBlock name{};
+    SetFieldText(name.ap_name, sizeof name.ap_name, name.ap_name_len, "roof");
+    const uint64_t before = commands.LastSeq();
+    ASSERT_TRUE(engine->SendToDevice("198.18.1.1", CMD_SET_NAME, &name, sizeof name, kMacA, true));
+    ASSERT_TRUE(engine->SendToDevice("198.18.1.1", CMD_REBOOT, nullptr, 0, kMacA, true));
+    auto log = commands.Commands(kMacA);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].state, CommandState::Sent);
+    EXPECT_EQ(log[0].body.size(), sizeof name);
+    EXPECT_EQ(log[0].ip, "198.18.1.1");
+
+    Reply(CMD_SET_NAME, kMacA, "198.18.1.1");
+    Reply(CMD_REBOOT, kMacA, "198.18.1.1", {3});
+    const auto deadline = std::chrono::steady_clock::now();  // already answered: no waiting
+    EXPECT_EQ(AwaitAnswer(commands, kMacA, CMD_SET_NAME, before, deadline).outcome,
+              AnswerOutcome::Acknowledged);
+    const Answer reboot = AwaitAnswer(commands, kMacA, CMD_REBOOT, before, deadline);
+    EXPECT_EQ(reboot.outcome, AnswerOutcome::Refused);
+    EXPECT_EQ(reboot.result, 3);
+    EXPECT_EQ(commands.PendingChanges(kMacA).size(), 1u);
+
+    // A report with the old name leaves the change pending; one with the new name confirms it.
+    Reply(CMD_DEVICE_INFO, kMacA, "198.18.1.1", InfoBody("198.18.1.1"));
+    EXPECT_EQ(commands.PendingChanges(kMacA).size(), 1u);
+    Reply(CMD_DEVICE_INFO, kMacA, "198.18.1.1", InfoBody("198.18.1.1", "roof"));
+    EXPECT_TRUE(commands.PendingChanges(kMacA).empty());
+    EXPECT_EQ(commands.Commands(kMacA)[0].state, CommandState::Confirmed);
+
+    // Resends that run out are on record as such, and a command that could not leave too.
+    const uint64_t later = commands.LastSeq();
+    ASSERT_TRUE(engine->SendToDevice("198.18.1.1", CMD_SET_VLAN, nullptr, 0, kMacA, true));
+    EXPECT_FALSE(engine->SendToDevice("10.9.9.9", CMD_RESET, nullptr, 0, kMacA, true));
+    for (int i = 0; i < 4; ++i) engine->RetransmitPending();  // three resends, then given up
+    EXPECT_EQ(AwaitAnswer(commands, kMacA, CMD_SET_VLAN, later, deadline).outcome,
+              AnswerOutcome::NoAnswer);
+    EXPECT_EQ(AwaitAnswer(commands, kMacA, CMD_RESET, later, deadline).outcome,
+              AnswerOutcome::NotSent);
+    EXPECT_EQ(commands.Commands(kMacA)[2].state, CommandState::NoAnswer);
+    // A late answer after the give-up changes nothing.
+    Reply(CMD_SET_VLAN, kMacA, "198.18.1.1");
+    EXPECT_EQ(commands.Commands(kMacA)[2].state, CommandState::NoAnswer);
 }
 
 TEST_F(EngineHandlers, StopProbesEveryPeerOnce) {

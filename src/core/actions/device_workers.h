@@ -29,7 +29,7 @@
 #include "wire/packet.h"
 #include "rules/address_rules.h"
 #include "actions/wait_progress.h"
-#include "wire/device_store.h"
+#include "model/device_store.h"
 
 namespace fd {
 

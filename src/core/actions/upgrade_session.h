@@ -11,8 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "model/device_target.h"
 #include "engine/device_engine.h"
-#include "wire/device_store.h"
+#include "model/device_store.h"
 #include "wire/packet.h"
 
 namespace fd {

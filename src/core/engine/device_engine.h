@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "wire/device_store.h"
+#include "model/device_store.h"
 
 namespace fd {
 

@@ -515,17 +515,22 @@ void CDeviceProtocol::ErasePendingLocked(PendingList::iterator it) {
 }
 
 void CDeviceProtocol::RetransmitPending() {
-    std::lock_guard l(m_pendingLock);
-    for (auto it = m_pending.begin(); it != m_pending.end();) {
-        auto next = std::next(it);
-        if (it->retries_left > 0) {
-            --it->retries_left;
-            SendToDevice(it->ip, it->command, it->body, it->length, it->mac, false);
-        } else {
-            ErasePendingLocked(it);
+    std::vector<std::pair<std::string, int>> givenUp;  // mac, command
+    {
+        std::lock_guard l(m_pendingLock);
+        for (auto it = m_pending.begin(); it != m_pending.end();) {
+            auto next = std::next(it);
+            if (it->retries_left > 0) {
+                --it->retries_left;
+                SendToDevice(it->ip, it->command, it->body, it->length, it->mac, false);
+            } else {
+                if (m_options.commands) givenUp.emplace_back(it->mac, it->command);
+                ErasePendingLocked(it);
+            }
+            it = next;
         }
-        it = next;
     }
+    for (const auto& [mac, command] : givenUp) m_options.commands->RecordNoAnswer(mac, command);
 }
 
 bool CDeviceProtocol::Acknowledge(const std::string& ip, const std::string& mac, int command) {

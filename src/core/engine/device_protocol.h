@@ -43,7 +43,8 @@
 
 #include "engine/device_engine.h"
 #include "wire/packet.h"
-#include "wire/device_store.h"
+#include "model/device_store.h"
+#include "model/command_log.h"
 #include "system/local_adapters.h"
 
 namespace fd {
@@ -125,6 +126,9 @@ struct DeviceProtocolOptions {
     // can tell an answer from retries running out. Called on a worker thread after the
     // answer has been written to the store, with no engine lock held.
     AcknowledgementHook onAcknowledged;
+    // Where every command sent with retransmission (but the engine's own device-info
+    // requests) is recorded with its answer, its give-up and the device's later report.
+    fd::CommandLog* commands = nullptr;
     ReceiveCalls receiveCalls;
 };
 
@@ -145,9 +149,6 @@ class CDeviceProtocol final : public fd::IDeviceEngine {
 public:
     // Which listening port a datagram arrived on.
     enum Port : int { PORT_SEARCH_REPLY = 0, PORT_KEEPALIVE = 1, PORT_REPLY = 2 };
-
-    // The process-wide engine over CSqlManagement::GetInstance() and the system's adapters.
-    static CDeviceProtocol& GetInstance();
 
     explicit CDeviceProtocol(fd::DeviceProtocolOptions options = {});
     ~CDeviceProtocol() override;  // runs Stop() unless it has run

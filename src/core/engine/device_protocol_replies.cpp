@@ -127,6 +127,7 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
                 fd::ConvertDeviceTextField(rec.bridge_ssid, sizeof rec.bridge_ssid,
                                            rec.bridge_ssid_len, true);
                 if (m_store) m_store->SaveApInfo(rec);
+                if (m_options.commands) m_options.commands->RecordReport(rec);
             }
             break;
         }
@@ -162,6 +163,7 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
         default:
             break;
     }
+    if (ended && m_options.commands) m_options.commands->RecordAnswer(mac, command, result);
     if (ended && m_options.onAcknowledged)
         m_options.onAcknowledged(fd::Acknowledgement{senderIp, mac, command, result});
 }

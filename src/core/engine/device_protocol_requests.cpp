@@ -117,6 +117,10 @@ bool CDeviceProtocol::SendToDevice(const std::string& ip, int command, const voi
                                     command == fd::CMD_KEEPALIVE || command == fd::CMD_PROBE;
     const bool queued = retransmit && !neverRetransmitted;
     if (queued) AddPending(ip, command, body, length, mac);
+    // Recorded before it goes out for the same reason as the pending request.
+    const uint64_t logged = queued && command != fd::CMD_DEVICE_INFO && m_options.commands
+                                ? m_options.commands->RecordSent(mac, ip, command, body, length)
+                                : 0;
 
     bool sent = false;
     {
@@ -161,6 +165,7 @@ bool CDeviceProtocol::SendToDevice(const std::string& ip, int command, const voi
     }
 
     if (queued && !sent) RemoveLastPending(ip, command, mac);
+    if (logged && !sent) m_options.commands->RecordNotSent(logged);
     return sent;
 }
 

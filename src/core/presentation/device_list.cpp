@@ -262,8 +262,9 @@ std::optional<bool> ListSortState::HeaderClick(int column, std::span<const Devic
     return ascending;
 }
 
-DeviceListModel::DeviceListModel(IDeviceStore& store, std::span<const DeviceColumn> columns)
-    : m_store(store), m_columns(columns) {
+DeviceListModel::DeviceListModel(IDeviceStore& store, std::span<const DeviceColumn> columns,
+                                 const CommandLog* commands)
+    : m_store(store), m_commands(commands), m_columns(columns) {
     m_current.countText = OnlineCountText(0);
     // Every list starts sorted by its IP column, wherever the page has put it.
     if (const int ip = ColumnOf(ColumnContent::Ip); ip >= 0) {
@@ -305,7 +306,11 @@ const DeviceListPage& DeviceListModel::Reload(int page, bool ascending, int sort
     out.rows.reserve(static_cast<std::size_t>(m_pageSize));
     for (int i = 0; i < storedRows; ++i) {
         const ap_info_stu& rec = stored[static_cast<std::size_t>(i)];
-        out.rows.push_back(MakeDeviceRow(rec, m_columns, firstSerial + i));
+        if (rec.ap_status == AP_STATUS_DISCOVERED || m_commands == nullptr) {
+            out.rows.push_back(MakeDeviceRow(rec, m_columns, firstSerial + i));
+        } else {
+            out.rows.push_back(PendingAwareRow(rec, firstSerial + i));
+        }
         if (rec.ap_status != AP_STATUS_DISCOVERED) ++out.storedRows;
     }
 
@@ -315,6 +320,16 @@ const DeviceListPage& DeviceListModel::Reload(int page, bool ascending, int sort
     out.countText = OnlineCountText(rowCount);
     m_current = std::move(out);
     return m_current;
+}
+
+DeviceRow DeviceListModel::PendingAwareRow(const ap_info_stu& rec, int serial) const {
+    const auto pending = m_commands->PendingChanges(std::string(rec.mac, strnlen(rec.mac, sizeof rec.mac)));
+    if (pending.empty()) return MakeDeviceRow(rec, m_columns, serial);
+    ap_info_stu shown = rec;
+    for (const CommandRecord& c : pending) ApplySentValues(shown, c.command, c.body);
+    DeviceRow row = MakeDeviceRow(shown, m_columns, serial);
+    row.changePending = true;
+    return row;
 }
 
 const DeviceListPage& DeviceListModel::Refresh(int page) {
@@ -345,7 +360,8 @@ RowsDiff DiffRows(const std::vector<DeviceRow>& before, const std::vector<Device
     for (std::size_t r = 0; r < after.size(); ++r) {
         const DeviceRow& now = after[r];
         const DeviceRow* was = r < before.size() ? &before[r] : nullptr;
-        if (was != nullptr && was->discoveredOnly != now.discoveredOnly) {
+        if (was != nullptr && (was->discoveredOnly != now.discoveredOnly ||
+                               was->changePending != now.changePending)) {
             diff.restyledRows.push_back(static_cast<int>(r));
         }
         for (std::size_t c = 0; c < now.cells.size(); ++c) {

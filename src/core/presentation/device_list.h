@@ -25,7 +25,8 @@
 #include <vector>
 
 #include "actions/device_workers.h"
-#include "wire/device_store.h"
+#include "model/command_log.h"
+#include "model/device_store.h"
 #include "wire/packet.h"
 
 namespace fd {
@@ -90,6 +91,8 @@ struct DeviceRow {
     std::vector<std::string> cells;  // one text per column; empty for Tick and Operate
     bool discoveredOnly = false;     // answered a search, information not yet delivered:
                                      // drawn in TextUnlineColor, no editing, no web page
+    bool changePending = false;      // an acknowledged change the device has not reported
+                                     // yet: the cells show the values sent
     std::string ip;
     std::string mac;
     int modelCode = 1;  // the model code as read back from the Type label
@@ -176,7 +179,10 @@ private:
 
 class DeviceListModel {
 public:
-    DeviceListModel(IDeviceStore& store, std::span<const DeviceColumn> columns);
+    // commands, when given, marks the devices with acknowledged changes they have not yet
+    // reported, and shows the values sent in their cells.
+    DeviceListModel(IDeviceStore& store, std::span<const DeviceColumn> columns,
+                    const CommandLog* commands = nullptr);
 
     std::span<const DeviceColumn> Columns() const { return m_columns; }
 
@@ -201,6 +207,8 @@ public:
     bool HeaderClick(int column);
 
     const DeviceListPage& Current() const { return m_current; }
+    // A row with the acknowledged, unreported changes of the device laid over its record.
+    DeviceRow PendingAwareRow(const ap_info_stu& rec, int serial) const;
     const ListSortState& Sort() const { return m_sort; }
     const std::string& Filter() const { return m_filter; }
 
@@ -209,6 +217,7 @@ public:
 
 private:
     IDeviceStore& m_store;
+    const CommandLog* m_commands;
     std::span<const DeviceColumn> m_columns;
     int m_pageSize = kDefaultPageSize;
     std::string m_filter;
@@ -223,7 +232,7 @@ struct CellChange {
 };
 struct RowsDiff {
     std::vector<CellChange> cells;  // texts that differ or are new
-    std::vector<int> restyledRows;  // rows whose discovered-only flag changed (new colour)
+    std::vector<int> restyledRows;  // rows whose discovered-only or pending flag changed
     std::size_t removeFrom = 0;     // rows at and after this index are to be removed
     bool removeRows = false;        // whether there are such rows
 };

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "store/ado_database.h"
-#include "wire/device_store.h"
+#include "model/device_store.h"
 
 namespace fd {
 // The statements that create the device table, as CreateSchema runs them.

@@ -230,9 +230,14 @@ int main(int argc, char** argv) {
             },
             Qt::QueuedConnection);
     });
-    // The engine's construction creates the store afresh; a failed start leaves the
-    // program usable without a protocol.
-    CDeviceProtocol& engine = CDeviceProtocol::GetInstance();
+    // The program's one engine, wired here to the store (created afresh now) and to the
+    // record of the commands it sends. A failed start leaves the program usable without a
+    // protocol. Both outlive the engine: it probes every device as it stops.
+    fd::CommandLog commands;
+    fd::DeviceProtocolOptions engineOptions;
+    engineOptions.store = CSqlManagement::GetInstance();
+    engineOptions.commands = &commands;
+    CDeviceProtocol engine(engineOptions);
     const fd::Retransmission retransmission = fd::RetransmissionOf(settings);
     engine.Start(retransmission.max, retransmission.intervalMs);
     fd::InstallServices({&engine, CSqlManagement::GetInstance(),
@@ -241,7 +246,7 @@ int main(int argc, char** argv) {
                              engine.ReadLocalAdapters(list);
                              return list;
                          },
-                         settings});
+                         settings, &commands});
 
     int rc = 0;
     {
