@@ -491,13 +491,7 @@ bool CSqlManagement::QueryApPage(int sortColumn, ApInfoList& list, int& pageCoun
     const std::string where =
         filterText.empty() ? std::string() : " " + fd::FilterClause(filterText);
     const std::string direction = ascending ? " asc" : " desc";
-    // Devices that have only answered a search come last, in the order they answered; ties
-    // on the sort column are broken by mac, so that pages never overlap or skip a row.
-    const std::string order =
-        std::string(" order by ap_info.ap_status=10, case when ap_info.ap_status=10 then "
-                    "ap_info.ID end, ap_info.") +
-        fd::kApSortColumns[static_cast<std::size_t>(sortColumn)] + direction + ", ap_info.mac" +
-        direction;
+    const std::string sortColumnName = fd::kApSortColumns[static_cast<std::size_t>(sortColumn)];
     SqlParams countParams;
     if (!filterText.empty()) {
         countParams.emplace_back(fd::LikeContaining(filterText));
@@ -513,6 +507,22 @@ bool CSqlManagement::QueryApPage(int sortColumn, ApInfoList& list, int& pageCoun
     // own rows are then read in full. With a filter, the rows are counted in the same pass
     // so that the filter runs over the table once.
     const bool countInPass = !filterText.empty();
+
+    std::lock_guard lock(m_lock);
+    if (!m_db.IsOpen()) return false;
+    // Devices that have only answered a search come last, in the order they answered; ties
+    // on the sort column are broken by mac, so that pages never overlap or skip a row. Once
+    // a search is over there are none, and the plain order is cheaper to sort by.
+    bool anyDiscovered = false;
+    if (m_rs.Open("select 1 as found from ap_info where ap_status=10 limit 1")) {
+        anyDiscovered = !m_rs.IsEof();
+        m_rs.Close();
+    }
+    const std::string order =
+        std::string(" order by ") +
+        (anyDiscovered ? "ap_info.ap_status=10, case when ap_info.ap_status=10 then ap_info.ID end, "
+                       : "") +
+        "ap_info." + sortColumnName + direction + ", ap_info.mac" + direction;
     const std::string pageSql =
         std::string("select ap_info.*") + (countInPass ? ", page.page_rows, page.listed_rows" : "") +
         " from (select ap_info.ID as page_id" +
@@ -522,8 +532,6 @@ bool CSqlManagement::QueryApPage(int sortColumn, ApInfoList& list, int& pageCoun
         " from ap_info " + where + order + limit +
         ") as page join ap_info on ap_info.ID = page.page_id" + order;
 
-    std::lock_guard lock(m_lock);
-    if (!m_db.IsOpen()) return false;
     int64_t rows = -1;
     int64_t listed = 0;
     if (pageNumber >= 1) {
@@ -541,8 +549,9 @@ bool CSqlManagement::QueryApPage(int sortColumn, ApInfoList& list, int& pageCoun
     }
     // No filter (counting is cheap), or an empty page: count on its own.
     if (rows < 0) {
-        if (!m_rs.Open("select count(*) as row_count, coalesce(sum(ap_info.ap_status<>10),0) as listed_rows "
-                       "from ap_info " +
+        const std::string listedSql =
+            anyDiscovered ? "coalesce(sum(ap_info.ap_status<>10),0)" : "count(*)";
+        if (!m_rs.Open("select count(*) as row_count, " + listedSql + " as listed_rows from ap_info " +
                            where,
                        countParams)) {
             return false;
