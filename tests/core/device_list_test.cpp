@@ -11,35 +11,16 @@
 #include "config/language.h"
 #include "config/labels.h"
 #include "store/sql_management.h"
+#include "support/listed_devices.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using fd::test::Device;
+using fd::test::Discovered;
+
 using fd::DeviceListModel;
 using fd::test::TempDir;
-
-ap_info_stu Device(int id, int apType = 1, int workMode = fd::WORK_MODE_AP) {
-    ap_info_stu rec{};
-    const uint8_t mac[6] = {
-        0x00, 0x1b, 0x2c, 0x00, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id)};
-    fd::SetRecordMac(rec, mac);
-    rec.ap_type = static_cast<uint16_t>(apType);
-    rec.ap_status = fd::AP_STATUS_ONLINE;
-    rec.work_mode = static_cast<uint8_t>(workMode);
-    fd::IpFromText("10.0." + std::to_string(id / 200) + "." + std::to_string(id % 200 + 1), rec.ip);
-    // Names run against the addresses, so that sorting by name and by IP differ.
-    char name[16];
-    std::snprintf(name, sizeof name, "dev%03d", 999 - id);
-    fd::SetFieldText(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len, name);
-    return rec;
-}
-
-ap_info_stu Discovered(int id) {
-    ap_info_stu rec = Device(500 + id);
-    rec.ap_status = fd::AP_STATUS_DISCOVERED;
-    fd::IpFromText("10.9.0." + std::to_string(id + 1), rec.ip);
-    return rec;
-}
 
 class DeviceListTest : public ::testing::Test {
 protected:

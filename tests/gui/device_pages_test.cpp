@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "../support/fake_device_engine.h"
+#include "../support/listed_devices.h"
 #include "../support/temp_dir.h"
 #include "app/app_context.h"
 #include "app/skin.h"
@@ -32,39 +33,16 @@
 
 namespace {
 
+using fd::test::Device;
+using fd::test::Discovered;
+using fd::test::MacOf;
+
 using namespace std::chrono_literals;
 using fd::test::RecordingEngine;
 using Clock = std::chrono::steady_clock;
 
 // Status page columns.
 constexpr int kTick = 0, kSerial = 1, kLocation = 2, kIp = 4, kMac = 5, kBridge = 10, kOperate = 13;
-
-std::string MacOf(int id) {
-    char mac[18];
-    std::snprintf(mac, sizeof mac, "00:1b:2c:00:%02x:%02x", (id >> 8) & 0xff, id & 0xff);
-    return mac;
-}
-
-ap_info_stu Device(int id, int apType = 1, int workMode = fd::WORK_MODE_AP) {
-    ap_info_stu rec{};
-    std::snprintf(rec.mac, sizeof rec.mac, "%s", MacOf(id).c_str());
-    rec.ap_type = static_cast<uint16_t>(apType);
-    rec.ap_status = fd::AP_STATUS_ONLINE;
-    rec.work_mode = static_cast<uint8_t>(workMode);
-    fd::IpFromText("10.0." + std::to_string(id / 200) + "." + std::to_string(id % 200 + 1), rec.ip);
-    // Names run against the addresses, so that sorting by name and by IP differ.
-    char name[16];
-    std::snprintf(name, sizeof name, "dev%03d", 999 - id);
-    fd::SetFieldText(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len, name);
-    return rec;
-}
-
-ap_info_stu Discovered(int id) {
-    ap_info_stu rec = Device(500 + id);
-    rec.ap_status = fd::AP_STATUS_DISCOVERED;
-    fd::IpFromText("10.9.0." + std::to_string(id + 1), rec.ip);
-    return rec;
-}
 
 template <typename Pred>
 bool WaitUntil(Pred pred, std::chrono::milliseconds limit = 5s) {
