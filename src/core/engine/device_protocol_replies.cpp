@@ -54,40 +54,18 @@ void CDeviceProtocol::HandleSearchReply(const fd::ReceivedDatagram& dg) {
     // A body of 33 bytes or less decodes to the version alone, every other field zero.
     const BriefInfoBody brief = fd::DecodeBriefInfo(d->body);
 
-    bool verdict = false;
-    char reachedAt[sizeof fd::PeerEntry::ip] = {};  // set while the device has no info yet
-    if (!fd::IsZeroMac(d->header.mac)) {
-        std::lock_guard l(m_peerLock);
-        if (fd::PeerEntry* known = FindPeerLocked(mac)) {
-            // A known device keeps the address it is reached under; only a device-info
-            // reply or a set-IP acknowledgement moves it.
-            known->liveness = 3;
-            if (known->state == 1) std::memcpy(reachedAt, known->ip, sizeof reachedAt);
-        } else {
-            fd::PeerEntry peer;
-            CopyText(peer.ip, sizeof peer.ip, senderIp);
-            CopyText(peer.mac, sizeof peer.mac, mac);
-            peer.state = 1;
-            peer.liveness = 3;
-            m_peers.push_back(peer);
-            m_peerByMac.emplace(mac, m_peers.size() - 1);
-            std::memcpy(reachedAt, peer.ip, sizeof reachedAt);
-        }
-        // A device that reports an address another device already delivered its info under
-        // is acknowledged but not asked for its info.
-        verdict = true;
-        if (auto owners = m_ownersByIp.find(senderIp); owners != m_ownersByIp.end())
-            verdict = std::none_of(owners->second.begin(), owners->second.end(),
-                                   [&](std::size_t i) { return mac != m_peers[i].mac; });
-    }
+    // A search reply whose header mac is all zero is answered and nothing more.
+    fd::PeerTable::SearchVerdict verdict;
+    if (!fd::IsZeroMac(d->header.mac)) verdict = m_peers.SearchAnswered(mac, senderIp);
 
     // The row goes in before the info request goes out: the device's information, written
     // by another worker, then always lands on it and turns it into an ordinary row. The
     // worker's write batch groups these writes.
-    if (reachedAt[0] != '\0' && m_store)
-        m_store->SaveDiscoveredDevice(DiscoveredRecord(d->header, mac, reachedAt, brief));
+    if (!verdict.undeliveredIp.empty() && m_store)
+        m_store->SaveDiscoveredDevice(
+            DiscoveredRecord(d->header, mac, verdict.undeliveredIp.c_str(), brief));
     SendToDevice(senderIp, fd::CMD_SEARCH, nullptr, 0, mac, false);
-    if (verdict) SendToDevice(senderIp, fd::CMD_DEVICE_INFO, nullptr, 0, mac, true);
+    if (verdict.askForInfo) SendToDevice(senderIp, fd::CMD_DEVICE_INFO, nullptr, 0, mac, true);
 }
 
 void CDeviceProtocol::HandleKeepalive(const fd::ReceivedDatagram& dg) {
@@ -96,14 +74,8 @@ void CDeviceProtocol::HandleKeepalive(const fd::ReceivedDatagram& dg) {
     const std::string senderIp = fd::IpToText(dg.fromIp);
     const std::string mac = fd::MacToText(d->header.mac);
     const KeepaliveBody body = fd::DecodeKeepalive(d->body);
-    {
-        std::lock_guard l(m_peerLock);
-        fd::PeerEntry* peer = FindPeerLocked(mac);
-        // Keepalives of devices this run has not found are not answered.
-        if (!peer) return;
-        peer->liveness = 3;
-        SetPeerIpLocked(static_cast<std::size_t>(peer - m_peers.data()), senderIp);
-    }
+    // Keepalives of devices this run has not found are not answered.
+    if (!m_peers.KeepaliveFrom(mac, senderIp)) return;
     SendToDevice(senderIp, fd::CMD_KEEPALIVE, nullptr, 0, mac, false);
     if (m_store) m_store->UpdateApUpTime(senderIp, mac, body.up_time);
 }
@@ -115,13 +87,14 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
     const std::string mac = fd::MacToText(d->header.mac);
     const int command = d->header.command;
     const bool ended =
-        command != fd::CMD_SCAN && command != fd::CMD_PROBE && Acknowledge(senderIp, mac, command);
+        command != fd::CMD_SCAN && command != fd::CMD_PROBE && m_pending.Acknowledge(senderIp, mac, command);
 
     const uint8_t result = d->body.empty() ? 0 : d->body[0];
     switch (command) {
         case fd::CMD_DEVICE_INFO: {
             ap_info_stu rec = fd::DecodeDeviceInfo(d->header, d->body);
-            if (AcceptDeviceInfo(rec)) {
+            const std::string bodyIp = fd::IpToText(rec.ip);
+            if (m_peers.AcceptInfo(mac, bodyIp)) {
                 fd::ConvertDeviceTextField(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len, true);
                 fd::ConvertDeviceTextField(rec.ssid, sizeof rec.ssid, rec.ssid_len, true);
                 fd::ConvertDeviceTextField(rec.bridge_ssid, sizeof rec.bridge_ssid,
@@ -132,7 +105,7 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
             break;
         }
         case fd::CMD_SET_IP:
-            AdoptPendingAddress(senderIp, mac);
+            m_peers.AdoptPendingAddress(senderIp, mac);
             break;
         case fd::CMD_SCAN:
             HandleScanResult(d->body);
@@ -166,37 +139,6 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
     if (ended && m_options.commands) m_options.commands->RecordAnswer(mac, command, result);
     if (ended && m_options.onAcknowledged)
         m_options.onAcknowledged(fd::Acknowledgement{senderIp, mac, command, result});
-}
-
-bool CDeviceProtocol::AcceptDeviceInfo(const ap_info_stu& rec) {
-    const std::string mac(rec.mac, strnlen(rec.mac, sizeof rec.mac));
-    const std::string bodyIp = fd::IpToText(rec.ip);
-
-    std::lock_guard l(m_peerLock);
-    fd::PeerEntry* macEntry = FindPeerLocked(mac);
-    // The owner of the address is the last peer in table order that holds it in state 2.
-    fd::PeerEntry* ipOwner = nullptr;
-    if (auto owners = m_ownersByIp.find(bodyIp); owners != m_ownersByIp.end())
-        ipOwner = &m_peers[*std::max_element(owners->second.begin(), owners->second.end())];
-    // Info from a device that never answered a search, or for an address another device
-    // already holds, changes nothing.
-    if (!macEntry || (ipOwner && ipOwner != macEntry)) return false;
-
-    const auto index = static_cast<std::size_t>(macEntry - m_peers.data());
-    MarkDeliveredLocked(index);
-    SetPeerIpLocked(index, bodyIp);
-    return true;
-}
-
-void CDeviceProtocol::AdoptPendingAddress(const std::string& senderIp, const std::string& mac) {
-    std::lock_guard l(m_peerLock);
-    fd::PeerEntry* p = FindPeerLocked(mac);
-    if (!p || senderIp != p->ip) return;
-    if (p->pending_ip[0] != '\0' && std::strncmp(p->pending_ip, p->ip, sizeof p->ip) != 0) {
-        const std::string pending(p->pending_ip, strnlen(p->pending_ip, sizeof p->pending_ip));
-        std::memset(p->pending_ip, 0, sizeof p->pending_ip);
-        SetPeerIpLocked(static_cast<std::size_t>(p - m_peers.data()), pending);
-    }
 }
 
 void CDeviceProtocol::HandleScanResult(std::span<const uint8_t> body) {

@@ -24,12 +24,6 @@ int AddressCount(const LocalAdapterInfo& a) {
     return std::clamp<int>(a.ip_count, 0, fd::kMaxAdapterAddresses);
 }
 
-void CopyText(char* dst, std::size_t capacity, std::string_view text) {
-    std::size_t n = std::min(text.size(), capacity - 1);
-    std::memcpy(dst, text.data(), n);
-    std::memset(dst + n, 0, capacity - n);
-}
-
 }  // namespace
 
 void CDeviceProtocol::ReadLocalAdapters(std::vector<LocalAdapterInfo>& list) {
@@ -116,7 +110,7 @@ bool CDeviceProtocol::SendToDevice(const std::string& ip, int command, const voi
     const bool neverRetransmitted = command == fd::CMD_SEARCH || command == fd::CMD_SCAN ||
                                     command == fd::CMD_KEEPALIVE || command == fd::CMD_PROBE;
     const bool queued = retransmit && !neverRetransmitted;
-    if (queued) AddPending(ip, command, body, length, mac);
+    if (queued) m_pending.Add(ip, command, body, length, mac, m_retransmissionMax.load());
     // Recorded before it goes out for the same reason as the pending request.
     const uint64_t logged = queued && command != fd::CMD_DEVICE_INFO && m_options.commands
                                 ? m_options.commands->RecordSent(mac, ip, command, body, length)
@@ -164,23 +158,19 @@ bool CDeviceProtocol::SendToDevice(const std::string& ip, int command, const voi
         }
     }
 
-    if (queued && !sent) RemoveLastPending(ip, command, mac);
+    if (queued && !sent) m_pending.TakeBack(ip, command, mac);
     if (logged && !sent) m_options.commands->RecordNotSent(logged);
     return sent;
 }
 
 void CDeviceProtocol::ProbeDiscoveredDevices() {
-    std::lock_guard l(m_peerLock);
-    for (const fd::PeerEntry& peer : m_peers)
-        if (peer.state == 1) SendToDevice(peer.ip, fd::CMD_PROBE, nullptr, 0, peer.mac, false);
+    m_peers.ForEachUndelivered([this](const fd::PeerEntry& peer) {
+        SendToDevice(peer.ip, fd::CMD_PROBE, nullptr, 0, peer.mac, false);
+    });
 }
 
 void CDeviceProtocol::ForgetDiscoveredDevices() {
-    {
-        std::lock_guard l(m_peerLock);
-        if (std::erase_if(m_peers, [](const fd::PeerEntry& p) { return p.state == 1; }) > 0)
-            RebuildPeerIndexLocked();
-    }
+    m_peers.ForgetUndelivered();
     // A device that answers between the two steps loses its row here but not its request
     // for information, whose answer stores it again.
     if (m_store) m_store->DeleteDiscoveredDevices();
@@ -190,23 +180,10 @@ void CDeviceProtocol::PurgeStaleDevices() {
     if (!m_store) return;
     std::vector<std::string> stored;
     m_store->QueryApMacList(stored);
-    std::vector<std::string> stale;
-    {
-        std::lock_guard l(m_peerLock);
-        for (const std::string& mac : stored) {
-            if (!FindPeerLocked(mac)) stale.push_back(mac);
-        }
-    }
-    for (const std::string& mac : stale) m_store->DeleteApByMac(mac);
+    for (const std::string& mac : m_peers.Unknown(stored)) m_store->DeleteApByMac(mac);
 }
 
 void CDeviceProtocol::SetPendingAddress(const std::string& mac, const std::string& currentIp,
                                         const std::string& newIp) {
-    std::lock_guard l(m_peerLock);
-    fd::PeerEntry* peer = FindPeerLocked(mac);
-    if (!peer || peer->state != 2 || currentIp != peer->ip) return;
-    if (newIp != currentIp)
-        CopyText(peer->pending_ip, sizeof peer->pending_ip, newIp);
-    else
-        std::memset(peer->pending_ip, 0, sizeof peer->pending_ip);
+    m_peers.SetPendingAddress(mac, currentIp, newIp);
 }
