@@ -683,38 +683,45 @@ bool CSqlManagement::SaveApInfo(const ap_info_stu& rec) {
 bool CSqlManagement::SaveDiscoveredDevice(const ap_info_stu& rec) {
     const std::string mac = fd::RecordMac(rec);
     if (mac.empty()) return false;
-    ap_info_stu discovered = rec;
-    discovered.ap_status = fd::AP_STATUS_DISCOVERED;
-    SqlParams params;
-    params.reserve(std::size(fd::kApColumns));
-    for (fd::ColumnValue& value : fd::ApInfoToRow(discovered)) {
-        std::visit(
-            [&](auto& v) {
-                using T = std::decay_t<decltype(v)>;
-                if constexpr (std::is_same_v<T, std::string>)
-                    params.emplace_back(std::move(v));
-                else
-                    params.emplace_back(static_cast<int64_t>(v));
-            },
-            value);
-    }
-    // One statement, prepared once: a search answered by thousands of devices writes a row
-    // for each of them.
+    // Only what a search reply carries: the other columns stay empty until the device's
+    // information fills the row. A search answered by thousands of devices writes a row for
+    // each of them, so this is one small statement, prepared once.
+    const SqlParams params = {
+        mac,
+        static_cast<int64_t>(rec.ap_type),
+        static_cast<int64_t>(fd::AP_STATUS_DISCOVERED),
+        static_cast<int64_t>(rec.work_mode),
+        static_cast<int64_t>(rec.mode_btn_status),
+        static_cast<int64_t>(rec.up_time),
+        fd::IpToText(rec.ip),
+        static_cast<int64_t>(fd::IpNumColumn(rec.ip)),
+        fd::FieldString(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len),
+        fd::FieldString(rec.version, sizeof rec.version, rec.version_len),
+        fd::FieldString(rec.ssid, sizeof rec.ssid, rec.ssid_len),
+        static_cast<int64_t>(rec.channel),
+        static_cast<int64_t>(rec.bridge_transparent),
+        static_cast<int64_t>(rec.tdmaEn),
+    };
     static const std::string sql = [] {
+        // In the order of the parameters above.
+        constexpr const char* kColumns[] = {
+            "mac",    "ap_type", "ap_status", "work_mode", "mode_btn_status", "up_time",
+            "ip",     "ip_num",  "ap_name",   "version",   "ssid",            "channel",
+            "bridge_transparent", "tdmaEn"};
         std::string columns, values, updates;
         int n = 0;
-        for (const fd::ApColumn& c : fd::kApColumns) {
-            const std::string name = c.name;
+        auto add = [&](const std::string& name) {
             if (n) {
                 columns += ',';
                 values += ',';
             }
             columns += name;
             values += '?' + std::to_string(++n);
-            if (name == "mac") continue;
+            if (name == "mac") return;
             if (!updates.empty()) updates += ',';
             updates += name + "=excluded." + name;
-        }
+        };
+        for (const char* c : kColumns) add(c);
         return "insert into ap_info(" + columns + ") values(" + values +
                ") on conflict(mac) do update set " + updates + " where ap_info.ap_status=10";
     }();
