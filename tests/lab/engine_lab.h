@@ -114,10 +114,16 @@ protected:
         return std::nullopt;
     }
 
-    // A search, then wait until the store holds `count` devices.
+    // A search, then wait until the store holds `count` devices. Like the status page, it
+    // searches again while devices are missing: one broadcast is not retransmitted, and on a
+    // loaded machine a datagram of the exchange can be lost.
     bool SearchUntilStored(std::size_t count) {
-        m_engine->SendSearch();
-        return WaitUntil([&] { return StoredCount() >= count; }, kWait);
+        const auto until = std::chrono::steady_clock::now() + kWait;
+        do {
+            m_engine->SendSearch();
+            if (WaitUntil([&] { return StoredCount() >= count; }, 1000ms)) return true;
+        } while (std::chrono::steady_clock::now() < until);
+        return false;
     }
 
     bool PendingEmpty() {
