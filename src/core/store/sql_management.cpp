@@ -649,35 +649,42 @@ bool CSqlManagement::SaveApInfo(const ap_info_stu& rec) {
     if (mac.empty()) return false;
     ap_info_stu online = rec;
     online.ap_status = fd::AP_STATUS_ONLINE;
-    const std::vector<fd::ColumnValue> row = fd::ApInfoToRow(online);
-
-    std::lock_guard lock(m_lock);
-    if (!m_db.IsOpen()) return false;
-    if (!m_rs.Open("select * from ap_info where mac=?", {mac})) return false;
-    bool ok = true;
-    if (m_rs.GetRecordCount() > 0) {
-        m_rs.Edit();
-    } else {
-        ok = m_rs.AddNew();
-    }
-    for (std::size_t i = 0; ok && i < row.size(); ++i) {
-        ok = std::visit(
-            [&](const auto& v) {
+    SqlParams params;
+    params.reserve(std::size(fd::kApColumns));
+    for (fd::ColumnValue& value : fd::ApInfoToRow(online)) {
+        std::visit(
+            [&](auto& v) {
                 using T = std::decay_t<decltype(v)>;
                 if constexpr (std::is_same_v<T, std::string>)
-                    return m_rs.SetFieldValue(fd::kApColumns[i].name, std::string_view(v));
+                    params.emplace_back(std::move(v));
                 else
-                    return m_rs.SetFieldValue(fd::kApColumns[i].name, v);
+                    params.emplace_back(static_cast<int64_t>(v));
             },
-            row[i]);
+            value);
     }
-    if (ok) {
-        ok = m_rs.Update();
-    } else {
-        m_rs.CancelUpdate();
-    }
-    m_rs.Close();
-    return ok;
+    // One statement, prepared once, whether the device is new, known from its search answer
+    // only, or known with its information: the row keeps its ID (and so its place among
+    // rows of equal sort keys).
+    static const std::string sql = [] {
+        std::string columns, values, updates;
+        int n = 0;
+        for (const fd::ApColumn& c : fd::kApColumns) {
+            const std::string name = c.name;
+            if (n) {
+                columns += ',';
+                values += ',';
+            }
+            columns += name;
+            values += '?' + std::to_string(++n);
+            if (name == "mac") continue;
+            if (!updates.empty()) updates += ',';
+            updates += name + "=excluded." + name;
+        }
+        return "insert into ap_info(" + columns + ") values(" + values +
+               ") on conflict(mac) do update set " + updates;
+    }();
+    std::lock_guard lock(m_lock);
+    return m_db.IsOpen() && m_db.Execute(sql, params);
 }
 
 bool CSqlManagement::SaveDiscoveredDevice(const ap_info_stu& rec) {
