@@ -59,7 +59,7 @@ Fixture& Shared() {
 
 // state.range(0): rows per page; state.range(1): 1 with the filter "site-12".
 void BM_Reload(benchmark::State& state) {
-    fd::DeviceListModel list(*Shared().store, nullptr, fd::StatusPageColumns());
+    fd::DeviceListModel list(*Shared().store, fd::StatusPageColumns());
     list.SetPageSize(static_cast<int>(state.range(0)));
     const std::string filter = state.range(1) != 0 ? "site-12" : "";
     for (auto _ : state) {
@@ -71,7 +71,7 @@ void BM_Reload(benchmark::State& state) {
 BENCHMARK(BM_Reload)->Args({30, 0})->Args({100, 0})->Args({100, 1})->Unit(benchmark::kMillisecond);
 
 void BM_DiffUnchanged(benchmark::State& state) {
-    fd::DeviceListModel list(*Shared().store, nullptr, fd::StatusPageColumns());
+    fd::DeviceListModel list(*Shared().store, fd::StatusPageColumns());
     list.SetPageSize(100);
     const auto rows = list.Refresh(1).rows;
     for (auto _ : state) {

@@ -20,7 +20,9 @@ public:
     bool QueryOtherApList(int, OtherApList&, bool) override { return false; }
     bool QueryOtherApByMac(const std::string&, config_otherwl_basic&) override { return false; }
     bool SaveApInfo(const ap_info_stu&) override { return true; }
-    bool SaveOtherApList(std::span<const uint8_t>) override { return true; }
+    bool SaveDiscoveredDevice(const ap_info_stu&) override { return true; }
+    bool DeleteDiscoveredDevices() override { return true; }
+    bool SaveOtherApList(const fd::ScanResult&) override { return true; }
     bool DeleteApByMac(const std::string&) override { return true; }
     bool DeleteAllOtherAp() override { return true; }
     bool UpdateApUpTime(const std::string&, const std::string&, uint32_t) override { return true; }

@@ -10,6 +10,7 @@ import sys
 # Lowest first; folders on one line are siblings and include neither each other.
 LAYERS = [
     ["wire"],
+    ["model"],
     ["system"],
     ["config"],
     ["store", "rules"],
@@ -18,7 +19,7 @@ LAYERS = [
     ["presentation"],
 ]
 # Allowed by the order but kept apart all the same: the engine reaches the store only
-# through the store interface in wire/.
+# through the store interface in model/.
 FORBIDDEN = {("engine", "store")}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"/]+)/[^"]+"', re.M)

@@ -57,10 +57,11 @@ int RunSearch(Session& s, const Options& o, std::ostream& out, std::ostream& err
                        [&] { return s.Engine().GetPeers().size() + StoredCount(s.Store()); });
     Search(
         s, o.seconds, [&] { return settle.Settled(Clock::now()); }, err);
-    // Every stored device in the chosen order, then those that only answered the search.
+    // Every device with its information in the chosen order, then those that only answered
+    // the search.
     const auto columns = ListColumns();
     const auto rows =
-        ListEveryDevice(s.Store(), &s.Engine(), columns, o.sortIndex, !o.descending, o.filter).rows;
+        ListEveryDevice(s.Store(), columns, o.sortIndex, !o.descending, o.filter).rows;
     switch (o.format) {
         case Format::Table:
             out << FormatTable(columns, rows);
@@ -79,7 +80,7 @@ int RunSearch(Session& s, const Options& o, std::ostream& out, std::ostream& err
 // ---- actions ----
 
 // Builds the set-ip jobs after every rule has passed; an error message otherwise. The
-// addresses and blocks come from the same planner the Set IP dialog uses.
+// addresses come from the planner the Set IP dialog uses, with its checks.
 std::string PlanSetIp(Session& s, const Options& o, const std::vector<ap_info_stu>& recs,
                       std::vector<Job>& jobs) {
     // Mask, gateway and DNS not given are the device's own; "0.0.0.0" clears them.
@@ -95,66 +96,58 @@ std::string PlanSetIp(Session& s, const Options& o, const std::vector<ap_info_st
         p.dns1 = pick(o.dns1, r.ip_dns1);
         p.dns2 = pick(o.dns2, r.ip_dns2);
     };
-    std::vector<std::pair<MultiSetIpParams, std::string>> plan;  // per device: block, new ip
+    std::vector<SelectedDevice> devices;
+    for (const auto& r : recs) devices.push_back({IpToText(r.ip), r.mac, r.ap_type});
+    std::vector<std::string> used;
+    s.Store().QueryApIpList(used);
+    std::vector<MultiSetIpParams> blocks;  // per device: the block its address goes out in
+    BulkAddressPlan plan;
     if (!o.rangeFirst.empty()) {
         MultiSetIpParams p;
         p.begin = o.rangeFirst;
         fill(p, recs.front());
-        if (!IsValidSubnetMask(p.mask)) return "The subnet mask is invalid!";
-        const auto begin = ParseIpv4(p.begin);
-        if (!begin) return "The ip address is invalid!";
-        // Without --end the range runs to the end of the first address's subnet.
-        p.end = o.rangeEnd.empty() ? Ipv4ToText(*begin | ~*ParseIpv4(p.mask)) : o.rangeEnd;
-        std::vector<SelectedDevice> devices;
-        for (const auto& r : recs) devices.push_back({IpToText(r.ip), r.mac, r.ap_type});
-        const auto assigned = PlanAddresses(p, devices);
-        if (assigned.size() < recs.size()) {
-            std::ostringstream m;
-            m << "the range " << p.begin << " - " << p.end << " holds " << assigned.size()
-              << " usable address" << (assigned.size() == 1 ? "" : "es") << " for " << recs.size()
-              << " devices";
-            return m.str();
+        p.end = o.rangeEnd;
+        // Without --end the range runs to the end of the first address's subnet, and ends at
+        // the last address handed out.
+        const auto begin = ParseIpv4(p.begin), mask = ParseIpv4(p.mask);
+        if (p.end.empty() && begin && mask && IsValidSubnetMask(p.mask)) {
+            const auto walked = WalkIpRange(p.begin, Ipv4ToText(*begin | ~*mask), recs.size());
+            p.end = walked.size() == recs.size() ? walked.back() : Ipv4ToText(*begin | ~*mask);
         }
-        if (o.rangeEnd.empty()) p.end = assigned.back().newIp;
-        if (auto e = CheckMultiSetIp(p, recs.size()); !e.empty()) return e;
-        // Every address handed out, not just the two ends, must be a usable host address
-        // in the same subnet as the first.
-        for (const auto& a : assigned) {
-            if (!IsValidIpAddress(a.newIp, false) || !IsSameSubnet(a.newIp, p.begin, p.mask))
-                return "The ip address is invalid! (" + a.newIp + " in the range)";
-            plan.emplace_back(p, a.newIp);
-        }
+        plan = PlanBulkAddresses(p, devices, used);
+        if (plan.failure.code == RuleCode::RangeTooSmall)
+            return "the range " + p.begin + " - " + p.end + " holds " + plan.detail +
+                   " usable address" + (plan.detail == "1" ? "" : "es") + " for " +
+                   std::to_string(recs.size()) + " devices";
+        blocks.assign(recs.size(), p);
     } else {
+        std::vector<AddressAssignment> chosen;
         for (std::size_t i = 0; i < recs.size(); ++i) {
             MultiSetIpParams p;
             p.begin = o.pairs[i].second;
             fill(p, recs[i]);
             const AddressForm f{p.begin, p.mask, p.gateway, p.dns1, p.dns2, {}};
-            if (auto e = CheckDeviceAddress(f); !e.empty()) {
-                if (e == "Ip address and gateway address is not in the same subnet!" &&
-                    o.gateway.empty())
-                    e += " (the device's gateway " + f.gateway + "; give --gateway)";
-                return GetLangText(e) + " (" + recs[i].mac + ")";
+            if (const RuleFailure e = CheckDeviceAddress(f); e.Failed()) {
+                std::string text = GetLangText(e.key);
+                if (e.code == RuleCode::GatewayOutsideSubnet && o.gateway.empty())
+                    text += " (the device's gateway " + f.gateway + "; give --gateway)";
+                return text + " (" + recs[i].mac + ")";
             }
-            plan.emplace_back(p, p.begin);
+            chosen.push_back({devices[i], p.begin});
+            blocks.push_back(p);
         }
+        plan = CheckAddressesFree(std::move(chosen), used);
     }
-    // No device may be given an address another device already has.
-    std::vector<std::string> used;
-    s.Store().QueryApIpList(used);
+    if (!plan.ok())
+        return GetLangText(plan.failure.key) +
+               (plan.detail.empty() ? std::string() : " (" + plan.detail + ")");
     for (std::size_t i = 0; i < recs.size(); ++i) {
-        const std::string own = IpToText(recs[i].ip);
-        for (const auto& u : used)
-            if (u == plan[i].second && u != own)
-                return GetLangText("The ip address is already in use, please respecify!") + " (" +
-                       u + ")";
-    }
-    for (std::size_t i = 0; i < recs.size(); ++i) {
-        const IpConfigBlock b = MakeMultiSetIpBlock(plan[i].first, plan[i].second);
+        const std::string& newIp = plan.assignments[i].newIp;
+        const IpConfigBlock b = MakeMultiSetIpBlock(blocks[i], newIp);
         Job j;
         j.mac = recs[i].mac;
         j.ip = IpToText(recs[i].ip);
-        j.newIp = plan[i].second;
+        j.newIp = newIp;
         j.command = CMD_SET_IP;
         auto bytes = BytesOf(b);
         j.body.assign(bytes.begin(), bytes.end());
@@ -213,6 +206,7 @@ int RunAction(Session& s, const Options& o, std::ostream& out, std::ostream& err
         return kExitUsage;
     }
 
+    const uint64_t sentAfter = s.Commands().LastSeq();
     for (Job& j : jobs) {
         if (j.command == CMD_SET_IP) s.Engine().SetPendingAddress(j.mac, j.ip, j.newIp);
         const bool sent =
@@ -224,7 +218,7 @@ int RunAction(Session& s, const Options& o, std::ostream& out, std::ostream& err
             Report(out, j);
         }
     }
-    WaitForAnswers(s, jobs, out);
+    WaitForAnswers(s, jobs, sentAfter, out);
     if (g_interrupted) return kExitInterrupted;
     for (const Job& j : jobs)
         if (!j.ok) return kExitDeviceFailed;

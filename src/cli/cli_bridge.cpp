@@ -9,6 +9,7 @@
 #include <sstream>
 #include <thread>
 
+#include "actions/answer_wait.h"
 #include "actions/bridge_wizard.h"
 #include "cli/cli_app.h"
 #include "cli/cli_output.h"
@@ -29,7 +30,6 @@ using namespace std::chrono_literals;
 constexpr auto kPoll = 50ms;
 // After the command left the pending list, how long its answer may still be on its way
 // through the engine's worker.
-constexpr auto kAnswerGrace = 500ms;
 
 bool Live() {
     return isatty(STDOUT_FILENO) && isatty(STDERR_FILENO);
@@ -217,14 +217,14 @@ int RunBridge(Session& s, const Options& o, std::ostream& out, std::ostream& err
     const BridgeIpResult addressed = CheckBridgeIp(addr, IpToText(rec.ip), used);
     if (!addressed.ok()) {
         std::string detail;
-        if (addressed.messageKey == "Ip address and gateway address is not in the same subnet!" &&
-            o.gateway.empty())
+        if (addressed.code == RuleCode::GatewayOutsideSubnet && o.gateway.empty())
             detail = "the device's gateway " + addr.gateway + "; give --gateway";
         return Refuse(err, addressed.messageKey, detail);
     }
 
     const BridgeConfigBody body = MakeBridgeBody(secured.block, addressed.block);
     const std::string ip = IpToText(rec.ip);
+    const uint64_t sentAfter = s.Commands().LastSeq();
     if (!s.Engine().SendToDevice(ip, CMD_BRIDGE_CONFIG, &body, static_cast<int>(sizeof body), mac,
                                  true)) {
         out << mac << "  " << ip
@@ -232,38 +232,30 @@ int RunBridge(Session& s, const Options& o, std::ostream& out, std::ostream& err
         return kExitDeviceFailed;
     }
 
-    const auto deadline =
-        Clock::now() +
-        std::chrono::milliseconds(static_cast<int64_t>(s.Settings().retransmissionMax + 2) *
-                                  s.Settings().retransmissionInterval) +
-        2s;
-    std::optional<Clock::time_point> goneSince;
+    const Answer a =
+        AwaitAnswer(s.Commands(), mac, CMD_BRIDGE_CONFIG, sentAfter,
+                    Clock::now() + s.Retransmission().AnswerDeadline(), [] { return g_interrupted != 0; });
     const std::string target = o.bssid + " (" + ForTerminal(sec.ssid) + ")";
-    for (;;) {
-        if (auto ack = s.FindAck(mac, CMD_BRIDGE_CONFIG)) {
-            if (ack->result != 0) {
+    switch (a.outcome) {
+        case AnswerOutcome::Acknowledged:
+        case AnswerOutcome::Refused:
+            if (a.result != 0) {
                 out << mac << "  " << ip << "  refused the link to " << target << " (result "
-                    << int(ack->result) << ")\n";
+                    << int(a.result) << ")\n";
                 return kExitDeviceFailed;
             }
             out << mac << "  " << ip << "  " << GetLangText("Bridge success") << ": station of "
                 << target << (addr.ip != ip ? ", now " + addr.ip : std::string()) << "\n";
             return kExitOk;
-        }
-        bool pending = false;
-        for (const auto& p : s.Engine().GetPendingRequests())
-            if (p.command == CMD_BRIDGE_CONFIG && mac == p.mac) pending = true;
-        if (!pending && !goneSince) goneSince = Clock::now();
-        if ((goneSince && Clock::now() - *goneSince >= kAnswerGrace) || Clock::now() >= deadline) {
-            out << mac << "  " << ip << "  no answer\n";
-            return kExitDeviceFailed;
-        }
-        if (g_interrupted) {
+        case AnswerOutcome::Interrupted:
             out << mac << "  " << ip << "  interrupted\n";
             return kExitInterrupted;
-        }
-        std::this_thread::sleep_for(kPoll);
+        case AnswerOutcome::NotSent:
+        case AnswerOutcome::NoAnswer:
+            break;
     }
+    out << mac << "  " << ip << "  no answer\n";
+    return kExitDeviceFailed;
 }
 
 }  // namespace

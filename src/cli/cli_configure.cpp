@@ -635,8 +635,7 @@ int RunConfigure(Session& s, const Options& o, std::ostream& out, std::ostream& 
     if (!plan.ok()) {
         err << "fielddesk-cli: " << RuleFailureText(plan.failure);
         // A new address in another subnet usually needs a new gateway too.
-        if (plan.failure.key == "Ip address and gateway address is not in the same subnet!" &&
-            !o.configure.Has("gateway"))
+        if (plan.failure.code == RuleCode::GatewayOutsideSubnet && !o.configure.Has("gateway"))
             err << " (the device's gateway " << IpToText(rec.ip_gateway) << "; give --gateway)";
         err << "\nNothing was sent.\n";
         return kExitUsage;
@@ -649,6 +648,7 @@ int RunConfigure(Session& s, const Options& o, std::ostream& out, std::ostream& 
 
     const ConfigurationTarget target{ip, rec.mac, rec.ap_type};
     const std::vector<ConfigurationCommand> commands = ConfigurationCommands(plan.pending);
+    const uint64_t sentAfter = s.Commands().LastSeq();
     const std::vector<bool> sent = RunConfigurationSender({}, s.Engine(), target, plan.pending);
     std::vector<Job> jobs;
     for (std::size_t i = 0; i < commands.size(); ++i) {
@@ -665,7 +665,7 @@ int RunConfigure(Session& s, const Options& o, std::ostream& out, std::ostream& 
         }
         jobs.push_back(std::move(j));
     }
-    WaitForAnswers(s, jobs, out);
+    WaitForAnswers(s, jobs, sentAfter, out);
     if (g_interrupted) return kExitInterrupted;
     std::string failed;
     for (const Job& j : jobs)

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <thread>
 
+#include "actions/answer_wait.h"
 #include "actions/engine_search_adapter.h"
 #include "actions/search_session.h"
 #include "cli/cli_app.h"
@@ -27,7 +28,6 @@ using namespace std::chrono_literals;
 constexpr auto kPoll = 50ms;
 // After a request leaves the pending list, how long an answer may still be on its way
 // through the engine's worker before the request counts as unanswered.
-constexpr auto kAnswerGrace = 500ms;
 
 }  // namespace
 
@@ -55,8 +55,7 @@ int Session::Open(std::ostream& err) {
     const std::string base = GetExecutableDirectory();
     InitLanguage(base);
     m_settings = LoadSettings(base);
-    if (m_settings.retransmissionMax < 0) m_settings.retransmissionMax = 0;
-    if (m_settings.retransmissionInterval < 100) m_settings.retransmissionInterval = 100;
+    m_retransmission = RetransmissionOf(m_settings);
 
     // A store of our own for this run, so that a FieldDesk window elsewhere keeps its
     // database.
@@ -79,12 +78,9 @@ int Session::Open(std::ostream& err) {
 
     DeviceProtocolOptions o;
     o.store = m_store.get();
-    o.onAcknowledged = [this](const Acknowledgement& a) {
-        std::lock_guard l(m_ackLock);
-        m_acks.push_back(a);
-    };
+    o.commands = &m_commands;
     m_engine = std::make_unique<CDeviceProtocol>(o);
-    if (!m_engine->Start(m_settings.retransmissionMax, m_settings.retransmissionInterval)) {
+    if (!m_engine->Start(m_retransmission.max, m_retransmission.intervalMs)) {
         err << "fielddesk-cli: cannot start the protocol engine (UDP ports 9785-9788)\n";
         return kExitEnvironment;
     }
@@ -96,13 +92,6 @@ int Session::Open(std::ostream& err) {
     if (std::none_of(adapters.begin(), adapters.end(), [](const auto& a) { return a.up == 1; }))
         err << "fielddesk-cli: warning: no network adapter with an IPv4 address is up\n";
     return kExitOk;
-}
-
-std::optional<Acknowledgement> Session::FindAck(const std::string& mac, int command) {
-    std::lock_guard l(m_ackLock);
-    for (const auto& a : m_acks)
-        if (a.mac == mac && a.command == command) return a;
-    return std::nullopt;
 }
 
 bool Search(Session& s, int seconds, const std::function<bool()>& enough, std::ostream& err) {
@@ -167,64 +156,41 @@ void Report(std::ostream& out, const Job& j) {
         << std::flush;
 }
 
-void WaitForAnswers(Session& s, std::vector<Job>& jobs, std::ostream& out) {
-    const auto& st = s.Settings();
-    const auto deadline = Clock::now() +
-                          std::chrono::milliseconds(static_cast<int64_t>(st.retransmissionMax + 2) *
-                                                    st.retransmissionInterval) +
-                          2s;
-    for (;;) {
-        bool open = false;
-        const auto pending = s.Engine().GetPendingRequests();
-        for (Job& j : jobs) {
-            if (j.finished) continue;
-            const bool isStatusCommand = j.command == CMD_REBOOT || j.command == CMD_RESET;
-            // A VLAN change is answered with a result too: 0 when the device takes it.
-            const bool hasResult = isStatusCommand || j.command == CMD_SET_VLAN;
-            const int target = j.command == CMD_REBOOT ? AP_STATUS_RESTARTING : AP_STATUS_RESETING;
-            auto finish = [&](bool ok, std::string outcome) {
-                j.finished = true;
-                j.ok = ok;
-                j.outcome = std::move(outcome);
-                Report(out, j);
-            };
-            if (auto ack = s.FindAck(j.mac, j.command)) {
-                if (hasResult && ack->result != 0)
-                    finish(false, "refused (result " + std::to_string(ack->result) + ")");
-                else if (isStatusCommand)
-                    finish(true, GetStatusLabel(s.Store().GetApStatus(j.mac)));
-                else if (j.command == CMD_SET_IP)
-                    finish(true, "acknowledged, now " + j.newIp);
-                else
-                    finish(true, "acknowledged");
-                continue;
-            }
-            if (isStatusCommand && s.Store().GetApStatus(j.mac) == target) {
-                finish(true, GetStatusLabel(target));
-                continue;
-            }
-            bool stillPending = false;
-            for (const auto& p : pending)
-                if (p.command == j.command && j.mac == p.mac && j.ip == p.ip) stillPending = true;
-            if (!stillPending) {
-                if (!j.goneSince) j.goneSince = Clock::now();
-                if (Clock::now() - *j.goneSince >= kAnswerGrace) {
-                    finish(false, "no answer");
-                    continue;
+void WaitForAnswers(Session& s, std::vector<Job>& jobs, uint64_t sentAfter, std::ostream& out) {
+    // The commands were all sent before the wait: each one's answer (or the end of its
+    // resends) is on record by the time the wait for the one before it ends.
+    const auto deadline = Clock::now() + s.Retransmission().AnswerDeadline();
+    for (Job& j : jobs) {
+        if (j.finished) continue;
+        const Answer a = AwaitAnswer(s.Commands(), j.mac, j.command, sentAfter, deadline,
+                                     [] { return g_interrupted != 0; });
+        j.finished = true;
+        const bool isStatusCommand = j.command == CMD_REBOOT || j.command == CMD_RESET;
+        // A VLAN change is answered with a result too: 0 when the device takes it.
+        const bool hasResult = isStatusCommand || j.command == CMD_SET_VLAN;
+        switch (a.outcome) {
+            case AnswerOutcome::Acknowledged:
+            case AnswerOutcome::Refused:
+                if (hasResult && a.result != 0) {
+                    j.outcome = "refused (result " + std::to_string(a.result) + ")";
+                } else {
+                    j.ok = true;
+                    j.outcome = isStatusCommand ? GetStatusLabel(s.Store().GetApStatus(j.mac))
+                                : j.command == CMD_SET_IP ? "acknowledged, now " + j.newIp
+                                                          : "acknowledged";
                 }
-            }
-            if (g_interrupted) {
-                finish(false, "interrupted");
-                continue;
-            }
-            if (Clock::now() >= deadline) {
-                finish(false, "no answer");
-                continue;
-            }
-            open = true;
+                break;
+            case AnswerOutcome::Interrupted:
+                j.outcome = "interrupted";
+                break;
+            case AnswerOutcome::NotSent:
+                j.outcome = "cannot be sent: no adapter of this PC in the device's subnet";
+                break;
+            case AnswerOutcome::NoAnswer:
+                j.outcome = "no answer";
+                break;
         }
-        if (!open) return;
-        std::this_thread::sleep_for(kPoll);
+        Report(out, j);
     }
 }
 

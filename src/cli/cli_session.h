@@ -27,16 +27,19 @@ public:
     CDeviceProtocol& Engine() { return *m_engine; }
     CSqlManagement& Store() { return *m_store; }
     const AppSettings& Settings() const { return m_settings; }
+    // The engine's resends, bounded as every front end bounds them.
+    const fd::Retransmission& Retransmission() const { return m_retransmission; }
 
-    std::optional<Acknowledgement> FindAck(const std::string& mac, int command);
+    // What was sent and what became of it.
+    const fd::CommandLog& Commands() const { return m_commands; }
 
 private:
     std::string m_dir;
     AppSettings m_settings;
+    fd::Retransmission m_retransmission;
     std::unique_ptr<CSqlManagement> m_store;
+    fd::CommandLog m_commands;  // outlives the engine, which writes it until it stops
     std::unique_ptr<CDeviceProtocol> m_engine;
-    std::mutex m_ackLock;
-    std::vector<Acknowledgement> m_acks;
 };
 
 // How many devices the store holds.
@@ -63,13 +66,12 @@ struct Job {
     bool finished = false;
     bool ok = false;
     std::string outcome;
-    std::optional<std::chrono::steady_clock::time_point> goneSince;
 };
 
 // "MAC  IP  [label: ]outcome".
 void Report(std::ostream& out, const Job& j);
-// Waits for every sent job to be answered, refused or given up by the engine, reporting
-// each one as it ends.
-void WaitForAnswers(Session& s, std::vector<Job>& jobs, std::ostream& out);
+// Waits for every job sent after the command log's sentAfter to be answered, refused or
+// given up by the engine, reporting each one in turn.
+void WaitForAnswers(Session& s, std::vector<Job>& jobs, uint64_t sentAfter, std::ostream& out);
 
 }  // namespace fd::cli

@@ -103,7 +103,7 @@ TEST(CliOutput, JsonOfAListRowCarriesTheLabelsUnderTheirKeys) {
     SetFieldText(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len, "\xE5\xA1\x94 north");
 
     const std::string json =
-        FormatJson(ListColumns(), {MakeDeviceRow(rec, ListColumns(), 1, false)});
+        FormatJson(ListColumns(), {MakeDeviceRow(rec, ListColumns(), 1)});
     for (const std::string& pair : std::vector<std::string>{
              "\"location\": \"\xE5\xA1\x94 north\"", "\"ip\": \"198.18.1.7\"",
              "\"mac\": \"02:fd:00:00:00:01\"",

@@ -44,16 +44,16 @@ TEST(AddressRules, SameSubnetComparesUnderTheMask) {
 
 TEST(AddressRules, OneDeviceChecksStopAtTheFirstFailureInOrder) {
     AddressForm f{"192.168.1.10", "255.255.255.0", "192.168.1.1", "8.8.8.8", "", ""};
-    EXPECT_EQ(CheckDeviceAddress(f), "");
+    EXPECT_EQ(CheckDeviceAddress(f).key, "");
     f.gateway = "";
-    EXPECT_EQ(CheckDeviceAddress(f), "");  // no gateway: no subnet check
+    EXPECT_EQ(CheckDeviceAddress(f).key, "");  // no gateway: no subnet check
     f.gateway = "0.0.0.0";
-    EXPECT_EQ(CheckDeviceAddress(f), "");
+    EXPECT_EQ(CheckDeviceAddress(f).key, "");
 
     auto with = [&](auto change) {
         AddressForm g = f;
         change(g);
-        return CheckDeviceAddress(g);
+        return CheckDeviceAddress(g).key;
     };
     EXPECT_EQ(with([](AddressForm& g) { g.ip = "10.0.0.255", g.mask = "0.0.0.0"; }),
               "The ip address is invalid!");
@@ -74,17 +74,17 @@ TEST(AddressRules, OneDeviceChecksStopAtTheFirstFailureInOrder) {
 TEST(AddressRules, RangeChecksLookAtTheEndOnlyForSeveralDevices) {
     AddressForm f{"192.168.1.10", "255.255.255.0", "192.168.1.1", "", "", "192.168.1.10"};
     // Begin equal to end: one device ignores the end, several are refused.
-    EXPECT_EQ(CheckRangeAddress(f, 1), "");
-    EXPECT_EQ(CheckRangeAddress(f, 2), "The ip address is invalid!");
+    EXPECT_EQ(CheckRangeAddress(f, 1).key, "");
+    EXPECT_EQ(CheckRangeAddress(f, 2).key, "The ip address is invalid!");
     f.end = "192.168.1.9";
-    EXPECT_EQ(CheckRangeAddress(f, 2), "The ip address is invalid!");
+    EXPECT_EQ(CheckRangeAddress(f, 2).key, "The ip address is invalid!");
     f.end = "192.168.1.20";
-    EXPECT_EQ(CheckRangeAddress(f, 2), "");
+    EXPECT_EQ(CheckRangeAddress(f, 2).key, "");
     f.end = "192.168.2.20";
-    EXPECT_EQ(CheckRangeAddress(f, 2), "Ip address and gateway address is not in the same subnet!");
-    EXPECT_EQ(CheckRangeAddress(f, 1), "");
+    EXPECT_EQ(CheckRangeAddress(f, 2).key, "Ip address and gateway address is not in the same subnet!");
+    EXPECT_EQ(CheckRangeAddress(f, 1).key, "");
     f.end = f.gateway = "192.168.1.50";
-    EXPECT_EQ(CheckRangeAddress(f, 2), "The ip address and gateway address cannot be the same!");
+    EXPECT_EQ(CheckRangeAddress(f, 2).key, "The ip address and gateway address cannot be the same!");
 }
 
 TEST(AddressRules, RangeWalkSkipsNetworkAndBroadcastOctets) {

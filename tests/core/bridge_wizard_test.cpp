@@ -152,7 +152,7 @@ TEST(ApScanList, OneTickAtATime) {
     TempDir dir;
     CSqlManagement store(dir.Path("data.mdb"));
     std::vector<config_otherwl_basic> aps{Neighbour(1, -50), Neighbour(2, -60), Neighbour(3, -70)};
-    ASSERT_TRUE(store.SaveOtherApList(EncodeScanResult(1, 0, aps)));
+    ASSERT_TRUE(store.SaveOtherApList(DecodeScanResult(EncodeScanResult(1, 0, aps))));
     ApScanList list(store);
     list.Reload();
     EXPECT_TRUE(list.ClickRow(0));

@@ -10,7 +10,6 @@
 
 #include "presentation/csv_text.h"
 #include "store/sql_management.h"
-#include "support/fake_device_engine.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -72,17 +71,15 @@ protected:
     }
     fd::test::TempDir m_dir;
     std::unique_ptr<CSqlManagement> m_store;
-    fd::test::RecordingEngine m_engine;
 };
 
 TEST_F(DeviceListExportTest, AllPagesInOrderWithTheDiscoveredDevicesLast) {
     for (int i = 0; i < 230; ++i) ASSERT_TRUE(m_store->SaveApInfo(Device(i)));
     ap_info_stu found = Device(900);
     found.ap_status = fd::AP_STATUS_DISCOVERED;
-    m_engine.SetDiscovered({found});
+    ASSERT_TRUE(m_store->SaveDiscoveredDevice(found));
     // By name (column 2), ascending.
-    const auto out =
-        fd::ExportDeviceList(*m_store, &m_engine, fd::StatusPageColumns(), 2, true, "");
+    const auto out = fd::ExportDeviceList(*m_store, fd::StatusPageColumns(), 2, true, "");
     EXPECT_EQ(out.rows, 231);
     const auto lines = Lines(out.csv);
     ASSERT_EQ(lines.size(), 232u);
@@ -109,8 +106,8 @@ TEST_F(DeviceListExportTest, EveryDiscoveredDeviceIsWrittenWhateverTheStoredCoun
             found.push_back(Device(1000 + nextId++));
             found.back().ap_status = fd::AP_STATUS_DISCOVERED;
         }
-        m_engine.SetDiscovered(found);
-        const auto out = fd::ExportDeviceList(store, &m_engine, fd::StatusPageColumns(),
+        for (const auto& rec : found) ASSERT_TRUE(store.SaveDiscoveredDevice(rec));
+        const auto out = fd::ExportDeviceList(store, fd::StatusPageColumns(),
                                               fd::kDefaultSortColumn, true, "");
         EXPECT_EQ(out.rows, stored + discovered);
         const auto lines = Lines(out.csv);
@@ -124,16 +121,16 @@ TEST_F(DeviceListExportTest, EveryDiscoveredDeviceIsWrittenWhateverTheStoredCoun
 }
 
 TEST_F(DeviceListExportTest, FilterAndEmptyStore) {
-    auto out = fd::ExportDeviceList(*m_store, nullptr, fd::StatusPageColumns(),
-                                    fd::kDefaultSortColumn, false, "");
+    auto out =
+        fd::ExportDeviceList(*m_store, fd::StatusPageColumns(), fd::kDefaultSortColumn, false, "");
     EXPECT_EQ(out.rows, 0);
     EXPECT_EQ(Lines(out.csv).size(), 1u);
     for (int i = 0; i < 30; ++i) ASSERT_TRUE(m_store->SaveApInfo(Device(i)));
-    out = fd::ExportDeviceList(*m_store, nullptr, fd::RebootPageColumns(), fd::kDefaultSortColumn,
-                               false, "site02");
+    out = fd::ExportDeviceList(*m_store, fd::RebootPageColumns(), fd::kDefaultSortColumn, false,
+                               "site02");
     EXPECT_EQ(out.rows, 10);  // site020..site029
     EXPECT_EQ(Lines(out.csv).size(), 11u);
-    out = fd::ExportDeviceList(*m_store, nullptr, fd::RebootPageColumns(), 2, false, "site02");
+    out = fd::ExportDeviceList(*m_store, fd::RebootPageColumns(), 2, false, "site02");
     EXPECT_EQ(Lines(out.csv)[1].rfind("1,site029,", 0), 0u) << out.csv;
 }
 

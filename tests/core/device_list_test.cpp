@@ -5,42 +5,22 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "config/language.h"
 #include "config/labels.h"
 #include "store/sql_management.h"
-#include "support/fake_device_engine.h"
+#include "support/listed_devices.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using fd::test::Device;
+using fd::test::Discovered;
+
 using fd::DeviceListModel;
-using fd::test::RecordingEngine;
 using fd::test::TempDir;
-
-ap_info_stu Device(int id, int apType = 1, int workMode = fd::WORK_MODE_AP) {
-    ap_info_stu rec{};
-    const uint8_t mac[6] = {
-        0x00, 0x1b, 0x2c, 0x00, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id)};
-    fd::SetRecordMac(rec, mac);
-    rec.ap_type = static_cast<uint16_t>(apType);
-    rec.ap_status = fd::AP_STATUS_ONLINE;
-    rec.work_mode = static_cast<uint8_t>(workMode);
-    fd::IpFromText("10.0." + std::to_string(id / 200) + "." + std::to_string(id % 200 + 1), rec.ip);
-    // Names run against the addresses, so that sorting by name and by IP differ.
-    char name[16];
-    std::snprintf(name, sizeof name, "dev%03d", 999 - id);
-    fd::SetFieldText(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len, name);
-    return rec;
-}
-
-ap_info_stu Discovered(int id) {
-    ap_info_stu rec = Device(500 + id);
-    rec.ap_status = fd::AP_STATUS_DISCOVERED;
-    fd::IpFromText("10.9.0." + std::to_string(id + 1), rec.ip);
-    return rec;
-}
 
 class DeviceListTest : public ::testing::Test {
 protected:
@@ -56,9 +36,7 @@ protected:
         }
     }
     void AddDiscovered(int count) {
-        ApInfoList list;
-        for (int i = 0; i < count; ++i) list.push_back(Discovered(i));
-        m_engine.SetDiscovered(list);
+        for (int i = 0; i < count; ++i) ASSERT_TRUE(m_store->SaveDiscoveredDevice(Discovered(i)));
     }
     static std::vector<std::string> Column(const fd::DeviceListPage& page, int column) {
         std::vector<std::string> out;
@@ -68,70 +46,116 @@ protected:
 
     TempDir m_dir;
     std::unique_ptr<CSqlManagement> m_store;
-    RecordingEngine m_engine;
     int m_next = 0;
 };
 
-TEST_F(DeviceListTest, LastPageIsFilledWithDiscoveredDevices) {
+TEST_F(DeviceListTest, DiscoveredDevicesFollowTheOthersAcrossThePages) {
     AddStored(35);
     AddDiscovered(40);
-    DeviceListModel list(*m_store, &m_engine, fd::StatusPageColumns());
+    DeviceListModel list(*m_store, fd::StatusPageColumns());
     ASSERT_EQ(list.PageSize(), 30);
 
     const auto& first = list.Refresh(1);
     EXPECT_EQ(first.rows.size(), 30u);
     EXPECT_EQ(first.storedRows, 30);
-    EXPECT_EQ(first.pageCount, 2);
+    // Every row can be paged to; the count still counts the devices with information.
+    EXPECT_EQ(first.pageCount, 3);
     EXPECT_EQ(first.rowCount, 35);
     EXPECT_EQ(first.countText, "Online device count:35");
-    // Page 1 of 2 is full and not the last: the engine is not asked.
-    EXPECT_TRUE(m_engine.Calls().empty());
     EXPECT_EQ(first.rows.front().cells[1], "1");
 
     const auto& second = list.Refresh(2);
     ASSERT_EQ(second.rows.size(), 30u);
     EXPECT_EQ(second.storedRows, 5);
-    EXPECT_EQ(m_engine.LastDiscoveredMax(), 25);
-    EXPECT_EQ(m_engine.LastDiscoveredFilter(), "");
     for (std::size_t i = 0; i < second.rows.size(); ++i) {
         EXPECT_EQ(second.rows[i].discoveredOnly, i >= 5) << i;
         EXPECT_EQ(second.rows[i].cells[1], std::to_string(31 + i));
     }
+    // In the order they answered, whatever the sort.
     EXPECT_EQ(second.rows[5].ip, "10.9.0.1");
+    EXPECT_EQ(second.rows[6].ip, "10.9.0.2");
     EXPECT_EQ(second.countText, "Online device count:35");
     EXPECT_EQ(second.pagerPage, 2);
 
-    // A page beyond the end: the pager goes back to 1, and it is not the last page.
-    const auto& beyond = list.Refresh(4);
+    // The rest of them on the last page; the earlier list left them out.
+    const auto& third = list.Refresh(3);
+    ASSERT_EQ(third.rows.size(), 15u);
+    EXPECT_EQ(third.rows.back().ip, "10.9.0.40");
+    EXPECT_EQ(third.storedRows, 0);
+
+    // A page beyond the end: the pager goes back to 1.
+    const auto& beyond = list.Refresh(5);
     EXPECT_TRUE(beyond.rows.empty());
     EXPECT_EQ(beyond.pagerPage, 1);
-    EXPECT_EQ(beyond.page, 4);
+    EXPECT_EQ(beyond.page, 5);
 }
 
-TEST_F(DeviceListTest, EmptyStoreShowsOnlyDiscoveredDevicesUpToThePageSize) {
+TEST_F(DeviceListTest, EmptyStoreShowsOnlyDiscoveredDevicesPageByPage) {
     AddDiscovered(40);
-    DeviceListModel list(*m_store, &m_engine, fd::StatusPageColumns());
+    DeviceListModel list(*m_store, fd::StatusPageColumns());
     ASSERT_TRUE(list.SetPageSize(15));
     EXPECT_FALSE(list.SetPageSize(20));
     EXPECT_EQ(list.PageSize(), 15);
     const auto& page = list.Refresh(1);
     EXPECT_EQ(page.rows.size(), 15u);
-    EXPECT_EQ(page.pageCount, 0);
+    EXPECT_EQ(page.pageCount, 3);
     EXPECT_EQ(page.rowCount, 0);
     EXPECT_EQ(page.countText, "Online device count:0");
     EXPECT_TRUE(std::all_of(page.rows.begin(), page.rows.end(),
                             [](const fd::DeviceRow& r) { return r.discoveredOnly; }));
 
-    // The filter goes to the engine as well; it narrows the discovered devices too.
+    // The filter narrows the discovered devices too: by ip, mac or version text only.
     const auto& filtered = list.SetFilter("10.9.0.1");
-    EXPECT_EQ(m_engine.LastDiscoveredFilter(), "10.9.0.1");
     EXPECT_EQ(filtered.page, 1);
+    EXPECT_EQ(filtered.rows.size(), 11u);  // .1 and .10 to .19
     for (const auto& r : filtered.rows) EXPECT_NE(r.ip.find("10.9.0.1"), std::string::npos);
+    // A name is not searched in a discovered-only row (it is in a row with information).
+    EXPECT_TRUE(list.SetFilter("dev499").rows.empty());
+    AddStored(1);
+    list.SetFilter("dev999");
+    EXPECT_EQ(list.Current().rows.size(), 1u);
 }
 
-TEST_F(DeviceListTest, NoEngineMeansNoDiscoveredRows) {
+// A device that answered a search and then sent its information is one row throughout: it
+// moves from the discovered-only tail into the ordered part, and a later search reply does
+// not turn it back.
+TEST_F(DeviceListTest, DiscoveredRowBecomesAnOrdinaryRow) {
+    AddStored(2);
+    ap_info_stu found = Discovered(0);
+    fd::SetFieldText(found.version, sizeof found.version, found.version_len, "V2.1\nbuild 77");
+    ASSERT_TRUE(m_store->SaveDiscoveredDevice(found));
+    DeviceListModel list(*m_store, fd::StatusPageColumns());
+    const int versionCol = list.ColumnOf(fd::ColumnContent::Version);
+    auto page = list.Refresh(1);
+    ASSERT_EQ(page.rows.size(), 3u);
+    EXPECT_TRUE(page.rows[2].discoveredOnly);
+    EXPECT_EQ(page.rows[2].cells[static_cast<std::size_t>(versionCol)], "V2.1");  // first line
+    EXPECT_EQ(list.SetFilter("build 77").rows.size(), 1u);  // the filter sees the whole text
+    EXPECT_TRUE(list.SetFilter("BUILD 77").rows.empty());   // case counts here
+    list.SetFilter("");
+
+    ap_info_stu info = found;
+    info.ap_status = 0;
+    fd::IpFromText("10.0.0.100", info.ip);
+    ASSERT_TRUE(m_store->SaveApInfo(info));
+    ASSERT_TRUE(m_store->SaveDiscoveredDevice(found));  // a late search reply
+    page = list.Refresh(1);
+    ASSERT_EQ(page.rows.size(), 3u);
+    EXPECT_EQ(page.rowCount, 3);
+    EXPECT_FALSE(page.rows[0].discoveredOnly);
+    EXPECT_EQ(page.rows[0].ip, "10.0.0.100");  // IP descending: first
+    EXPECT_EQ(page.rows[0].status, fd::AP_STATUS_ONLINE);
+
+    // Forgetting the discovered devices leaves the ordinary rows.
+    ASSERT_TRUE(m_store->SaveDiscoveredDevice(Discovered(5)));
+    EXPECT_EQ(list.Refresh(1).rows.size(), 4u);
+    ASSERT_TRUE(m_store->DeleteDiscoveredDevices());
+    EXPECT_EQ(list.Refresh(1).rows.size(), 3u);
+}
+
+TEST_F(DeviceListTest, RebootPageShowsTheStatusLabel) {
     AddStored(3);
-    DeviceListModel list(*m_store, nullptr, fd::RebootPageColumns());
+    DeviceListModel list(*m_store, fd::RebootPageColumns());
     const auto& page = list.Refresh(1);
     EXPECT_EQ(page.rows.size(), 3u);
     // The reboot page's own columns: Status is the last one.
@@ -141,7 +165,7 @@ TEST_F(DeviceListTest, NoEngineMeansNoDiscoveredRows) {
 
 TEST_F(DeviceListTest, SortOrderFollowsTheToggle) {
     AddStored(6);
-    DeviceListModel list(*m_store, &m_engine, fd::StatusPageColumns());
+    DeviceListModel list(*m_store, fd::StatusPageColumns());
     const int ipCol = 4, nameCol = 2, macCol = 5;
 
     // Before any header click: by IP, descending.
@@ -184,7 +208,7 @@ TEST_F(DeviceListTest, SortOrderFollowsTheToggle) {
 
 TEST_F(DeviceListTest, HeaderClicksOnSerialOperateAndTickDoNothing) {
     AddStored(2);
-    DeviceListModel list(*m_store, &m_engine, fd::StatusPageColumns());
+    DeviceListModel list(*m_store, fd::StatusPageColumns());
     list.Refresh(1);
     const bool toggle = list.Sort().Toggle();
     // A device arriving afterwards shows only if something reloads.
@@ -196,9 +220,52 @@ TEST_F(DeviceListTest, HeaderClicksOnSerialOperateAndTickDoNothing) {
         EXPECT_EQ(list.Current().rows.size(), 2u);
     }
     // The reboot page's Status column sorts (by ap_status).
-    DeviceListModel reboot(*m_store, &m_engine, fd::RebootPageColumns());
+    DeviceListModel reboot(*m_store, fd::RebootPageColumns());
     EXPECT_TRUE(reboot.HeaderClick(reboot.ColumnOf(fd::ColumnContent::Status)));
     EXPECT_EQ(reboot.Current().rows.size(), 3u);
+}
+
+// A change the device acknowledged shows in the list at once, marked pending, until the
+// device's own report holds it.
+TEST_F(DeviceListTest, AcknowledgedChangesShowAsPendingUntilReported) {
+    AddStored(2);
+    fd::CommandLog commands;
+    DeviceListModel list(*m_store, fd::StatusPageColumns(), &commands);
+    const int nameCol = list.ColumnOf(fd::ColumnContent::Location);
+    const int ipCol = list.ColumnOf(fd::ColumnContent::Ip);
+    ap_info_stu dev = Device(1);
+    const std::string mac = dev.mac;
+
+    DeviceNameBlock name{};
+    fd::SetFieldText(name.ap_name, sizeof name.ap_name, name.ap_name_len, "mast-7");
+    IpConfigBlock ip = fd::GetIpBlock(dev);
+    fd::IpFromText("10.0.0.77", ip.ip);
+    commands.RecordSent(mac, "10.0.0.2", fd::CMD_SET_NAME, &name, sizeof name);
+    commands.RecordSent(mac, "10.0.0.2", fd::CMD_SET_IP, &ip, sizeof ip);
+    // Sent but not answered: the list shows what the device reports.
+    auto page = list.Refresh(1);
+    EXPECT_FALSE(page.rows[0].changePending);
+    EXPECT_EQ(page.rows[0].cells[static_cast<std::size_t>(nameCol)], "dev998");
+
+    ASSERT_TRUE(commands.RecordAnswer(mac, fd::CMD_SET_NAME, 0));
+    ASSERT_TRUE(commands.RecordAnswer(mac, fd::CMD_SET_IP, 0));
+    const auto before = page.rows;
+    page = list.Refresh(1);
+    ASSERT_TRUE(page.rows[0].changePending);
+    EXPECT_EQ(page.rows[0].cells[static_cast<std::size_t>(nameCol)], "mast-7");
+    EXPECT_EQ(page.rows[0].cells[static_cast<std::size_t>(ipCol)], "10.0.0.77");
+    EXPECT_FALSE(page.rows[1].changePending);
+    EXPECT_EQ(fd::DiffRows(before, page.rows).restyledRows, std::vector<int>{0});
+
+    // The report with the new name confirms the rename; the address stays pending.
+    fd::SetFieldText(dev.ap_name, sizeof dev.ap_name, dev.ap_name_len, "mast-7");
+    commands.RecordReport(dev);
+    ASSERT_EQ(commands.PendingChanges(mac).size(), 1u);
+    EXPECT_EQ(commands.PendingChanges(mac)[0].command, fd::CMD_SET_IP);
+    std::memcpy(dev.ip, ip.ip, 4);
+    commands.RecordReport(dev);
+    EXPECT_TRUE(commands.PendingChanges(mac).empty());
+    EXPECT_FALSE(list.Refresh(1).rows[0].changePending);
 }
 
 TEST(HeaderTickState, Alternates) {
@@ -210,9 +277,9 @@ TEST(HeaderTickState, Alternates) {
 
 TEST(DiffRows, ReportsOnlyWhatChanged) {
     const auto cols = fd::StatusPageColumns();
-    std::vector<fd::DeviceRow> before{fd::MakeDeviceRow(Device(1), cols, 1, false),
-                                      fd::MakeDeviceRow(Device(2), cols, 2, false),
-                                      fd::MakeDeviceRow(Device(3), cols, 3, false)};
+    std::vector<fd::DeviceRow> before{fd::MakeDeviceRow(Device(1), cols, 1),
+                                      fd::MakeDeviceRow(Device(2), cols, 2),
+                                      fd::MakeDeviceRow(Device(3), cols, 3)};
     auto diff = fd::DiffRows(before, before);
     EXPECT_TRUE(diff.cells.empty());
     EXPECT_TRUE(diff.restyledRows.empty());
@@ -222,7 +289,8 @@ TEST(DiffRows, ReportsOnlyWhatChanged) {
     after.pop_back();
     ap_info_stu renamed = Device(2);
     fd::SetFieldText(renamed.ap_name, sizeof renamed.ap_name, renamed.ap_name_len, "new");
-    after[1] = fd::MakeDeviceRow(renamed, cols, 2, true);
+    renamed.ap_status = fd::AP_STATUS_DISCOVERED;
+    after[1] = fd::MakeDeviceRow(renamed, cols, 2);
     diff = fd::DiffRows(before, after);
     ASSERT_EQ(diff.cells.size(), 1u);
     EXPECT_EQ(diff.cells[0].row, 1);
@@ -274,8 +342,8 @@ TEST_F(DeviceListTest, SelectionRulesAndSettingBlock) {
         ASSERT_TRUE(m_store->SaveApInfo(*rec));
     const auto cols = fd::StatusPageColumns();
     std::vector<fd::DeviceRow> rows{
-        fd::MakeDeviceRow(noBridgeA, cols, 1, false), fd::MakeDeviceRow(noBridgeB, cols, 2, false),
-        fd::MakeDeviceRow(plain, cols, 3, false), fd::MakeDeviceRow(full, cols, 4, false)};
+        fd::MakeDeviceRow(noBridgeA, cols, 1), fd::MakeDeviceRow(noBridgeB, cols, 2),
+        fd::MakeDeviceRow(plain, cols, 3), fd::MakeDeviceRow(full, cols, 4)};
     ASSERT_EQ(rows[0].cells[10], "N/A");
 
     auto none = fd::CollectSelection(rows, {false, false, false, false}, fd::BulkAction::AllTicked,

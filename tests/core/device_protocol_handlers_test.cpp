@@ -6,6 +6,7 @@
 #include <memory>
 #include <thread>
 
+#include "actions/answer_wait.h"
 #include "core/engine_fakes.h"
 #include "presentation/device_list.h"
 
@@ -21,6 +22,7 @@ const std::string kMacC = "00:11:22:33:44:03";
 class EngineHandlers : public ::testing::Test {
 protected:
     FakeStore store;
+    CommandLog commands;
     Recorder sent;
     std::vector<LocalAdapterInfo> adapters{MakeAdapter({{"198.18.0.1", "255.255.0.0"}})};
     std::unique_ptr<CDeviceProtocol> engine;
@@ -30,6 +32,7 @@ protected:
     void Make(int retransmissionMax = 3) {
         DeviceProtocolOptions o;
         o.store = &store;
+        o.commands = &commands;
         o.sendHook = sent.Hook();
         o.adapterSource = [this] { return adapters; };
         o.openSockets = false;
@@ -91,9 +94,15 @@ TEST_F(EngineHandlers, SearchReplyCreatesPeerAndRequestsInfo) {
     EXPECT_STREQ(p->ip, "198.18.1.1");
     EXPECT_EQ(p->state, 1);
     EXPECT_EQ(p->liveness, 3);
-    EXPECT_EQ(FieldText(p->version, 32, p->version_len), "V1.0.3");
-    EXPECT_EQ(p->ap_name_len, 0);
-    EXPECT_EQ(p->up_time, 0u);
+    // The store holds the search-only device as a row of status 10.
+    const ap_info_stu* row = store.DiscoveredRow(kMacA);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->ap_status, AP_STATUS_DISCOVERED);
+    EXPECT_EQ(row->ap_type, 7);
+    EXPECT_EQ(IpToText(row->ip), "198.18.1.1");
+    EXPECT_EQ(FieldText(row->version, 32, row->version_len), "V1.0.3");
+    EXPECT_EQ(row->ap_name_len, 0);
+    EXPECT_EQ(row->up_time, 0u);
 
     auto all = sent.All();
     ASSERT_EQ(all.size(), 2u);
@@ -110,7 +119,7 @@ TEST_F(EngineHandlers, SearchReplyTextsAreRepairedButKeepTheirLength) {
     // "端末" (6 bytes) plus the first two bytes of a third 3-byte character.
     std::string name = "\xE7\xAB\xAF\xE6\x9C\xAB\xE5\x90";
     SearchReply(kMacA, "198.18.1.1", BriefBody("V1", name, 4242));
-    const PeerEntry* p = Peer(kMacA);
+    const ap_info_stu* p = store.DiscoveredRow(kMacA);
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(p->ap_name)), name.substr(0, 6));
     EXPECT_EQ(p->ap_name_len, 8);  // as the device sent it
@@ -130,12 +139,11 @@ TEST_F(EngineHandlers, ZeroPaddedTextsEndAtTheFirstZeroInTheListedRow) {
     auto bytes = BytesOf(b);
     SearchReply(kMacA, "198.18.1.1", {bytes.begin(), bytes.end()});
 
-    ApInfoList found;
-    engine->GetDiscoveredDevices(found, 10);
+    ApInfoList found = store.Discovered();
     ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].version_len, 4);
     const auto columns = StatusPageColumns();
-    const DeviceRow row = MakeDeviceRow(found[0], columns, 1, true);
+    const DeviceRow row = MakeDeviceRow(found[0], columns, 1);
+    EXPECT_TRUE(row.discoveredOnly);
     auto cell = [&](ColumnContent c) {
         for (std::size_t i = 0; i < columns.size(); ++i)
             if (columns[i].content == c) return row.cells[i];
@@ -144,8 +152,6 @@ TEST_F(EngineHandlers, ZeroPaddedTextsEndAtTheFirstZeroInTheListedRow) {
     EXPECT_EQ(cell(ColumnContent::Location), "Mast");
     EXPECT_EQ(cell(ColumnContent::Ssid), "north");
     EXPECT_EQ(cell(ColumnContent::Version), "V3.2");
-    // The filter does not match the padding either.
-    EXPECT_EQ(engine->GetDiscoveredDevices(found, 10, std::string_view("V3.2\0", 5)).size(), 0u);
 }
 
 TEST_F(EngineHandlers, DeviceInfoIsStoredWithConvertedTexts) {
@@ -168,7 +174,8 @@ TEST_F(EngineHandlers, DeviceInfoIsStoredWithConvertedTexts) {
     const PeerEntry* p = Peer(kMacA);
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->state, 2);
-    EXPECT_EQ(p->up_time, 500u);
+    EXPECT_EQ(saved[0].up_time, 500u);
+    EXPECT_TRUE(store.Discovered().empty());  // the row now holds the information
     EXPECT_TRUE(engine->GetPendingRequests().empty());  // the info request is answered
 }
 
@@ -350,7 +357,7 @@ TEST_F(EngineHandlers, ScanCompletesOnlyWithTheLastPacketWhateverTheOrder) {
     }
     auto packets = store.ScanPackets();
     ASSERT_EQ(packets.size(), 3u);
-    ScanResult r = DecodeScanResult(packets[0]);
+    ScanResult r = packets[0];
     ASSERT_EQ(r.entries.size(), 1u);
     EXPECT_EQ(FieldText(r.entries[0].ssid, 32, r.entries[0].ssid_len), "mast");
 
@@ -360,10 +367,9 @@ TEST_F(EngineHandlers, ScanCompletesOnlyWithTheLastPacketWhateverTheOrder) {
     lying.resize(lying.size() + 10, 0xEE);
     Reply(CMD_SCAN, kMacA, "198.18.1.1", lying);
     EXPECT_TRUE(engine->IsScanComplete());
-    r = DecodeScanResult(store.ScanPackets().back());
+    r = store.ScanPackets().back();
     EXPECT_EQ(r.icount, 200);
     EXPECT_EQ(r.entries.size(), 1u);
-    EXPECT_EQ(store.ScanPackets().back().size(), kScanHeaderSize + sizeof ap);
 }
 
 TEST_F(EngineHandlers, ScanPacketsKeepEveryEntryThatArrivedWholeUpTo32) {
@@ -381,7 +387,7 @@ TEST_F(EngineHandlers, ScanPacketsKeepEveryEntryThatArrivedWholeUpTo32) {
         }
         ASSERT_LE(body.size(), kMaxBody);
         Reply(CMD_SCAN, kMacA, "198.18.1.1", body);
-        ScanResult stored = DecodeScanResult(store.ScanPackets().back());
+        ScanResult stored = store.ScanPackets().back();
         EXPECT_EQ(stored.icount, n);
         ASSERT_EQ(stored.entries.size(), std::min<std::size_t>(n, 32));
         const config_otherwl_basic& last = stored.entries.back();
@@ -430,10 +436,8 @@ TEST_F(EngineHandlers, KeepaliveUpdatesKnownDevicesOnly) {
     Deliver(CDeviceProtocol::PORT_KEEPALIVE, DeviceDatagram(CMD_KEEPALIVE, kMacA, body),
             "198.18.1.6");
     const PeerEntry* p = Peer(kMacA);
-    EXPECT_EQ(p->up_time, 777u);
     EXPECT_STREQ(p->ip, "198.18.1.6");
     EXPECT_EQ(p->liveness, 3);
-    EXPECT_EQ(FieldText(p->version, 32, p->version_len), "V9");
     auto echoed = sent.WithCommand(CMD_KEEPALIVE);
     ASSERT_EQ(echoed.size(), 1u);
     EXPECT_EQ(echoed[0].header.length, 0);
@@ -520,19 +524,14 @@ TEST_F(EngineHandlers, DiscoveredDevicesListProbeForgetAndPurge) {
         std::vector<uint8_t> body = BriefBody(i % 2 ? "V1\nbuild 7" : "V2", "n");
         SearchReply(mac, "198.18.2." + std::to_string(i + 1), body);
     }
-    ApInfoList list;
-    engine->GetDiscoveredDevices(list, 100);
+    // A delivered device that answers the search again keeps its row as it is.
+    SearchReply(kMacA, "198.18.1.1");
+    ApInfoList list = store.Discovered();
     ASSERT_EQ(list.size(), 8u);
     EXPECT_EQ(list[0].ap_status, AP_STATUS_DISCOVERED);
     EXPECT_EQ(IpToText(list[0].ip), "198.18.2.1");
-    EXPECT_EQ(FieldText(list[1].version, 32, list[1].version_len), "V1");  // first line only
-
-    // The maximum counts the peers looked at, not the ones the filter keeps.
-    engine->GetDiscoveredDevices(list, 5, "V2");
-    EXPECT_EQ(list.size(), 3u);
-    engine->GetDiscoveredDevices(list, 100, "00:aa:00:00:00:07");
-    ASSERT_EQ(list.size(), 1u);
-    EXPECT_STREQ(list[0].mac, "00:aa:00:00:00:07");
+    EXPECT_EQ(FieldText(list[1].version, 32, list[1].version_len), "V1\nbuild 7");
+    EXPECT_STREQ(list[7].mac, "00:aa:00:00:00:07");
 
     sent.Clear();
     engine->ProbeDiscoveredDevices();
@@ -542,8 +541,58 @@ TEST_F(EngineHandlers, DiscoveredDevicesListProbeForgetAndPurge) {
     store.SetStoredMacs({kMacA, kMacB});
     engine->ForgetDiscoveredDevices();
     EXPECT_EQ(engine->GetPeers().size(), 1u);
+    EXPECT_TRUE(store.Discovered().empty());
     engine->PurgeStaleDevices();
     EXPECT_EQ(store.Deleted(), std::vector<std::string>{kMacB});
+}
+
+// Every command sent with retransmission is on record with its values and what became of
+// it; a change the device acknowledged waits for the device's own report to confirm it.
+TEST_F(EngineHandlers, CommandsAreRecordedFromSendingToTheDevicesReport) {
+    Found(kMacA, "198.18.1.1");
+    EXPECT_TRUE(commands.All().empty());  // the engine's own info requests are not recorded
+
+    DeviceNameBlock name{};
+    SetFieldText(name.ap_name, sizeof name.ap_name, name.ap_name_len, "roof");
+    const uint64_t before = commands.LastSeq();
+    ASSERT_TRUE(engine->SendToDevice("198.18.1.1", CMD_SET_NAME, &name, sizeof name, kMacA, true));
+    ASSERT_TRUE(engine->SendToDevice("198.18.1.1", CMD_REBOOT, nullptr, 0, kMacA, true));
+    auto log = commands.Commands(kMacA);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].state, CommandState::Sent);
+    EXPECT_EQ(log[0].body.size(), sizeof name);
+    EXPECT_EQ(log[0].ip, "198.18.1.1");
+
+    Reply(CMD_SET_NAME, kMacA, "198.18.1.1");
+    Reply(CMD_REBOOT, kMacA, "198.18.1.1", {3});
+    const auto deadline = std::chrono::steady_clock::now();  // already answered: no waiting
+    EXPECT_EQ(AwaitAnswer(commands, kMacA, CMD_SET_NAME, before, deadline).outcome,
+              AnswerOutcome::Acknowledged);
+    const Answer reboot = AwaitAnswer(commands, kMacA, CMD_REBOOT, before, deadline);
+    EXPECT_EQ(reboot.outcome, AnswerOutcome::Refused);
+    EXPECT_EQ(reboot.result, 3);
+    EXPECT_EQ(commands.PendingChanges(kMacA).size(), 1u);
+
+    // A report with the old name leaves the change pending; one with the new name confirms it.
+    Reply(CMD_DEVICE_INFO, kMacA, "198.18.1.1", InfoBody("198.18.1.1"));
+    EXPECT_EQ(commands.PendingChanges(kMacA).size(), 1u);
+    Reply(CMD_DEVICE_INFO, kMacA, "198.18.1.1", InfoBody("198.18.1.1", "roof"));
+    EXPECT_TRUE(commands.PendingChanges(kMacA).empty());
+    EXPECT_EQ(commands.Commands(kMacA)[0].state, CommandState::Confirmed);
+
+    // Resends that run out are on record as such, and a command that could not leave too.
+    const uint64_t later = commands.LastSeq();
+    ASSERT_TRUE(engine->SendToDevice("198.18.1.1", CMD_SET_VLAN, nullptr, 0, kMacA, true));
+    EXPECT_FALSE(engine->SendToDevice("10.9.9.9", CMD_RESET, nullptr, 0, kMacA, true));
+    for (int i = 0; i < 4; ++i) engine->RetransmitPending();  // three resends, then given up
+    EXPECT_EQ(AwaitAnswer(commands, kMacA, CMD_SET_VLAN, later, deadline).outcome,
+              AnswerOutcome::NoAnswer);
+    EXPECT_EQ(AwaitAnswer(commands, kMacA, CMD_RESET, later, deadline).outcome,
+              AnswerOutcome::NotSent);
+    EXPECT_EQ(commands.Commands(kMacA)[2].state, CommandState::NoAnswer);
+    // A late answer after the give-up changes nothing.
+    Reply(CMD_SET_VLAN, kMacA, "198.18.1.1");
+    EXPECT_EQ(commands.Commands(kMacA)[2].state, CommandState::NoAnswer);
 }
 
 TEST_F(EngineHandlers, StopProbesEveryPeerOnce) {
@@ -596,11 +645,11 @@ TEST_F(EngineHandlers, MalformedDatagramsAreDroppedOrReadSafely) {
     EXPECT_TRUE(engine->InjectDatagram(
         P::PORT_REPLY, DeviceDatagram(CMD_DEVICE_INFO, kMacB, junkInfo), "198.18.1.2"));
     EXPECT_EQ(engine->ProcessQueue(P::PORT_SEARCH_REPLY), 2u);
+    ASSERT_NE(store.DiscoveredRow(kMacB), nullptr);
+    EXPECT_EQ(store.DiscoveredRow(kMacB)->ap_name[0], 0);  // nothing valid survived the repair
     EXPECT_EQ(engine->ProcessQueue(P::PORT_REPLY), 3u);
 
-    const PeerEntry* b = Peer(kMacB);
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(b->ap_name[0], 0);  // nothing valid survived the repair
+    ASSERT_NE(Peer(kMacB), nullptr);
     // A's three-byte info reads as zero beyond what arrived; B's body ip 255.255.255.255 is
     // taken as its address. Both are stored with texts that fit their fields.
     auto saved = store.Saved();

@@ -155,9 +155,8 @@ TEST(EngineThreads, RestartAndConcurrentRequestsAreSafe) {
         }
     });
     pages.emplace_back([&] {
-        ApInfoList list;
         while (!done) {
-            engine.GetDiscoveredDevices(list, 50);
+            store.Discovered();
             engine.ProbeDiscoveredDevices();
             engine.SendSearch();
             engine.SendToDevice("198.18.1.1", CMD_SET_NAME, "abc", 3, kMac, true);

@@ -288,32 +288,72 @@ TEST(CheckMultiSetIp, StopsAtTheFirstFailureInOrder) {
     // Every field wrong; mending them one at a time walks through the messages in order.
     fd::MultiSetIpParams p{"127.0.0.1", "10.0.0.0",  "255.255.255.255",
                            "0.1.2.3",   "224.0.0.1", "10.0.0.255"};
-    EXPECT_EQ(fd::CheckMultiSetIp(p, 2), "The ip address is invalid!");
+    EXPECT_EQ(fd::CheckMultiSetIp(p, 2).key, "The ip address is invalid!");
     p.begin = "10.0.0.5";
-    EXPECT_EQ(fd::CheckMultiSetIp(p, 2), "The subnet mask is invalid!");
+    EXPECT_EQ(fd::CheckMultiSetIp(p, 2).key, "The subnet mask is invalid!");
     p.mask = "255.0.255.0";
-    EXPECT_EQ(fd::CheckMultiSetIp(p, 2), "The gateway address is invalid!");
+    EXPECT_EQ(fd::CheckMultiSetIp(p, 2).key, "The gateway address is invalid!");
     p.gateway = "10.0.0.5";
-    EXPECT_EQ(fd::CheckMultiSetIp(p, 2), "The ip address and gateway address cannot be the same!");
+    EXPECT_EQ(fd::CheckMultiSetIp(p, 2).key, "The ip address and gateway address cannot be the same!");
     p.gateway = "10.0.0.20";
-    EXPECT_EQ(fd::CheckMultiSetIp(p, 2), "The ip address is invalid!");  // end
+    EXPECT_EQ(fd::CheckMultiSetIp(p, 2).key, "The ip address is invalid!");  // end
     p.end = "10.0.0.5";                                                  // not above begin
-    EXPECT_EQ(fd::CheckMultiSetIp(p, 2), "The ip address is invalid!");
+    EXPECT_EQ(fd::CheckMultiSetIp(p, 2).key, "The ip address is invalid!");
     p.end = "10.0.0.20";
-    EXPECT_EQ(fd::CheckMultiSetIp(p, 2), "The ip address and gateway address cannot be the same!");
+    EXPECT_EQ(fd::CheckMultiSetIp(p, 2).key, "The ip address and gateway address cannot be the same!");
     p.end = "10.0.1.9";
-    EXPECT_EQ(fd::CheckMultiSetIp(p, 2),
+    EXPECT_EQ(fd::CheckMultiSetIp(p, 2).key,
               "Ip address and gateway address is not in the same subnet!");
     p.end = "10.0.0.9";
-    EXPECT_EQ(fd::CheckMultiSetIp(p, 2), "The primary DNS Server is invalid!");
+    EXPECT_EQ(fd::CheckMultiSetIp(p, 2).key, "The primary DNS Server is invalid!");
     p.dns1 = "";
-    EXPECT_EQ(fd::CheckMultiSetIp(p, 2), "The secondary DNS Server is invalid!");
+    EXPECT_EQ(fd::CheckMultiSetIp(p, 2).key, "The secondary DNS Server is invalid!");
     p.dns2 = "0.0.0.0";
-    EXPECT_EQ(fd::CheckMultiSetIp(p, 2), "");
+    EXPECT_EQ(fd::CheckMultiSetIp(p, 2).key, "");
     // One device: the end is not looked at.
     p.end = "nonsense";
-    EXPECT_EQ(fd::CheckMultiSetIp(p, 1), "");
-    EXPECT_EQ(fd::CheckMultiSetIp(p, 2), "The ip address is invalid!");
+    EXPECT_EQ(fd::CheckMultiSetIp(p, 1).key, "");
+    EXPECT_EQ(fd::CheckMultiSetIp(p, 2).key, "The ip address is invalid!");
+}
+
+// The one planner behind the Set IP dialog and the command line's set-ip.
+TEST(PlanBulkAddresses, RefusesWhatWouldLeaveADeviceWrongOrUnaddressed) {
+    const std::vector<SelectedDevice> three{
+        {"10.0.0.7", "00:1b:2c:00:00:07", 1},
+        {"10.0.0.8", "00:1b:2c:00:00:08", 1},
+        {"10.0.0.9", "00:1b:2c:00:00:09", 1}};
+    fd::MultiSetIpParams p{"10.0.0.20", "10.0.0.40", "255.255.255.0", "10.0.0.1", "", ""};
+    auto plan = fd::PlanBulkAddresses(p, three, {"10.0.0.7", "10.0.0.8", "10.0.0.9"});
+    ASSERT_TRUE(plan.ok());
+    ASSERT_EQ(plan.assignments.size(), 3u);
+    EXPECT_EQ(plan.assignments[2].newIp, "10.0.0.22");
+    EXPECT_EQ(plan.assignments[2].device.mac, "00:1b:2c:00:00:09");
+
+    // The form's own checks come first, with their codes.
+    p.gateway = "10.0.9.1";
+    EXPECT_EQ(fd::PlanBulkAddresses(p, three, {}).failure.code, fd::RuleCode::GatewayOutsideSubnet);
+    p.gateway = "";
+    // Two addresses for three devices.
+    p.end = "10.0.0.21";
+    plan = fd::PlanBulkAddresses(p, three, {});
+    EXPECT_EQ(plan.failure.code, fd::RuleCode::RangeTooSmall);
+    EXPECT_EQ(plan.detail, "2");
+    // Without a gateway only the two ends are checked; the addresses between them that leave
+    // the first one's subnet are caught here (.255 and 10.0.1.0 are skipped).
+    p.begin = "10.0.0.253";
+    p.end = "10.0.1.9";
+    plan = fd::PlanBulkAddresses(p, three, {});
+    EXPECT_EQ(plan.failure.code, fd::RuleCode::IpInvalid);
+    EXPECT_EQ(plan.detail, "10.0.1.1");
+    // Another device's address is in use; the device's own address is not.
+    p.begin = "10.0.0.30";
+    p.end = "10.0.0.40";
+    plan = fd::PlanBulkAddresses(p, three, {"10.0.0.31"});
+    EXPECT_EQ(plan.failure.code, fd::RuleCode::IpInUse);
+    EXPECT_EQ(plan.detail, "10.0.0.31");
+    EXPECT_TRUE(plan.assignments.empty());
+    p.begin = "10.0.0.7";
+    EXPECT_TRUE(fd::PlanBulkAddresses(p, {three[0]}, {"10.0.0.7"}).ok());
 }
 
 class CountingSearcher : public fd::IWaitSearcher {

@@ -30,7 +30,16 @@ public:
     std::vector<std::string> Upgrading() const { return Locked(upgrading); }
     std::vector<std::string> Deleted() const { return Locked(deleted); }
     std::vector<UpTimeCall> UpTimes() const { return Locked(upTimes); }
-    std::vector<std::vector<uint8_t>> ScanPackets() const { return Locked(scans); }
+    std::vector<ScanResult> ScanPackets() const { return Locked(scans); }
+    // The rows of status 10 as the store would hold them: the last record per device, in the
+    // order the devices first answered, until the device's information replaces it.
+    std::vector<ap_info_stu> Discovered() const { return Locked(discovered); }
+    const ap_info_stu* DiscoveredRow(const std::string& mac) {
+        std::lock_guard l(m);
+        for (const ap_info_stu& rec : discovered)
+            if (mac == rec.mac) return &rec;
+        return nullptr;
+    }
     void SetStoredMacs(std::vector<std::string> macs) {
         std::lock_guard l(m);
         storedMacs = std::move(macs);
@@ -48,11 +57,33 @@ public:
     bool QueryApByMac(const std::string&, ap_info_stu&) override { return false; }
     bool QueryOtherApList(int, OtherApList&, bool) override { return false; }
     bool QueryOtherApByMac(const std::string&, config_otherwl_basic&) override { return false; }
-    bool SaveApInfo(const ap_info_stu& rec) override { return Add(saved, rec); }
-    bool SaveOtherApList(std::span<const uint8_t> body) override {
-        return Add(scans, std::vector<uint8_t>(body.begin(), body.end()));
+    bool SaveApInfo(const ap_info_stu& rec) override {
+        std::lock_guard l(m);
+        std::erase_if(discovered, [&](const ap_info_stu& d) { return std::strcmp(d.mac, rec.mac) == 0; });
+        saved.push_back(rec);
+        return true;
     }
-    bool DeleteApByMac(const std::string& mac) override { return Add(deleted, mac); }
+    bool SaveDiscoveredDevice(const ap_info_stu& rec) override {
+        std::lock_guard l(m);
+        for (const ap_info_stu& s : saved)
+            if (std::strcmp(s.mac, rec.mac) == 0) return true;  // a row with information stays
+        for (ap_info_stu& d : discovered)
+            if (std::strcmp(d.mac, rec.mac) == 0) return (d = rec), true;
+        discovered.push_back(rec);
+        return true;
+    }
+    bool DeleteDiscoveredDevices() override {
+        std::lock_guard l(m);
+        discovered.clear();
+        return true;
+    }
+    bool SaveOtherApList(const ScanResult& scan) override { return Add(scans, scan); }
+    bool DeleteApByMac(const std::string& mac) override {
+        std::lock_guard l(m);
+        std::erase_if(discovered, [&](const ap_info_stu& d) { return mac == d.mac; });
+        deleted.push_back(mac);
+        return true;
+    }
     bool DeleteAllOtherAp() override { return true; }
     bool UpdateApUpTime(const std::string& ip, const std::string& mac, uint32_t s) override {
         return Add(upTimes, UpTimeCall{ip, mac, s});
@@ -81,11 +112,11 @@ private:
     }
 
     mutable std::mutex m;
-    std::vector<ap_info_stu> saved;
+    std::vector<ap_info_stu> saved, discovered;
     std::vector<StatusCall> statuses;
     std::vector<std::string> upgrading, deleted, storedMacs;
     std::vector<UpTimeCall> upTimes;
-    std::vector<std::vector<uint8_t>> scans;
+    std::vector<ScanResult> scans;
 };
 
 // Records what the engine sends; the decoded header makes assertions short.

@@ -118,6 +118,19 @@ TEST_F(SettingsTest, IntegersAreReadByTheirLeadingDigits) {
         "StaticFontHeight=99999999999999\n");
     EXPECT_EQ(s.retransmissionInterval, 0);
     EXPECT_EQ(s.retransmissionMax, 5);
+    // What the engine is started with: an unreadable interval cannot make it resend in a
+    // tight loop, nor a huge count keep a command going for good.
+    fd::Retransmission r = fd::RetransmissionOf(s);
+    EXPECT_EQ(r.intervalMs, fd::kMinRetransmissionIntervalMs);
+    EXPECT_EQ(r.max, 5);
+    fd::AppSettings wild = s;
+    wild.retransmissionMax = -4;
+    wild.retransmissionInterval = 1 << 30;
+    r = fd::RetransmissionOf(wild);
+    EXPECT_EQ(r.max, 0);
+    EXPECT_EQ(r.intervalMs, fd::kMaxRetransmissionIntervalMs);
+    wild.retransmissionMax = 1000;
+    EXPECT_EQ(fd::RetransmissionOf(wild).max, fd::kMaxRetransmissions);
     EXPECT_EQ(s.gridFontWeight, 400);
     EXPECT_EQ(s.gridFont.weight, 400);
     EXPECT_EQ(s.gridTitleFontHeight, -12);

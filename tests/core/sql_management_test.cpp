@@ -74,6 +74,40 @@ protected:
     std::unique_ptr<CSqlManagement> m_store;
 };
 
+// A device that has only answered a search is listed, but nothing acts on it: it has no
+// record to configure, no status to move, and no address a set-IP check should trust.
+TEST_F(StoreTest, SearchOnlyRowsAreListedButNotActedOn) {
+    ASSERT_TRUE(m_store->SaveApInfo(Device(1)));
+    ap_info_stu found = Device(2);
+    found.ap_status = fd::AP_STATUS_DISCOVERED;
+    ASSERT_TRUE(m_store->SaveDiscoveredDevice(found));
+    ASSERT_FALSE(m_store->SaveDiscoveredDevice(ap_info_stu{}));  // no mac
+
+    int rows = 0, pages = 0;
+    EXPECT_EQ(Page(0, 10, 1, false, "", &rows, &pages),
+              (std::vector<std::string>{MacOf(Device(1)), MacOf(found)}));
+    EXPECT_EQ(rows, 1);
+    EXPECT_EQ(pages, 1);
+    ap_info_stu rec;
+    EXPECT_FALSE(m_store->QueryApByMac(MacOf(found), rec));
+    std::vector<std::string> macs, ips;
+    m_store->QueryApMacList(macs);
+    m_store->QueryApIpList(ips);
+    EXPECT_EQ(macs, std::vector<std::string>{MacOf(Device(1))});
+    EXPECT_EQ(ips.size(), 1u);
+    EXPECT_FALSE(m_store->SetApStatus(MacOf(found), fd::AP_STATUS_RESTARTING));
+    EXPECT_EQ(m_store->GetApStatus(MacOf(found)), 0);  // as for no row: a search waits on
+
+    // Its information makes it an ordinary row, which a late search reply leaves alone.
+    ASSERT_TRUE(m_store->SaveApInfo(Device(2)));
+    ASSERT_TRUE(m_store->SaveDiscoveredDevice(found));
+    ASSERT_TRUE(m_store->QueryApByMac(MacOf(found), rec));
+    EXPECT_EQ(rec.ap_status, fd::AP_STATUS_ONLINE);
+    ASSERT_TRUE(m_store->DeleteDiscoveredDevices());
+    Page(0, 10, 1, false, "", &rows);
+    EXPECT_EQ(rows, 2);
+}
+
 TEST_F(StoreTest, FileIsFreshAtStartAndGoneAfterDestruction) {
     ASSERT_TRUE(m_store->SaveApInfo(Device(1)));
     EXPECT_TRUE(std::filesystem::exists(m_path));
@@ -612,9 +646,9 @@ TEST_F(StoreTest, SurveyNeighboursAreUpsertedSortedAndCleared) {
     std::vector<config_otherwl_basic> first = {Neighbour(1, -70, "one"), Neighbour(2, -40, "two")};
     std::memset(first[1].ssid, 's', sizeof first[1].ssid);
     first[1].ssid_len = 40;  // more than the field holds
-    ASSERT_TRUE(m_store->SaveOtherApList(fd::EncodeScanResult(2, 0, first)));
+    ASSERT_TRUE(m_store->SaveOtherApList(fd::DecodeScanResult(fd::EncodeScanResult(2, 0, first))));
     std::vector<config_otherwl_basic> second = {Neighbour(1, -55, "one again")};
-    ASSERT_TRUE(m_store->SaveOtherApList(fd::EncodeScanResult(2, 1, second)));
+    ASSERT_TRUE(m_store->SaveOtherApList(fd::DecodeScanResult(fd::EncodeScanResult(2, 1, second))));
 
     OtherApList list;
     ASSERT_TRUE(m_store->QueryOtherApList(4, list, true));
@@ -641,7 +675,7 @@ TEST_F(StoreTest, SurveyNeighboursAreUpsertedSortedAndCleared) {
     auto body =
         fd::EncodeScanResult(1, 0, std::vector<config_otherwl_basic>{Neighbour(3, -1, "t")});
     body[2] = 5;
-    ASSERT_TRUE(m_store->SaveOtherApList(body));
+    ASSERT_TRUE(m_store->SaveOtherApList(fd::DecodeScanResult(body)));
     list.clear();
     m_store->QueryOtherApList(0, list, true);
     EXPECT_EQ(list.size(), 3u);

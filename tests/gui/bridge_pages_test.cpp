@@ -107,7 +107,7 @@ protected:
 
     // The device reports its neighbours and finishes its scan.
     void ScanAnswer(CBridgeConfigDlg& w, const std::vector<config_otherwl_basic>& aps) {
-        ASSERT_TRUE(m_store->SaveOtherApList(fd::EncodeScanResult(1, 0, aps)));
+        ASSERT_TRUE(m_store->SaveOtherApList(fd::DecodeScanResult(fd::EncodeScanResult(1, 0, aps))));
         m_engine.SetScanComplete(true);
         w.ScanStep()->OnScanTick();
     }
@@ -308,7 +308,8 @@ TEST_F(BridgePagesTest, ScanThatNeverCompletesEndsAfterThirtySecondsWithWhatArri
     page.ReloadCurrentPage();
     m_inWizard = [&](CBridgeConfigDlg& w) {
         ASSERT_TRUE(m_store->SaveOtherApList(
-            fd::EncodeScanResult(2, 0, std::vector{Neighbour(4, -66, 2, "half")})));
+            fd::DecodeScanResult(
+                fd::EncodeScanResult(2, 0, std::vector{Neighbour(4, -66, 2, "half")}))));
         for (int s = 1; s < 30; ++s) w.ScanStep()->OnScanTick();
         EXPECT_TRUE(w.ScanStep()->IsScanning());
         EXPECT_FALSE(w.ScanStep()->ScanButton()->isVisibleTo(w.ScanStep()));

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "../support/fake_device_engine.h"
+#include "../support/listed_devices.h"
 #include "../support/temp_dir.h"
 #include "app/app_context.h"
 #include "app/skin.h"
@@ -32,39 +33,16 @@
 
 namespace {
 
+using fd::test::Device;
+using fd::test::Discovered;
+using fd::test::MacOf;
+
 using namespace std::chrono_literals;
 using fd::test::RecordingEngine;
 using Clock = std::chrono::steady_clock;
 
 // Status page columns.
 constexpr int kTick = 0, kSerial = 1, kLocation = 2, kIp = 4, kMac = 5, kBridge = 10, kOperate = 13;
-
-std::string MacOf(int id) {
-    char mac[18];
-    std::snprintf(mac, sizeof mac, "00:1b:2c:00:%02x:%02x", (id >> 8) & 0xff, id & 0xff);
-    return mac;
-}
-
-ap_info_stu Device(int id, int apType = 1, int workMode = fd::WORK_MODE_AP) {
-    ap_info_stu rec{};
-    std::snprintf(rec.mac, sizeof rec.mac, "%s", MacOf(id).c_str());
-    rec.ap_type = static_cast<uint16_t>(apType);
-    rec.ap_status = fd::AP_STATUS_ONLINE;
-    rec.work_mode = static_cast<uint8_t>(workMode);
-    fd::IpFromText("10.0." + std::to_string(id / 200) + "." + std::to_string(id % 200 + 1), rec.ip);
-    // Names run against the addresses, so that sorting by name and by IP differ.
-    char name[16];
-    std::snprintf(name, sizeof name, "dev%03d", 999 - id);
-    fd::SetFieldText(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len, name);
-    return rec;
-}
-
-ap_info_stu Discovered(int id) {
-    ap_info_stu rec = Device(500 + id);
-    rec.ap_status = fd::AP_STATUS_DISCOVERED;
-    fd::IpFromText("10.9.0." + std::to_string(id + 1), rec.ip);
-    return rec;
-}
 
 template <typename Pred>
 bool WaitUntil(Pred pred, std::chrono::milliseconds limit = 5s) {
@@ -109,9 +87,7 @@ protected:
         }
     }
     void AddDiscovered(int count) {
-        ApInfoList list;
-        for (int i = 0; i < count; ++i) list.push_back(Discovered(i));
-        m_engine.SetDiscovered(list);
+        for (int i = 0; i < count; ++i) ASSERT_TRUE(m_store->SaveDiscoveredDevice(Discovered(i)));
     }
     int Count(const std::string& call) const {
         const auto calls = m_engine.Calls();
@@ -136,7 +112,9 @@ protected:
     QStringList m_urls;
 };
 
-TEST_F(DevicePagesTest, ThirtyFiveDevicesOnTwoPagesWithDiscoveredOnesAfterTheStoredRows) {
+// The discovered-only rows follow the stored ones and get pages of their own where they do not
+// fit (the list used to leave out those that did not fit the last stored page).
+TEST_F(DevicePagesTest, ThirtyFiveDevicesWithDiscoveredOnesAfterTheStoredRows) {
     AddStored(35);
     AddDiscovered(40);
     CStatusDlg page;
@@ -144,7 +122,7 @@ TEST_F(DevicePagesTest, ThirtyFiveDevicesOnTwoPagesWithDiscoveredOnesAfterTheSto
     CGridCtrl* grid = page.Grid();
     EXPECT_EQ(grid->GetRowCount(), 31);
     EXPECT_EQ(page.CountLabel()->text(), "Online device count:35");
-    EXPECT_EQ(page.Pager()->PageCount(), 2);
+    EXPECT_EQ(page.Pager()->PageCount(), 3);
     EXPECT_EQ(page.Pager()->CurrentPage(), 1);
     EXPECT_EQ(grid->GetItemText(1, kSerial), "1");
 
@@ -163,11 +141,14 @@ TEST_F(DevicePagesTest, ThirtyFiveDevicesOnTwoPagesWithDiscoveredOnesAfterTheSto
     }
     EXPECT_TRUE(grid->GetItemText(6, kIp).startsWith("10.9.0."))
         << grid->GetItemText(6, kIp).toStdString();
+    page.ReloadPage(3);
+    ASSERT_EQ(grid->GetRowCount(), 16);  // the last 15 discovered-only devices
+    EXPECT_EQ(grid->GetItemText(15, kSerial), "75");
 
     // Back to page 1: the surplus rows go, the colours follow the rows.
     page.SetPageSize(15);
     EXPECT_EQ(grid->GetRowCount(), 16);
-    EXPECT_EQ(page.Pager()->PageCount(), 3);
+    EXPECT_EQ(page.Pager()->PageCount(), 5);
     EXPECT_EQ(grid->GetItemData(6), 2);
 }
 
@@ -526,6 +507,18 @@ TEST_F(DevicePagesTest, SetIpChecksTheRangeThenHandsOutAddressesAndSearchesThree
         EXPECT_TRUE(m_appCaptions.back());
         EXPECT_FALSE(dlg->Progress()->isVisibleTo(dlg));
         EXPECT_TRUE(dlg->BeginEdit()->isEnabled());
+        // Two usable addresses (.253, .254) for three devices: refused, nobody is left out.
+        dlg->EndEdit()->setText("10.0.5.255");
+        dlg->OnSave();
+        EXPECT_EQ(m_messages.back(), "The ip address is invalid!");
+        EXPECT_TRUE(dlg->BeginEdit()->isEnabled());
+        // An address another listed device has: refused before anything is sent.
+        dlg->BeginEdit()->setText("10.0.0.1");
+        dlg->EndEdit()->setText("10.0.0.9");
+        dlg->OnSave();
+        EXPECT_EQ(m_messages.back(), "The ip address is already in use, please respecify!");
+        EXPECT_TRUE(m_engine.Sends().empty());
+        dlg->BeginEdit()->setText("10.0.5.253");
         dlg->EndEdit()->setText("10.0.6.9");
         dlg->MaskEdit()->setText("255.255.0.0");
         dlg->OnSave();

@@ -94,8 +94,7 @@ TEST_F(DevsimProgramTest, EmulatesTheConfiguredDevices) {
     ASSERT_TRUE(row);
     EXPECT_EQ(FieldText(row->ap_name, 32, row->ap_name_len), "屋顶 CPE");
     EXPECT_EQ(IpToText(row->ip), "198.18.7.7");
-    ApInfoList discovered;
-    m_engine->GetDiscoveredDevices(discovered, 10);
+    const ApInfoList discovered = DiscoveredRows();
     ASSERT_EQ(discovered.size(), 1u);  // device 3 never delivers its info
     EXPECT_EQ(IpToText(discovered.front().ip), "198.18.1.4");
 

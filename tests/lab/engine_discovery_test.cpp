@@ -70,8 +70,7 @@ TEST_F(EngineDiscoveryTest, SearchBringsEveryDeviceIntoTheStore) {
     }
     // The info ended every device-info request's retransmission.
     EXPECT_TRUE(PendingEmpty());
-    ApInfoList discovered;
-    EXPECT_TRUE(m_engine->GetDiscoveredDevices(discovered, 100).empty());
+    EXPECT_TRUE(DiscoveredRows().empty());
 }
 
 TEST_F(EngineDiscoveryTest, AllZeroMacReplyOnlyGetsTheSearchAnswer) {
@@ -221,8 +220,7 @@ TEST_F(EngineDiscoveryTest, SilentDeviceIsDroppedAfterThreeToFourSweeps) {
     // A device that keeps talking stays; one that never delivered its info is not aged.
     EXPECT_TRUE(Row(talker));
     EXPECT_TRUE(Peer(talker));
-    ApInfoList discovered;
-    m_engine->GetDiscoveredDevices(discovered, 10);
+    const ApInfoList discovered = DiscoveredRows();
     ASSERT_EQ(discovered.size(), 1u);
     EXPECT_STREQ(discovered.front().mac, unfinished.c_str());
 }
@@ -354,9 +352,7 @@ TEST_F(EngineDiscoveryTest, SurvivesABurstOfTenThousandDatagrams) {
     EXPECT_LE(arrived, 10000u);
     EXPECT_LE(s.accepted[0], uint64_t(kSearchReplies));
     // Every accepted search reply made a peer (all of them distinct devices).
-    ApInfoList discovered;
-    m_engine->GetDiscoveredDevices(discovered, 100000);
-    EXPECT_EQ(discovered.size(), s.accepted[0]);
+    EXPECT_EQ(DiscoveredRows().size(), s.accepted[0]);
     EXPECT_EQ(StoredCount(), 0u);
 
     // And the engine still does its job.

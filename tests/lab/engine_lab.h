@@ -93,6 +93,17 @@ protected:
         return macs.size();
     }
 
+    // The rows of the devices that have only answered a search (status 10), in the order
+    // they answered.
+    ApInfoList DiscoveredRows() {
+        ApInfoList all, out;
+        int pages = 0, rows = 0;
+        m_store->QueryApPage(0, all, pages, rows, 1 << 20, 1, true, "");
+        for (const ap_info_stu& rec : all)
+            if (rec.ap_status == AP_STATUS_DISCOVERED) out.push_back(rec);
+        return out;
+    }
+
     std::optional<ap_info_stu> Row(const std::string& mac) {
         ap_info_stu rec{};
         if (!m_store->QueryApByMac(mac, rec)) return std::nullopt;
@@ -105,10 +116,16 @@ protected:
         return std::nullopt;
     }
 
-    // A search, then wait until the store holds `count` devices.
+    // A search, then wait until the store holds `count` devices. Like the status page, it
+    // searches again while devices are missing: one broadcast is not retransmitted, and on a
+    // loaded machine a datagram of the exchange can be lost.
     bool SearchUntilStored(std::size_t count) {
-        m_engine->SendSearch();
-        return WaitUntil([&] { return StoredCount() >= count; }, kWait);
+        const auto until = std::chrono::steady_clock::now() + kWait;
+        do {
+            m_engine->SendSearch();
+            if (WaitUntil([&] { return StoredCount() >= count; }, 1000ms)) return true;
+        } while (std::chrono::steady_clock::now() < until);
+        return false;
     }
 
     bool PendingEmpty() {

@@ -1,6 +1,5 @@
 #pragma once
-// A device engine that sends nothing: it records every call with the time it was made and
-// hands out the discovered devices a test gives it.
+// A device engine that sends nothing: it records every call with the time it was made.
 
 #include <atomic>
 #include <chrono>
@@ -31,11 +30,6 @@ public:
         Clock::time_point at;
     };
 
-    // Devices GetDiscoveredDevices hands out (before the count limit and the filter).
-    void SetDiscovered(ApInfoList devices) {
-        std::lock_guard l(m_lock);
-        m_discovered = std::move(devices);
-    }
     // Runs inside every SendToDevice, after it was recorded (to make sends slow, or to
     // observe the order of calls).
     void SetSendHook(std::function<void(const Send&)> hook) {
@@ -55,22 +49,11 @@ public:
         std::lock_guard l(m_lock);
         return m_pending;
     }
-    // Every call by name, in order ("probe", "forget", "purge", "search", "send", "pending",
-    // "discovered").
+    // Every call by name, in order ("probe", "forget", "purge", "search", "send", "pending").
     std::vector<std::string> Calls() const {
         std::lock_guard l(m_lock);
         return m_calls;
     }
-    // The arguments of the last GetDiscoveredDevices.
-    int LastDiscoveredMax() const {
-        std::lock_guard l(m_lock);
-        return m_lastMax;
-    }
-    std::string LastDiscoveredFilter() const {
-        std::lock_guard l(m_lock);
-        return m_lastFilter;
-    }
-
     void ProbeDiscoveredDevices() override { Note("probe"); }
     void ForgetDiscoveredDevices() override { Note("forget"); }
     void PurgeStaleDevices() override { Note("purge"); }
@@ -106,34 +89,6 @@ public:
         m_calls.emplace_back("pending");
     }
 
-    // Like the engine: at most the first maxCount discovered devices are looked at, then the
-    // filter (substring of ip, mac or version) keeps some of them.
-    ApInfoList& GetDiscoveredDevices(ApInfoList& list, int maxCount,
-                                     std::string_view filter = {}) override {
-        list.clear();
-        std::lock_guard l(m_lock);
-        m_calls.emplace_back("discovered");
-        m_lastMax = maxCount;
-        m_lastFilter = std::string(filter);
-        int seen = 0;
-        for (const auto& rec : m_discovered) {
-            if (seen >= maxCount) break;
-            ++seen;
-            if (!filter.empty()) {
-                const std::string ip = IpToText(rec.ip);
-                const std::string mac(rec.mac);
-                const std::string version(
-                    FieldText(rec.version, sizeof rec.version, rec.version_len));
-                if (ip.find(filter) == std::string::npos && mac.find(filter) == std::string::npos &&
-                    version.find(filter) == std::string::npos) {
-                    continue;
-                }
-            }
-            list.push_back(rec);
-        }
-        return list;
-    }
-
 private:
     void Note(const char* what) {
         std::lock_guard l(m_lock);
@@ -142,13 +97,10 @@ private:
 
     mutable std::mutex m_lock;
     std::atomic<bool> m_scanComplete{false};
-    ApInfoList m_discovered;
     std::function<void(const Send&)> m_sendHook;
     std::vector<Send> m_sends;
     std::vector<Pending> m_pending;
     std::vector<std::string> m_calls;
-    int m_lastMax = -1;
-    std::string m_lastFilter;
 };
 
 }  // namespace fd::test

@@ -13,7 +13,7 @@
 
 #include "actions/device_workers.h"
 #include "engine/device_engine.h"
-#include "wire/device_store.h"
+#include "model/device_store.h"
 #include "wire/packet.h"
 
 namespace fd {

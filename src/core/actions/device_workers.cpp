@@ -1,5 +1,6 @@
 #include "actions/device_workers.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -154,7 +155,7 @@ void StartMultiSetIpWorker(WorkerSlot& slot, IDeviceEngine& engine, MultiSetIpPa
 
 // ---- the Set IP dialog ----
 
-std::string CheckMultiSetIp(const MultiSetIpParams& p, std::size_t deviceCount) {
+RuleFailure CheckMultiSetIp(const MultiSetIpParams& p, std::size_t deviceCount) {
     AddressForm form;
     form.ip = p.begin;
     form.end = p.end;
@@ -163,6 +164,46 @@ std::string CheckMultiSetIp(const MultiSetIpParams& p, std::size_t deviceCount) 
     form.dns1 = p.dns1;
     form.dns2 = p.dns2;
     return CheckRangeAddress(form, deviceCount);
+}
+
+BulkAddressPlan CheckAddressesFree(std::vector<AddressAssignment> assignments,
+                                   const std::vector<std::string>& usedIps) {
+    BulkAddressPlan plan;
+    for (const AddressAssignment& a : assignments) {
+        if (a.newIp == a.device.ip) continue;
+        if (std::find(usedIps.begin(), usedIps.end(), a.newIp) != usedIps.end()) {
+            plan.failure = Refuse(RuleCode::IpInUse,
+                                  "The ip address is already in use, please respecify!",
+                                  SettingField::Ip);
+            plan.detail = a.newIp;
+            return plan;
+        }
+    }
+    plan.assignments = std::move(assignments);
+    return plan;
+}
+
+BulkAddressPlan PlanBulkAddresses(const MultiSetIpParams& params,
+                                  const std::vector<SelectedDevice>& devices,
+                                  const std::vector<std::string>& usedIps) {
+    BulkAddressPlan plan;
+    plan.failure = CheckMultiSetIp(params, devices.size());
+    if (!plan.ok()) return plan;
+    std::vector<AddressAssignment> assigned = PlanAddresses(params, devices);
+    if (assigned.size() < devices.size()) {
+        plan.failure = Refuse(RuleCode::RangeTooSmall, "The ip address is invalid!", SettingField::Ip);
+        plan.detail = std::to_string(assigned.size());
+        return plan;
+    }
+    // The form's checks look at the two ends; every address handed out must be usable too.
+    for (const AddressAssignment& a : assigned) {
+        if (!IsValidIpAddress(a.newIp, false) || !IsSameSubnet(a.newIp, params.begin, params.mask)) {
+            plan.failure = Refuse(RuleCode::IpInvalid, "The ip address is invalid!", SettingField::Ip);
+            plan.detail = a.newIp;
+            return plan;
+        }
+    }
+    return CheckAddressesFree(std::move(assigned), usedIps);
 }
 
 IpSetProgress::IpSetProgress(IWaitSearcher& searcher)

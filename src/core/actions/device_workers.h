@@ -29,7 +29,7 @@
 #include "wire/packet.h"
 #include "rules/address_rules.h"
 #include "actions/wait_progress.h"
-#include "wire/device_store.h"
+#include "model/device_store.h"
 
 namespace fd {
 
@@ -141,10 +141,29 @@ void StartMultiSetIpWorker(WorkerSlot& slot, IDeviceEngine& engine, MultiSetIpPa
 
 // ---- the Set IP dialog ----
 
-// The check of the Set IP dialog's form for deviceCount devices, in its fixed order; empty
-// when it passes, else the message key of the first failure (translate with GetLangText).
-// Same checks as CheckRangeAddress.
-std::string CheckMultiSetIp(const MultiSetIpParams& params, std::size_t deviceCount);
+// The check of the Set IP dialog's form for deviceCount devices, in its fixed order; nothing
+// failed when it passes, else the first failure (RuleFailureText shows it). Same checks as
+// CheckRangeAddress.
+RuleFailure CheckMultiSetIp(const MultiSetIpParams& params, std::size_t deviceCount);
+
+// The one planner of new addresses for several devices, used by the Set IP dialog and the
+// command line: the form's checks, then a range that holds an address for every device
+// (RangeTooSmall otherwise: a device left without one would be reported as done), every
+// address handed out a usable host address in the subnet of the first (IpInvalid), and none
+// of them an address another known device has (IpInUse; usedIps as the store lists them).
+struct BulkAddressPlan {
+    std::vector<AddressAssignment> assignments;  // one per device, in order, when ok()
+    RuleFailure failure;
+    std::string detail;  // the address, or for RangeTooSmall the number of usable ones
+    bool ok() const { return !failure.Failed(); }
+};
+BulkAddressPlan PlanBulkAddresses(const MultiSetIpParams& params,
+                                  const std::vector<SelectedDevice>& devices,
+                                  const std::vector<std::string>& usedIps);
+// The in-use check alone, for addresses chosen one by one: the first assignment whose new
+// address another device has (an address the device keeps is always free).
+BulkAddressPlan CheckAddressesFree(std::vector<AddressAssignment> assignments,
+                                   const std::vector<std::string>& usedIps);
 
 // The progress after Save: 30 half-second ticks; searches at ticks 18, 24 and 30 of the
 // counter (8.5, 11.5 and 14.5 s after Save), the first preceded by a probe of the discovered

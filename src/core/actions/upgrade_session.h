@@ -12,9 +12,10 @@
 #include <utility>
 #include <vector>
 
+#include "model/device_target.h"
 #include "engine/device_engine.h"
+#include "model/device_store.h"
 #include "system/local_adapters.h"
-#include "wire/device_store.h"
 #include "wire/packet.h"
 
 namespace fd {

@@ -1,5 +1,7 @@
 #include "config/settings.h"
 
+#include <algorithm>
+
 #include <climits>
 
 #include "config/ini_file.h"
@@ -168,6 +170,14 @@ AppSettings LoadSettings(const std::string& baseDirIn, uint32_t localeId) {
 
 AppSettings LoadSettings(const std::string& baseDir) {
     return LoadSettings(baseDir, GetSystemLocaleId());
+}
+
+Retransmission RetransmissionOf(const AppSettings& settings) {
+    Retransmission r;
+    r.max = std::clamp(settings.retransmissionMax, 0, kMaxRetransmissions);
+    r.intervalMs = std::clamp(settings.retransmissionInterval, kMinRetransmissionIntervalMs,
+                              kMaxRetransmissionIntervalMs);
+    return r;
 }
 
 }  // namespace fd

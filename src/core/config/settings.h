@@ -5,6 +5,8 @@
 
 #include <array>
 #include <cstdint>
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -101,6 +103,25 @@ int ParseSettingInt(std::string_view text);
 AppSettings LoadSettings(const std::string& baseDir, uint32_t localeId);
 // The same with the locale the language start-up read.
 AppSettings LoadSettings(const std::string& baseDir);
+
+// How often and how far apart the engine resends an unanswered command, as every front end
+// uses it: the [Setting] values bounded once, here. At most kMaxRetransmissions resends (a
+// negative count is 0); kMinRetransmissionIntervalMs to kMaxRetransmissionIntervalMs between
+// them, so that an unreadable or zero interval cannot make the engine resend in a tight loop
+// and a huge one cannot leave a command waiting for hours.
+inline constexpr int kMaxRetransmissions = 10;
+inline constexpr int kMinRetransmissionIntervalMs = 100;
+inline constexpr int kMaxRetransmissionIntervalMs = 60000;
+struct Retransmission {
+    int max = 3;
+    int intervalMs = 2000;
+    // How long a caller waits for an answer before it counts as lost: every send and its
+    // interval, one interval more and two seconds for the answer to be handled.
+    std::chrono::milliseconds AnswerDeadline() const {
+        return std::chrono::milliseconds(static_cast<int64_t>(max + 2) * intervalMs + 2000);
+    }
+};
+Retransmission RetransmissionOf(const AppSettings& settings);
 
 // Fills only the skin paths.
 void BuildSkinPaths(const std::string& baseDir, uint32_t localeId, SkinPaths& skin);

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "wire/device_store.h"
+#include "model/device_store.h"
 
 namespace fd {
 
@@ -39,7 +39,8 @@ public:
 
     // Command 17 to every device that answered a search but has not sent its information.
     void ProbeDiscoveredDevices() override = 0;
-    // Forgets the devices that answered a search but have not sent their information.
+    // Forgets the devices that answered a search but have not sent their information, and
+    // deletes their rows (status 10) from the store.
     void ForgetDiscoveredDevices() override = 0;
     // Deletes from the store every device the engine no longer knows.
     void PurgeStaleDevices() override = 0;
@@ -54,11 +55,6 @@ public:
     // Announces that a set-IP command moves the device from currentIp to newIp.
     virtual void SetPendingAddress(const std::string& mac, const std::string& currentIp,
                                    const std::string& newIp) = 0;
-    // The list is cleared, then filled with records (ap_status 10) of at most the first
-    // maxCount devices that answered a search without sending their information, keeping
-    // those whose ip, mac or version text holds filter (empty: all).
-    virtual ApInfoList& GetDiscoveredDevices(ApInfoList& list, int maxCount,
-                                             std::string_view filter = {}) = 0;
     // Whether the last neighbour scan (command 6) has delivered its last result packet.
     // An engine that cannot scan never completes one: a wait for it runs to its limit.
     virtual bool IsScanComplete() const { return false; }

@@ -426,147 +426,25 @@ void CDeviceProtocol::RetransmissionLoop(std::stop_token st) {
 }
 
 void CDeviceProtocol::SweepLiveness() {
-    std::vector<std::string> removed;
-    {
-        std::lock_guard l(m_peerLock);
-        auto keep = m_peers.begin();
-        for (auto it = m_peers.begin(); it != m_peers.end(); ++it) {
-            if (it->liveness > 0) {
-                // Devices that only answered a search are never aged out.
-                if (it->state != 1) --it->liveness;
-                if (keep != it) *keep = *it;
-                ++keep;
-            } else {
-                removed.emplace_back(it->mac);
-            }
-        }
-        m_peers.erase(keep, m_peers.end());
-        if (!removed.empty()) RebuildPeerIndexLocked();
-    }
+    const std::vector<std::string> removed = m_peers.Sweep();
     if (m_store)
         for (const std::string& mac : removed) m_store->DeleteApByMac(mac);
 }
 
-fd::PeerEntry* CDeviceProtocol::FindPeerLocked(const std::string& mac) {
-    auto it = m_peerByMac.find(mac);
-    return it == m_peerByMac.end() ? nullptr : &m_peers[it->second];
-}
-
-void CDeviceProtocol::SetPeerIpLocked(std::size_t index, std::string_view ip) {
-    fd::PeerEntry& peer = m_peers[index];
-    const std::string old(peer.ip, strnlen(peer.ip, sizeof peer.ip));
-    const std::size_t n = std::min(ip.size(), sizeof peer.ip - 1);
-    std::memset(peer.ip, 0, sizeof peer.ip);
-    std::memcpy(peer.ip, ip.data(), n);
-    if (peer.state != 2) return;
-    const std::string now(peer.ip, n);
-    if (now == old) return;
-    if (auto it = m_ownersByIp.find(old); it != m_ownersByIp.end()) {
-        std::erase(it->second, index);
-        if (it->second.empty()) m_ownersByIp.erase(it);
-    }
-    m_ownersByIp[now].push_back(index);
-}
-
-void CDeviceProtocol::MarkDeliveredLocked(std::size_t index) {
-    fd::PeerEntry& peer = m_peers[index];
-    if (peer.state == 2) return;
-    peer.state = 2;
-    m_ownersByIp[std::string(peer.ip, strnlen(peer.ip, sizeof peer.ip))].push_back(index);
-}
-
-void CDeviceProtocol::RebuildPeerIndexLocked() {
-    m_peerByMac.clear();
-    m_ownersByIp.clear();
-    for (std::size_t i = 0; i < m_peers.size(); ++i) {
-        const fd::PeerEntry& peer = m_peers[i];
-        m_peerByMac.emplace(std::string(peer.mac, strnlen(peer.mac, sizeof peer.mac)), i);
-        if (peer.state == 2)
-            m_ownersByIp[std::string(peer.ip, strnlen(peer.ip, sizeof peer.ip))].push_back(i);
-    }
-}
-
-namespace {
-
-// The index key of a pending request: what an answer must match to end it.
-std::string PendingKey(std::string_view ip, std::string_view mac, int command) {
-    std::string key;
-    key.reserve(ip.size() + mac.size() + 8);
-    key.append(ip).push_back('|');
-    key.append(mac).push_back('|');
-    key.append(std::to_string(command));
-    return key;
-}
-
-std::string PendingKey(const fd::PendingRequest& r) {
-    return PendingKey({r.ip, strnlen(r.ip, sizeof r.ip)}, {r.mac, strnlen(r.mac, sizeof r.mac)},
-                      r.command);
-}
-
-}  // namespace
-
-void CDeviceProtocol::ErasePendingLocked(PendingList::iterator it) {
-    auto slot = m_pendingIndex.find(PendingKey(*it));
-    if (slot != m_pendingIndex.end()) {
-        std::erase(slot->second, it);
-        if (slot->second.empty()) m_pendingIndex.erase(slot);
-    }
-    m_pending.erase(it);
-}
-
 void CDeviceProtocol::RetransmitPending() {
-    std::lock_guard l(m_pendingLock);
-    for (auto it = m_pending.begin(); it != m_pending.end();) {
-        auto next = std::next(it);
-        if (it->retries_left > 0) {
-            --it->retries_left;
-            SendToDevice(it->ip, it->command, it->body, it->length, it->mac, false);
-        } else {
-            ErasePendingLocked(it);
-        }
-        it = next;
-    }
-}
-
-bool CDeviceProtocol::Acknowledge(const std::string& ip, const std::string& mac, int command) {
-    std::lock_guard l(m_pendingLock);
-    auto slot = m_pendingIndex.find(PendingKey(ip, mac, command));
-    if (slot == m_pendingIndex.end()) return false;
-    // The oldest matching request is the one answered.
-    ErasePendingLocked(slot->second.front());
-    return true;
-}
-
-void CDeviceProtocol::AddPending(const std::string& ip, int command, const void* body, int length,
-                                 const std::string& mac) {
-    fd::PendingRequest req;
-    req.retries_left = m_retransmissionMax.load();
-    std::snprintf(req.ip, sizeof req.ip, "%s", ip.c_str());
-    req.command = command;
-    if (body && length > 0) std::memcpy(req.body, body, static_cast<std::size_t>(length));
-    req.length = length;
-    std::snprintf(req.mac, sizeof req.mac, "%s", mac.c_str());
-    std::string key = PendingKey(req);
-    std::lock_guard l(m_pendingLock);
-    m_pending.push_back(req);
-    m_pendingIndex[std::move(key)].push_back(std::prev(m_pending.end()));
-}
-
-void CDeviceProtocol::RemoveLastPending(const std::string& ip, int command,
-                                        const std::string& mac) {
-    std::lock_guard l(m_pendingLock);
-    auto slot = m_pendingIndex.find(PendingKey(ip, mac, command));
-    if (slot != m_pendingIndex.end()) ErasePendingLocked(slot->second.back());
+    const auto givenUp = m_pending.Resend([this](const fd::PendingRequest& r) {
+        SendToDevice(r.ip, r.command, r.body, r.length, r.mac, false);
+    });
+    if (m_options.commands)
+        for (const auto& [mac, command] : givenUp) m_options.commands->RecordNoAnswer(mac, command);
 }
 
 std::vector<fd::PeerEntry> CDeviceProtocol::GetPeers() const {
-    std::lock_guard l(m_peerLock);
-    return m_peers;
+    return m_peers.Peers();
 }
 
 std::vector<fd::PendingRequest> CDeviceProtocol::GetPendingRequests() const {
-    std::lock_guard l(m_pendingLock);
-    return {m_pending.begin(), m_pending.end()};
+    return m_pending.Requests();
 }
 
 std::size_t CDeviceProtocol::QueueSize(Port port) const {

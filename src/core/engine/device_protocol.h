@@ -5,13 +5,14 @@
 // 9787, replies 9788 with 10 MiB buffers) and eight threads: a receiving thread per
 // listening socket that only filters and queues, a worker thread per queue that decodes and
 // writes what the devices report into the device store, the liveness thread that ages the
-// peer table, and the retransmission thread that resends unacknowledged commands.
+// peer table (PeerTable, peer_table.h: how each device is reached), and the retransmission
+// thread that resends unacknowledged commands (RetransmissionQueue, retransmission_queue.h).
 // Commands are sent on the caller's thread. Pages never hear from the engine: they read the
 // store on their own timers.
 //
 // Locks, in the only order they are ever nested:
-//   pending-list mutex -> adapter-list lock  (retransmission sends while holding the mutex)
-//   peer-table lock    -> adapter-list lock  (ProbeDiscoveredDevices sends under the table)
+//   retransmission-queue lock -> adapter-list lock  (resends go out under the queue's lock)
+//   peer-table lock           -> adapter-list lock  (ProbeDiscoveredDevices sends under it)
 // The store is never called while an engine lock is held.
 //
 // Testing: every outgoing datagram goes through one place. When options.sendHook is set it
@@ -42,8 +43,11 @@
 #include <vector>
 
 #include "engine/device_engine.h"
+#include "engine/peer_table.h"
+#include "engine/retransmission_queue.h"
 #include "wire/packet.h"
-#include "wire/device_store.h"
+#include "model/device_store.h"
+#include "model/command_log.h"
 #include "system/local_adapters.h"
 
 namespace fd {
@@ -59,38 +63,6 @@ struct ReceivedDatagram {
 // Builds a ReceivedDatagram from raw bytes (cut at 1472) and a dotted sender address.
 ReceivedDatagram MakeReceivedDatagram(std::span<const uint8_t> bytes, std::string_view fromIp,
                                       uint16_t fromPort = 0);
-
-// One device that answered a search.
-struct PeerEntry {
-    char ip[16] = {};          // address under which the device is reached
-    char pending_ip[16] = {};  // address a set-IP command is moving it to, or empty
-    char mac[18] = {};
-    uint16_t ap_type = 0;
-    uint8_t state = 0;     // 1 = answered a search, 2 = device info received
-    uint8_t liveness = 0;  // sweeps left before a silent device in state 2 is dropped
-    uint32_t up_time = 0;
-    uint8_t version[32] = {};
-    uint8_t version_len = 0;
-    uint8_t work_mode = 0;
-    uint8_t mode_btn_status = 0;
-    uint8_t ap_name[32] = {};
-    uint8_t ap_name_len = 0;
-    uint8_t ssid[32] = {};
-    uint8_t ssid_len = 0;
-    uint8_t channel = 0;
-    uint8_t bridge_transparent = 0;
-    uint8_t tdmaEn = 0;
-};
-
-// One command awaiting acknowledgement.
-struct PendingRequest {
-    int32_t retries_left = 0;
-    char ip[16] = {};
-    int32_t command = 0;
-    uint8_t body[kMaxBody] = {};
-    int32_t length = 0;
-    char mac[20] = {};
-};
 
 // One outgoing datagram, as the send hook sees it.
 struct OutgoingDatagram {
@@ -137,6 +109,9 @@ struct DeviceProtocolOptions {
     // can tell an answer from retries running out. Called on a worker thread after the
     // answer has been written to the store, with no engine lock held.
     AcknowledgementHook onAcknowledged;
+    // Where every command sent with retransmission (but the engine's own device-info
+    // requests) is recorded with its answer, its give-up and the device's later report.
+    fd::CommandLog* commands = nullptr;
     ReceiveCalls receiveCalls;
 };
 
@@ -157,9 +132,6 @@ class CDeviceProtocol final : public fd::IDeviceEngine {
 public:
     // Which listening port a datagram arrived on.
     enum Port : int { PORT_SEARCH_REPLY = 0, PORT_KEEPALIVE = 1, PORT_REPLY = 2 };
-
-    // The process-wide engine over CSqlManagement::GetInstance() and the system's adapters.
-    static CDeviceProtocol& GetInstance();
 
     explicit CDeviceProtocol(fd::DeviceProtocolOptions options = {});
     ~CDeviceProtocol() override;  // runs Stop() unless it has run
@@ -196,15 +168,10 @@ public:
                       const std::string& mac, bool retransmit) override;
     // Command 17 to every peer that answered a search but has not delivered its info.
     void ProbeDiscoveredDevices() override;
-    // Removes every peer that has not delivered its info.
+    // Removes every peer that has not delivered its info, and its row from the store.
     void ForgetDiscoveredDevices() override;
     // Deletes from the store every device the peer table no longer knows.
     void PurgeStaleDevices() override;
-    // Records (ap_status 10) of the peers that have not delivered their info, looking at no
-    // more than the first maxCount such peers; filter (empty: none) is a case-sensitive
-    // substring of the ip, mac or version text.
-    ApInfoList& GetDiscoveredDevices(ApInfoList& list, int maxCount,
-                                     std::string_view filter = {}) override;
     // Announces that a set-IP command moves the device from currentIp to newIp; the device's
     // acknowledgement makes newIp the address it is reached under.
     void SetPendingAddress(const std::string& mac, const std::string& currentIp,
@@ -259,15 +226,6 @@ private:
     void RetransmissionLoop(std::stop_token st);
     void Dispatch(Port port, const fd::ReceivedDatagram& dg);
     bool Enqueue(Port port, const fd::ReceivedDatagram& dg);
-    // Removes the matching pending request; true when there was one.
-    bool Acknowledge(const std::string& ip, const std::string& mac, int command);
-    void AddPending(const std::string& ip, int command, const void* body, int length,
-                    const std::string& mac);
-    // Takes back the newest matching pending request (a command that could not be sent).
-    void RemoveLastPending(const std::string& ip, int command, const std::string& mac);
-    // The acceptance check of a decoded device info; updates the device's peer entry.
-    bool AcceptDeviceInfo(const ap_info_stu& rec);
-    void AdoptPendingAddress(const std::string& senderIp, const std::string& mac);
     void HandleScanResult(std::span<const uint8_t> body);
     bool Transmit(const fd::OutgoingDatagram& out, int socketFd);
     bool SendMulticast(const std::string& localIp, const std::vector<uint8_t>& bytes);
@@ -284,35 +242,13 @@ private:
 
     std::array<Queue, 3> m_queues;
 
-    mutable std::mutex m_peerLock;
-    std::vector<fd::PeerEntry> m_peers;
-    // Indexes over m_peers, so that a search answered by thousands of devices does not scan
-    // the table for every datagram: the position of each mac (macs are unique in the table),
-    // and the positions of the peers in state 2 by the address they hold. Guarded by
-    // m_peerLock; rebuilt whenever peers are removed.
-    std::unordered_map<std::string, std::size_t> m_peerByMac;
-    std::unordered_map<std::string, std::vector<std::size_t>> m_ownersByIp;
-    // The helpers below expect m_peerLock to be held.
-    fd::PeerEntry* FindPeerLocked(const std::string& mac);
-    // Gives a peer a new address, keeping the owner index current.
-    void SetPeerIpLocked(std::size_t index, std::string_view ip);
-    // Moves a peer to state 2 (device info received).
-    void MarkDeliveredLocked(std::size_t index);
-    void RebuildPeerIndexLocked();
+    fd::PeerTable m_peers;
 
     std::mutex m_adapterReadLock;
     mutable std::mutex m_adapterListLock;
     std::vector<AdapterAddress> m_adapterAddresses;
 
-    mutable std::mutex m_pendingLock;
-    // Commands awaiting acknowledgement, oldest first. List nodes never move, so an answer
-    // ends its request without shifting thousands of 1.5 KB records behind it; the index
-    // finds the requests of one (ip, mac, command), oldest first, without walking the list.
-    using PendingList = std::list<fd::PendingRequest>;
-    PendingList m_pending;
-    std::unordered_map<std::string, std::vector<PendingList::iterator>> m_pendingIndex;
-    // Expects m_pendingLock to be held.
-    void ErasePendingLocked(PendingList::iterator it);
+    fd::RetransmissionQueue m_pending;
 
     std::atomic<bool> m_scanComplete{false};
     std::atomic<int> m_retransmissionMax;

@@ -17,10 +17,31 @@ void CopyText(char* dst, std::size_t capacity, std::string_view text) {
     std::memset(dst + n, 0, capacity - n);
 }
 
-// The version text and its length byte as a decoder delivered them.
-void SetVersion(fd::PeerEntry& peer, const uint8_t (&version)[32], uint8_t length) {
-    std::memcpy(peer.version, version, sizeof peer.version);
-    peer.version_len = length;
+// The store's record of a device that has only answered a search: what the search reply
+// carries, the texts repaired (their length bytes stay as the device sent them), the rest
+// zero.
+ap_info_stu DiscoveredRecord(const PacketHeader& header, const std::string& mac,
+                             const char* ip, const BriefInfoBody& brief) {
+    ap_info_stu rec{};
+    CopyText(rec.mac, sizeof rec.mac, mac);
+    rec.ap_type = header.ap_type;
+    rec.ap_status = fd::AP_STATUS_DISCOVERED;
+    fd::IpFromText(ip, rec.ip);
+    std::memcpy(rec.version, brief.version, sizeof rec.version);
+    rec.version_len = brief.version_len;
+    rec.work_mode = brief.work_mode;
+    rec.mode_btn_status = brief.mode_btn_status;
+    rec.up_time = brief.up_time;
+    std::memcpy(rec.ap_name, brief.ap_name, sizeof rec.ap_name);
+    rec.ap_name_len = brief.ap_name_len;
+    fd::ConvertDeviceTextField(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len, false);
+    std::memcpy(rec.ssid, brief.ssid, sizeof rec.ssid);
+    rec.ssid_len = brief.ssid_len;
+    fd::ConvertDeviceTextField(rec.ssid, sizeof rec.ssid, rec.ssid_len, false);
+    rec.channel = brief.channel;
+    rec.bridge_transparent = brief.bridge_transparent;
+    rec.tdmaEn = brief.tdmaEn;
+    return rec;
 }
 
 }  // namespace
@@ -33,48 +54,18 @@ void CDeviceProtocol::HandleSearchReply(const fd::ReceivedDatagram& dg) {
     // A body of 33 bytes or less decodes to the version alone, every other field zero.
     const BriefInfoBody brief = fd::DecodeBriefInfo(d->body);
 
-    bool verdict = false;
-    if (!fd::IsZeroMac(d->header.mac)) {
-        std::lock_guard l(m_peerLock);
-        if (fd::PeerEntry* known = FindPeerLocked(mac)) {
-            // A known device keeps the address it is reached under; only a device-info
-            // reply or a set-IP acknowledgement moves it.
-            known->ap_type = d->header.ap_type;
-            known->liveness = 3;
-            SetVersion(*known, brief.version, brief.version_len);
-        } else {
-            fd::PeerEntry peer;
-            CopyText(peer.ip, sizeof peer.ip, senderIp);
-            CopyText(peer.mac, sizeof peer.mac, mac);
-            peer.ap_type = d->header.ap_type;
-            peer.state = 1;
-            peer.liveness = 3;
-            SetVersion(peer, brief.version, brief.version_len);
-            peer.work_mode = brief.work_mode;
-            peer.mode_btn_status = brief.mode_btn_status;
-            peer.up_time = brief.up_time;
-            std::memcpy(peer.ap_name, brief.ap_name, sizeof peer.ap_name);
-            peer.ap_name_len = brief.ap_name_len;
-            fd::ConvertDeviceTextField(peer.ap_name, sizeof peer.ap_name, peer.ap_name_len, false);
-            std::memcpy(peer.ssid, brief.ssid, sizeof peer.ssid);
-            peer.ssid_len = brief.ssid_len;
-            fd::ConvertDeviceTextField(peer.ssid, sizeof peer.ssid, peer.ssid_len, false);
-            peer.channel = brief.channel;
-            peer.bridge_transparent = brief.bridge_transparent;
-            peer.tdmaEn = brief.tdmaEn;
-            m_peers.push_back(peer);
-            m_peerByMac.emplace(mac, m_peers.size() - 1);
-        }
-        // A device that reports an address another device already delivered its info under
-        // is acknowledged but not asked for its info.
-        verdict = true;
-        if (auto owners = m_ownersByIp.find(senderIp); owners != m_ownersByIp.end())
-            verdict = std::none_of(owners->second.begin(), owners->second.end(),
-                                   [&](std::size_t i) { return mac != m_peers[i].mac; });
-    }
+    // A search reply whose header mac is all zero is answered and nothing more.
+    fd::PeerTable::SearchVerdict verdict;
+    if (!fd::IsZeroMac(d->header.mac)) verdict = m_peers.SearchAnswered(mac, senderIp);
 
+    // The row goes in before the info request goes out: the device's information, written
+    // by another worker, then always lands on it and turns it into an ordinary row. The
+    // worker's write batch groups these writes.
+    if (!verdict.undeliveredIp.empty() && m_store)
+        m_store->SaveDiscoveredDevice(
+            DiscoveredRecord(d->header, mac, verdict.undeliveredIp.c_str(), brief));
     SendToDevice(senderIp, fd::CMD_SEARCH, nullptr, 0, mac, false);
-    if (verdict) SendToDevice(senderIp, fd::CMD_DEVICE_INFO, nullptr, 0, mac, true);
+    if (verdict.askForInfo) SendToDevice(senderIp, fd::CMD_DEVICE_INFO, nullptr, 0, mac, true);
 }
 
 void CDeviceProtocol::HandleKeepalive(const fd::ReceivedDatagram& dg) {
@@ -83,16 +74,8 @@ void CDeviceProtocol::HandleKeepalive(const fd::ReceivedDatagram& dg) {
     const std::string senderIp = fd::IpToText(dg.fromIp);
     const std::string mac = fd::MacToText(d->header.mac);
     const KeepaliveBody body = fd::DecodeKeepalive(d->body);
-    {
-        std::lock_guard l(m_peerLock);
-        fd::PeerEntry* peer = FindPeerLocked(mac);
-        // Keepalives of devices this run has not found are not answered.
-        if (!peer) return;
-        peer->liveness = 3;
-        peer->up_time = body.up_time;
-        SetVersion(*peer, body.version, body.version_len);
-        SetPeerIpLocked(static_cast<std::size_t>(peer - m_peers.data()), senderIp);
-    }
+    // Keepalives of devices this run has not found are not answered.
+    if (!m_peers.KeepaliveFrom(mac, senderIp)) return;
     SendToDevice(senderIp, fd::CMD_KEEPALIVE, nullptr, 0, mac, false);
     if (m_store) m_store->UpdateApUpTime(senderIp, mac, body.up_time);
 }
@@ -104,23 +87,25 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
     const std::string mac = fd::MacToText(d->header.mac);
     const int command = d->header.command;
     const bool ended =
-        command != fd::CMD_SCAN && command != fd::CMD_PROBE && Acknowledge(senderIp, mac, command);
+        command != fd::CMD_SCAN && command != fd::CMD_PROBE && m_pending.Acknowledge(senderIp, mac, command);
 
     const uint8_t result = d->body.empty() ? 0 : d->body[0];
     switch (command) {
         case fd::CMD_DEVICE_INFO: {
             ap_info_stu rec = fd::DecodeDeviceInfo(d->header, d->body);
-            if (AcceptDeviceInfo(rec)) {
+            const std::string bodyIp = fd::IpToText(rec.ip);
+            if (m_peers.AcceptInfo(mac, bodyIp)) {
                 fd::ConvertDeviceTextField(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len, true);
                 fd::ConvertDeviceTextField(rec.ssid, sizeof rec.ssid, rec.ssid_len, true);
                 fd::ConvertDeviceTextField(rec.bridge_ssid, sizeof rec.bridge_ssid,
                                            rec.bridge_ssid_len, true);
                 if (m_store) m_store->SaveApInfo(rec);
+                if (m_options.commands) m_options.commands->RecordReport(rec);
             }
             break;
         }
         case fd::CMD_SET_IP:
-            AdoptPendingAddress(senderIp, mac);
+            m_peers.AdoptPendingAddress(senderIp, mac);
             break;
         case fd::CMD_SCAN:
             HandleScanResult(d->body);
@@ -151,44 +136,9 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
         default:
             break;
     }
+    if (ended && m_options.commands) m_options.commands->RecordAnswer(mac, command, result);
     if (ended && m_options.onAcknowledged)
         m_options.onAcknowledged(fd::Acknowledgement{senderIp, mac, command, result});
-}
-
-bool CDeviceProtocol::AcceptDeviceInfo(const ap_info_stu& rec) {
-    const std::string mac(rec.mac, strnlen(rec.mac, sizeof rec.mac));
-    const std::string bodyIp = fd::IpToText(rec.ip);
-
-    std::lock_guard l(m_peerLock);
-    fd::PeerEntry* macEntry = FindPeerLocked(mac);
-    // The owner of the address is the last peer in table order that holds it in state 2.
-    fd::PeerEntry* ipOwner = nullptr;
-    if (auto owners = m_ownersByIp.find(bodyIp); owners != m_ownersByIp.end())
-        ipOwner = &m_peers[*std::max_element(owners->second.begin(), owners->second.end())];
-    // Info from a device that never answered a search, or for an address another device
-    // already holds, changes nothing.
-    if (!macEntry || (ipOwner && ipOwner != macEntry)) return false;
-
-    const auto index = static_cast<std::size_t>(macEntry - m_peers.data());
-    macEntry->ap_type = rec.ap_type;
-    MarkDeliveredLocked(index);
-    macEntry->up_time = rec.up_time;
-    SetPeerIpLocked(index, bodyIp);
-    SetVersion(*macEntry, rec.version, rec.version_len);
-    macEntry->bridge_transparent = rec.bridge_transparent;
-    macEntry->tdmaEn = rec.tdmaEn;
-    return true;
-}
-
-void CDeviceProtocol::AdoptPendingAddress(const std::string& senderIp, const std::string& mac) {
-    std::lock_guard l(m_peerLock);
-    fd::PeerEntry* p = FindPeerLocked(mac);
-    if (!p || senderIp != p->ip) return;
-    if (p->pending_ip[0] != '\0' && std::strncmp(p->pending_ip, p->ip, sizeof p->ip) != 0) {
-        const std::string pending(p->pending_ip, strnlen(p->pending_ip, sizeof p->pending_ip));
-        std::memset(p->pending_ip, 0, sizeof p->pending_ip);
-        SetPeerIpLocked(static_cast<std::size_t>(p - m_peers.data()), pending);
-    }
 }
 
 void CDeviceProtocol::HandleScanResult(std::span<const uint8_t> body) {
@@ -198,7 +148,7 @@ void CDeviceProtocol::HandleScanResult(std::span<const uint8_t> body) {
     if (scan.packet_id >= scan.packet_count) return;
     for (config_otherwl_basic& entry : scan.entries)
         fd::ConvertDeviceTextField(entry.ssid, sizeof entry.ssid, entry.ssid_len, true);
-    if (m_store) m_store->SaveOtherApList(fd::EncodeScanResult(scan));
+    if (m_store) m_store->SaveOtherApList(scan);
     // The flag goes up only after the last packet is in the store, so a page that sees it
     // and reads the list at once finds every neighbour.
     if (scan.packet_id == scan.packet_count - 1) m_scanComplete = true;

@@ -24,12 +24,6 @@ int AddressCount(const LocalAdapterInfo& a) {
     return std::clamp<int>(a.ip_count, 0, fd::kMaxAdapterAddresses);
 }
 
-void CopyText(char* dst, std::size_t capacity, std::string_view text) {
-    std::size_t n = std::min(text.size(), capacity - 1);
-    std::memcpy(dst, text.data(), n);
-    std::memset(dst + n, 0, capacity - n);
-}
-
 }  // namespace
 
 void CDeviceProtocol::ReadLocalAdapters(std::vector<LocalAdapterInfo>& list,
@@ -118,7 +112,11 @@ bool CDeviceProtocol::SendToDevice(const std::string& ip, int command, const voi
     const bool neverRetransmitted = command == fd::CMD_SEARCH || command == fd::CMD_SCAN ||
                                     command == fd::CMD_KEEPALIVE || command == fd::CMD_PROBE;
     const bool queued = retransmit && !neverRetransmitted;
-    if (queued) AddPending(ip, command, body, length, mac);
+    if (queued) m_pending.Add(ip, command, body, length, mac, m_retransmissionMax.load());
+    // Recorded before it goes out for the same reason as the pending request.
+    const uint64_t logged = queued && command != fd::CMD_DEVICE_INFO && m_options.commands
+                                ? m_options.commands->RecordSent(mac, ip, command, body, length)
+                                : 0;
 
     bool sent = false;
     {
@@ -162,90 +160,32 @@ bool CDeviceProtocol::SendToDevice(const std::string& ip, int command, const voi
         }
     }
 
-    if (queued && !sent) RemoveLastPending(ip, command, mac);
+    if (queued && !sent) m_pending.TakeBack(ip, command, mac);
+    if (logged && !sent) m_options.commands->RecordNotSent(logged);
     return sent;
 }
 
 void CDeviceProtocol::ProbeDiscoveredDevices() {
-    std::lock_guard l(m_peerLock);
-    for (const fd::PeerEntry& peer : m_peers)
-        if (peer.state == 1) SendToDevice(peer.ip, fd::CMD_PROBE, nullptr, 0, peer.mac, false);
+    m_peers.ForEachUndelivered([this](const fd::PeerEntry& peer) {
+        SendToDevice(peer.ip, fd::CMD_PROBE, nullptr, 0, peer.mac, false);
+    });
 }
 
 void CDeviceProtocol::ForgetDiscoveredDevices() {
-    std::lock_guard l(m_peerLock);
-    if (std::erase_if(m_peers, [](const fd::PeerEntry& p) { return p.state == 1; }) > 0)
-        RebuildPeerIndexLocked();
+    m_peers.ForgetUndelivered();
+    // A device that answers between the two steps loses its row here but not its request
+    // for information, whose answer stores it again.
+    if (m_store) m_store->DeleteDiscoveredDevices();
 }
 
 void CDeviceProtocol::PurgeStaleDevices() {
     if (!m_store) return;
     std::vector<std::string> stored;
     m_store->QueryApMacList(stored);
-    std::vector<std::string> stale;
-    {
-        std::lock_guard l(m_peerLock);
-        for (const std::string& mac : stored) {
-            if (!FindPeerLocked(mac)) stale.push_back(mac);
-        }
-    }
-    for (const std::string& mac : stale) m_store->DeleteApByMac(mac);
-}
-
-ApInfoList& CDeviceProtocol::GetDiscoveredDevices(ApInfoList& list, int maxCount,
-                                                  std::string_view filter) {
-    list.clear();
-    std::lock_guard l(m_peerLock);
-    int counted = 0;
-    for (const fd::PeerEntry& peer : m_peers) {
-        if (counted >= maxCount) break;
-        if (peer.state != 1) continue;
-        ++counted;
-
-        ap_info_stu rec{};
-        CopyText(rec.mac, sizeof rec.mac, peer.mac);
-        rec.ap_type = peer.ap_type;
-        rec.ap_status = fd::AP_STATUS_DISCOVERED;
-        fd::IpFromText(peer.ip, rec.ip);
-        // Some firmware puts a build line after the version; only the first line is shown.
-        std::string_view version =
-            fd::FieldText(peer.version, sizeof peer.version, peer.version_len);
-        version = version.substr(0, version.find('\n'));
-        std::memcpy(rec.version, version.data(), version.size());
-        rec.version_len = static_cast<uint8_t>(version.size());
-        std::memcpy(rec.ap_name, peer.ap_name, sizeof rec.ap_name);
-        rec.ap_name_len = peer.ap_name_len;
-        rec.up_time = peer.up_time;
-        rec.work_mode = peer.work_mode;
-        rec.mode_btn_status = peer.mode_btn_status;
-        std::memcpy(rec.ssid, peer.ssid, sizeof rec.ssid);
-        rec.ssid_len = peer.ssid_len;
-        rec.channel = peer.channel;
-        rec.bridge_transparent = peer.bridge_transparent;
-        rec.tdmaEn = peer.tdmaEn;
-
-        if (!filter.empty()) {
-            std::string_view ip(peer.ip, strnlen(peer.ip, sizeof peer.ip));
-            std::string_view macText(peer.mac, strnlen(peer.mac, sizeof peer.mac));
-            std::string_view fullVersion =
-                fd::FieldText(peer.version, sizeof peer.version, peer.version_len);
-            if (ip.find(filter) == std::string_view::npos &&
-                macText.find(filter) == std::string_view::npos &&
-                fullVersion.find(filter) == std::string_view::npos)
-                continue;
-        }
-        list.push_back(rec);
-    }
-    return list;
+    for (const std::string& mac : m_peers.Unknown(stored)) m_store->DeleteApByMac(mac);
 }
 
 void CDeviceProtocol::SetPendingAddress(const std::string& mac, const std::string& currentIp,
                                         const std::string& newIp) {
-    std::lock_guard l(m_peerLock);
-    fd::PeerEntry* peer = FindPeerLocked(mac);
-    if (!peer || peer->state != 2 || currentIp != peer->ip) return;
-    if (newIp != currentIp)
-        CopyText(peer->pending_ip, sizeof peer->pending_ip, newIp);
-    else
-        std::memset(peer->pending_ip, 0, sizeof peer->pending_ip);
+    m_peers.SetPendingAddress(mac, currentIp, newIp);
 }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "wire/device_store.h"
+#include "model/device_store.h"
 #include "wire/packet.h"
 
 namespace fd {

@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 
+#include "model/device_target.h"
 #include "presentation/device_list.h"
 #include "wire/packet.h"
 

@@ -101,8 +101,13 @@ std::string CellText(const ap_info_stu& rec, ColumnContent content, int serial) 
             return std::string(FieldText(rec.ssid, sizeof rec.ssid, rec.ssid_len));
         case C::Channel:
             return GetChannelLabel(rec.channel);
-        case C::Version:
-            return std::string(FieldText(rec.version, sizeof rec.version, rec.version_len));
+        case C::Version: {
+            std::string_view version = FieldText(rec.version, sizeof rec.version, rec.version_len);
+            // Some firmware puts a build line after the version in its search reply; only
+            // the first line is shown (the filter still finds the rest).
+            if (rec.ap_status == AP_STATUS_DISCOVERED) version = version.substr(0, version.find('\n'));
+            return std::string(version);
+        }
         case C::TransparentBridge:
             return GetTransparentBridgeLabel(rec.ap_type, rec.work_mode, rec.bridge_transparent);
         case C::AirSlot:
@@ -199,12 +204,11 @@ std::string OnlineCountText(int count) {
     return format.substr(0, at) + number + format.substr(at + 2);
 }
 
-DeviceRow MakeDeviceRow(const ap_info_stu& rec, std::span<const DeviceColumn> columns, int serial,
-                        bool discoveredOnly) {
+DeviceRow MakeDeviceRow(const ap_info_stu& rec, std::span<const DeviceColumn> columns, int serial) {
     DeviceRow row;
     row.cells.reserve(columns.size());
     for (const auto& col : columns) row.cells.push_back(CellText(rec, col.content, serial));
-    row.discoveredOnly = discoveredOnly;
+    row.discoveredOnly = rec.ap_status == AP_STATUS_DISCOVERED;
     row.ip = IpToText(rec.ip);
     row.mac.assign(rec.mac, strnlen(rec.mac, sizeof rec.mac));
     row.modelCode = GetModelCode(GetModelLabel(rec.ap_type));
@@ -223,11 +227,10 @@ int StoreSortIndex(std::span<const DeviceColumn> columns, int column) {
     return idx >= 0 ? idx : 1;
 }
 
-DeviceRows ListEveryDevice(IDeviceStore& store, IDeviceEngine* engine,
-                           std::span<const DeviceColumn> columns, int storeSortIndex,
-                           bool ascending, const std::string& filter) {
-    // Whole store pages first, then the engine's list on its own: filling the last page up
-    // to a page size would lose the discovered-only devices that do not fit it.
+DeviceRows ListEveryDevice(IDeviceStore& store, std::span<const DeviceColumn> columns,
+                           int storeSortIndex, bool ascending, const std::string& filter) {
+    // The store's pages one after the other: devices with their information in the chosen
+    // order, then those that have only answered a search.
     constexpr int kChunk = 100;
     DeviceRows out;
     int pageCount = 1;
@@ -243,18 +246,9 @@ DeviceRows ListEveryDevice(IDeviceStore& store, IDeviceEngine* engine,
         if (stored.size() > static_cast<std::size_t>(kChunk)) stored.resize(kChunk);
         for (const auto& rec : stored) {
             const int serial = static_cast<int>(out.rows.size()) + 1;
-            out.rows.push_back(MakeDeviceRow(rec, columns, serial, false));
+            out.rows.push_back(MakeDeviceRow(rec, columns, serial));
         }
         // The store may shrink while we read; its latest count decides.
-    }
-    if (engine != nullptr) {
-        ApInfoList discovered;
-        engine->GetDiscoveredDevices(discovered, std::numeric_limits<int>::max(),
-                                     std::string_view(filter));
-        for (const auto& rec : discovered) {
-            const int serial = static_cast<int>(out.rows.size()) + 1;
-            out.rows.push_back(MakeDeviceRow(rec, columns, serial, true));
-        }
     }
     return out;
 }
@@ -268,9 +262,9 @@ std::optional<bool> ListSortState::HeaderClick(int column, std::span<const Devic
     return ascending;
 }
 
-DeviceListModel::DeviceListModel(IDeviceStore& store, IDeviceEngine* engine,
-                                 std::span<const DeviceColumn> columns)
-    : m_store(store), m_engine(engine), m_columns(columns) {
+DeviceListModel::DeviceListModel(IDeviceStore& store, std::span<const DeviceColumn> columns,
+                                 const CommandLog* commands)
+    : m_store(store), m_commands(commands), m_columns(columns) {
     m_current.countText = OnlineCountText(0);
     // Every list starts sorted by its IP column, wherever the page has put it.
     if (const int ip = ColumnOf(ColumnContent::Ip); ip >= 0) {
@@ -311,21 +305,13 @@ const DeviceListPage& DeviceListModel::Reload(int page, bool ascending, int sort
     const int firstSerial = (page - 1) * m_pageSize + 1;
     out.rows.reserve(static_cast<std::size_t>(m_pageSize));
     for (int i = 0; i < storedRows; ++i) {
-        out.rows.push_back(
-            MakeDeviceRow(stored[static_cast<std::size_t>(i)], m_columns, firstSerial + i, false));
-    }
-    out.storedRows = storedRows;
-
-    const bool lastPage = page == pageCount || pageCount == 0;
-    if (m_engine != nullptr && storedRows < m_pageSize && lastPage) {
-        ApInfoList discovered;
-        m_engine->GetDiscoveredDevices(discovered, m_pageSize - storedRows,
-                                       std::string_view(filter));
-        for (const auto& rec : discovered) {
-            if (static_cast<int>(out.rows.size()) >= m_pageSize) break;
-            const int serial = firstSerial + static_cast<int>(out.rows.size());
-            out.rows.push_back(MakeDeviceRow(rec, m_columns, serial, true));
+        const ap_info_stu& rec = stored[static_cast<std::size_t>(i)];
+        if (rec.ap_status == AP_STATUS_DISCOVERED || m_commands == nullptr) {
+            out.rows.push_back(MakeDeviceRow(rec, m_columns, firstSerial + i));
+        } else {
+            out.rows.push_back(PendingAwareRow(rec, firstSerial + i));
         }
+        if (rec.ap_status != AP_STATUS_DISCOVERED) ++out.storedRows;
     }
 
     out.pageCount = pageCount;
@@ -334,6 +320,16 @@ const DeviceListPage& DeviceListModel::Reload(int page, bool ascending, int sort
     out.countText = OnlineCountText(rowCount);
     m_current = std::move(out);
     return m_current;
+}
+
+DeviceRow DeviceListModel::PendingAwareRow(const ap_info_stu& rec, int serial) const {
+    const auto pending = m_commands->PendingChanges(std::string(rec.mac, strnlen(rec.mac, sizeof rec.mac)));
+    if (pending.empty()) return MakeDeviceRow(rec, m_columns, serial);
+    ap_info_stu shown = rec;
+    for (const CommandRecord& c : pending) ApplySentValues(shown, c.command, c.body);
+    DeviceRow row = MakeDeviceRow(shown, m_columns, serial);
+    row.changePending = true;
+    return row;
 }
 
 const DeviceListPage& DeviceListModel::Refresh(int page) {
@@ -364,7 +360,8 @@ RowsDiff DiffRows(const std::vector<DeviceRow>& before, const std::vector<Device
     for (std::size_t r = 0; r < after.size(); ++r) {
         const DeviceRow& now = after[r];
         const DeviceRow* was = r < before.size() ? &before[r] : nullptr;
-        if (was != nullptr && was->discoveredOnly != now.discoveredOnly) {
+        if (was != nullptr && (was->discoveredOnly != now.discoveredOnly ||
+                               was->changePending != now.changePending)) {
             diff.restyledRows.push_back(static_cast<int>(r));
         }
         for (std::size_t c = 0; c < now.cells.size(); ++c) {

@@ -6,14 +6,14 @@
 // and draws what it returns.
 //
 // Typical use by a page:
-//   fd::DeviceListModel list(store, &engine, fd::StatusPageColumns());
+//   fd::DeviceListModel list(store, fd::StatusPageColumns());
 //   list.Refresh(1);                          // first fill: page 1, IP descending
 //   const auto& shown = list.Current();       // rows, pager, count text
 //   if (list.HeaderClick(col)) redraw();      // columns without a sort key do nothing
 //   auto diff = fd::DiffRows(before, list.Current().rows);  // cells to rewrite
 //
-// Nothing here is thread-safe: a model belongs to the user-interface thread. The store and
-// the engine lock inside themselves.
+// Nothing here is thread-safe: a model belongs to the user-interface thread. The store
+// locks inside itself.
 
 #include <array>
 #include <cstddef>
@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "actions/device_workers.h"
-#include "engine/device_engine.h"
-#include "wire/device_store.h"
+#include "model/command_log.h"
+#include "model/device_store.h"
 #include "wire/packet.h"
 
 namespace fd {
@@ -91,6 +91,8 @@ struct DeviceRow {
     std::vector<std::string> cells;  // one text per column; empty for Tick and Operate
     bool discoveredOnly = false;     // answered a search, information not yet delivered:
                                      // drawn in TextUnlineColor, no editing, no web page
+    bool changePending = false;      // an acknowledged change the device has not reported
+                                     // yet: the cells show the values sent
     std::string ip;
     std::string mac;
     int modelCode = 1;  // the model code as read back from the Type label
@@ -104,33 +106,32 @@ struct DeviceRow {
 };
 
 // The cells of one device record for the given columns. serial is the Serial column's number.
-DeviceRow MakeDeviceRow(const ap_info_stu& rec, std::span<const DeviceColumn> columns, int serial,
-                        bool discoveredOnly);
+// A record of status 10 makes a discovered-only row.
+DeviceRow MakeDeviceRow(const ap_info_stu& rec, std::span<const DeviceColumn> columns, int serial);
 
 // The store's sort column (IDeviceStore::QueryApPage) of a grid column; columns without one
 // sort by ip_num.
 int StoreSortIndex(std::span<const DeviceColumn> columns, int column);
 
-// Every device the list shows for this order and filter, whatever the counts: the stored
-// devices of every page in the store's order, then every discovered-only device. Serial
-// numbers run on across both. queryOk is false when the store refused a page (the stored
-// rows then stop there).
+// Every device the list shows for this order and filter, whatever the counts: every page of
+// the store in its order (devices with their information, then discovered-only ones), serial
+// numbers running on. queryOk is false when the store refused a page (the rows then stop
+// there).
 struct DeviceRows {
     std::vector<DeviceRow> rows;
     bool queryOk = true;
 };
-DeviceRows ListEveryDevice(IDeviceStore& store, IDeviceEngine* engine,
-                           std::span<const DeviceColumn> columns, int storeSortIndex,
-                           bool ascending, const std::string& filter);
+DeviceRows ListEveryDevice(IDeviceStore& store, std::span<const DeviceColumn> columns,
+                           int storeSortIndex, bool ascending, const std::string& filter);
 
 // What one reload produced.
 struct DeviceListPage {
-    std::vector<DeviceRow> rows;  // stored devices first, then discovered-only ones
-    int storedRows = 0;           // how many of rows came from the store
+    std::vector<DeviceRow> rows;  // devices with their information first, then discovered-only
+    int storedRows = 0;           // how many of rows are not discovered-only
     int page = 1;                 // the page asked for
     int pagerPage = 1;            // what the pager shows: page, or 1 when pageCount < page
-    int pageCount = 0;
-    int rowCount = 0;  // stored devices matching the filter
+    int pageCount = 0;  // over every matching row, discovered-only ones included
+    int rowCount = 0;   // devices with their information matching the filter
     int pageSize = kDefaultPageSize;
     int sortColumn = kDefaultSortColumn;  // the grid's sort indicator
     bool ascending = false;
@@ -178,9 +179,10 @@ private:
 
 class DeviceListModel {
 public:
-    // engine may be null: then no discovered-only rows are added.
-    DeviceListModel(IDeviceStore& store, IDeviceEngine* engine,
-                    std::span<const DeviceColumn> columns);
+    // commands, when given, marks the devices with acknowledged changes they have not yet
+    // reported, and shows the values sent in their cells.
+    DeviceListModel(IDeviceStore& store, std::span<const DeviceColumn> columns,
+                    const CommandLog* commands = nullptr);
 
     std::span<const DeviceColumn> Columns() const { return m_columns; }
 
@@ -188,9 +190,9 @@ public:
     bool SetPageSize(int rows);
     int PageSize() const { return m_pageSize; }
 
-    // The common reload: asks the store for the page, and when that page is the last and not
-    // full, appends up to (page size - stored rows) discovered-only devices matching the
-    // filter. Remembers page, sort column and filter. The result stays in Current().
+    // The common reload: asks the store for the page (discovered-only devices follow the
+    // others, across as many pages as they need). Remembers page, sort column and filter.
+    // The result stays in Current().
     const DeviceListPage& Reload(int page, bool ascending, int sortColumn,
                                  const std::string& filter);
 
@@ -205,6 +207,8 @@ public:
     bool HeaderClick(int column);
 
     const DeviceListPage& Current() const { return m_current; }
+    // A row with the acknowledged, unreported changes of the device laid over its record.
+    DeviceRow PendingAwareRow(const ap_info_stu& rec, int serial) const;
     const ListSortState& Sort() const { return m_sort; }
     const std::string& Filter() const { return m_filter; }
 
@@ -213,7 +217,7 @@ public:
 
 private:
     IDeviceStore& m_store;
-    IDeviceEngine* m_engine;
+    const CommandLog* m_commands;
     std::span<const DeviceColumn> m_columns;
     int m_pageSize = kDefaultPageSize;
     std::string m_filter;
@@ -228,7 +232,7 @@ struct CellChange {
 };
 struct RowsDiff {
     std::vector<CellChange> cells;  // texts that differ or are new
-    std::vector<int> restyledRows;  // rows whose discovered-only flag changed (new colour)
+    std::vector<int> restyledRows;  // rows whose discovered-only or pending flag changed
     std::size_t removeFrom = 0;     // rows at and after this index are to be removed
     bool removeRows = false;        // whether there are such rows
 };

@@ -42,11 +42,10 @@ DeviceListExport ExportDeviceRows(std::span<const DeviceColumn> columns,
     return out;
 }
 
-DeviceListExport ExportDeviceList(IDeviceStore& store, IDeviceEngine* engine,
-                                  std::span<const DeviceColumn> columns, int sortColumn,
-                                  bool ascending, const std::string& filter) {
-    const DeviceRows list = ListEveryDevice(store, engine, columns,
-                                            StoreSortIndex(columns, sortColumn), ascending, filter);
+DeviceListExport ExportDeviceList(IDeviceStore& store, std::span<const DeviceColumn> columns,
+                                  int sortColumn, bool ascending, const std::string& filter) {
+    const DeviceRows list =
+        ListEveryDevice(store, columns, StoreSortIndex(columns, sortColumn), ascending, filter);
     return ExportDeviceRows(columns, list.rows);
 }
 

@@ -21,11 +21,10 @@ struct DeviceListExport {
 DeviceListExport ExportDeviceRows(std::span<const DeviceColumn> columns,
                                   const std::vector<DeviceRow>& rows);
 
-// Reads the whole list afresh (ListEveryDevice) from the store, and the engine's
-// discovered-only devices when an engine is given, sorted by the grid column sortColumn.
-DeviceListExport ExportDeviceList(IDeviceStore& store, IDeviceEngine* engine,
-                                  std::span<const DeviceColumn> columns, int sortColumn,
-                                  bool ascending, const std::string& filter);
+// Reads the whole list afresh (ListEveryDevice) from the store, sorted by the grid column
+// sortColumn.
+DeviceListExport ExportDeviceList(IDeviceStore& store, std::span<const DeviceColumn> columns,
+                                  int sortColumn, bool ascending, const std::string& filter);
 
 // A cell that a spreadsheet would take for a formula (it begins with =, +, -, @, a tab or a
 // CR) gets a leading apostrophe: device names come from the network and must not run as

@@ -150,34 +150,42 @@ const char* DeviceNameRuleMessage(int apType) {
                  "ASCII characters";
 }
 
-std::string CheckDeviceAddress(const AddressForm& f) {
-    if (!IsValidIpAddress(f.ip, false)) return kMsgIpInvalid;
-    if (!IsValidSubnetMask(f.mask)) return kMsgMaskInvalid;
-    if (!IsValidIpAddress(f.gateway, true)) return kMsgGatewayInvalid;
-    if (f.ip == f.gateway) return kMsgIpIsGateway;
-    if (!IsUnsetIp(f.gateway) && !IsSameSubnet(f.gateway, f.ip, f.mask)) return kMsgNotSameSubnet;
-    if (!IsValidIpAddress(f.dns1, true)) return kMsgDns1Invalid;
-    if (!IsValidIpAddress(f.dns2, true)) return kMsgDns2Invalid;
+RuleFailure CheckDeviceAddress(const AddressForm& f) {
+    using R = RuleCode;
+    using F = SettingField;
+    if (!IsValidIpAddress(f.ip, false)) return Refuse(R::IpInvalid, kMsgIpInvalid, F::Ip);
+    if (!IsValidSubnetMask(f.mask)) return Refuse(R::MaskInvalid, kMsgMaskInvalid, F::Mask);
+    if (!IsValidIpAddress(f.gateway, true))
+        return Refuse(R::GatewayInvalid, kMsgGatewayInvalid, F::Gateway);
+    if (f.ip == f.gateway) return Refuse(R::IpIsGateway, kMsgIpIsGateway, F::Ip);
+    if (!IsUnsetIp(f.gateway) && !IsSameSubnet(f.gateway, f.ip, f.mask))
+        return Refuse(R::GatewayOutsideSubnet, kMsgNotSameSubnet, F::Gateway);
+    if (!IsValidIpAddress(f.dns1, true)) return Refuse(R::Dns1Invalid, kMsgDns1Invalid, F::Dns1);
+    if (!IsValidIpAddress(f.dns2, true)) return Refuse(R::Dns2Invalid, kMsgDns2Invalid, F::Dns2);
     return {};
 }
 
-std::string CheckRangeAddress(const AddressForm& f, std::size_t deviceCount) {
+RuleFailure CheckRangeAddress(const AddressForm& f, std::size_t deviceCount) {
+    using R = RuleCode;
+    using F = SettingField;
     const bool several = deviceCount > 1;
-    if (!IsValidIpAddress(f.ip, false)) return kMsgIpInvalid;
-    if (!IsValidSubnetMask(f.mask)) return kMsgMaskInvalid;
-    if (!IsValidIpAddress(f.gateway, true)) return kMsgGatewayInvalid;
-    if (f.ip == f.gateway) return kMsgIpIsGateway;
+    if (!IsValidIpAddress(f.ip, false)) return Refuse(R::IpInvalid, kMsgIpInvalid, F::Ip);
+    if (!IsValidSubnetMask(f.mask)) return Refuse(R::MaskInvalid, kMsgMaskInvalid, F::Mask);
+    if (!IsValidIpAddress(f.gateway, true))
+        return Refuse(R::GatewayInvalid, kMsgGatewayInvalid, F::Gateway);
+    if (f.ip == f.gateway) return Refuse(R::IpIsGateway, kMsgIpIsGateway, F::Ip);
     if (several) {
-        if (!IsValidIpAddress(f.end, false)) return kMsgIpInvalid;
-        if (!(ParseOrZero(f.ip) < ParseOrZero(f.end))) return kMsgIpInvalid;
-        if (f.end == f.gateway) return kMsgIpIsGateway;
+        if (!IsValidIpAddress(f.end, false) || !(ParseOrZero(f.ip) < ParseOrZero(f.end)))
+            return Refuse(R::IpInvalid, kMsgIpInvalid, F::Ip);
+        if (f.end == f.gateway) return Refuse(R::IpIsGateway, kMsgIpIsGateway, F::Ip);
     }
     if (!IsUnsetIp(f.gateway)) {
-        if (!IsSameSubnet(f.ip, f.gateway, f.mask)) return kMsgNotSameSubnet;
-        if (several && !IsSameSubnet(f.end, f.gateway, f.mask)) return kMsgNotSameSubnet;
+        if (!IsSameSubnet(f.ip, f.gateway, f.mask) ||
+            (several && !IsSameSubnet(f.end, f.gateway, f.mask)))
+            return Refuse(R::GatewayOutsideSubnet, kMsgNotSameSubnet, F::Gateway);
     }
-    if (!IsValidIpAddress(f.dns1, true)) return kMsgDns1Invalid;
-    if (!IsValidIpAddress(f.dns2, true)) return kMsgDns2Invalid;
+    if (!IsValidIpAddress(f.dns1, true)) return Refuse(R::Dns1Invalid, kMsgDns1Invalid, F::Dns1);
+    if (!IsValidIpAddress(f.dns2, true)) return Refuse(R::Dns2Invalid, kMsgDns2Invalid, F::Dns2);
     return {};
 }
 

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "rules/rule_failure.h"
 #include "wire/address.h"
 
 namespace fd {
@@ -54,12 +55,12 @@ struct AddressForm {
     std::string end;  // last address of a range (several devices only)
 };
 
-// The checks of one device's address form, in their fixed order. Empty when the form
-// passes, else the message of the first failure.
-std::string CheckDeviceAddress(const AddressForm& form);
+// The checks of one device's address form, in their fixed order. Nothing failed when the
+// form passes, else the first failure with its code, message key and field.
+RuleFailure CheckDeviceAddress(const AddressForm& form);
 // The checks of the form that hands a range to deviceCount devices. With one device the
 // end is not looked at.
-std::string CheckRangeAddress(const AddressForm& form, std::size_t deviceCount);
+RuleFailure CheckRangeAddress(const AddressForm& form, std::size_t deviceCount);
 
 // Addresses from begin to end inclusive, skipping every address whose last octet is 0 or
 // 255, at most `count` of them. Nothing when either text is unreadable or end < begin.

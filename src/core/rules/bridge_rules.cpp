@@ -125,10 +125,13 @@ bool IsAddressFree(std::string_view newIp, std::string_view currentIp,
 BridgeIpResult CheckBridgeIp(const AddressForm& form, std::string_view currentIp,
                              const std::vector<std::string>& usedIps) {
     BridgeIpResult r;
-    r.messageKey = CheckDeviceAddress(form);
+    const RuleFailure refused = CheckDeviceAddress(form);
+    r.messageKey = refused.key;
+    r.code = refused.code;
     if (!r.ok()) return r;
     if (!IsAddressFree(form.ip, currentIp, usedIps)) {
         r.messageKey = kMsgAddressInUse;
+        r.code = RuleCode::IpInUse;
         return r;
     }
     r.block.ip_mode = 1;

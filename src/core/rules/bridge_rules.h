@@ -111,6 +111,7 @@ AddressForm BridgeAddressFormFrom(const IpConfigBlock& block);
 
 struct BridgeIpResult {
     std::string messageKey;  // empty when the form passed
+    RuleCode code = RuleCode::None;  // which check refused
     IpConfigBlock block{};
     bool ok() const { return messageKey.empty(); }
 };

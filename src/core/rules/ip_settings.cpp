@@ -14,16 +14,6 @@ constexpr const char* kMsgIpInUse = "The ip address is already in use, please re
 constexpr const char* kMsgNameEmpty = "The device name can not be empty!";
 // lang-keys:end
 
-SettingField FieldOfAddressMessage(const std::string& key) {
-    if (key == "The subnet mask is invalid!") return SettingField::Mask;
-    if (key == "The gateway address is invalid!" ||
-        key == "Ip address and gateway address is not in the same subnet!")
-        return SettingField::Gateway;
-    if (key == "The primary DNS Server is invalid!") return SettingField::Dns1;
-    if (key == "The secondary DNS Server is invalid!") return SettingField::Dns2;
-    return SettingField::Ip;
-}
-
 void PutAddress(uint8_t out[4], const std::string& text) {
     const auto b = ScanIpLenient(text);
     std::memcpy(out, b.data(), 4);
@@ -66,8 +56,9 @@ IpSettingsCollect CollectIpSettings(const ap_info_stu& record, const IpSettingsF
         a.gateway = f.gateway;
         a.dns1 = f.dns1;
         a.dns2 = f.dns2;
-        if (std::string e = CheckDeviceAddress(a); !e.empty()) {
-            out.failure = Refuse(e, FieldOfAddressMessage(e), true);
+        if (RuleFailure e = CheckDeviceAddress(a); e.Failed()) {
+            out.failure = e;
+            out.failure.appCaption = true;
             out.ipChanged = false;
             return out;
         }
@@ -75,7 +66,7 @@ IpSettingsCollect CollectIpSettings(const ap_info_stu& record, const IpSettingsF
         if (newIp != IpToText(rec.ip)) {
             for (const std::string& used : usedIps) {
                 if (used == newIp) {
-                    out.failure = Refuse(kMsgIpInUse, SettingField::Ip, true);
+                    out.failure = Refuse(RuleCode::IpInUse, kMsgIpInUse, SettingField::Ip, true);
                     out.ipChanged = false;
                     return out;
                 }

@@ -45,7 +45,24 @@ enum class SettingField {
     RebootDays,
 };
 
+// Which check refused. Callers that treat one refusal differently (to add a hint, to pick
+// another field) branch on this, never on the message text.
+enum class RuleCode {
+    None,
+    Other,  // a check without a code of its own
+    IpInvalid,
+    MaskInvalid,
+    GatewayInvalid,
+    IpIsGateway,
+    GatewayOutsideSubnet,  // address and gateway in different subnets
+    Dns1Invalid,
+    Dns2Invalid,
+    IpInUse,        // another known device has the address
+    RangeTooSmall,  // fewer usable addresses in the range than devices
+};
+
 struct RuleFailure {
+    RuleCode code = RuleCode::None;
     std::string key;        // language key of the message; empty: no failure
     std::string labelKey;   // language key of a label shown before the message, or empty
     std::vector<int> args;  // the numbers for the message's "%d" marks, in order
@@ -57,9 +74,17 @@ struct RuleFailure {
 
 inline RuleFailure Refuse(std::string key, SettingField field, bool appCaption = false) {
     RuleFailure f;
+    f.code = RuleCode::Other;
     f.key = std::move(key);
     f.field = field;
     f.appCaption = appCaption;
+    return f;
+}
+
+inline RuleFailure Refuse(RuleCode code, std::string key, SettingField field,
+                          bool appCaption = false) {
+    RuleFailure f = Refuse(std::move(key), field, appCaption);
+    f.code = code;
     return f;
 }
 

@@ -31,7 +31,7 @@ constexpr const char* kOpenFailedMessage = "Failed to open database, unable to g
 // of a record into a row.
 enum class Kind : uint8_t {
     Int,        // an integer field of the record
-    Status,     // ap_status: read back; a saved device is always Online
+    Status,     // ap_status: written as the record gives it, read back
     Ip,         // four address bytes as "a.b.c.d"
     Mac,        // six bytes as "xx:xx:xx:xx:xx:xx"
     Text,       // a text field with its length byte
@@ -65,7 +65,7 @@ constexpr ApColumn kApColumns[] = {
     {"mac", "char(18)", 0, Kind::RecordMac},
     FD_INT(ap_type, 0), FD_LABEL(ap_type_str, 0, GetModelLabel(r.ap_type)),
     {"ap_status", "long", 0, Kind::Status, offsetof(ap_info_stu, ap_status), 4},
-    FD_LABEL(ap_status_str, 0, ((void)r, GetStatusLabel(AP_STATUS_ONLINE))),
+    FD_LABEL(ap_status_str, 0, GetStatusLabel(r.ap_status)),
     FD_INT(work_mode, 0), FD_LABEL(work_mode_str, 0, GetWorkModeLabel(r.work_mode)),
     FD_INT(mode_btn_status, 0),
     FD_INT(up_time, 0), FD_LABEL(up_time_str, 0, GetUptimeText(r.up_time)),
@@ -170,9 +170,13 @@ constexpr std::array<FilterColumn, 14> kFilterColumns = {{
     {"secure_mode_str", nullptr},
 }};
 
-// One parameter (?1) holds the escaped pattern for every column tested.
+// One parameter (?1) holds the escaped pattern for every column tested, a second (?2) the
+// filter text as it is: a device that has only answered a search has none of the other
+// columns yet and is matched, case-sensitively, by its ip, mac or version text.
 std::string FilterClause(std::string_view filterText) {
-    std::string out = "where ";
+    std::string out =
+        "where (ap_info.ap_status=10 and (instr(ap_info.ip,?2)>0 or instr(ap_info.mac,?2)>0 or "
+        "instr(ap_info.version,?2)>0)) or (ap_info.ap_status<>10 and (";
     bool first = true;
     for (const FilterColumn& column : kFilterColumns) {
         if (column.onlyChars &&
@@ -183,7 +187,7 @@ std::string FilterClause(std::string_view filterText) {
         out += std::string("ap_info.") + column.name + " like ?1 escape '\\'";
         first = false;
     }
-    return out;
+    return out + "))";
 }
 
 // '%', '_' and the escape character itself match only themselves.
@@ -308,7 +312,7 @@ std::vector<ColumnValue> ApInfoToRow(const ap_info_stu& rec) {
                     row.emplace_back(static_cast<int32_t>(IntField(rec, c)));
                 break;
             case Kind::Status:
-                row.emplace_back(static_cast<int32_t>(AP_STATUS_ONLINE));
+                row.emplace_back(rec.ap_status);
                 break;
             case Kind::Ip:
                 row.emplace_back(IpToText(field));
@@ -487,14 +491,14 @@ bool CSqlManagement::QueryApPage(int sortColumn, ApInfoList& list, int& pageCoun
     const std::string where =
         filterText.empty() ? std::string() : " " + fd::FilterClause(filterText);
     const std::string direction = ascending ? " asc" : " desc";
-    // Ties on the sort column are broken by mac, so that pages never overlap or skip a row.
-    const std::string order = std::string(" order by ap_info.") +
-                              fd::kApSortColumns[static_cast<std::size_t>(sortColumn)] + direction +
-                              ", ap_info.mac" + direction;
+    const std::string sortColumnName = fd::kApSortColumns[static_cast<std::size_t>(sortColumn)];
     SqlParams countParams;
-    if (!filterText.empty()) countParams.emplace_back(fd::LikeContaining(filterText));
+    if (!filterText.empty()) {
+        countParams.emplace_back(fd::LikeContaining(filterText));
+        countParams.emplace_back(filterText);
+    }
     SqlParams pageParams = countParams;
-    const std::string limit = filterText.empty() ? " limit ?1 offset ?2" : " limit ?2 offset ?3";
+    const std::string limit = filterText.empty() ? " limit ?1 offset ?2" : " limit ?3 offset ?4";
     const int64_t offset = (static_cast<int64_t>(pageNumber) - 1) * pageSize;
     pageParams.emplace_back(static_cast<int64_t>(pageSize));
     pageParams.emplace_back(offset);
@@ -503,18 +507,39 @@ bool CSqlManagement::QueryApPage(int sortColumn, ApInfoList& list, int& pageCoun
     // own rows are then read in full. With a filter, the rows are counted in the same pass
     // so that the filter runs over the table once.
     const bool countInPass = !filterText.empty();
-    const std::string pageSql =
-        std::string("select ap_info.*") + (countInPass ? ", page.page_rows" : "") +
-        " from (select ap_info.ID as page_id" +
-        (countInPass ? ", count(*) over () as page_rows" : "") + " from ap_info " + where + order +
-        limit + ") as page join ap_info on ap_info.ID = page.page_id" + order;
 
     std::lock_guard lock(m_lock);
     if (!m_db.IsOpen()) return false;
+    // Devices that have only answered a search come last, in the order they answered; ties
+    // on the sort column are broken by mac, so that pages never overlap or skip a row. Once
+    // a search is over there are none, and the plain order is cheaper to sort by.
+    bool anyDiscovered = false;
+    if (m_rs.Open("select 1 as found from ap_info where ap_status=10 limit 1")) {
+        anyDiscovered = !m_rs.IsEof();
+        m_rs.Close();
+    }
+    const std::string order =
+        std::string(" order by ") +
+        (anyDiscovered ? "ap_info.ap_status=10, case when ap_info.ap_status=10 then ap_info.ID end, "
+                       : "") +
+        "ap_info." + sortColumnName + direction + ", ap_info.mac" + direction;
+    const std::string pageSql =
+        std::string("select ap_info.*") + (countInPass ? ", page.page_rows, page.listed_rows" : "") +
+        " from (select ap_info.ID as page_id" +
+        (countInPass ? ", count(*) over () as page_rows, "
+                       "sum(ap_info.ap_status<>10) over () as listed_rows"
+                     : "") +
+        " from ap_info " + where + order + limit +
+        ") as page join ap_info on ap_info.ID = page.page_id" + order;
+
     int64_t rows = -1;
+    int64_t listed = 0;
     if (pageNumber >= 1) {
         if (!m_rs.Open(pageSql, pageParams)) return false;
-        if (countInPass && !m_rs.IsEof()) rows = fd::ReadInt(m_rs, "page_rows");
+        if (countInPass && !m_rs.IsEof()) {
+            rows = fd::ReadInt(m_rs, "page_rows");
+            listed = fd::ReadInt(m_rs, "listed_rows");
+        }
         for (; !m_rs.IsEof(); m_rs.MoveNext()) {
             ap_info_stu rec;
             fd::RowToApInfo(m_rs, rec);
@@ -524,13 +549,18 @@ bool CSqlManagement::QueryApPage(int sortColumn, ApInfoList& list, int& pageCoun
     }
     // No filter (counting is cheap), or an empty page: count on its own.
     if (rows < 0) {
-        if (!m_rs.Open("select count(*) as row_count from ap_info " + where, countParams)) {
+        const std::string listedSql =
+            anyDiscovered ? "coalesce(sum(ap_info.ap_status<>10),0)" : "count(*)";
+        if (!m_rs.Open("select count(*) as row_count, " + listedSql + " as listed_rows from ap_info " +
+                           where,
+                       countParams)) {
             return false;
         }
         rows = fd::ReadInt(m_rs, "row_count");
+        listed = fd::ReadInt(m_rs, "listed_rows");
         m_rs.Close();
     }
-    rowCount += static_cast<int>(rows);
+    rowCount += static_cast<int>(listed);
     pageCount = static_cast<int>(rows / pageSize + (rows % pageSize ? 1 : 0));
     return true;
 }
@@ -538,7 +568,7 @@ bool CSqlManagement::QueryApPage(int sortColumn, ApInfoList& list, int& pageCoun
 bool CSqlManagement::QueryApIpList(std::vector<std::string>& ips) {
     std::lock_guard lock(m_lock);
     if (!m_db.IsOpen()) return false;
-    if (m_rs.Open("select ip from ap_info order by ID")) {
+    if (m_rs.Open("select ip from ap_info where ap_status<>10 order by ID")) {
         for (; !m_rs.IsEof(); m_rs.MoveNext()) ips.push_back(fd::ReadText(m_rs, "ip"));
         m_rs.Close();
     }
@@ -548,7 +578,7 @@ bool CSqlManagement::QueryApIpList(std::vector<std::string>& ips) {
 bool CSqlManagement::QueryApMacList(std::vector<std::string>& macs) {
     std::lock_guard lock(m_lock);
     if (!m_db.IsOpen()) return false;
-    if (m_rs.Open("select mac from ap_info order by ID")) {
+    if (m_rs.Open("select mac from ap_info where ap_status<>10 order by ID")) {
         for (; !m_rs.IsEof(); m_rs.MoveNext()) macs.push_back(fd::ReadText(m_rs, "mac"));
         m_rs.Close();
     }
@@ -559,8 +589,10 @@ bool CSqlManagement::QueryApByMac(const std::string& mac, ap_info_stu& rec) {
     std::memset(&rec, 0, sizeof rec);
     std::lock_guard lock(m_lock);
     if (!m_db.IsOpen()) return false;
-    bool opened = mac.empty() ? m_rs.Open("select * from ap_info order by ID limit 1")
-                              : m_rs.Open("select * from ap_info  where mac=?", {mac});
+    // A device that has only answered a search has no record to act on yet.
+    bool opened = mac.empty()
+                      ? m_rs.Open("select * from ap_info where ap_status<>10 order by ID limit 1")
+                      : m_rs.Open("select * from ap_info where mac=? and ap_status<>10", {mac});
     if (!opened) return false;
     bool found = !m_rs.IsEof();
     if (found) fd::RowToApInfo(m_rs, rec);
@@ -615,39 +647,101 @@ bool CSqlManagement::QueryOtherApByMac(const std::string& mac, config_otherwl_ba
 bool CSqlManagement::SaveApInfo(const ap_info_stu& rec) {
     const std::string mac = fd::RecordMac(rec);
     if (mac.empty()) return false;
-    const std::vector<fd::ColumnValue> row = fd::ApInfoToRow(rec);
-
-    std::lock_guard lock(m_lock);
-    if (!m_db.IsOpen()) return false;
-    if (!m_rs.Open("select * from ap_info where mac=?", {mac})) return false;
-    bool ok = true;
-    if (m_rs.GetRecordCount() > 0) {
-        m_rs.Edit();
-    } else {
-        ok = m_rs.AddNew();
-    }
-    for (std::size_t i = 0; ok && i < row.size(); ++i) {
-        ok = std::visit(
-            [&](const auto& v) {
+    ap_info_stu online = rec;
+    online.ap_status = fd::AP_STATUS_ONLINE;
+    SqlParams params;
+    params.reserve(std::size(fd::kApColumns));
+    for (fd::ColumnValue& value : fd::ApInfoToRow(online)) {
+        std::visit(
+            [&](auto& v) {
                 using T = std::decay_t<decltype(v)>;
                 if constexpr (std::is_same_v<T, std::string>)
-                    return m_rs.SetFieldValue(fd::kApColumns[i].name, std::string_view(v));
+                    params.emplace_back(std::move(v));
                 else
-                    return m_rs.SetFieldValue(fd::kApColumns[i].name, v);
+                    params.emplace_back(static_cast<int64_t>(v));
             },
-            row[i]);
+            value);
     }
-    if (ok) {
-        ok = m_rs.Update();
-    } else {
-        m_rs.CancelUpdate();
-    }
-    m_rs.Close();
-    return ok;
+    // One statement, prepared once, whether the device is new, known from its search answer
+    // only, or known with its information: the row keeps its ID (and so its place among
+    // rows of equal sort keys).
+    static const std::string sql = [] {
+        std::string columns, values, updates;
+        int n = 0;
+        for (const fd::ApColumn& c : fd::kApColumns) {
+            const std::string name = c.name;
+            if (n) {
+                columns += ',';
+                values += ',';
+            }
+            columns += name;
+            values += '?' + std::to_string(++n);
+            if (name == "mac") continue;
+            if (!updates.empty()) updates += ',';
+            updates += name + "=excluded." + name;
+        }
+        return "insert into ap_info(" + columns + ") values(" + values +
+               ") on conflict(mac) do update set " + updates;
+    }();
+    std::lock_guard lock(m_lock);
+    return m_db.IsOpen() && m_db.Execute(sql, params);
 }
 
-bool CSqlManagement::SaveOtherApList(std::span<const uint8_t> scanBody) {
-    const fd::ScanResult scan = fd::DecodeScanResult(scanBody);
+bool CSqlManagement::SaveDiscoveredDevice(const ap_info_stu& rec) {
+    const std::string mac = fd::RecordMac(rec);
+    if (mac.empty()) return false;
+    // Only what a search reply carries: the other columns stay empty until the device's
+    // information fills the row. A search answered by thousands of devices writes a row for
+    // each of them, so this is one small statement, prepared once.
+    const SqlParams params = {
+        mac,
+        static_cast<int64_t>(rec.ap_type),
+        static_cast<int64_t>(fd::AP_STATUS_DISCOVERED),
+        static_cast<int64_t>(rec.work_mode),
+        static_cast<int64_t>(rec.mode_btn_status),
+        static_cast<int64_t>(rec.up_time),
+        fd::IpToText(rec.ip),
+        static_cast<int64_t>(fd::IpNumColumn(rec.ip)),
+        fd::FieldString(rec.ap_name, sizeof rec.ap_name, rec.ap_name_len),
+        fd::FieldString(rec.version, sizeof rec.version, rec.version_len),
+        fd::FieldString(rec.ssid, sizeof rec.ssid, rec.ssid_len),
+        static_cast<int64_t>(rec.channel),
+        static_cast<int64_t>(rec.bridge_transparent),
+        static_cast<int64_t>(rec.tdmaEn),
+    };
+    static const std::string sql = [] {
+        // In the order of the parameters above.
+        constexpr const char* kColumns[] = {
+            "mac",    "ap_type", "ap_status", "work_mode", "mode_btn_status", "up_time",
+            "ip",     "ip_num",  "ap_name",   "version",   "ssid",            "channel",
+            "bridge_transparent", "tdmaEn"};
+        std::string columns, values, updates;
+        int n = 0;
+        auto add = [&](const std::string& name) {
+            if (n) {
+                columns += ',';
+                values += ',';
+            }
+            columns += name;
+            values += '?' + std::to_string(++n);
+            if (name == "mac") return;
+            if (!updates.empty()) updates += ',';
+            updates += name + "=excluded." + name;
+        };
+        for (const char* c : kColumns) add(c);
+        return "insert into ap_info(" + columns + ") values(" + values +
+               ") on conflict(mac) do update set " + updates + " where ap_info.ap_status=10";
+    }();
+    std::lock_guard lock(m_lock);
+    return m_db.IsOpen() && m_db.Execute(sql, params);
+}
+
+bool CSqlManagement::DeleteDiscoveredDevices() {
+    return ExecuteSql("delete from ap_info where ap_status=?",
+                      {static_cast<int64_t>(fd::AP_STATUS_DISCOVERED)});
+}
+
+bool CSqlManagement::SaveOtherApList(const fd::ScanResult& scan) {
     std::lock_guard lock(m_lock);
     if (!m_db.IsOpen()) return false;
     bool all = true;
@@ -725,9 +819,10 @@ bool CSqlManagement::MoveStatus(const std::string& mac, int from, int to) {
     const std::string label = fd::GetStatusLabel(to);
     std::lock_guard lock(m_lock);
     if (!m_db.IsOpen()) return false;
+    // A device that has only answered a search has no status to move.
     bool ok = from < 0 ? m_db.Execute(
                              "update ap_info set ap_status=?1,ap_status_str=?2 "
-                             "where mac=?3",
+                             "where mac=?3 and ap_status<>10",
                              {static_cast<int64_t>(to), label, mac})
                        : m_db.Execute(
                              "update ap_info set ap_status=?1,ap_status_str=?2 "
@@ -762,7 +857,8 @@ bool CSqlManagement::ResetApUpgradeFail(const std::string& mac) {
 
 int CSqlManagement::GetApStatus(const std::string& mac) {
     std::lock_guard lock(m_lock);
-    if (!m_db.IsOpen() || !m_rs.Open("select ap_status from ap_info where mac=?", {mac})) {
+    if (!m_db.IsOpen() ||
+        !m_rs.Open("select ap_status from ap_info where mac=? and ap_status<>10", {mac})) {
         return 0;
     }
     int status = m_rs.IsEof() ? 0 : static_cast<int>(fd::ReadInt(m_rs, "ap_status"));

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "store/ado_database.h"
-#include "wire/device_store.h"
+#include "model/device_store.h"
 
 namespace fd {
 // The statements that create the device table, as CreateSchema runs them.
@@ -59,7 +59,9 @@ public:
     bool QueryOtherApByMac(const std::string& mac, config_otherwl_basic& rec) override;
     // A record without a mac text is refused.
     bool SaveApInfo(const ap_info_stu& rec) override;
-    bool SaveOtherApList(std::span<const uint8_t> scanBody) override;
+    bool SaveDiscoveredDevice(const ap_info_stu& rec) override;
+    bool DeleteDiscoveredDevices() override;
+    bool SaveOtherApList(const fd::ScanResult& scan) override;
     bool DeleteApByMac(const std::string& mac) override;
     bool DeleteAllOtherAp() override;
     bool UpdateApUpTime(const std::string& ip, const std::string& mac, uint32_t seconds) override;

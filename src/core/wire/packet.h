@@ -382,14 +382,6 @@ static_assert(sizeof(VlanBlock) == 22 && offsetof(VlanBlock, with_ip) == 8 &&
               offsetof(VlanBlock, bridge_transparent) == 10 &&
               offsetof(VlanBlock, vlan_pvid) == 12 && offsetof(VlanBlock, vlan_id_lan4) == 16);
 
-// One chosen device handed from a list page to a dialog.
-struct DeviceTarget {
-    char ip[16];
-    char mac[20];
-    int32_t ap_type;
-};
-static_assert(sizeof(DeviceTarget) == 40 && offsetof(DeviceTarget, ap_type) == 36);
-
 // Body of the upgrade request (command 11).
 struct UpgradeImageInfo {
     char file_name[260];

@@ -20,10 +20,6 @@ public:
         return false;
     }
     void SetPendingAddress(const std::string&, const std::string&, const std::string&) override {}
-    ApInfoList& GetDiscoveredDevices(ApInfoList& list, int, std::string_view) override {
-        list.clear();
-        return list;
-    }
 };
 
 // Stands in for a missing store: every query finds nothing.
@@ -50,7 +46,9 @@ public:
     }
     bool QueryOtherApByMac(const std::string&, config_otherwl_basic&) override { return false; }
     bool SaveApInfo(const ap_info_stu&) override { return false; }
-    bool SaveOtherApList(std::span<const uint8_t>) override { return false; }
+    bool SaveDiscoveredDevice(const ap_info_stu&) override { return false; }
+    bool DeleteDiscoveredDevices() override { return false; }
+    bool SaveOtherApList(const ScanResult&) override { return false; }
     bool DeleteApByMac(const std::string&) override { return false; }
     bool DeleteAllOtherAp() override { return false; }
     bool UpdateApUpTime(const std::string&, const std::string&, uint32_t) override { return false; }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "model/command_log.h"
 #include "system/local_adapters.h"
 
 class IDeviceStore;
@@ -22,6 +23,7 @@ struct AppServices {
     IDeviceStore* store = nullptr;    // null: every list is empty
     AdapterReader adapters;           // empty: the system's adapter list (unplugged too)
     AppSettings settings;             // Setting.ini as read at start
+    CommandLog* commands = nullptr;   // what was sent and answered; null: nothing recorded
 };
 
 // What is installed now.

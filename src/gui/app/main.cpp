@@ -254,10 +254,16 @@ int main(int argc, char** argv) {
             },
             Qt::QueuedConnection);
     });
-    // The engine's construction creates the store afresh; a failed start leaves the
-    // program usable without a protocol.
-    CDeviceProtocol& engine = CDeviceProtocol::GetInstance();
-    engine.Start(settings.retransmissionMax, settings.retransmissionInterval);
+    // The program's one engine, wired here to the store (created afresh now) and to the
+    // record of the commands it sends. A failed start leaves the program usable without a
+    // protocol. Both outlive the engine: it probes every device as it stops.
+    fd::CommandLog commands;
+    fd::DeviceProtocolOptions engineOptions;
+    engineOptions.store = CSqlManagement::GetInstance();
+    engineOptions.commands = &commands;
+    CDeviceProtocol engine(engineOptions);
+    const fd::Retransmission retransmission = fd::RetransmissionOf(settings);
+    engine.Start(retransmission.max, retransmission.intervalMs);
     fd::InstallServices({&engine, CSqlManagement::GetInstance(),
                          [&engine] {
                              // The page lists unplugged adapters too; the engine
@@ -266,7 +272,7 @@ int main(int argc, char** argv) {
                              engine.ReadLocalAdapters(usable, &all);
                              return all;
                          },
-                         settings});
+                         settings, &commands});
 
     int rc = 0;
     // A signal during the engine's start ends the program before the window is built; one

@@ -3,10 +3,11 @@
 // close button. Save sends the configuration once, on a worker of the bridge page's, and
 // closes; closing at any step sends nothing. Either way the neighbour table is emptied.
 
+#include "model/device_target.h"
 #include "actions/bridge_wizard.h"
 #include "controls/t_dialog.h"
 #include "engine/device_engine.h"
-#include "wire/device_store.h"
+#include "model/device_store.h"
 
 class CBridgeFinishDlg;
 class CBridgeIPSetDlg;

@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <memory>
 
+#include "model/device_target.h"
 #include "actions/device_workers.h"
 #include "pages/devices/device_list_page.h"
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <functional>
 
+#include "model/device_target.h"
 #include "actions/bridge_wizard.h"
 #include "controls/t_dialog.h"
 #include "engine/device_engine.h"

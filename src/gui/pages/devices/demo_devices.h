@@ -3,7 +3,7 @@
 // a plausible mix of models, modes, names and uptimes in documentation address space. No
 // engine and no socket is involved; the records go straight into the given store.
 
-#include "wire/device_store.h"
+#include "model/device_store.h"
 
 namespace fd {
 

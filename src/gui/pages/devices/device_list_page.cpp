@@ -40,8 +40,8 @@ CDeviceListPage::CDeviceListPage(int pageId, std::span<const fd::DeviceColumn> c
       m_pager(new CTMultiPages(this)),
       m_count(new CTStatic(this)) {
     const fd::GuiSkin& skin = fd::Skin();
-    m_list = std::make_unique<fd::DeviceListModel>(StoreOrEmpty(), m_hasEngine ? m_engine : nullptr,
-                                                   columns);
+    m_list = std::make_unique<fd::DeviceListModel>(StoreOrEmpty(), columns,
+                                                   fd::Services().commands);
     resize(kDesignWidth, kDesignHeight);
 
     // Top strip: Search with its animation on the left, the filter box and refresh on the
@@ -280,17 +280,20 @@ void CDeviceListPage::Draw() {
         }
         if (operate >= 0) m_grid->SetItemImage(gridRow, operate, 0);
         if (tick >= 0) m_grid->SetCheck(gridRow, tick, tickedMacs.count(row.mac) != 0);
-        const bool restyle = m_grid->GetItemData(gridRow) != (row.discoveredOnly ? 1 : 2);
+        // Item value: 1 for a device known only from its search answer, 3 for one with a
+        // change it has acknowledged but not yet reported, 2 for any other stored one.
+        const int style = row.discoveredOnly ? 1 : row.changePending ? 3 : 2;
+        const bool restyle = m_grid->GetItemData(gridRow) != style;
         if (restyle) {
-            const QColor colour =
-                row.discoveredOnly ? skin.textUnlineColor : skin.gridTitleTextColor;
+            const QColor colour = row.discoveredOnly   ? skin.textUnlineColor
+                                  : row.changePending ? skin.textDownColor
+                                                      : skin.gridTitleTextColor;
             for (int c = 0; c < cols; ++c) {
                 // A stored device's status stands out in the online colour.
                 const bool statusCell = c == status && !row.discoveredOnly;
                 m_grid->SetItemFgColour(gridRow, c, statusCell ? skin.textOnlineColor : colour);
             }
-            // Item value: 1 for a device known only from its search answer, 2 for a stored one.
-            m_grid->SetItemData(gridRow, row.discoveredOnly ? 1 : 2);
+            m_grid->SetItemData(gridRow, style);
         }
         m_shownMacs[static_cast<size_t>(r)] = row.mac;
     }

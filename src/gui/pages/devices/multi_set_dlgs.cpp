@@ -4,6 +4,7 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 
+#include "app/app_context.h"
 #include "app/skin.h"
 #include "app/translate.h"
 #include "controls/t_button_picture.h"
@@ -156,9 +157,13 @@ fd::MultiSetIpParams CIpsetMutilDlg::Form() const {
 void CIpsetMutilDlg::OnSave() {
     if (m_progress) return;  // already saving
     const fd::MultiSetIpParams params = Form();
-    const std::string message = fd::CheckMultiSetIp(params, m_devices.size());
-    if (!message.empty()) {
-        fd::ShowAddressWarning(this, QString::fromStdString(message));
+    // The command line's planner: besides the form's checks, a range too small for the
+    // selection and addresses other devices have are refused before anything is sent.
+    std::vector<std::string> used;
+    if (fd::Services().store != nullptr) fd::Services().store->QueryApIpList(used);
+    const fd::BulkAddressPlan plan = fd::PlanBulkAddresses(params, m_devices, used);
+    if (!plan.ok()) {
+        fd::ShowAddressWarning(this, QString::fromStdString(plan.failure.key));
         return;
     }
     fd::StartMultiSetIpWorker(m_slot, m_engine, params, m_devices);

@@ -134,8 +134,8 @@ bool CStatusDlg::ExportTo(const QString& path) {
     if (Store() == nullptr) return false;
     const fd::DeviceListPage& shown = Shown();
     const fd::DeviceListExport out =
-        fd::ExportDeviceList(*Store(), HasEngine() ? &Engine() : nullptr, List().Columns(),
-                             shown.sortColumn, shown.ascending, List().Filter());
+        fd::ExportDeviceList(*Store(), List().Columns(), shown.sortColumn, shown.ascending,
+                             List().Filter());
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
     const qint64 size = static_cast<qint64>(out.csv.size());
