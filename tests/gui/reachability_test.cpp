@@ -223,7 +223,7 @@ public:
         ap.channel = 149;
         ap.secure_mode = static_cast<uint8_t>(secureMode);
         fd::SetFieldText(ap.ssid, sizeof ap.ssid, ap.ssid_len, "mast-north");
-        ASSERT_TRUE(m_store->SaveOtherApList(fd::EncodeScanResult(1, 0, std::vector{ap})));
+        ASSERT_TRUE(m_store->SaveOtherApList(fd::ScanResult{1, 0, 1, {ap}}));
         // No engine to ask: the step's next second lists what the store has.
         w.ScanStep()->OnScanTick();
         ASSERT_EQ(w.ScanStep()->Grid()->GetRowCount(), 2) << m_where;
