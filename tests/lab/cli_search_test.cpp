@@ -14,6 +14,7 @@
 #include "devsim/device_peer.h"
 #include "lab/cli_lab.h"
 #include "support/lab.h"
+#include "support/lab_devices.h"
 
 using namespace fd;
 using namespace fd::test;
@@ -28,17 +29,7 @@ const std::string kTower = "\xE5\xA1\x94\xE6\x9E\xB6-\xE5\x8C\x97";  // 塔架-�
 class CliLabTest : public CliPeerLabTest {
 protected:
     // Devices 0..n-1 with their addresses; the caller adjusts them before StartPeer().
-    std::vector<std::string> AddDevices(int n) {
-        std::vector<std::string> macs, ips;
-        for (int i = 0; i < n; ++i) {
-            auto dev = MakeDevice(i);
-            if (i != 0) ips.push_back(dev.address);
-            macs.push_back(dev.MacText());
-            m_peer->AddDevice(dev);
-        }
-        EXPECT_TRUE(m_lab.AddDeviceAddresses(ips)) << m_lab.Error();
-        return macs;
-    }
+    std::vector<std::string> AddDevices(int n) { return AddLabDevices(m_lab, *m_peer, n); }
     void StartPeer() {
         std::string err;
         ASSERT_TRUE(m_peer->Start(&err)) << err;

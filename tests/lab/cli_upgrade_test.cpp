@@ -19,6 +19,7 @@
 #include "fileserver/tftp_client.h"
 #include "fileserver/tftp_protocol.h"
 #include "support/lab.h"
+#include "support/lab_devices.h"
 #include "support/temp_dir.h"
 
 namespace fd::test {
@@ -62,18 +63,9 @@ protected:
         LabTest::TearDown();
     }
     std::vector<std::string> AddDevices(int n) {
-        std::vector<std::string> macs, ips;
-        for (int i = 0; i < n; ++i) {
-            auto dev = devsim::MakeDevice(i);
+        return AddLabDevices(m_lab, *m_peer, n, 0, [](devsim::EmulatedDevice& dev) {
             dev.flashSilence = std::chrono::milliseconds(1500);
-            if (i != 0) ips.push_back(dev.address);
-            macs.push_back(dev.MacText());
-            m_peer->AddDevice(dev);
-        }
-        if (!ips.empty()) {
-            EXPECT_TRUE(m_lab.AddDeviceAddresses(ips)) << m_lab.Error();
-        }
-        return macs;
+        });
     }
     std::string Image(const std::string& name, std::size_t size) {
         std::string bytes(size, '\0');

@@ -18,6 +18,7 @@
 #include "engine/device_protocol.h"
 #include "store/sql_management.h"
 #include "support/lab.h"
+#include "support/lab_devices.h"
 
 namespace fd::test {
 
@@ -58,15 +59,7 @@ protected:
 
     // Adds devices 0..n-1 (MakeDevice) and their addresses; the peer is not started.
     std::vector<std::string> AddDevices(int n, int first = 0) {
-        std::vector<std::string> macs, ips;
-        for (int i = first; i < first + n; ++i) {
-            auto dev = devsim::MakeDevice(i);
-            if (i != 0) ips.push_back(dev.address);  // 198.18.1.1 is there from the start
-            macs.push_back(dev.MacText());
-            m_peer->AddDevice(dev);
-        }
-        EXPECT_TRUE(m_lab.AddDeviceAddresses(ips)) << m_lab.Error();
-        return macs;
+        return AddLabDevices(m_lab, *m_peer, n, first);
     }
 
     bool StartPeer() {

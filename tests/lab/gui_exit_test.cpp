@@ -24,6 +24,7 @@
 #include "devsim/device_peer.h"
 #include "wire/packet.h"
 #include "support/lab.h"
+#include "support/lab_devices.h"
 #include "support/program_folder.h"
 
 namespace fd::test {
@@ -85,14 +86,7 @@ protected:
         devsim::PeerOptions po;
         po.netns = m_lab.DevNamespace();
         m_peer = std::make_unique<devsim::DevicePeer>(po);
-        for (int i = 0; i < 2; ++i) {
-            auto dev = devsim::MakeDevice(i);
-            if (i != 0) {  // 198.18.1.1 is there from the start
-                ASSERT_TRUE(m_lab.AddDeviceAddresses({dev.address})) << m_lab.Error();
-            }
-            m_macs.push_back(dev.MacText());
-            m_peer->AddDevice(dev);
-        }
+        m_macs = AddLabDevices(m_lab, *m_peer, 2);
         std::string err;
         ASSERT_TRUE(m_peer->Start(&err)) << err;
     }

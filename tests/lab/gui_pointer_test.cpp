@@ -28,6 +28,7 @@
 
 #include "devsim/device_peer.h"
 #include "support/lab.h"
+#include "support/lab_devices.h"
 #include "support/program_folder.h"
 #include "wire/packet.h"
 
@@ -351,15 +352,9 @@ protected:
         devsim::PeerOptions po;
         po.netns = m_lab.DevNamespace();
         m_peer = std::make_unique<devsim::DevicePeer>(po);
-        for (int i = 0; i < 2; ++i) {
-            auto dev = devsim::MakeDevice(i);
+        m_macs = AddLabDevices(m_lab, *m_peer, 2, 0, [](devsim::EmulatedDevice& dev) {
             dev.scanBodies = devsim::ScanBodiesFor(devsim::MakeNeighbours(3, {-50, -62, -75}));
-            if (i != 0) {
-                ASSERT_TRUE(m_lab.AddDeviceAddresses({dev.address})) << m_lab.Error();
-            }
-            m_macs.push_back(dev.MacText());
-            m_peer->AddDevice(dev);
-        }
+        });
         std::string err;
         ASSERT_TRUE(m_peer->Start(&err)) << err;
         // Like real devices, they tell the PC every 10 s that they are there; without that
