@@ -31,7 +31,6 @@
 #include <string>
 #include <vector>
 
-#include "../support/temp_dir.h"
 #include "app/app_context.h"
 #include "app/application_dlg.h"
 #include "app/child_dlg.h"
@@ -237,14 +236,11 @@ public:
 
     // ---- the check ----
     void SetUp() override {
-        ASSERT_TRUE(m_dir.Ok());
-        m_store =
-            std::make_unique<CSqlManagement>(m_dir.Path("data.mdb"), [](const std::string&) {});
-        ASSERT_TRUE(m_store->IsOpen());
-        ASSERT_TRUE(fd::FillDemoDevices(*m_store, 40));
+        m_store = m_demo.Get();
+        ASSERT_NE(m_store, nullptr) << "cannot fill a demonstration store";
         // No engine, as in a screenshot: nothing is sent.
         fd::InstallServices(
-            {nullptr, m_store.get(), [] { return std::vector<LocalAdapterInfo>{}; }, {}});
+            {nullptr, m_store, [] { return std::vector<LocalAdapterInfo>{}; }, {}});
         fd::SetPageDialogRunner([this](QDialog& d) { return OnDialog(d); });
         fd::InitLanguage(fdtest::BinDir().toStdString() + "/");
     }
@@ -339,8 +335,8 @@ public:
         return d.result();
     }
 
-    fd::test::TempDir m_dir;
-    std::unique_ptr<CSqlManagement> m_store;
+    fd::DemoStore m_demo{40};
+    CSqlManagement* m_store = nullptr;
     std::unique_ptr<QObject> m_qtTexts;
     QRect m_screen;
     const DialogCase* m_case = nullptr;

@@ -9,7 +9,6 @@
 #include <QTest>
 #include <memory>
 
-#include "../support/temp_dir.h"
 #include "app/app_context.h"
 #include "app/application_dlg.h"
 #include "app/child_dlg.h"
@@ -33,13 +32,10 @@ const int kListPages[] = {fd::kPageStatus, fd::kPageManagement, fd::kPageBridge,
 class WindowLayoutTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_dir.Ok());
-        m_store =
-            std::make_unique<CSqlManagement>(m_dir.Path("data.mdb"), [](const std::string&) {});
-        ASSERT_TRUE(m_store->IsOpen());
-        ASSERT_TRUE(fd::FillDemoDevices(*m_store, 40));
+        m_store = m_demo.Get();
+        ASSERT_NE(m_store, nullptr) << "cannot fill a demonstration store";
         fd::InstallServices(
-            {nullptr, m_store.get(), [] { return std::vector<LocalAdapterInfo>{}; }, {}});
+            {nullptr, m_store, [] { return std::vector<LocalAdapterInfo>{}; }, {}});
     }
     void TearDown() override {
         fd::InstallServices({});
@@ -93,8 +89,8 @@ protected:
         EXPECT_EQ(grid->horizontalScrollBar()->maximum(), 0) << what;
     }
 
-    fd::test::TempDir m_dir;
-    std::unique_ptr<CSqlManagement> m_store;
+    fd::DemoStore m_demo{40};
+    CSqlManagement* m_store = nullptr;
 };
 
 TEST_F(WindowLayoutTest, AtTheDefaultSizeEveryTitleMacAndModelShowsWhole) {

@@ -563,24 +563,30 @@ TEST_F(GuiPointerLabTest, SearchConfigureBridgeSetIpAndRebootByPointerClicks) {
     if (!confirm) m_x.Save("no-confirmation");
     ASSERT_TRUE(confirm) << "Reboot asked no confirmation:" << m_x.List();
     EXPECT_EQ(Received(settings), 0u);
-    // The buttons are the bottom row of the box; OK is the left one of the two.
-    const Shot box = m_x.Grab(*confirm);
+    // The buttons are the bottom row of the box; OK is the left one of the two. A box that
+    // is mapped may not be drawn yet on a loaded machine: look until they show.
     std::vector<std::pair<int, int>> buttons;
     int buttonY = -1;
-    for (int y = box.h - 6; y > box.h / 2 && buttons.size() < 2; --y) {
+    const auto findButtons = [&] {
+        const Shot box = m_x.Grab(*confirm);
         buttons.clear();
-        const uint32_t bg = box.at(2, y);
-        for (int x = 2; x < box.w - 2;) {
-            if (box.at(x, y) == bg) {
-                ++x;
-                continue;
+        for (int y = box.h - 6; y > box.h / 2 && buttons.size() < 2; --y) {
+            buttons.clear();
+            const uint32_t bg = box.at(2, y);
+            for (int x = 2; x < box.w - 2;) {
+                if (box.at(x, y) == bg) {
+                    ++x;
+                    continue;
+                }
+                const int start = x;
+                while (x < box.w - 2 && box.at(x, y) != bg) ++x;
+                if (x - start >= 50) buttons.emplace_back(start, x);
             }
-            const int start = x;
-            while (x < box.w - 2 && box.at(x, y) != bg) ++x;
-            if (x - start >= 50) buttons.emplace_back(start, x);
+            buttonY = y;
         }
-        buttonY = y;
-    }
+        return buttons.size() == 2;
+    };
+    Poll(findButtons);
     ASSERT_EQ(buttons.size(), 2u) << "no OK and Cancel in the confirmation";
     m_x.Click(*confirm, (buttons[0].first + buttons[0].second) / 2, buttonY);
     EXPECT_TRUE(m_x.WaitGone(confirm->id));

@@ -14,13 +14,11 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QMessageBox>
 #include <QLocale>
 #include <QPainter>
 #include <QScreen>
 #include <QSocketNotifier>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <csignal>
@@ -29,6 +27,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "app/app_context.h"
 #include "app/application_dlg.h"
@@ -148,20 +147,13 @@ fd::AppSettings LoadLook(const std::string& baseDir) {
 
 int TakeScreenshot(QApplication& app, const Options& o, const fd::AppSettings& settings) {
     // Invented devices live in a store of their own in a temporary folder, gone at exit.
-    QTemporaryDir demoDir;
-    std::unique_ptr<CSqlManagement> demoStore;
-    if (o.demoDevices > 0) {
-        demoStore = std::make_unique<CSqlManagement>(
-            QDir(demoDir.path()).filePath(QStringLiteral("data.mdb")).toStdString(),
-            [](const std::string&) {});
-        if (!demoDir.isValid() || !demoStore->IsOpen() ||
-            !fd::FillDemoDevices(*demoStore, o.demoDevices)) {
-            std::fprintf(stderr, "fielddesk: cannot fill the demonstration store\n");
-            return 1;
-        }
+    std::optional<fd::DemoStore> demo;
+    if (o.demoDevices > 0 && !demo.emplace(o.demoDevices).Get()) {
+        std::fprintf(stderr, "fielddesk: cannot fill the demonstration store\n");
+        return 1;
     }
     // No engine: the screenshot sends nothing.
-    fd::InstallServices({nullptr, demoStore.get(), {}, settings});
+    fd::InstallServices({nullptr, demo ? demo->Get() : nullptr, {}, settings});
     CApplicationDlg dlg;
     dlg.PlaceOnScreen(QRect(QPoint(0, 0), o.screen));
     dlg.Host()->RefreshTimer().stop();

@@ -1,8 +1,11 @@
 #include "pages/devices/demo_devices.h"
 
+#include <QDir>
 #include <array>
 #include <cstdio>
 #include <string>
+
+#include "store/sql_management.h"
 
 namespace fd {
 
@@ -46,5 +49,15 @@ bool FillDemoDevices(IDeviceStore& store, int count) {
     }
     return true;
 }
+
+DemoStore::DemoStore(int count) {
+    if (!m_dir.isValid()) return;
+    m_store = std::make_unique<CSqlManagement>(
+        QDir(m_dir.path()).filePath(QStringLiteral("data.mdb")).toStdString(),
+        [](const std::string&) {});
+    if (!m_store->IsOpen() || !FillDemoDevices(*m_store, count)) m_store.reset();
+}
+
+DemoStore::~DemoStore() = default;
 
 }  // namespace fd
