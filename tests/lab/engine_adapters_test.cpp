@@ -2,6 +2,8 @@
 // again with the same address, and the address moved to another link. Commands must leave
 // through the interface that holds the address now.
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "lab/engine_lab.h"
@@ -37,10 +39,20 @@ protected:
     }
 
     // The interface index of a link on one side of the lab; 0 when unknown.
+    // Read straight from the namespace (ip -n), not through a command run inside it, which
+    // needs a mount namespace of its own and more that can go wrong on a busy machine.
     int IfIndex(const std::string& side, const std::string& link) {
+        const std::string ns = side == "pc" ? m_lab.PcNamespace() : m_lab.DevNamespace();
+        const std::string cmd = "ip -n " + ns + " -o link show " + link + " 2>&1";
         std::string out;
-        if (m_lab.Exec(side, {"ip", "-o", "link", "show", link}, &out) != 0) return 0;
-        return std::atoi(out.c_str());  // "N: name@peer: ..."
+        if (FILE* p = ::popen(cmd.c_str(), "r")) {
+            char buf[512];
+            for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+            ::pclose(p);
+        }
+        const int index = std::atoi(out.c_str());  // "N: name@peer: ..."
+        EXPECT_GT(index, 0) << cmd << ": " << out;
+        return index;
     }
 
     int LastRenameIfIndex(const std::string& mac) {
