@@ -48,15 +48,6 @@
 
 namespace fd {
 
-// A device's answer that ended one of the engine's pending requests.
-struct Acknowledgement {
-    std::string ip;  // the address the answer came from (the request's address)
-    std::string mac;
-    int command = 0;
-    uint8_t result = 0;  // first body byte, 0 when the answer has no body
-};
-using AcknowledgementHook = std::function<void(const Acknowledgement&)>;
-
 struct DeviceProtocolOptions {
     IDeviceStore* store = nullptr;  // required for the handlers to record anything
     // Defaults before Start(); Start() overwrites them with the values it is given.
@@ -69,10 +60,6 @@ struct DeviceProtocolOptions {
     SendHook sendHook;                 // empty: real sockets
     bool openSockets = true;           // false: Start() runs no socket and no receiving thread
     std::size_t queueCapacity = 8192;  // per queue; datagrams beyond it are dropped and counted
-    // Told of every answer that ends a pending request, so that a caller waiting for one
-    // can tell an answer from retries running out. Called on a worker thread after the
-    // answer has been written to the store, with no engine lock held.
-    AcknowledgementHook onAcknowledged;
     // Where every command sent with retransmission (but the engine's own device-info
     // requests) is recorded with its answer, its give-up and the device's later report.
     fd::CommandLog* commands = nullptr;

@@ -137,8 +137,6 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
             break;
     }
     if (ended && m_options.commands) m_options.commands->RecordAnswer(mac, command, result);
-    if (ended && m_options.onAcknowledged)
-        m_options.onAcknowledged(fd::Acknowledgement{senderIp, mac, command, result});
 }
 
 void CDeviceProtocol::HandleScanResult(std::span<const uint8_t> body) {
