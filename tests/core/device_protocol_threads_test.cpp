@@ -148,4 +148,53 @@ TEST(EngineThreads, RestartAndConcurrentRequestsAreSafe) {
     EXPECT_GT(sends.load(), 0u);
 }
 
+TEST(EngineThreads, SearchOnlyRowsAreHeldUntilTheInformationHadItsChance) {
+    const std::string answers = "02:00:00:00:00:01", silent = "02:00:00:00:00:02",
+                      forgotten = "02:00:00:00:00:03";
+    auto search = [](CDeviceProtocol& engine, const std::string& mac, const std::string& ip) {
+        engine.InjectDatagram(CDeviceProtocol::PORT_SEARCH_REPLY,
+                              DeviceDatagram(CMD_SEARCH, mac, BriefBody("V", "n")), ip);
+    };
+    {
+        // A hold longer than the test: only the stop writes what is held.
+        FakeStore store;
+        Recorder sent;
+        DeviceProtocolOptions o = FakeOptions(store, sent);
+        o.discoveredRowHold = std::chrono::hours(1);
+        CDeviceProtocol engine(o);
+        ASSERT_TRUE(engine.Start(3, 2000));
+        search(engine, forgotten, "198.18.1.3");
+        ASSERT_TRUE(WaitFor([&] { return engine.GetPeers().size() == 1; }));
+        engine.ForgetDiscoveredDevices();  // its held row goes with it
+
+        search(engine, answers, "198.18.1.1");
+        search(engine, silent, "198.18.1.2");
+        ASSERT_TRUE(WaitFor([&] { return engine.GetPeers().size() == 2; }));
+        engine.InjectDatagram(CDeviceProtocol::PORT_REPLY,
+                              DeviceDatagram(CMD_DEVICE_INFO, answers, InfoBody("198.18.1.1")),
+                              "198.18.1.1");
+        ASSERT_TRUE(WaitFor([&] { return store.Saved().size() == 1; }));
+        EXPECT_EQ(store.DiscoveredWrites(), 0) << "written before the hold ended";
+
+        // What reads the store after the stop (the command line's list) has every device.
+        engine.Stop();
+        ASSERT_EQ(store.Discovered().size(), 1u);
+        EXPECT_STREQ(store.Discovered()[0].mac, silent.c_str());
+        EXPECT_EQ(store.Discovered()[0].ap_status, AP_STATUS_DISCOVERED);
+        EXPECT_EQ(store.DiscoveredWrites(), 1) << "the device that answered had a row written";
+    }
+    {
+        // A short hold: the row comes while the engine runs.
+        FakeStore store;
+        Recorder sent;
+        DeviceProtocolOptions o = FakeOptions(store, sent);
+        o.discoveredRowHold = 50ms;
+        CDeviceProtocol engine(o);
+        ASSERT_TRUE(engine.Start(3, 2000));
+        search(engine, silent, "198.18.1.2");
+        ASSERT_TRUE(WaitFor([&] { return store.Discovered().size() == 1; }));
+        EXPECT_STREQ(store.Discovered()[0].mac, silent.c_str());
+    }
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "engine/device_protocol.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <system_error>
@@ -73,6 +74,8 @@ bool CDeviceProtocol::Start(int retransmissionMax, int retransmissionInterval) {
     try {
         m_threads.emplace_back([this](std::stop_token st) { LivenessLoop(st); });
         m_threads.emplace_back([this](std::stop_token st) { RetransmissionLoop(st); });
+        if (m_options.discoveredRowHold.count() > 0)
+            m_threads.emplace_back([this](std::stop_token st) { HeldRowsLoop(st); });
     } catch (const std::system_error&) {
         return false;
     }
@@ -90,6 +93,9 @@ void CDeviceProtocol::Stop() {
         StopTimers();
         m_transport.Close();
     }
+    // What the store is read for after the engine stops (the command line's list) includes
+    // every device that answered.
+    WriteHeldRows(std::chrono::milliseconds(0));
     // Tell every device we know that this PC is going away.
     for (const fd::PeerEntry& peer : GetPeers())
         SendToDevice(peer.ip, fd::CMD_PROBE, nullptr, 0, peer.mac, false);
@@ -159,10 +165,36 @@ void CDeviceProtocol::RetransmissionLoop(std::stop_token st) {
     }
 }
 
+void CDeviceProtocol::HeldRowsLoop(std::stop_token st) {
+    // Every half hold: a row is written between one and one and a half holds after the
+    // device's search answer.
+    const auto period = std::max(m_options.discoveredRowHold / 2, std::chrono::milliseconds(1));
+    std::unique_lock l(m_timerLock);
+    for (;;) {
+        m_timerWake.wait_for(l, st, period, [] { return false; });
+        if (st.stop_requested()) return;
+        l.unlock();
+        WriteHeldRows(m_options.discoveredRowHold);
+        l.lock();
+    }
+}
+
+void CDeviceProtocol::WriteHeldRows(std::chrono::milliseconds hold) {
+    if (!m_store) return;
+    m_heldRows.WriteHeldSince(fd::DiscoveredRows::Clock::now() - hold,
+                              [this](const std::vector<ap_info_stu>& rows) {
+                                  WriteBatch batch(m_store, rows.size());
+                                  for (const ap_info_stu& rec : rows)
+                                      m_store->SaveDiscoveredDevice(rec);
+                              });
+}
+
 void CDeviceProtocol::SweepLiveness() {
     const std::vector<std::string> removed = m_peers.Sweep();
-    if (m_store)
-        for (const std::string& mac : removed) m_store->DeleteApByMac(mac);
+    for (const std::string& mac : removed) {
+        m_heldRows.Drop(mac);
+        if (m_store) m_store->DeleteApByMac(mac);
+    }
 }
 
 void CDeviceProtocol::RetransmitPending() {
@@ -235,6 +267,7 @@ void CDeviceProtocol::ProbeDiscoveredDevices() {
 
 void CDeviceProtocol::ForgetDiscoveredDevices() {
     m_peers.ForgetUndelivered();
+    m_heldRows.DropAll();
     // A device that answers between the two steps loses its row here but not its request
     // for information, whose answer stores it again.
     if (m_store) m_store->DeleteDiscoveredDevices();

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "engine/device_engine.h"
+#include "engine/discovered_rows.h"
 #include "engine/transport.h"
 #include "engine/peer_table.h"
 #include "engine/retransmission_queue.h"
@@ -60,6 +61,10 @@ struct DeviceProtocolOptions {
     SendHook sendHook;                 // empty: real sockets
     bool openSockets = true;           // false: Start() runs no socket and no receiving thread
     std::size_t queueCapacity = 8192;  // per queue; datagrams beyond it are dropped and counted
+    // How long the row of a device that has only answered a search is held back before it
+    // is written (DiscoveredRows); its information, when it comes within that time, writes
+    // the row instead. 0 writes it at once.
+    std::chrono::milliseconds discoveredRowHold{500};
     // Where every command sent with retransmission (but the engine's own device-info
     // requests) is recorded with its answer, its give-up and the device's later report.
     fd::CommandLog* commands = nullptr;
@@ -155,6 +160,10 @@ private:
     void StopTimers();
     void LivenessLoop(std::stop_token st);
     void RetransmissionLoop(std::stop_token st);
+    void HeldRowsLoop(std::stop_token st);
+    // Writes the held rows of devices that answered a search at least `hold` ago (all of them
+    // with 0) in one batch.
+    void WriteHeldRows(std::chrono::milliseconds hold);
     void Dispatch(Port port, const fd::ReceivedDatagram& dg);
     void HandleScanResult(std::span<const uint8_t> body);
 
@@ -163,6 +172,7 @@ private:
     fd::Transport m_transport;
     fd::PeerTable m_peers;
     fd::RetransmissionQueue m_pending;
+    fd::DiscoveredRows m_heldRows;
 
     std::atomic<bool> m_scanComplete{false};
     std::atomic<int> m_retransmissionMax;
