@@ -79,12 +79,26 @@ void BM_SaveApInfoUpdate(benchmark::State& state) {
 }
 BENCHMARK(BM_SaveApInfoUpdate)->Unit(benchmark::kMicrosecond);
 
-// Page 1 of 100 rows sorted by ip_num over 4000 rows; arg 0 without filter, 1 with one.
+// Page 1 of 100 rows sorted by ip_num. Arguments: the rows in the store, 1 for a filter
+// ("site-1": about a ninth of the rows), and 1 for a store in the middle of a search, a
+// tenth of its rows devices that have only answered it (status 10).
 void BM_QueryApPage(benchmark::State& state) {
     ScratchDir dir;
     CSqlManagement store(dir.path + "/data.mdb");
-    for (int i = 0; i < kDevices; ++i) store.SaveApInfo(Device(i));
-    const std::string filter = state.range(0) ? "site-1" : "";
+    const int devices = static_cast<int>(state.range(0));
+    const bool searching = state.range(2) != 0;
+    store.BeginWriteBatch();
+    for (int i = 0; i < devices; ++i) {
+        if (searching && i % 10 == 0) {
+            ap_info_stu rec = Device(i);
+            rec.ap_status = fd::AP_STATUS_DISCOVERED;
+            store.SaveDiscoveredDevice(rec);
+        } else {
+            store.SaveApInfo(Device(i));
+        }
+    }
+    store.EndWriteBatch();
+    const std::string filter = state.range(1) ? "site-1" : "";
     int rows = 0;
     for (auto _ : state) {
         ApInfoList list;
@@ -97,6 +111,14 @@ void BM_QueryApPage(benchmark::State& state) {
     }
     state.counters["rows"] = rows;
 }
-BENCHMARK(BM_QueryApPage)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QueryApPage)
+    ->ArgNames({"rows", "filter", "searching"})
+    ->Args({4000, 0, 0})
+    ->Args({4000, 1, 0})
+    ->Args({10000, 0, 0})
+    ->Args({10000, 1, 0})
+    ->Args({10000, 0, 1})
+    ->Args({10000, 1, 1})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -37,6 +37,8 @@ protected:
         o.adapterSource = [this] { return adapters; };
         o.openSockets = false;
         o.retransmissionMax = retransmissionMax;
+        // The handlers write search-only rows at once; holding them back has its own test.
+        o.discoveredRowHold = std::chrono::milliseconds(0);
         engine = std::make_unique<CDeviceProtocol>(o);
         std::vector<LocalAdapterInfo> list;
         engine->ReadLocalAdapters(list);

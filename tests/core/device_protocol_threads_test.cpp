@@ -1,18 +1,14 @@
-// The engine's threads: workers draining their queues under a flood, the liveness and
-// retransmission threads on short periods, and Stop ending everything promptly. Only the
-// last test opens real sockets, and only inside a network namespace of the project's.
+// The engine's threads: the transport's workers feeding the handlers under a flood, the
+// liveness and retransmission threads on short periods, restarts under concurrent requests,
+// and Stop ending everything promptly. No socket is opened (the transport's own tests do).
 
 #include <gtest/gtest.h>
-#include <arpa/inet.h>
-#include <net/if.h>
-#include <netinet/in.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <memory>
 
 #include "core/engine_fakes.h"
-#include "engine/device_protocol_sockets.h"
 
 using namespace fd;
 using namespace fd::test;
@@ -33,18 +29,6 @@ DeviceProtocolOptions FakeOptions(FakeStore& store, Recorder& sent) {
     o.adapterSource = [] { return std::vector{MakeAdapter({{"198.18.0.1", "255.255.0.0"}})}; };
     o.openSockets = false;
     return o;
-}
-
-TEST(EngineThreads, OneWakeUpDrainsTheWholeQueue) {
-    FakeStore store;
-    Recorder sent;
-    CDeviceProtocol engine(FakeOptions(store, sent));
-    for (int i = 0; i < 500; ++i)
-        ASSERT_TRUE(engine.InjectDatagram(CDeviceProtocol::PORT_REPLY,
-                                          DeviceDatagram(CMD_REBOOT, kMac), "198.18.1.1"));
-    EXPECT_EQ(engine.ProcessQueue(CDeviceProtocol::PORT_REPLY), 500u);
-    EXPECT_EQ(engine.QueueSize(CDeviceProtocol::PORT_REPLY), 0u);
-    EXPECT_EQ(store.Statuses().size(), 500u);
 }
 
 TEST(EngineThreads, FloodIsBoundedAndFullyAccountedFor) {
@@ -78,20 +62,6 @@ TEST(EngineThreads, FloodIsBoundedAndFullyAccountedFor) {
     EXPECT_EQ(engine.GetPeers().size(), s.handled[p]);
     EXPECT_EQ(engine.QueueSize(p), 0u);
     engine.Stop();
-}
-
-TEST(EngineThreads, FullQueueDropsAndCounts) {
-    FakeStore store;
-    Recorder sent;
-    DeviceProtocolOptions o = FakeOptions(store, sent);
-    o.queueCapacity = 64;
-    CDeviceProtocol engine(o);  // not started: nothing drains
-    int accepted = 0;
-    for (int i = 0; i < 10000; ++i)
-        accepted += engine.InjectDatagram(CDeviceProtocol::PORT_KEEPALIVE,
-                                          DeviceDatagram(CMD_KEEPALIVE, kMac), "198.18.1.1");
-    EXPECT_EQ(accepted, 64);
-    EXPECT_EQ(engine.GetStats().overflow[CDeviceProtocol::PORT_KEEPALIVE], 10000u - 64u);
 }
 
 TEST(EngineThreads, TimersRetransmitAndAgeOnTheirOwn) {
@@ -178,115 +148,53 @@ TEST(EngineThreads, RestartAndConcurrentRequestsAreSafe) {
     EXPECT_GT(sends.load(), 0u);
 }
 
-// True when this process runs in a network namespace with nothing but loopback, as the
-// test command and the lab make; a developer's own namespace always has more.
-bool InIsolatedNamespace() {
-    const char* lab = std::getenv("FD_IN_LAB");
-    if (lab && std::string(lab) == "1") return true;
-    struct if_nameindex* names = if_nameindex();
-    if (!names) return false;
-    bool onlyLoopback = true;
-    for (struct if_nameindex* n = names; n->if_index != 0; ++n)
-        if (std::string(n->if_name) != "lo") onlyLoopback = false;
-    if_freenameindex(names);
-    return onlyLoopback;
-}
-
-TEST(EngineSockets, ReceivesOverLoopbackAndStopsPromptly) {
-    if (!InIsolatedNamespace())
-        GTEST_SKIP() << "opens the engine's sockets: runs only in an isolated network namespace";
-    FakeStore store;
-    Recorder sent;
-    DeviceProtocolOptions o = FakeOptions(store, sent);
-    o.openSockets = true;
-    CDeviceProtocol engine(o);
-    ASSERT_TRUE(engine.Start(3, 2000));
-    EXPECT_GT(engine.GetStats().replyReceiveBuffer, 1 << 20);
-
-    int sock = OpenUdpSocket("127.0.0.1", 0, false, false, 1 << 16);
-    ASSERT_GE(sock, 0);
-    std::vector<uint8_t> search = DeviceDatagram(CMD_SEARCH, kMac, BriefBody("V", "n"));
-    std::vector<uint8_t> bad(1500, 0);
-    std::memcpy(bad.data(), search.data(), 16);
-    EXPECT_TRUE(SendUdp(sock, "127.0.0.1", kPortSearchReply, bad));        // too big
-    EXPECT_TRUE(SendUdp(sock, "127.0.0.1", kPortSearchReply, {1, 2, 3}));  // too short
-    EXPECT_TRUE(SendUdp(sock, "127.0.0.1", kPortSearchReply, search));
-    EXPECT_TRUE(SendUdp(sock, "127.0.0.1", kPortInfo, DeviceDatagram(CMD_REBOOT, kMac)));
-    close(sock);
-
-    ASSERT_TRUE(
-        WaitFor([&] { return store.Statuses().size() == 1 && !engine.GetPeers().empty(); }));
-    EXPECT_STREQ(engine.GetPeers()[0].ip, "127.0.0.1");
-    EXPECT_EQ(engine.GetStats().filtered[CDeviceProtocol::PORT_SEARCH_REPLY], 2u);
-
-    auto t0 = std::chrono::steady_clock::now();
-    engine.Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, kPromptStop);
-}
-
-}  // namespace
-
-namespace {
-
-TEST(EngineSockets, ReceiveErrorsAreCountedAndTheLoopGoesOn) {
-    if (!InIsolatedNamespace())
-        GTEST_SKIP() << "opens the engine's sockets: runs only in an isolated network namespace";
-    FakeStore store;
-    Recorder sent;
-    DeviceProtocolOptions o = FakeOptions(store, sent);
-    o.openSockets = true;
-    // The reply port's thread: its poll() fails with EIO for 300 ms, then its first
-    // recvfrom() fails with ENOMEM. The other ports are left alone.
-    const auto failUntil = std::chrono::steady_clock::now() + 300ms;
-    std::atomic<int> failedPolls{0}, failedRecvs{0};
-    auto isReplySocket = [](int fd) {
-        sockaddr_in a{};
-        socklen_t len = sizeof a;
-        return getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0 &&
-               ntohs(a.sin_port) == kPortInfo;
+TEST(EngineThreads, SearchOnlyRowsAreHeldUntilTheInformationHadItsChance) {
+    const std::string answers = "02:00:00:00:00:01", silent = "02:00:00:00:00:02",
+                      forgotten = "02:00:00:00:00:03";
+    auto search = [](CDeviceProtocol& engine, const std::string& mac, const std::string& ip) {
+        engine.InjectDatagram(CDeviceProtocol::PORT_SEARCH_REPLY,
+                              DeviceDatagram(CMD_SEARCH, mac, BriefBody("V", "n")), ip);
     };
-    o.receiveCalls.poll = [&](pollfd* fds, nfds_t n, int timeout) {
-        if (isReplySocket(fds[0].fd) && std::chrono::steady_clock::now() < failUntil) {
-            ++failedPolls;
-            errno = EIO;
-            return -1;
-        }
-        return poll(fds, n, timeout);
-    };
-    o.receiveCalls.recvfrom = [&](int fd, void* buf, std::size_t size, int flags, sockaddr* from,
-                                  socklen_t* len) -> ssize_t {
-        if (isReplySocket(fd) && failedRecvs == 0) {
-            ++failedRecvs;
-            errno = ENOMEM;
-            return -1;
-        }
-        return recvfrom(fd, buf, size, flags, from, len);
-    };
-    CDeviceProtocol engine(o);
-    ASSERT_TRUE(engine.Start(3, 2000));
+    {
+        // A hold longer than the test: only the stop writes what is held.
+        FakeStore store;
+        Recorder sent;
+        DeviceProtocolOptions o = FakeOptions(store, sent);
+        o.discoveredRowHold = std::chrono::hours(1);
+        CDeviceProtocol engine(o);
+        ASSERT_TRUE(engine.Start(3, 2000));
+        search(engine, forgotten, "198.18.1.3");
+        ASSERT_TRUE(WaitFor([&] { return engine.GetPeers().size() == 1; }));
+        engine.ForgetDiscoveredDevices();  // its held row goes with it
 
-    int sock = OpenUdpSocket("127.0.0.1", 0, false, false, 1 << 16);
-    ASSERT_GE(sock, 0);
-    EXPECT_TRUE(SendUdp(sock, "127.0.0.1", kPortInfo, DeviceDatagram(CMD_REBOOT, kMac)));
-    // The datagram that was waiting while recvfrom() failed is read on the next wake-up,
-    // and later ones as usual.
-    ASSERT_TRUE(WaitFor([&] { return store.Statuses().size() == 1; }, 5s));
-    EXPECT_TRUE(SendUdp(sock, "127.0.0.1", kPortInfo, DeviceDatagram(CMD_RESET, kMac)));
-    ASSERT_TRUE(WaitFor([&] { return store.Statuses().size() == 2; }, 5s));
-    close(sock);
+        search(engine, answers, "198.18.1.1");
+        search(engine, silent, "198.18.1.2");
+        ASSERT_TRUE(WaitFor([&] { return engine.GetPeers().size() == 2; }));
+        engine.InjectDatagram(CDeviceProtocol::PORT_REPLY,
+                              DeviceDatagram(CMD_DEVICE_INFO, answers, InfoBody("198.18.1.1")),
+                              "198.18.1.1");
+        ASSERT_TRUE(WaitFor([&] { return store.Saved().size() == 1; }));
+        EXPECT_EQ(store.DiscoveredWrites(), 0) << "written before the hold ended";
 
-    const EngineStats s = engine.GetStats();
-    EXPECT_EQ(s.errors[CDeviceProtocol::PORT_REPLY], std::size_t(failedPolls + failedRecvs));
-    EXPECT_EQ(failedRecvs, 1);
-    // Waited out, not spun on: backing off from 2 ms to 100 ms allows about a dozen tries in
-    // 300 ms, a busy loop millions.
-    EXPECT_GE(failedPolls, 2);
-    EXPECT_LE(failedPolls, 40);
-    EXPECT_EQ(s.errors[CDeviceProtocol::PORT_SEARCH_REPLY], 0u);
-
-    auto t0 = std::chrono::steady_clock::now();
-    engine.Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, kPromptStop);
+        // What reads the store after the stop (the command line's list) has every device.
+        engine.Stop();
+        ASSERT_EQ(store.Discovered().size(), 1u);
+        EXPECT_STREQ(store.Discovered()[0].mac, silent.c_str());
+        EXPECT_EQ(store.Discovered()[0].ap_status, AP_STATUS_DISCOVERED);
+        EXPECT_EQ(store.DiscoveredWrites(), 1) << "the device that answered had a row written";
+    }
+    {
+        // A short hold: the row comes while the engine runs.
+        FakeStore store;
+        Recorder sent;
+        DeviceProtocolOptions o = FakeOptions(store, sent);
+        o.discoveredRowHold = 50ms;
+        CDeviceProtocol engine(o);
+        ASSERT_TRUE(engine.Start(3, 2000));
+        search(engine, silent, "198.18.1.2");
+        ASSERT_TRUE(WaitFor([&] { return store.Discovered().size() == 1; }));
+        EXPECT_STREQ(store.Discovered()[0].mac, silent.c_str());
+    }
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
-// The engine tells its owner which pending requests a device answered, so that a caller
-// can tell an answer from retries running out.
+// The engine records in the command log which pending requests a device answered, so that a
+// caller can tell an answer from a refusal and from retries running out.
 
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <mutex>
 
 #include "core/engine_fakes.h"
 
@@ -20,9 +19,7 @@ class EngineAcknowledgement : public ::testing::Test {
 protected:
     FakeStore store;
     Recorder sent;
-    std::mutex m;
-    std::vector<Acknowledgement> acks;
-    std::vector<int> statusesSeenAtAck;  // the store's latest status change at each answer
+    CommandLog log;
     std::unique_ptr<CDeviceProtocol> engine;
 
     void SetUp() override {
@@ -32,12 +29,7 @@ protected:
         o.adapterSource = [] { return std::vector{MakeAdapter({{"198.18.0.1", "255.255.0.0"}})}; };
         o.openSockets = false;
         o.retransmissionMax = 2;
-        o.onAcknowledged = [this](const Acknowledgement& a) {
-            std::lock_guard l(m);
-            acks.push_back(a);
-            auto st = store.Statuses();
-            statusesSeenAtAck.push_back(st.empty() ? -1 : st.back().status);
-        };
+        o.commands = &log;
         engine = std::make_unique<CDeviceProtocol>(o);
         std::vector<LocalAdapterInfo> list;
         engine->ReadLocalAdapters(list);
@@ -47,40 +39,46 @@ protected:
         engine->InjectDatagram(CDeviceProtocol::PORT_REPLY, DeviceDatagram(command, mac, body), ip);
         engine->ProcessQueue(CDeviceProtocol::PORT_REPLY);
     }
+    std::vector<CommandState> States() const {
+        std::vector<CommandState> out;
+        for (const CommandRecord& r : log.All()) out.push_back(r.state);
+        return out;
+    }
 };
 
 }  // namespace
 
-TEST_F(EngineAcknowledgement, OnlyAnswersThatEndAPendingRequestAreReported) {
+TEST_F(EngineAcknowledgement, OnlyAnswersThatEndAPendingRequestAreRecorded) {
     ASSERT_TRUE(engine->SendToDevice(kIp, CMD_REBOOT, nullptr, 0, kMac, true));
     Reply(CMD_REBOOT, kMac, "198.18.1.99");  // wrong source: not the request's answer
     Reply(CMD_RESET, kMac, kIp);             // nothing pending for this command
-    EXPECT_TRUE(acks.empty());
+    EXPECT_EQ(States(), std::vector{CommandState::Sent});
 
     Reply(CMD_REBOOT, kMac, kIp);
-    ASSERT_EQ(acks.size(), 1u);
-    EXPECT_EQ(acks[0].mac, kMac);
-    EXPECT_EQ(acks[0].ip, kIp);
-    EXPECT_EQ(acks[0].command, CMD_REBOOT);
-    EXPECT_EQ(acks[0].result, 0);
-    // The store had the new status before the owner heard of the answer.
-    EXPECT_EQ(statusesSeenAtAck[0], AP_STATUS_RESTARTING);
+    const auto records = log.Commands(kMac);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].state, CommandState::Acknowledged);
+    EXPECT_EQ(records[0].ip, kIp);
+    EXPECT_EQ(records[0].command, CMD_REBOOT);
+    EXPECT_TRUE(records[0].answeredAt.has_value());
+    EXPECT_EQ(store.Statuses().back().status, AP_STATUS_RESTARTING);
 
     // A repeated answer finds nothing pending any more.
     Reply(CMD_REBOOT, kMac, kIp);
-    EXPECT_EQ(acks.size(), 1u);
+    EXPECT_EQ(States(), std::vector{CommandState::Acknowledged});
 }
 
-TEST_F(EngineAcknowledgement, RefusalsCarryTheirResultAndRetriesRunningOutAreSilent) {
+TEST_F(EngineAcknowledgement, RefusalsCarryTheirResultAndRetriesRunningOutAreNoAnswer) {
     ASSERT_TRUE(engine->SendToDevice(kIp, CMD_RESET, nullptr, 0, kMac, true));
     Reply(CMD_RESET, kMac, kIp, {1});
-    ASSERT_EQ(acks.size(), 1u);
-    EXPECT_EQ(acks[0].result, 1);
+    ASSERT_EQ(log.All().size(), 1u);
+    EXPECT_EQ(log.All()[0].state, CommandState::Refused);
+    EXPECT_EQ(log.All()[0].result, 1);
 
     ASSERT_TRUE(engine->SendToDevice(kIp, CMD_SET_NAME, "x", 1, kMac, true));
     for (int i = 0; i < 5; ++i) engine->RetransmitPending();
     EXPECT_TRUE(engine->GetPendingRequests().empty());
-    EXPECT_EQ(acks.size(), 1u);
+    EXPECT_EQ(States(), (std::vector{CommandState::Refused, CommandState::NoAnswer}));
 }
 
 TEST(EngineAcknowledgementRace, AnAnswerFasterThanTheSendReturnsStillCounts) {
@@ -88,13 +86,14 @@ TEST(EngineAcknowledgementRace, AnAnswerFasterThanTheSendReturnsStillCounts) {
     // segment can. The answer must end the request: no retransmission follows.
     FakeStore store;
     std::unique_ptr<CDeviceProtocol> engine;
-    int sends = 0, acks = 0;
+    CommandLog log;
+    int sends = 0;
     bool answerInstantly = true;
     DeviceProtocolOptions o;
     o.store = &store;
     o.adapterSource = [] { return std::vector{MakeAdapter({{"198.18.0.1", "255.255.0.0"}})}; };
     o.openSockets = false;
-    o.onAcknowledged = [&](const Acknowledgement&) { ++acks; };
+    o.commands = &log;
     o.sendHook = [&](const OutgoingDatagram& out) {
         ++sends;
         PacketHeader h;
@@ -108,7 +107,8 @@ TEST(EngineAcknowledgementRace, AnAnswerFasterThanTheSendReturnsStillCounts) {
     engine->ReadLocalAdapters(list);
 
     ASSERT_TRUE(engine->SendToDevice(kIp, CMD_SET_IP, "0123456789012345678901", 22, kMac, true));
-    EXPECT_EQ(acks, 1);
+    ASSERT_EQ(log.All().size(), 1u);
+    EXPECT_EQ(log.All()[0].state, CommandState::Acknowledged);
     EXPECT_TRUE(engine->GetPendingRequests().empty());
     engine->RetransmitPending();
     EXPECT_EQ(sends, 1);
@@ -117,4 +117,5 @@ TEST(EngineAcknowledgementRace, AnAnswerFasterThanTheSendReturnsStillCounts) {
     answerInstantly = false;
     EXPECT_FALSE(engine->SendToDevice("10.9.9.9", CMD_REBOOT, nullptr, 0, kMac, true));
     EXPECT_TRUE(engine->GetPendingRequests().empty());
+    EXPECT_EQ(log.All().back().state, CommandState::NotSent);
 }

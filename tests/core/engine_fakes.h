@@ -34,6 +34,11 @@ public:
     // The rows of status 10 as the store would hold them: the last record per device, in the
     // order the devices first answered, until the device's information replaces it.
     std::vector<ap_info_stu> Discovered() const { return Locked(discovered); }
+    // Every SaveDiscoveredDevice call, whatever it changed.
+    int DiscoveredWrites() const {
+        std::lock_guard l(m);
+        return discoveredWrites;
+    }
     const ap_info_stu* DiscoveredRow(const std::string& mac) {
         std::lock_guard l(m);
         for (const ap_info_stu& rec : discovered)
@@ -65,6 +70,7 @@ public:
     }
     bool SaveDiscoveredDevice(const ap_info_stu& rec) override {
         std::lock_guard l(m);
+        ++discoveredWrites;
         for (const ap_info_stu& s : saved)
             if (std::strcmp(s.mac, rec.mac) == 0) return true;  // a row with information stays
         for (ap_info_stu& d : discovered)
@@ -113,6 +119,7 @@ private:
 
     mutable std::mutex m;
     std::vector<ap_info_stu> saved, discovered;
+    int discoveredWrites = 0;
     std::vector<StatusCall> statuses;
     std::vector<std::string> upgrading, deleted, storedMacs;
     std::vector<UpTimeCall> upTimes;

@@ -94,8 +94,10 @@ TEST_F(DevsimProgramTest, EmulatesTheConfiguredDevices) {
     ASSERT_TRUE(row);
     EXPECT_EQ(FieldText(row->ap_name, 32, row->ap_name_len), "屋顶 CPE");
     EXPECT_EQ(IpToText(row->ip), "198.18.7.7");
+    // Device 3 never delivers its info: its search-only row is written once its hold ends.
+    ASSERT_TRUE(WaitUntil([&] { return !DiscoveredRows().empty(); }, kWait));
     const ApInfoList discovered = DiscoveredRows();
-    ASSERT_EQ(discovered.size(), 1u);  // device 3 never delivers its info
+    ASSERT_EQ(discovered.size(), 1u);
     EXPECT_EQ(IpToText(discovered.front().ip), "198.18.1.4");
 
     // Keepalives to the PC that searched carry the growing up-time.

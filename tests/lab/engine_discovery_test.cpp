@@ -351,7 +351,9 @@ TEST_F(EngineDiscoveryTest, SurvivesABurstOfTenThousandDatagrams) {
         s.queuePeak[1], s.queuePeak[2]);
     EXPECT_LE(arrived, 10000u);
     EXPECT_LE(s.accepted[0], uint64_t(kSearchReplies));
-    // Every accepted search reply made a peer (all of them distinct devices).
+    // Every accepted search reply made a peer (all of them distinct devices), and a row once
+    // its hold ended.
+    EXPECT_TRUE(WaitUntil([&] { return DiscoveredRows().size() == s.accepted[0]; }, kWait));
     EXPECT_EQ(DiscoveredRows().size(), s.accepted[0]);
     EXPECT_EQ(StoredCount(), 0u);
 

@@ -58,12 +58,17 @@ void CDeviceProtocol::HandleSearchReply(const fd::ReceivedDatagram& dg) {
     fd::PeerTable::SearchVerdict verdict;
     if (!fd::IsZeroMac(d->header.mac)) verdict = m_peers.SearchAnswered(mac, senderIp);
 
-    // The row goes in before the info request goes out: the device's information, written
-    // by another worker, then always lands on it and turns it into an ordinary row. The
-    // worker's write batch groups these writes.
-    if (!verdict.undeliveredIp.empty() && m_store)
-        m_store->SaveDiscoveredDevice(
-            DiscoveredRecord(d->header, mac, verdict.undeliveredIp.c_str(), brief));
+    // The row is held (or written) before the info request goes out: the device's
+    // information, handled by another worker, then always drops the held row or lands on the
+    // written one and turns it into an ordinary row.
+    if (!verdict.undeliveredIp.empty() && m_store) {
+        const ap_info_stu rec =
+            DiscoveredRecord(d->header, mac, verdict.undeliveredIp.c_str(), brief);
+        if (m_options.discoveredRowHold.count() > 0)
+            m_heldRows.Hold(rec);
+        else
+            m_store->SaveDiscoveredDevice(rec);
+    }
     SendToDevice(senderIp, fd::CMD_SEARCH, nullptr, 0, mac, false);
     if (verdict.askForInfo) SendToDevice(senderIp, fd::CMD_DEVICE_INFO, nullptr, 0, mac, true);
 }
@@ -99,6 +104,7 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
                 fd::ConvertDeviceTextField(rec.ssid, sizeof rec.ssid, rec.ssid_len, true);
                 fd::ConvertDeviceTextField(rec.bridge_ssid, sizeof rec.bridge_ssid,
                                            rec.bridge_ssid_len, true);
+                m_heldRows.Drop(mac);
                 if (m_store) m_store->SaveApInfo(rec);
                 if (m_options.commands) m_options.commands->RecordReport(rec);
             }
@@ -137,8 +143,6 @@ void CDeviceProtocol::HandleReply(const fd::ReceivedDatagram& dg) {
             break;
     }
     if (ended && m_options.commands) m_options.commands->RecordAnswer(mac, command, result);
-    if (ended && m_options.onAcknowledged)
-        m_options.onAcknowledged(fd::Acknowledgement{senderIp, mac, command, result});
 }
 
 void CDeviceProtocol::HandleScanResult(std::span<const uint8_t> body) {

@@ -15,67 +15,42 @@ namespace {
 
 using C = ColumnContent;
 
+// Every column the pages show, once: header, width and sort column. The reboot and restore
+// pages have no widths of their own; they use the status page's for the columns they share.
+constexpr DeviceColumn kTick{"", 20, -1, C::Tick};
+constexpr DeviceColumn kSerial{"Serial", 40, -1, C::Serial};
+constexpr DeviceColumn kLocation{"Location", 90, 2, C::Location};
+constexpr DeviceColumn kType{"Type", 55, 3, C::Type};
+constexpr DeviceColumn kIp{"IP", 102, 1, C::Ip};
+constexpr DeviceColumn kMac{"MAC", 112, 0, C::Mac};
+constexpr DeviceColumn kOperationMode{"OperationMode", 66, 4, C::OperationMode};
+constexpr DeviceColumn kSsid{"SSID", 100, 5, C::Ssid};
+constexpr DeviceColumn kChannel{"Channel", 65, 6, C::Channel};
+constexpr DeviceColumn kSecureMode{"SecureMode", 80, 7, C::SecureMode};
+constexpr DeviceColumn kPower{"Power", 50, 8, C::Power};
+constexpr DeviceColumn kVersion{"Version", 60, 9, C::Version};
+constexpr DeviceColumn kTransparentBridge{"Transparent bridge", 100, 10, C::TransparentBridge};
+constexpr DeviceColumn kAirSlot{"AirSlot", 70, 11, C::AirSlot};
+constexpr DeviceColumn kTime{"Time", 70, 12, C::Time};
+constexpr DeviceColumn kStatus{"Status", 80, 13, C::Status};
+constexpr DeviceColumn kOperate{"Operate", 70, -1, C::Operate};
+
 constexpr DeviceColumn kStatusColumns[] = {
-    {"", 20, -1, C::Tick},
-    {"Serial", 40, -1, C::Serial},
-    {"Location", 90, 2, C::Location},
-    {"Type", 55, 3, C::Type},
-    {"IP", 102, 1, C::Ip},
-    {"MAC", 112, 0, C::Mac},
-    {"OperationMode", 66, 4, C::OperationMode},
-    {"SSID", 100, 5, C::Ssid},
-    {"Channel", 65, 6, C::Channel},
-    {"Version", 60, 9, C::Version},
-    {"Transparent bridge", 100, 10, C::TransparentBridge},
-    {"AirSlot", 70, 11, C::AirSlot},
-    {"Time", 70, 12, C::Time},
-    {"Operate", 70, -1, C::Operate},
+    kTick, kSerial, kLocation, kType, kIp, kMac, kOperationMode, kSsid, kChannel, kVersion,
+    kTransparentBridge, kAirSlot, kTime, kOperate,
 };
-
-// The reboot and restore pages have no widths of their own; they use the status page's
-// widths for the columns they share.
 constexpr DeviceColumn kRebootColumns[] = {
-    {"", 20, -1, C::Tick},
-    {"Serial", 40, -1, C::Serial},
-    {"Location", 90, 2, C::Location},
-    {"Type", 55, 3, C::Type},
-    {"IP", 102, 1, C::Ip},
-    {"MAC", 112, 0, C::Mac},
-    {"OperationMode", 66, 4, C::OperationMode},
-    {"SSID", 100, 5, C::Ssid},
-    {"Channel", 65, 6, C::Channel},
-    {"SecureMode", 80, 7, C::SecureMode},
-    {"Status", 80, 13, C::Status},
+    kTick, kSerial, kLocation, kType, kIp, kMac, kOperationMode, kSsid, kChannel, kSecureMode,
+    kStatus,
 };
-
 constexpr DeviceColumn kRestoreColumns[] = {
-    {"", 20, -1, C::Tick},
-    {"Serial", 40, -1, C::Serial},
-    {"Location", 90, 2, C::Location},
-    {"Type", 55, 3, C::Type},
-    {"IP", 102, 1, C::Ip},
-    {"MAC", 112, 0, C::Mac},
-    {"OperationMode", 66, 4, C::OperationMode},
-    {"SSID", 100, 5, C::Ssid},
-    {"Channel", 65, 6, C::Channel},
-    {"SecureMode", 80, 7, C::SecureMode},
-    {"Power", 50, 8, C::Power},
-    {"Status", 80, 13, C::Status},
+    kTick, kSerial, kLocation, kType, kIp, kMac, kOperationMode, kSsid, kChannel, kSecureMode,
+    kPower, kStatus,
 };
-
 // The management page: no tick column; the Operate cell opens the configuration dialog.
 constexpr DeviceColumn kManagementColumns[] = {
-    {"Serial", 40, -1, C::Serial},
-    {"Location", 90, 2, C::Location},
-    {"Type", 55, 3, C::Type},
-    {"IP", 102, 1, C::Ip},
-    {"MAC", 112, 0, C::Mac},
-    {"OperationMode", 66, 4, C::OperationMode},
-    {"SSID", 100, 5, C::Ssid},
-    {"Channel", 65, 6, C::Channel},
-    {"SecureMode", 80, 7, C::SecureMode},
-    {"Power", 50, 8, C::Power},
-    {"Operate", 70, -1, C::Operate},
+    kSerial, kLocation, kType, kIp, kMac, kOperationMode, kSsid, kChannel, kSecureMode, kPower,
+    kOperate,
 };
 
 constexpr const char* kNotApplicable = "N/A";

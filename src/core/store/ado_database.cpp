@@ -283,6 +283,41 @@ bool CADODatabase::Create(const std::string& connectionString) {
     return ok;
 }
 
+namespace {
+
+char FoldAscii(unsigned char c) {
+    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+}
+
+// contains_text(needle, text...): 1 when any text holds needle, ASCII letters compared
+// without case and every other byte as it is (what like('%needle%') matches, without its
+// wildcards); needle is given in lower case. The device lists' filter runs it over every row
+// and a dozen columns, where a like() per column costs several times as much.
+void ContainsText(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    const auto* needle = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    const int n = sqlite3_value_bytes(argv[0]);
+    if (!needle) {
+        sqlite3_result_int(ctx, 0);
+        return;
+    }
+    for (int i = 1; i < argc; ++i) {
+        const auto* text = sqlite3_value_text(argv[i]);
+        const int length = sqlite3_value_bytes(argv[i]);
+        if (!text || length < n) continue;
+        for (int at = 0; at + n <= length; ++at) {
+            int k = 0;
+            while (k < n && FoldAscii(text[at + k]) == needle[k]) ++k;
+            if (k == n) {
+                sqlite3_result_int(ctx, 1);
+                return;
+            }
+        }
+    }
+    sqlite3_result_int(ctx, 0);
+}
+
+}  // namespace
+
 bool CADODatabase::Open(const std::string& connectionString) {
     if (IsOpen()) Close();
     m_connectionString = connectionString;
@@ -302,6 +337,10 @@ bool CADODatabase::Open(const std::string& connectionString) {
     // never wait for the disk. The one connection holds the file for itself, so its page
     // cache stays valid between statements and no statement pays for file locks.
     // Reading the schema proves the file is a database.
+    if (rc == SQLITE_OK)
+        rc = sqlite3_create_function_v2(db, "contains_text", -1,
+                                        SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS,
+                                        nullptr, ContainsText, nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) {
         rc = sqlite3_exec(db,
                           "PRAGMA journal_mode=MEMORY;PRAGMA synchronous=OFF;"
