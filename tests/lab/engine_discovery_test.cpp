@@ -352,9 +352,9 @@ TEST_F(EngineDiscoveryTest, SurvivesABurstOfTenThousandDatagrams) {
     EXPECT_LE(arrived, 10000u);
     EXPECT_LE(s.accepted[0], uint64_t(kSearchReplies));
     // Every accepted search reply made a peer (all of them distinct devices), and a row once
-    // its hold ended.
-    EXPECT_TRUE(WaitUntil([&] { return DiscoveredRows().size() == s.accepted[0]; }, kWait));
-    EXPECT_EQ(DiscoveredRows().size(), s.accepted[0]);
+    // its hold ended (a late datagram of the burst may still be counted meanwhile).
+    EXPECT_TRUE(WaitUntil(
+        [&] { return DiscoveredRows().size() == m_engine->GetStats().accepted[0]; }, kWait));
     EXPECT_EQ(StoredCount(), 0u);
 
     // And the engine still does its job.
