@@ -16,7 +16,7 @@
 #include "controls/t_button_picture.h"
 #include "controls/t_edit.h"
 #include "devsim/device_peer.h"
-#include "lab/engine_lab.h"
+#include "gui/page_lab_test.h"
 #include "pages/bridge/bridge_config_dlg.h"
 #include "pages/bridge/bridge_dlg.h"
 #include "pages/bridge/bridge_steps.h"
@@ -32,7 +32,7 @@ using fd::test::WaitUntil;
 constexpr int kOperate = 10;
 constexpr int kTick = 0;  // reboot page
 
-class BridgePagesLabTest : public fd::test::EngineLabTest {
+class BridgePagesLabTest : public fd::test::PageLabTest {
 protected:
     void SetUp() override {
         EngineLabTest::SetUp();
@@ -56,19 +56,7 @@ protected:
         ASSERT_TRUE(m_lab.AddDeviceAddresses({sta.address})) << m_lab.Error();
         ASSERT_TRUE(StartPeer());
         ASSERT_TRUE(StartEngine(60000ms));
-        fd::InstallServices({m_engine.get(), m_store.get(), {}, {}});
-        fd::SetPageMessageHandler([this](QWidget*, const fd::PageMessage& m) {
-            m_messages.push_back(m.key);
-            return QMessageBox::Ok;
-        });
-        fd::SetPageDialogRunner(
-            [this](QDialog& d) { return m_onDialog ? m_onDialog(d) : int(QDialog::Rejected); });
-    }
-    void TearDown() override {
-        fd::InstallServices({});
-        fd::SetPageMessageHandler({});
-        fd::SetPageDialogRunner({});
-        EngineLabTest::TearDown();
+        InstallPageServices();
     }
 
     // Both devices stored, their information read afresh.
@@ -112,8 +100,6 @@ protected:
         page.OpenWizard(page.RowOfMac(m_sta));
     }
 
-    QStringList m_messages;
-    std::function<int(QDialog&)> m_onDialog;
     std::string m_ap, m_sta, m_bssid;
 };
 

@@ -21,7 +21,7 @@
 #include "controls/t_static.h"
 #include "controls/wait_dlg.h"
 #include "devsim/device_peer.h"
-#include "lab/engine_lab.h"
+#include "gui/page_lab_test.h"
 #include "pages/devices/multi_set_dlgs.h"
 #include "pages/devices/page_messages.h"
 #include "pages/devices/restart_pages.h"
@@ -36,10 +36,7 @@ using Clock = std::chrono::steady_clock;
 
 // Status page columns.
 constexpr int kTick = 0, kLocation = 2, kIp = 4, kMac = 5;
-// The pages' second, shortened: the engine retransmits every 150 ms here.
-constexpr auto kTickPace = 100ms;
-
-class DevicePagesLabTest : public fd::test::EngineLabTest {
+class DevicePagesLabTest : public fd::test::PageLabTest {
 protected:
     void SetUp() override {
         EngineLabTest::SetUp();
@@ -57,45 +54,7 @@ protected:
         ASSERT_TRUE(StartPeer());
         // No keepalives come from the emulated devices: keep the liveness sweep out of the way.
         ASSERT_TRUE(StartEngine(60000ms));
-        fd::InstallServices({m_engine.get(), m_store.get(), {}, {}});
-        fd::SetPageMessageHandler([this](QWidget*, const fd::PageMessage& m) {
-            m_messages.push_back(m.key);
-            return QMessageBox::Ok;
-        });
-        fd::SetPageDialogRunner([this](QDialog& d) {
-            ++m_dialogs;
-            return m_onDialog ? m_onDialog(d) : int(QDialog::Rejected);
-        });
-        fd::SetUrlOpener([](const QUrl&) {});
-    }
-
-    void TearDown() override {
-        fd::InstallServices({});
-        fd::SetPageMessageHandler({});
-        fd::SetPageDialogRunner({});
-        fd::SetUrlOpener({});
-        EngineLabTest::TearDown();
-    }
-
-    // A search on the page as its timer runs it, a tick every kTickPace, until done() holds
-    // (checked after every tick); a search that ends by itself is started again, as a user
-    // would. At most 60 ticks. Stopped at the end, which reloads the page once more.
-    static bool SearchUntil(CDeviceListPage& page, const std::function<bool()>& done) {
-        page.OnSearchButton();
-        bool ok = false;
-        for (int i = 0; i < 60 && !ok; ++i) {
-            std::this_thread::sleep_for(kTickPace);
-            if (!page.IsSearching()) page.OnSearchButton();
-            page.OnSearchTick();
-            ok = done();
-        }
-        if (page.IsSearching()) page.OnSearchButton();
-        return ok && done();
-    }
-
-    static QString Cell(const CDeviceListPage& page, const std::string& mac, int col) {
-        const int row = page.RowOfMac(mac);
-        return row < 0 ? QString() : page.Grid()->GetItemText(row, col);
+        InstallPageServices();
     }
 
     // Every emulated device has its row on the status page, stored (its information read),
@@ -124,9 +83,6 @@ protected:
     }
 
     std::vector<std::string> m_macs;
-    QStringList m_messages;
-    int m_dialogs = 0;
-    std::function<int(QDialog&)> m_onDialog;
     std::mutex m_movedLock;
     std::vector<std::string> m_moved;
 };
@@ -174,7 +130,7 @@ TEST_F(DevicePagesLabTest, SetIpMovesThreeTickedDevicesIntoTheRange) {
         EXPECT_TRUE(dlg->Progress()->isVisibleTo(dlg));
         // The progress runs its half-seconds (and its searches) at the faster pace.
         for (int i = 0; i < 40 && dlg->result() != QDialog::Accepted; ++i) {
-            std::this_thread::sleep_for(kTickPace);
+            std::this_thread::sleep_for(fd::test::kTickPace);
             dlg->OnProgressTick();
         }
         closed = dlg->result() == QDialog::Accepted;

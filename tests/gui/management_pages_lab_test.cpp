@@ -17,7 +17,7 @@
 #include "controls/t_edit.h"
 #include "controls/wait_dlg.h"
 #include "devsim/device_peer.h"
-#include "lab/engine_lab.h"
+#include "gui/page_lab_test.h"
 #include "pages/config/ip_set_dlg.h"
 #include "pages/config/management_config_dlg.h"
 #include "pages/config/management_dlg.h"
@@ -33,9 +33,7 @@ using fd::test::WaitUntil;
 
 // Management page columns.
 constexpr int kLocation = 1, kIp = 3, kSsid = 6, kChannel = 7, kSecure = 8, kOperate = 10;
-constexpr auto kTickPace = 100ms;
-
-class ManagementPagesLabTest : public fd::test::EngineLabTest {
+class ManagementPagesLabTest : public fd::test::PageLabTest {
 protected:
     void SetUp() override {
         EngineLabTest::SetUp();
@@ -49,43 +47,17 @@ protected:
         m_peer->UpdateDevice(m_macs[0], [](fd::devsim::EmulatedDevice& d) { d.info.ap_type = 10; });
         ASSERT_TRUE(StartPeer());
         ASSERT_TRUE(StartEngine(60000ms));
-        fd::InstallServices({m_engine.get(), m_store.get(), {}, {}});
-        fd::SetPageMessageHandler([this](QWidget*, const fd::PageMessage& m) {
-            m_messages.push_back(m.key);
-            return QMessageBox::Ok;
-        });
-        fd::SetPageDialogRunner([this](QDialog& d) {
-            if (auto* w = dynamic_cast<CWaitDlg*>(&d)) {
-                m_waits.push_back(w->Progress().Duration());
-                return int(QDialog::Accepted);
-            }
-            return m_onDialog ? m_onDialog(d) : int(QDialog::Rejected);
-        });
+        InstallPageServices();
     }
-    void TearDown() override {
-        fd::InstallServices({});
-        fd::SetPageMessageHandler({});
-        fd::SetPageDialogRunner({});
-        EngineLabTest::TearDown();
+    // The waits run to their end at once; their lengths are kept.
+    int RunDialog(QDialog& d) override {
+        if (auto* w = dynamic_cast<CWaitDlg*>(&d)) {
+            m_waits.push_back(w->Progress().Duration());
+            return int(QDialog::Accepted);
+        }
+        return PageLabTest::RunDialog(d);
     }
 
-    // A search on the page, a tick every kTickPace, until done() holds (at most 60 ticks).
-    static bool SearchUntil(CDeviceListPage& page, const std::function<bool()>& done) {
-        page.OnSearchButton();
-        bool ok = false;
-        for (int i = 0; i < 60 && !ok; ++i) {
-            std::this_thread::sleep_for(kTickPace);
-            if (!page.IsSearching()) page.OnSearchButton();
-            page.OnSearchTick();
-            ok = done();
-        }
-        if (page.IsSearching()) page.OnSearchButton();
-        return ok && done();
-    }
-    static QString Cell(const CDeviceListPage& page, const std::string& mac, int col) {
-        const int row = page.RowOfMac(mac);
-        return row < 0 ? QString() : page.Grid()->GetItemText(row, col);
-    }
     bool Stored(const CDeviceListPage& page) const {
         for (const auto& mac : m_macs) {
             const int row = page.RowOfMac(mac);
@@ -95,9 +67,7 @@ protected:
     }
 
     std::vector<std::string> m_macs;
-    QStringList m_messages;
     std::vector<int> m_waits;
-    std::function<int(QDialog&)> m_onDialog;
 };
 
 TEST_F(ManagementPagesLabTest, AChangeOnEveryTabReachesTheDeviceAndShowsAfterTheReload) {

@@ -14,7 +14,7 @@
 #include "actions/file_server_control.h"
 #include "app/app_context.h"
 #include "controls/grid_ctrl.h"
-#include "lab/engine_lab.h"
+#include "gui/page_lab_test.h"
 #include "pages/devices/page_messages.h"
 #include "pages/upgrade/upgrade_dlgs.h"
 #include "support/lab.h"
@@ -27,7 +27,7 @@ using namespace std::chrono_literals;
 
 constexpr int kTick = 0, kVersion = 8, kStatus = 9;
 
-class UpgradePageLabTest : public fd::test::EngineLabTest {
+class UpgradePageLabTest : public fd::test::PageLabTest {
 protected:
     void SetUp() override {
         EngineLabTest::SetUp();
@@ -40,11 +40,7 @@ protected:
                                  [](fd::devsim::EmulatedDevice& d) { d.flashSilence = 4000ms; });
         ASSERT_TRUE(StartPeer());
         ASSERT_TRUE(StartEngine(60000ms));
-        fd::InstallServices({m_engine.get(), m_store.get(), {}, {}});
-        fd::SetPageMessageHandler([this](QWidget*, const fd::PageMessage& m) {
-            m_messages.push_back(m.key);
-            return QMessageBox::Ok;
-        });
+        InstallPageServices();
         // The FileServer program under a name of this test alone, on port 69 of the PC side.
         m_program = m_tmp.Path("FileServer-gui" + std::to_string(::getpid()));
         std::filesystem::copy_file(std::string(std::getenv("FD_BIN_DIR")) + "/FileServer",
@@ -58,17 +54,13 @@ protected:
         });
     }
     void TearDown() override {
-        fd::InstallServices({});
-        fd::SetPageMessageHandler({});
-        fd::SetPageDialogRunner({});
         fd::SetUpgradeFileServerFactory({});
-        EngineLabTest::TearDown();
+        PageLabTest::TearDown();
     }
 
     fd::test::TempDir m_tmp;
     std::string m_program;
     std::vector<std::string> m_macs;
-    QStringList m_messages;
 };
 
 }  // namespace
