@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <ostream>
 #include <sstream>
 #include <thread>
@@ -239,7 +239,8 @@ int RunDemo(const Options& o, std::ostream& err) {
     const std::string script = GetExecutableDirectory() + "fielddesk-demo";
     std::vector<std::string> args = {script, "--count", std::to_string(o.demoCount), "--seconds",
                                      std::to_string(o.seconds)};
-    if (o.format != Format::Table) args.insert(args.end(), {"--", o.format == Format::Json ? "--json" : "--csv"});
+    if (o.format != Format::Table)
+        args.insert(args.end(), {"--", o.format == Format::Json ? "--json" : "--csv"});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

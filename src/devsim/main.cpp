@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "config/ini_file.h"
-#include "fielddesk_version.h"
 #include "devsim/device_peer.h"
+#include "fielddesk_version.h"
 #include "system/local_adapters.h"
 
 using namespace fd;

@@ -1,7 +1,6 @@
 #include "config/settings.h"
 
 #include <algorithm>
-
 #include <climits>
 #include <cstdlib>
 

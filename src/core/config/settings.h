@@ -12,7 +12,6 @@
 // run from a build tree or a folder of its own reads only the file beside it.
 
 #include <array>
-#include <cstdint>
 #include <chrono>
 #include <cstdint>
 #include <string>

@@ -79,7 +79,8 @@ std::string InstallPrefixOf(const std::string& programDir) {
     std::string dir = programDir;
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     constexpr std::string_view kTail = "/lib/fielddesk";
-    if (dir.size() < kTail.size() || dir.compare(dir.size() - kTail.size(), kTail.size(), kTail) != 0)
+    if (dir.size() < kTail.size() ||
+        dir.compare(dir.size() - kTail.size(), kTail.size(), kTail) != 0)
         return {};
     const std::string prefix = dir.substr(0, dir.size() - kTail.size());
     return prefix.empty() ? "/" : prefix;

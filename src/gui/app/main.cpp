@@ -4,15 +4,15 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -31,12 +31,12 @@
 #include "config/settings.h"
 #include "controls/wait_dlg.h"
 #include "engine/device_protocol.h"
+#include "fielddesk_version.h"
 #include "pages/devices/demo_devices.h"
 #include "pages/devices/device_list_page.h"
 #include "store/sql_management.h"
 #include "system/single_instance.h"
 #include "system/system_info.h"
-#include "fielddesk_version.h"
 
 namespace {
 
@@ -151,9 +151,8 @@ Options ParseOptions(int argc, char** argv) {
         o.bad = true;
         o.why = "--screenshot runs no search: use --search-screenshot";
     }
-    const bool countGiven = std::any_of(argv + 1, argv + argc, [](const char* a) {
-        return std::strcmp(a, "--count") == 0;
-    });
+    const bool countGiven = std::any_of(
+        argv + 1, argv + argc, [](const char* a) { return std::strcmp(a, "--count") == 0; });
     if (countGiven && !o.demo) {
         o.bad = true;
         o.why = "--count goes with --demo";
