@@ -67,6 +67,8 @@ foreach(page ${FD_MAN_PAGES})
 endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${FD_DOC_BUILD}/changelog.Debian.gz
         DESTINATION share/doc/fielddesk)
+# lintian's overrides, each with its reason.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/lintian/fielddesk DESTINATION share/lintian/overrides)
 
 # pkexec's question when FileServer cannot bind port 69 by itself.
 configure_file(${CMAKE_SOURCE_DIR}/packaging/polkit/org.fielddesk.FieldDesk.policy.in
