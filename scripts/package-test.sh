@@ -85,17 +85,22 @@ cp /etc/resolv.conf "$root/etc/resolv.conf"
 # An ordinary user of the root, made without the passwd package (not in the apt variant).
 echo "tester:x:1000:1000:Package test:/home/tester:/bin/sh" >>"$root/etc/passwd"
 echo "tester:x:1000:" >>"$root/etc/group"
-mkdir -p "$root/home/tester" && chown 1000:1000 "$root/home/tester"
+mkdir -p "$root/home/tester" "$root/.oldroot" && chown 1000:1000 "$root/home/tester"
 
 # Runs a command in the root with /proc, /dev and /sys, in a mount namespace of its own
-# (with in_root_net: in a network namespace of its own too, holding only lo).
+# (with unshare_extra=(--net): in a network namespace of its own too, holding only lo).
+# The root becomes the namespace's own root (pivot_root, not chroot), so that an ordinary
+# user may make user namespaces in it, as the demo does.
 unshare_extra=()
 in_root() {
   unshare "${unshare_extra[@]}" --mount --pid --fork -- sh -c '
     r=$1; shift
-    mount -t proc proc "$r/proc" && mount --rbind /dev "$r/dev" && mount --rbind /sys "$r/sys"
-    mount --make-rslave "$r/dev" "$r/sys"
-    exec chroot "$r" "$@"' sh "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
+    mount --bind "$r" "$r" && mount -t proc proc "$r/proc" &&
+      mount --rbind /dev "$r/dev" && mount --make-rslave "$r/dev" &&
+      mount --rbind /sys "$r/sys" && mount --make-rslave "$r/sys" || exit 125
+    cd "$r" && pivot_root . .oldroot || exit 125
+    /.oldroot/usr/bin/umount -l /.oldroot || exit 125
+    cd / && exec "$@"' sh "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
     LANG=C.UTF-8 "$@"
 }
 # The same as the ordinary user.
