@@ -58,6 +58,12 @@ size=$(od -An -tu1 -j16 -N8 "$prefix/shot.png" |
     2>"$prefix/demo.err" || { cat "$prefix/demo.err" >&2; fail "fielddesk-cli demo failed"; }
 rows=$(grep -o '"mac": "[0-9a-f:]*"' "$prefix/demo.json" | sort -u | wc -l)
 [ "$rows" = 5 ] || { cat "$prefix/demo.json" "$prefix/demo.err" >&2; fail "demo listed $rows devices, not 5"; }
+# The demo's window, drawn offscreen and saved once its search has ended.
+QT_QPA_PLATFORM=offscreen "$prefix/bin/fielddesk" --demo --count 5 \
+    --search-screenshot "$prefix/demo.png" 2>"$prefix/demo.err" ||
+    { cat "$prefix/demo.err" >&2; fail "fielddesk --demo failed"; }
+[ "$(head -c 8 "$prefix/demo.png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] ||
+    fail "the demo saved no PNG"
 after=$(listing)
 [ "$before" = "$after" ] || {
     echo "$before" >"$prefix/before.txt"
