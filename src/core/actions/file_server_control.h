@@ -62,6 +62,7 @@ public:
     // privileged, we are root, the program holds the capability, or pkexec can ask for
     // it). The text names the three ways to give it the right.
     std::string ElevationProblem() const;
+    std::string StartProblem() override { return ElevationProblem(); }
 
 private:
     std::string ProcessName() const;
