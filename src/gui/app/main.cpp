@@ -391,7 +391,10 @@ int main(int argc, char** argv) {
     // while the window is built is in the pipe and ends the event loop as it starts.
     if (!TerminateRequested()) {
         CApplicationDlg dlg;
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        if (!options.searchScreenshot.isEmpty()) {
+            // Drawn offscreen: the size it has on a full HD screen, as --screenshot does.
+            dlg.PlaceOnScreen(QRect(QPoint(0, 0), options.screen));
+        } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             dlg.PlaceOnScreen(screen->availableGeometry());
         }
         QObject::connect(&dlg, &QDialog::finished, &app, &QApplication::quit);
