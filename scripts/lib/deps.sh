@@ -5,11 +5,13 @@
 fd_packages=(build-essential cmake ninja-build pkg-config ccache clang iproute2 util-linux
              libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
              libgl-dev xvfb xauth libx11-dev libxtst-dev python3 desktop-file-utils
-             appstream nftables qt6-translations-l10n fonts-wqy-microhei fonts-liberation2)
+             appstream nftables qt6-translations-l10n fonts-wqy-microhei fonts-liberation2
+             man-db)
 # qt6-translations-l10n: Qt's own dialogs and buttons in the program's language;
 # fonts-wqy-microhei: Chinese text instead of empty boxes; fonts-liberation2: the skin's
 # Arial, with the widths the column sizes were made for; xvfb, libx11-dev, libxtst-dev: the
-# test that clicks through the program on a real X server.
+# test that clicks through the program on a real X server; man-db: the manual pages' check
+# formats them with warnings on.
 
 fd_install_deps() {
     local p missing=() sudo_cmd=""

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ostream>
 #include <sstream>
 #include <thread>
@@ -23,6 +24,7 @@
 #include "presentation/device_list.h"
 #include "presentation/device_list_export.h"
 #include "rules/address_rules.h"
+#include "system/system_info.h"
 
 namespace fd::cli {
 
@@ -52,6 +54,12 @@ std::optional<int> FindBusyPortIn(std::initializer_list<int> ports) {
 }
 
 int RunSearch(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
+    // An empty list here would read as "no device on the LAN"; the PC is the cause.
+    if (!s.HasUsableAdapter()) {
+        err << "fielddesk-cli: no network adapter is up with an IPv4 address and a link, so "
+               "there is nothing to search on; 'fielddesk-cli doctor' shows what to fix\n";
+        return kExitDeviceFailed;
+    }
     // An interrupted search still lists what it found, as pressing Stop does.
     SettleWatch settle(o.settleSeconds,
                        [&] { return s.Engine().GetPeers().size() + StoredCount(s.Store()); });
@@ -225,6 +233,24 @@ int RunAction(Session& s, const Options& o, std::ostream& out, std::ostream& err
     return kExitOk;
 }
 
+// The script beside the program makes the sandbox, starts the simulator in it and this
+// program's search (fielddesk-demo).
+int RunDemo(const Options& o, std::ostream& err) {
+    const std::string script = GetExecutableDirectory() + "fielddesk-demo";
+    std::vector<std::string> args = {script, "--count", std::to_string(o.demoCount), "--seconds",
+                                     std::to_string(o.seconds)};
+    if (o.format != Format::Table)
+        args.insert(args.end(), {"--", o.format == Format::Json ? "--json" : "--csv"});
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    err.flush();
+    ::execv(script.c_str(), argv.data());
+    err << "fielddesk-cli: cannot start the demo (" << script << "): " << std::strerror(errno)
+        << "\n";
+    return kExitDeviceFailed;
+}
+
 }  // namespace
 
 std::optional<int> FindBusyPort() {
@@ -234,6 +260,8 @@ std::optional<int> FindBusyPort() {
 int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
     // The doctor looks at a PC where the engine may not start; it runs its own.
     if (options.command == Command::Doctor) return RunDoctor(options, out, err);
+    // The demo runs the tool again inside a sandbox of its own.
+    if (options.command == Command::Demo) return RunDemo(options, err);
     // Each subcommand that talks to devices, and the function that runs it over a session.
     // A new subcommand goes in its own file and adds one line here.
     using Runner = int (*)(Session&, const Options&, std::ostream&, std::ostream&);

@@ -21,16 +21,16 @@ struct CommandInfo {
 constexpr CommandInfo kCommands[] = {
     {Command::Search, "search"}, {Command::Reboot, "reboot"},       {Command::Reset, "reset"},
     {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},        {Command::Doctor, "doctor"},
-    {Command::Show, "show"},     {Command::Configure, "configure"},
-    {Command::Scan, "scan"},     {Command::Bridge, "bridge"},
-    {Command::Upgrade, "upgrade"},
+    {Command::Show, "show"},     {Command::Configure, "configure"}, {Command::Scan, "scan"},
+    {Command::Bridge, "bridge"}, {Command::Upgrade, "upgrade"},     {Command::Demo, "demo"},
 };
 
 const char* const kExitCodes =
     "Exit codes:\n"
     "  0    done: every device answered\n"
     "  1    a device was not found by the search, has no adapter of this PC in its\n"
-    "       subnet, did not answer, or refused the command\n"
+    "       subnet, did not answer, or refused the command; or no adapter is up to\n"
+    "       search on (see doctor)\n"
     "  2    bad command line, or input refused by the address or device-name rules\n"
     "       (nothing was sent)\n"
     "  3    cannot run: another FieldDesk is running or a port of 9785-9788 is in use,\n"
@@ -108,6 +108,11 @@ std::string GeneralHelp() {
                "  bridge    link a device as a station to an access point\n"
                "  upgrade   upgrade devices' firmware from an image file\n"
                "  doctor    find out why a search finds nothing\n"
+               "  demo      search simulated devices in a private network sandbox\n"
+               "\n"
+               "Options:\n"
+               "  -h, --help      print this help, or with a command its help, and exit\n"
+               "  --version       print the version and exit\n"
                "\n"
                "Run 'fielddesk-cli COMMAND --help' for the options of a command.\n"
                "The tool uses UDP ports 9785-9788 and cannot run beside FieldDesk.\n"
@@ -237,6 +242,26 @@ std::string CommandHelp(Command c) {
                    "  1    a check found a problem\n"
                    "  2    bad command line\n"
                    "  130  interrupted (Ctrl-C)\n";
+        case Command::Demo:
+            return "Usage: fielddesk-cli demo [--count N] [--seconds N] [--json | --csv]\n"
+                   "\n"
+                   "Tries the tool without devices: makes a private network sandbox (user and\n"
+                   "network namespaces, no root needed) with simulated devices\n"
+                   "(fielddesk-devsim), searches them from the sandbox's PC side, prints the\n"
+                   "list once no new device has answered for 3 seconds, and ends the sandbox.\n"
+                   "Nothing is sent on this PC's own network. The desktop program shows the\n"
+                   "same demo in its window (see fielddesk's help).\n"
+                   "\n"
+                   "Options:\n"
+                   "  --count N       simulated devices, 1..2000 (default 40)\n"
+                   "  --seconds N     the longest search, 1..3600 (default 15)\n"
+                   "  --json          print a JSON array, as search --json does\n"
+                   "  --csv           print CSV, as search --csv does\n"
+                   "\n"
+                   "Exit codes:\n"
+                   "  0    the devices were listed\n"
+                   "  1    the sandbox could not be made (the reason is printed)\n"
+                   "  2    bad command line\n";
         case Command::None:
             return GeneralHelp();
     }
@@ -297,7 +322,11 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
             } else if (arg == "--seconds") {
                 if (!takeValue(v) || !ParseSeconds(v, o.seconds))
                     return fail("--seconds takes a number of seconds from 1 to 3600");
-            } else if ((c == Command::Search && (arg == "--json" || arg == "--csv")) ||
+            } else if (c == Command::Demo && arg == "--count") {
+                if (!takeValue(v) || !ParseNumber(v, 1, 2000, o.demoCount))
+                    return fail("--count takes 1 to 2000 devices");
+            } else if (((c == Command::Search || c == Command::Demo) &&
+                        (arg == "--json" || arg == "--csv")) ||
                        (c == Command::Doctor && arg == "--json")) {
                 const Format f = arg == "--json" ? Format::Json : Format::Csv;
                 if (o.format != Format::Table && o.format != f)
@@ -378,9 +407,11 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
     };
 
     if (o.command == Command::Doctor && !seen.count("--seconds")) o.seconds = 7;
+    if (o.command == Command::Demo && !seen.count("--seconds")) o.seconds = 15;
     switch (o.command) {
         case Command::Doctor:
         case Command::Search:
+        case Command::Demo:
             if (!positional.empty())
                 return fail(std::string(CommandName(o.command)) + " takes no arguments: '" +
                             positional[0] + "'");

@@ -34,6 +34,7 @@ enum class Command {
     Scan,
     Bridge,
     Upgrade,
+    Demo,
 };
 enum class Format { Table, Json, Csv };
 
@@ -58,6 +59,7 @@ struct Options {
     // the length of the upgrade's second, and how long flashed devices may take to return.
     std::string image, model;
     int tftpPort = 69, tickMs = 1000, returnSeconds = 30;
+    int demoCount = 40;  // demo: simulated devices
 };
 
 struct ParseResult {

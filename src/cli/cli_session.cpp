@@ -91,6 +91,8 @@ int Session::Open(std::ostream& err) {
                 << ": cable unplugged or no link; not searched on\n";
     if (std::none_of(adapters.begin(), adapters.end(), [](const auto& a) { return a.up == 1; }))
         err << "fielddesk-cli: warning: no network adapter with an IPv4 address is up\n";
+    m_usableAdapter = std::any_of(adapters.begin(), adapters.end(),
+                                  [](const auto& a) { return a.up == 1 && !a.unplugged; });
     return kExitOk;
 }
 

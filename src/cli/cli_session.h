@@ -32,9 +32,12 @@ public:
 
     // What was sent and what became of it.
     const fd::CommandLog& Commands() const { return m_commands; }
+    // Whether an adapter is up with an IPv4 address and a link: one a search can go out on.
+    bool HasUsableAdapter() const { return m_usableAdapter; }
 
 private:
     std::string m_dir;
+    bool m_usableAdapter = false;
     AppSettings m_settings;
     fd::Retransmission m_retransmission;
     std::unique_ptr<CSqlManagement> m_store;

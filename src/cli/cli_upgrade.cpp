@@ -52,11 +52,8 @@ int RunUpgrade(Session& s, const Options& o, std::ostream& out, std::ostream& er
         err << "fielddesk-cli: " << server.Program() << " is missing\n";
         return kExitEnvironment;
     }
-    if (server.NeedsElevation() && ::access("/usr/bin/pkexec", X_OK) != 0 &&
-        ::access("/bin/pkexec", X_OK) != 0) {
-        err << "fielddesk-cli: FileServer needs the right to use port " << o.tftpPort
-            << " and pkexec is not installed: run as root, give FileServer that right (see "
-               "the README), or use --tftp-port\n";
+    if (const std::string why = server.ElevationProblem(); !why.empty()) {
+        err << "fielddesk-cli: " << why << " (or use --tftp-port)\n";
         return kExitEnvironment;
     }
 
@@ -94,7 +91,8 @@ int RunUpgrade(Session& s, const Options& o, std::ostream& out, std::ostream& er
 
     if (server.NeedsElevation())
         err << "fielddesk-cli: FileServer needs the right to use port " << o.tftpPort
-            << "; asking through pkexec\n";
+            << "; asking through pkexec (the capability, see 'man FileServer', spares the "
+               "password)\n";
 
     CUpgradeTally tally;
     std::map<std::string, std::string> ipOf;

@@ -19,6 +19,7 @@
 
 #include "config/ini_file.h"
 #include "devsim/device_peer.h"
+#include "fielddesk_version.h"
 #include "system/local_adapters.h"
 
 using namespace fd;
@@ -36,6 +37,7 @@ const char* kUsage =
     "                        [--stats] [--verbose]\n"
     "Emulated devices for the network lab. Run it only inside the lab's devices namespace:\n"
     "  scripts/netlab exec LAB dev -- fielddesk-devsim --count 40\n"
+    "(fielddesk --demo and fielddesk-cli demo make such a lab and run it there.)\n"
     "  --count N         devices to emulate (1..10000)\n"
     "  --seed S          varies models, modes, channels and names (default 1)\n"
     "  --first-ip IP     address of the first device; the others follow, skipping .0 and\n"
@@ -74,7 +76,9 @@ const char* kUsage =
     "  --tftp-port N     port of the PC's file server the images are fetched from\n"
     "                    (default 69)\n"
     "  --stats           print what the devices sent when it stops (standard output)\n"
-    "  --verbose         print every datagram received\n";
+    "  --verbose         print every datagram received\n"
+    "  -h, --help        print this help and exit\n"
+    "  --version         print the version and exit\n";
 
 std::atomic<bool> g_stop{false};
 void OnSignal(int) {
@@ -326,6 +330,9 @@ int main(int argc, char** argv) {
             verbose = true;
         else if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("fielddesk-devsim %s\n", FIELDDESK_VERSION);
             return 0;
         } else {
             std::fprintf(stderr, "fielddesk-devsim: unknown option %s\n%s", a.c_str(), kUsage);

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "config/ini_file.h"
+#include "fielddesk_version.h"
 #include "fileserver/privileges.h"
 #include "fileserver/tftp_server.h"
 #include "system/system_info.h"
@@ -24,7 +25,7 @@ const char* kUsage =
     "usage: FileServer [--port N] [--ini FILE] [--directory DIR] [--only NAME]...\n"
     "                  [--bind ADDRESS]... [--max-transfers N] [--max-per-client N]\n"
     "                  [--timeout-ms MS] [--retries N] [--stop-with-stdin] [--report]\n"
-    "                  [--quiet]\n"
+    "                  [--quiet] | --help | --version\n"
     "Serves the files directly inside one folder over TFTP, read only. Started as root\n"
     "(directly, through pkexec or sudo) it binds the port, then gives up root for good:\n"
     "to the invoking user (PKEXEC_UID, SUDO_UID) or else to nobody, with no capabilities\n"
@@ -49,7 +50,9 @@ const char* kUsage =
     "  --report           one line on standard output when listening (\"listening\n"
     "                     ADDRESS:PORT\") and for the first datagram of each client\n"
     "                     (\"client ADDRESS\"), for the program that started it\n"
-    "  --quiet            no log lines on standard error\n";
+    "  --quiet            no log lines on standard error\n"
+    "  -h, --help         print this help and exit\n"
+    "  --version          print the version and exit\n";
 
 std::atomic<bool> g_stop{false};
 void OnSignal(int) {
@@ -85,6 +88,9 @@ int main(int argc, char** argv) {
         long n = 0;
         if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("FileServer %s\n", FIELDDESK_VERSION);
             return 0;
         } else if (a == "--quiet") {
             quiet = true;

@@ -82,7 +82,7 @@ TEST(Completion, EveryDocumentedOptionIsOneTheParserKnows) {
 
 TEST(Completion, CompletesCommandsAndTheirOptionsInBash) {
     if (access("/bin/bash", X_OK) != 0) FAIL() << "bash is needed to check the completion";
-    EXPECT_EQ(Complete("fielddesk-cli d"), "doctor");
+    EXPECT_EQ(Complete("fielddesk-cli d"), "doctor demo");
     EXPECT_EQ(Complete("fielddesk-cli s"), "search set-ip show scan");
     EXPECT_EQ(Complete("fielddesk-cli search --s"), "--seconds --settle --sort");
     EXPECT_EQ(Complete("fielddesk-cli set-ip --mask --"), "") << "a value is typed, not offered";

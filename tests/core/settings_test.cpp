@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "config/ini_file.h"
 #include "fielddesk_version.h"
@@ -173,6 +175,59 @@ TEST_F(SettingsTest, SkinPathsAndTheLanguageDependentImages) {
     std::string noSlash = m_dir.Dir();
     noSlash.pop_back();
     EXPECT_EQ(fd::LoadSettings(noSlash, 2052).skin.mainBk, zh.skin.mainBk);
+}
+
+// An installed program reads three files, key by key: the user's own, the administrator's,
+// then the defaults shipped beside it. A program of a build tree reads its own file only,
+// so a developer's or a machine's settings never reach the tests.
+TEST_F(SettingsTest, InstalledProgramLayersUserAdministratorAndShippedFiles) {
+    const std::string lib = m_dir.Path("opt/lib/fielddesk/");
+    m_dir.Write("opt/lib/fielddesk/Setting.ini",
+                "[Font]\nFontName=Arial\nGridFontHeight=17\n"
+                "[Setting]\nretransmission_max=3\nretransmission_interval=2000\n");
+    m_dir.Write("opt/etc/fielddesk/Setting.ini",
+                "; every key commented out but one\n[Setting]\n;retransmission_max=9\n"
+                "retransmission_interval=500\n[Font]\nFontName=Liberation Sans\n");
+    m_dir.Write("xdg/fielddesk/Setting.ini", "[font]\n fontname = DejaVu Sans\n");
+    m_dir.Write("home/.config/fielddesk/Setting.ini", "[Setting]\nretransmission_max=7\n");
+
+    const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedXdg = oldXdg ? oldXdg : "", savedHome = oldHome ? oldHome : "";
+    ::setenv("HOME", m_dir.Path("home").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", m_dir.Path("xdg").c_str(), 1);
+    EXPECT_EQ(fd::SettingsFiles(lib),
+              (std::vector<std::string>{m_dir.Path("xdg/fielddesk/Setting.ini"),
+                                        m_dir.Path("opt/etc/fielddesk/Setting.ini"),
+                                        lib + "Setting.ini"}));
+    auto s = fd::LoadSettings(lib, 1033);
+    EXPECT_EQ(s.fontName, "DejaVu Sans");       // the user's
+    EXPECT_EQ(s.retransmissionInterval, 500);   // the administrator's
+    EXPECT_EQ(s.retransmissionMax, 3);          // shipped: the commented key is no key
+    EXPECT_EQ(s.gridFontHeight, 17);            // shipped
+    EXPECT_EQ(s.gridFont.face, "DejaVu Sans");  // derived from the layered values
+    EXPECT_EQ(s.skin.mainBk, lib + "Skin/main_bk.jpg");
+
+    // Without XDG_CONFIG_HOME (or with a relative one, which is to be ignored): ~/.config.
+    ::setenv("XDG_CONFIG_HOME", "relative/dir", 1);
+    s = fd::LoadSettings(lib, 1033);
+    EXPECT_EQ(s.retransmissionMax, 7);
+    EXPECT_EQ(s.fontName, "Liberation Sans");
+
+    // The same files around a build tree's program: only its own counts.
+    m_dir.Write("build/bin/Setting.ini", "[Setting]\nretransmission_interval=1500\n");
+    EXPECT_EQ(fd::SettingsFiles(m_dir.Path("build/bin/")),
+              std::vector<std::string>{m_dir.Path("build/bin/Setting.ini")});
+    s = fd::LoadSettings(m_dir.Path("build/bin/"), 1033);
+    EXPECT_EQ(s.retransmissionInterval, 1500);
+    EXPECT_EQ(s.retransmissionMax, 3);
+    EXPECT_EQ(s.fontName, "Arial");
+
+    // The package's own prefix keeps the administrator's file in /etc, not /usr/etc.
+    EXPECT_EQ(fd::SettingsFiles("/usr/lib/fielddesk/").at(1), "/etc/fielddesk/Setting.ini");
+
+    oldXdg ? ::setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1) : ::unsetenv("XDG_CONFIG_HOME");
+    oldHome ? ::setenv("HOME", savedHome.c_str(), 1) : ::unsetenv("HOME");
 }
 
 TEST(SystemInfoTest, ExecutableDirectoryHoldsThisTest) {

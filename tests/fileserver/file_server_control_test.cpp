@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include "config/ini_file.h"
 #include "fileserver/tftp_client.h"
 #include "fileserver/tftp_protocol.h"
+#include "store/sql_management.h"
 #include "support/temp_dir.h"
 #include "system/system_info.h"
 
@@ -199,4 +201,52 @@ TEST(FileServerControl, ServerEndsWhenItsStarterGoesAway) {
     }  // no Stop(): only the pipe closes
     EXPECT_EQ(COperateSystemInfo::FindProcessByName(name), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, o.stopWait);
+}
+
+// An installed program's folder (<prefix>/lib/fielddesk/) stays as the package left it,
+// whoever runs the program: root can write there, and so can this test; the upgrade's
+// settings file and the scratch database go to the runtime folder all the same.
+TEST(FileServerControl, AnInstalledProgramWritesNothingIntoItsFolder) {
+    fd::test::TempDir tmp, images, runtime;
+    const std::string lib = tmp.Path("usr/lib/fielddesk");
+    fs::create_directories(lib);
+    const std::string program = lib + "/FileServer-installed" + std::to_string(::getpid());
+    fs::copy_file(std::string(std::getenv("FD_BIN_DIR")) + "/FileServer", program);
+    images.Write("fw-9.9.bin", "installed image");
+    const std::string runtimeDir = runtime.Dir().substr(0, runtime.Dir().size() - 1);
+    const char* oldRuntime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedRuntime = oldRuntime ? oldRuntime : "";
+    ::setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
+    auto listing = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::recursive_directory_iterator(tmp.Dir()))
+            names.push_back(e.path().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const auto before = listing();
+
+    fd::CFileServerControl::Options o;
+    o.program = program;
+    o.port = FreeUdpPort();
+    o.extraArgs = {"--quiet"};
+    {
+        fd::CFileServerControl c(o);
+        EXPECT_EQ(c.IniPath(), runtime.Path("FileServer.ini"));
+        ASSERT_TRUE(c.ServeImage(images.Path("fw-9.9.bin"), {"127.0.0.1"}));
+        c.Start();
+        ASSERT_TRUE(WaitRunning(c, true)) << c.Failure();
+        const auto r = FetchWhenUp(o.port, "fw-9.9.bin");
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(std::string(r.data.begin(), r.data.end()), "installed image");
+        c.Stop();
+    }
+    EXPECT_EQ(fd::ChooseDatabaseDirectory(lib + "/"), runtime.Dir());
+    // Beside a program of a build tree, both stay where they were.
+    EXPECT_EQ(fd::ChooseDatabaseDirectory(tmp.Dir()), tmp.Dir());
+    EXPECT_EQ(listing(), before);
+    if (oldRuntime)
+        ::setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+    else
+        ::unsetenv("XDG_RUNTIME_DIR");
 }

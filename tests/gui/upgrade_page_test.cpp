@@ -45,6 +45,7 @@ ap_info_stu Device(int id, int apType) {
 struct ServerLog {
     std::vector<std::string> calls;
     std::string failure;             // what the server says went wrong
+    std::string startProblem;        // why it cannot be started here at all
     std::vector<std::string> heard;  // addresses it had requests from
 };
 
@@ -61,6 +62,7 @@ public:
     bool IsRunning() override { return true; }
     void Stop() override { m_log.calls.push_back("stop"); }
     std::string Failure() override { return m_log.failure; }
+    std::string StartProblem() override { return m_log.startProblem; }
     std::optional<bool> HeardFrom(const std::string& ip) override {
         return std::find(m_log.heard.begin(), m_log.heard.end(), ip) != m_log.heard.end();
     }
@@ -178,6 +180,11 @@ TEST_F(UpgradePageTest, DialogChecksTheImageThenRunsTheUpgradeWhileThePageShowsS
         dlg.OnUpgrade();
         EXPECT_EQ(m_messages.back(), "Upgrade file is not .bin file!");
         dlg.SetImagePath(QString::fromStdString(folder + "/fw.BIN"));
+        // A PC where the server could not get its port: said before anything is asked.
+        m_server.startProblem = "FileServer needs the right to use UDP port 69";
+        dlg.OnUpgrade();
+        EXPECT_EQ(m_messages.back(), "FileServer needs the right to use UDP port 69");
+        m_server.startProblem.clear();
         m_answer = QMessageBox::Cancel;
         dlg.OnUpgrade();
         EXPECT_EQ(m_messages.back(), "Are you sure you want to upgrade?");

@@ -79,6 +79,12 @@ TEST_F(DoctorLabTest, UnpluggedCableIsNamedWithItsFix) {
     // It is not searched on: with no other adapter there is nothing to search on.
     EXPECT_NE(Line(run.out, "search").find("not run: no adapter to search on"), std::string::npos)
         << run.out;
+    // A search there finds nothing because of the PC, not of the LAN: it fails and says
+    // where to look, instead of an empty list with success.
+    const auto search = RunCli({"search", "--seconds", "2"});
+    EXPECT_EQ(search.exitCode, 1) << search.out << search.err;
+    EXPECT_EQ(search.out, "");
+    EXPECT_NE(search.err.find("'fielddesk-cli doctor'"), std::string::npos) << search.err;
 
     // Plugged in again: the check passes and the devices answer.
     ASSERT_EQ(m_lab.Exec("dev", {"ip", "link", "set", "dev0", "up"}, &out), 0) << out;

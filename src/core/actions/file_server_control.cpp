@@ -59,12 +59,9 @@ CFileServerControl::CFileServerControl(Options options) : m_options(std::move(op
         const auto slash = m_options.program.rfind('/');
         const std::string progDir =
             slash == std::string::npos ? "./" : m_options.program.substr(0, slash + 1);
-        std::string dir = progDir;
-        if (::access(progDir.c_str(), W_OK) != 0) {
-            const std::string runtime = RuntimeDirectory();
-            if (!runtime.empty()) dir = runtime + "/";
-        }
-        m_options.iniPath = dir + "FileServer.ini";
+        std::string runDir = RunFilesDirectory(progDir);
+        if (runDir.empty()) runDir = "/tmp/";
+        m_options.iniPath = runDir + "FileServer.ini";
     }
 }
 
@@ -144,6 +141,19 @@ bool CFileServerControl::NeedsElevation() const {
     return ::getxattr(m_options.program.c_str(), "security.capability", nullptr, 0) <= 0;
 }
 
+std::string CFileServerControl::ElevationProblem() const {
+    if (!NeedsElevation()) return {};
+    for (const char* pkexec : {"/usr/bin/pkexec", "/bin/pkexec"})
+        if (::access(pkexec, X_OK) == 0) return {};
+    const std::string port = std::to_string(m_options.port);
+    return "FileServer needs the right to use UDP port " + port +
+           " and has no way to get it: give it the capability once (sudo setcap "
+           "cap_net_bind_service=+ep " +
+           m_options.program +
+           "), install pkexec so that it can ask for the password (sudo apt install pkexec), "
+           "or run FieldDesk as root";
+}
+
 CFileServerControl::~CFileServerControl() {
     Release();
     RemoveFolder();
@@ -208,6 +218,10 @@ void CFileServerControl::Start() {
         // Without its image the server would serve whatever folder the settings file still
         // names, to every network: not started at all.
         m_failure = "the image cannot be read";
+        return;
+    }
+    if (std::string why = ElevationProblem(); !why.empty()) {
+        m_failure = std::move(why);
         return;
     }
     std::vector<std::string> args = {

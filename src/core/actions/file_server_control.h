@@ -20,8 +20,8 @@ class CFileServerControl final : public IUpgradeFileServer {
 public:
     struct Options {
         std::string program;  // default: FileServer beside this executable
-        std::string iniPath;  // default: beside the program, or the runtime folder when
-                              // that folder is not writable
+        std::string iniPath;  // default: beside the program in a build tree, else (an
+                              // installed or read-only folder) in the runtime folder
         uint16_t port = 69;
         std::vector<std::string> extraArgs;
         // How long a stop waits for the server to leave by itself (it watches the pipe on
@@ -58,6 +58,11 @@ public:
     // Whether starting it asks for elevation: not root, a privileged port, and the program
     // lacks the capability to bind it.
     bool NeedsElevation() const;
+    // Why the server cannot have its port here, or "" when it can (the port is not
+    // privileged, we are root, the program holds the capability, or pkexec can ask for
+    // it). The text names the three ways to give it the right.
+    std::string ElevationProblem() const;
+    std::string StartProblem() override { return ElevationProblem(); }
 
 private:
     std::string ProcessName() const;

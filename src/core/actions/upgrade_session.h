@@ -25,6 +25,9 @@ namespace fd {
 class IUpgradeFileServer {
 public:
     virtual ~IUpgradeFileServer() = default;
+    // Why the server cannot be started on this PC at all (no right to its port and no way
+    // to get it), asked before an upgrade begins; "" when it can.
+    virtual std::string StartProblem() { return {}; }
     // The next Start serves this image and nothing else, on these local addresses (empty:
     // every address). False when the image cannot be made ready.
     virtual bool ServeImage(const std::string& imagePath,

@@ -1,12 +1,13 @@
 #include "config/settings.h"
 
 #include <algorithm>
-
 #include <climits>
+#include <cstdlib>
 
 #include "config/ini_file.h"
 #include "config/language.h"
 #include "fielddesk_version.h"
+#include "system/system_info.h"
 
 namespace fd {
 
@@ -116,12 +117,42 @@ void BuildSkinPaths(const std::string& baseDir, uint32_t localeId, SkinPaths& sk
     skin.installHelp = dir + "help" + lang + ".jpg";
 }
 
-AppSettings LoadSettings(const std::string& baseDirIn, uint32_t localeId) {
+std::vector<std::string> SettingsFiles(const std::string& baseDirIn) {
     std::string baseDir = baseDirIn;
     if (!baseDir.empty() && baseDir.back() != '/') baseDir += '/';
-    const std::string path = baseDir + "Setting.ini";
+    std::vector<std::string> files;
+    const std::string prefix = InstallPrefixOf(baseDir);
+    if (!prefix.empty()) {
+        const char* xdg = std::getenv("XDG_CONFIG_HOME");
+        const char* home = std::getenv("HOME");
+        // A relative XDG_CONFIG_HOME is to be ignored, as the base directory rules say.
+        if (xdg && xdg[0] == '/')
+            files.push_back(std::string(xdg) + "/fielddesk/Setting.ini");
+        else if (home && home[0] == '/')
+            files.push_back(std::string(home) + "/.config/fielddesk/Setting.ini");
+        const std::string etc = prefix == "/usr" || prefix == "/" ? "/etc" : prefix + "/etc";
+        files.push_back(etc + "/fielddesk/Setting.ini");
+    }
+    files.push_back(baseDir + "Setting.ini");
+    return files;
+}
+
+AppSettings LoadSettings(const std::string& baseDir, uint32_t localeId) {
+    return LoadSettings(SettingsFiles(baseDir), baseDir, localeId);
+}
+
+AppSettings LoadSettings(const std::vector<std::string>& files, const std::string& baseDirIn,
+                         uint32_t localeId) {
+    std::string baseDir = baseDirIn;
+    if (!baseDir.empty() && baseDir.back() != '/') baseDir += '/';
+    // A key absent from a file reads as this text, which no value can be (it holds a NUL).
+    static constexpr std::string_view kAbsent{"\0absent", 7};
     auto read = [&](const char* section, const char* key, const char* def) {
-        return ReadProfileString(path, section, key, def, kSettingValueBuffer);
+        for (const std::string& path : files) {
+            std::string v = ReadProfileString(path, section, key, kAbsent, kSettingValueBuffer);
+            if (v != kAbsent) return v;
+        }
+        return std::string(def);
     };
     auto colour = [&](const char* key, const char* def, Colour& out) {
         ParseColour(read("Color", key, def), out);  // malformed: stays black

@@ -1,14 +1,22 @@
 #pragma once
-// The program's look and protocol timing from Setting.ini beside the executable, and the
-// full paths of the skin images. Read once at start-up; nothing is written back. A missing
-// file or key gives the built-in default.
+// The program's look and protocol timing from Setting.ini, and the full paths of the skin
+// images. Read once at start-up; nothing is written back. A missing file or key gives the
+// built-in default.
+//
+// Where Setting.ini is read, key by key, the first file holding the key wins:
+//   1. the user's own:        $XDG_CONFIG_HOME/fielddesk/Setting.ini (~/.config/fielddesk/)
+//   2. the administrator's:   /etc/fielddesk/Setting.ini (<prefix>/etc/fielddesk/ for an
+//                             installation under another prefix than /usr)
+//   3. the shipped defaults:  Setting.ini beside the program (read only)
+// The first two apply to an installed program (one in <prefix>/lib/fielddesk/); a program
+// run from a build tree or a folder of its own reads only the file beside it.
 
 #include <array>
-#include <cstdint>
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fd {
 
@@ -98,8 +106,15 @@ bool ParseColour(std::string_view text, Colour& out);
 // Leading decimal digits after optional blanks and sign; 0 when there are none.
 int ParseSettingInt(std::string_view text);
 
-// Reads Setting.ini from baseDir (which ends in '/') and builds the skin paths; localeId
-// chooses the language-dependent images.
+// The Setting.ini files a program in baseDir reads, first looked at first (see above).
+// Files that do not exist are listed all the same.
+std::vector<std::string> SettingsFiles(const std::string& baseDir);
+
+// Reads the settings from `files` (first holding a key wins) and builds the skin paths
+// under baseDir; localeId chooses the language-dependent images.
+AppSettings LoadSettings(const std::vector<std::string>& files, const std::string& baseDir,
+                         uint32_t localeId);
+// The same with SettingsFiles(baseDir).
 AppSettings LoadSettings(const std::string& baseDir, uint32_t localeId);
 // The same with the locale the language start-up read.
 AppSettings LoadSettings(const std::string& baseDir);

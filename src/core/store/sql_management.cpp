@@ -385,7 +385,8 @@ std::vector<std::string> ApInfoSchema() {
 }
 
 std::string ChooseDatabaseDirectory(const std::string& executableDirectory) {
-    if (!executableDirectory.empty() && access(executableDirectory.c_str(), W_OK | X_OK) == 0) {
+    if (!executableDirectory.empty() && InstallPrefixOf(executableDirectory).empty() &&
+        access(executableDirectory.c_str(), W_OK | X_OK) == 0) {
         return WithSlash(executableDirectory);
     }
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");

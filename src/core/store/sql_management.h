@@ -93,8 +93,9 @@ private:
 namespace fd {
 
 // The folder for the scratch database, ending in '/': the executable's folder when it is
-// writable, else $XDG_RUNTIME_DIR, else PrivateTempDirectory(). Empty when none of them can
-// be used.
+// writable and not an installed lib/fielddesk/ (nothing is written there, whoever runs the
+// program), else $XDG_RUNTIME_DIR, else PrivateTempDirectory(). Empty when none of them
+// can be used.
 std::string ChooseDatabaseDirectory(const std::string& executableDirectory);
 // ChooseDatabaseDirectory(GetExecutableDirectory()) + "data.mdb".
 std::string DefaultDatabasePath();

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "fielddesk_version.h"
+#include "system/single_instance.h"
 
 extern char** environ;
 
@@ -72,6 +73,25 @@ std::string GetExecutableDirectory() {
 const std::string& GetExecutableDirectoryCached() {
     static const std::string dir = GetExecutableDirectory();
     return dir;
+}
+
+std::string InstallPrefixOf(const std::string& programDir) {
+    std::string dir = programDir;
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    constexpr std::string_view kTail = "/lib/fielddesk";
+    if (dir.size() < kTail.size() ||
+        dir.compare(dir.size() - kTail.size(), kTail.size(), kTail) != 0)
+        return {};
+    const std::string prefix = dir.substr(0, dir.size() - kTail.size());
+    return prefix.empty() ? "/" : prefix;
+}
+
+std::string RunFilesDirectory(const std::string& programDir) {
+    if (!programDir.empty() && InstallPrefixOf(programDir).empty() &&
+        access(programDir.c_str(), W_OK | X_OK) == 0)
+        return programDir.back() == '/' ? programDir : programDir + "/";
+    const std::string runtime = RuntimeDirectory();
+    return runtime.empty() ? std::string() : runtime + "/";
 }
 
 std::string PrivateTempDirectory() {

@@ -18,6 +18,18 @@ std::string GetExecutableDirectory();
 // The same, computed once and then returned from memory.
 const std::string& GetExecutableDirectoryCached();
 
+// Where an installed program keeps its read-only files: <prefix>/lib/fielddesk/. For a
+// program running from such a folder, the prefix ("/usr" for /usr/lib/fielddesk/); empty
+// for any other folder (a build tree, a folder a test made). Symbolic links in the path
+// are not resolved here: the caller hands the folder of the running executable.
+std::string InstallPrefixOf(const std::string& programDir);
+
+// Where a program puts what it writes while it runs (the scratch database, FileServer.ini):
+// beside itself in a build tree or a folder of its own when that is writable, never into
+// an installed lib/fielddesk/ (whoever runs it, root included): the runtime folder then.
+// Ends in '/'; empty when no folder can be had.
+std::string RunFilesDirectory(const std::string& programDir);
+
 // This build's version in four numbers, "1.0.0.0".
 std::string OwnFileVersionText();
 

@@ -1,33 +1,25 @@
-// FieldDesk: start-up, single instance and shutdown.
-//
-//   fielddesk                          the program
-//   fielddesk --screenshot FILE [--page N] [--demo-devices N] [--wait-dialog] [--screen WxH]
-//                                      renders the main window offscreen to a PNG and exits;
-//                                      --page: a navigation position 1-8 or a page id (133...);
-//                                      --screen: the available screen area the window is
-//                                      fitted to (default 1920x1080);
-//                                      --demo-devices: N invented devices in a temporary
-//                                      store; --wait-dialog: the reboot wait dialog on top.
-//                                      Runs without the protocol engine.
+// FieldDesk: start-up, single instance and shutdown. The options are those of kUsage.
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "app/app_context.h"
 #include "app/application_dlg.h"
@@ -39,29 +31,81 @@
 #include "config/settings.h"
 #include "controls/wait_dlg.h"
 #include "engine/device_protocol.h"
+#include "fielddesk_version.h"
 #include "pages/devices/demo_devices.h"
+#include "pages/devices/device_list_page.h"
 #include "store/sql_management.h"
 #include "system/single_instance.h"
 #include "system/system_info.h"
 
 namespace {
 
+const char* const kUsage =
+    "Usage: fielddesk [--search [--search-screenshot FILE]]\n"
+    "       fielddesk --demo [--count N] [--search-screenshot FILE]\n"
+    "       fielddesk --screenshot FILE [--page N] [--demo-devices N] [--wait-dialog]\n"
+    "                 [--screen WxH]\n"
+    "\n"
+    "Finds the outdoor wireless CPE and access-point devices on the LAN segments this PC is\n"
+    "wired to and configures them. One copy runs per user; a second start ends at once.\n"
+    "\n"
+    "Options:\n"
+    "  --demo           the program inside a private network sandbox with simulated\n"
+    "                   devices (fielddesk-devsim), on this display; closing the window\n"
+    "                   ends the sandbox. Nothing is sent on this PC's own network\n"
+    "  --count N        simulated devices of the demo, 1..2000 (default 40)\n"
+    "  --search         search as soon as the window is open\n"
+    "  --search-screenshot FILE\n"
+    "                   search at once, save the window to FILE (PNG) when the search\n"
+    "                   has ended, and exit; the window is drawn offscreen\n"
+    "  --screenshot FILE\n"
+    "                   save the main window to FILE (PNG) without starting the protocol\n"
+    "                   engine, and exit\n"
+    "  --page N         with --screenshot: the page, a menu position 1-8 or a page id\n"
+    "  --demo-devices N with --screenshot: N invented devices in the lists, 0..10000\n"
+    "  --wait-dialog    with --screenshot: the reboot wait dialog on top\n"
+    "  --screen WxH     with --screenshot: the screen area the window is fitted to\n"
+    "                   (default 1920x1080)\n"
+    "  -h, --help       print this help and exit\n"
+    "  --version        print the version and exit\n";
+
 constexpr const char* kInstanceLockName = "Norvu_FieldDesk";
 
 struct Options {
+    bool help = false, version = false;
+    bool demo = false;
+    int count = 40;
+    bool search = false;
+    QString searchScreenshot;
     QString screenshot;
     int page = 0;
     int demoDevices = 0;
     bool waitDialog = false;
     QSize screen{1920, 1080};
     bool bad = false;
+    std::string why;  // of a bad command line, when more can be said than the usage
 };
 
 Options ParseOptions(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         const QString a = QString::fromLocal8Bit(argv[i]);
-        if (a == QLatin1String("--screenshot") && i + 1 < argc) {
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            o.help = true;
+        } else if (a == QLatin1String("--version")) {
+            o.version = true;
+        } else if (a == QLatin1String("--demo")) {
+            o.demo = true;
+        } else if (a == QLatin1String("--count") && i + 1 < argc) {
+            bool ok = false;
+            o.count = QString::fromLocal8Bit(argv[++i]).toInt(&ok);
+            if (!ok || o.count < 1 || o.count > 2000) o.bad = true;
+        } else if (a == QLatin1String("--search")) {
+            o.search = true;
+        } else if (a == QLatin1String("--search-screenshot") && i + 1 < argc) {
+            o.search = true;
+            o.searchScreenshot = QString::fromLocal8Bit(argv[++i]);
+        } else if (a == QLatin1String("--screenshot") && i + 1 < argc) {
             o.screenshot = QString::fromLocal8Bit(argv[++i]);
         } else if (a == QLatin1String("--page") && i + 1 < argc) {
             bool ok = false;
@@ -83,13 +127,36 @@ Options ParseOptions(int argc, char** argv) {
             }
         } else {
             o.bad = true;
+            o.why = "unknown option or missing value: " + std::string(argv[i]);
         }
     }
-    const bool screenshotOnly = o.demoDevices > 0 || o.waitDialog ||
+    // Asked for invented devices without a picture: the demo with that many simulated
+    // devices is what is meant (a user wants to see the program with devices).
+    if (o.demoDevices > 0 && o.screenshot.isEmpty() && !o.demo && !o.search) {
+        o.demo = true;
+        o.count = std::min(o.demoDevices, 2000);
+        o.demoDevices = 0;
+    }
+    const bool screenshotOnly = o.demoDevices > 0 || o.waitDialog || o.page != 0 ||
                                 std::any_of(argv + 1, argv + argc, [](const char* a) {
                                     return std::strcmp(a, "--screen") == 0;
                                 });
-    if (screenshotOnly && o.screenshot.isEmpty()) o.bad = true;
+    if (screenshotOnly && o.screenshot.isEmpty()) {
+        o.bad = true;
+        o.why = "--page, --demo-devices, --wait-dialog and --screen go with --screenshot";
+    }
+    // A picture of the window without the engine searches nothing; the demo is a start
+    // of its own.
+    if (!o.screenshot.isEmpty() && (o.search || o.demo)) {
+        o.bad = true;
+        o.why = "--screenshot runs no search: use --search-screenshot";
+    }
+    const bool countGiven = std::any_of(
+        argv + 1, argv + argc, [](const char* a) { return std::strcmp(a, "--count") == 0; });
+    if (countGiven && !o.demo) {
+        o.bad = true;
+        o.why = "--count goes with --demo";
+    }
     return o;
 }
 
@@ -195,17 +262,69 @@ int TakeScreenshot(QApplication& app, const Options& o, const fd::AppSettings& s
     return 0;
 }
 
+// The demo runs this program again inside a network sandbox of its own, beside the
+// simulator: the script beside the program builds the sandbox (fielddesk-demo).
+int StartDemo(const Options& o) {
+    const std::string script = fd::GetExecutableDirectory() + "fielddesk-demo";
+    std::vector<std::string> args = {script, "--gui", "--count", std::to_string(o.count)};
+    if (!o.searchScreenshot.isEmpty())
+        args.insert(args.end(), {"--screenshot", o.searchScreenshot.toStdString()});
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(script.c_str(), argv.data());
+    std::fprintf(stderr, "fielddesk: cannot start the demo (%s): %s\n", script.c_str(),
+                 std::strerror(errno));
+    return 1;
+}
+
+// With --search: the status page's Search is pressed once the window is up. With
+// --search-screenshot the window is saved when that search has ended, and the program ends.
+void SearchAtStart(CApplicationDlg& dlg, const Options& o) {
+    QTimer::singleShot(0, &dlg, [&dlg, o] {
+        // The page shown at start (the status list).
+        CDeviceListPage* page = nullptr;
+        for (auto* p : dlg.findChildren<CDeviceListPage*>())
+            if (p->isVisible()) page = p;
+        if (!page) {
+            std::fprintf(stderr, "fielddesk: no device list to search with\n");
+            return;
+        }
+        page->OnSearchButton();
+        if (o.searchScreenshot.isEmpty()) return;
+        auto* poll = new QTimer(&dlg);
+        const QString file = o.searchScreenshot;
+        QObject::connect(poll, &QTimer::timeout, &dlg, [&dlg, page, poll, file] {
+            if (page->IsSearching()) return;
+            poll->stop();
+            const bool saved = dlg.grab().save(file, "PNG");
+            if (!saved) std::fprintf(stderr, "fielddesk: cannot write %s\n", qPrintable(file));
+            dlg.done(0);
+            if (!saved) QCoreApplication::exit(1);
+        });
+        poll->start(250);
+    });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     CatchTerminateSignals();
     const Options options = ParseOptions(argc, argv);
     if (options.bad) {
-        std::fprintf(stderr,
-                     "usage: fielddesk [--screenshot FILE [--page N] [--demo-devices N] "
-                     "[--wait-dialog] [--screen WxH]]\n");
+        if (!options.why.empty()) std::fprintf(stderr, "fielddesk: %s\n", options.why.c_str());
+        std::fprintf(stderr, "Try 'fielddesk --help'.\n");
         return 2;
     }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("fielddesk %s\n", FIELDDESK_VERSION);
+        return 0;
+    }
+    if (options.demo) return StartDemo(options);
     // One copy per user. A second one ends at once, silently, before any window exists.
     // A picture of the window is no copy of the program: it runs no engine and no store of
     // the program's own, so it needs no lock and may run beside a running copy.
@@ -214,7 +333,8 @@ int main(int argc, char** argv) {
         instance.Acquire(kInstanceLockName) == fd::SingleInstanceLock::Result::AlreadyRunning) {
         return 0;
     }
-    if (!options.screenshot.isEmpty() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    if ((!options.screenshot.isEmpty() || !options.searchScreenshot.isEmpty()) &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
@@ -271,12 +391,16 @@ int main(int argc, char** argv) {
     // while the window is built is in the pipe and ends the event loop as it starts.
     if (!TerminateRequested()) {
         CApplicationDlg dlg;
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        if (!options.searchScreenshot.isEmpty()) {
+            // Drawn offscreen: the size it has on a full HD screen, as --screenshot does.
+            dlg.PlaceOnScreen(QRect(QPoint(0, 0), options.screen));
+        } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             dlg.PlaceOnScreen(screen->availableGeometry());
         }
         QObject::connect(&dlg, &QDialog::finished, &app, &QApplication::quit);
         WatchTerminateSignals(&dlg, [&dlg] { dlg.reject(); });
         dlg.show();
+        if (options.search) SearchAtStart(dlg, options);
         rc = app.exec();
     }
     // Engine first: it probes every known device and stops its threads while the store

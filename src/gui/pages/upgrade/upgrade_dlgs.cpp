@@ -206,6 +206,11 @@ void CUpgradeConfigDlg::OnUpgrade() {
         fd::ShowPageWarning(this, QString::fromStdString(key));
         return;
     }
+    // Said before the user confirms an upgrade that could not serve the image.
+    if (std::string why = m_server->StartProblem(); !why.empty()) {
+        fd::ShowPageWarning(this, QString::fromStdString(why));
+        return;
+    }
     if (!fd::AskPageConfirmation(this, QStringLiteral("Are you sure you want to upgrade?"))) return;
     const uint32_t size = fd::UpgradeImageSize(path);
     const int model = m_model->currentData().toInt();
