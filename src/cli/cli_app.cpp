@@ -13,6 +13,7 @@
 #include "actions/device_workers.h"
 #include "cli/cli_bridge.h"
 #include "cli/cli_configure.h"
+#include "cli/cli_plan.h"
 #include "cli/cli_doctor.h"
 #include "cli/cli_output.h"
 #include "cli/cli_session.h"
@@ -243,7 +244,7 @@ int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
         {Command::SetIp, RunAction},        {Command::Show, RunShow},
         {Command::Configure, RunConfigure}, {Command::Scan, RunBridgeCommand},
         {Command::Bridge, RunBridgeCommand},
-        {Command::Upgrade, RunUpgrade},
+        {Command::Upgrade, RunUpgrade},     {Command::Plan, RunPlan},
     };
     for (const auto& [command, run] : kSubcommands) {
         if (command != options.command) continue;

@@ -23,7 +23,7 @@ constexpr CommandInfo kCommands[] = {
     {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},        {Command::Doctor, "doctor"},
     {Command::Show, "show"},     {Command::Configure, "configure"},
     {Command::Scan, "scan"},     {Command::Bridge, "bridge"},
-    {Command::Upgrade, "upgrade"},
+    {Command::Upgrade, "upgrade"}, {Command::Plan, "plan"},
 };
 
 const char* const kExitCodes =
@@ -107,6 +107,7 @@ std::string GeneralHelp() {
                "  scan      list the access points a device hears\n"
                "  bridge    link a device as a station to an access point\n"
                "  upgrade   upgrade devices' firmware from an image file\n"
+               "  plan      configure many devices from one spreadsheet: export, check, apply\n"
                "  doctor    find out why a search finds nothing\n"
                "\n"
                "Run 'fielddesk-cli COMMAND --help' for the options of a command.\n"
@@ -192,6 +193,8 @@ std::string CommandHelp(Command c) {
         case Command::Configure:
             h = ConfigureHelp();
             break;
+        case Command::Plan:
+            return PlanHelp();
         case Command::Scan:
         case Command::Bridge:
             h = BridgeCommandHelp(c);
@@ -330,6 +333,9 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                                                            o.configure)
                                     : std::nullopt) {
                 if (!e->empty()) return fail(*e);
+            } else if (auto e = c == Command::Plan ? ParsePlanOption(arg, takeValue, o.plan)
+                                                   : std::nullopt) {
+                if (!e->empty()) return fail(*e);
             } else if (c == Command::Upgrade && (arg == "--image" || arg == "--model")) {
                 std::string& target = arg == "--image" ? o.image : o.model;
                 if (!takeValue(target) || target.empty()) return fail(arg + " takes a value");
@@ -455,6 +461,9 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
             // The dialog would go on with size 0; nobody watches here, so say it now.
             if (UpgradeImageSize(o.image) == 0)
                 return fail("cannot read the image " + o.image + " (or it is empty)");
+            break;
+        case Command::Plan:
+            if (auto e = FinishPlanArguments(positional, o.plan); !e.empty()) return fail(e);
             break;
         case Command::None:
             break;

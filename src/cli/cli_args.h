@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/cli_configure_options.h"
+#include "cli/cli_plan_options.h"
 
 namespace fd::cli {
 
@@ -34,6 +35,7 @@ enum class Command {
     Scan,
     Bridge,
     Upgrade,
+    Plan,
 };
 enum class Format { Table, Json, Csv };
 
@@ -53,6 +55,7 @@ struct Options {
     std::string mask, gateway, dns1, dns2;  // empty: keep the device's own
     std::string rangeFirst, rangeEnd;       // set-ip --range FIRST [--end LAST]
     ConfigureOptions configure;             // show, configure
+    PlanOptions plan;
     std::string bssid, key, ip;             // bridge: the access point, its key, the new ip
     // upgrade: the image, the model (empty: the first device's), the file server's port,
     // the length of the upgrade's second, and how long flashed devices may take to return.
