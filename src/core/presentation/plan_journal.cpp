@@ -47,10 +47,19 @@ PlanJournal::~PlanJournal() {
 }
 
 bool PlanJournal::Open(const std::string& path, std::string& error) {
-    m_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    m_fd = open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (m_fd < 0) {
         error = "cannot write the journal " + path + ": " + std::strerror(errno);
         return false;
+    }
+    // A line cut short by a crash is ended, so that the next line is whole.
+    const off_t size = lseek(m_fd, 0, SEEK_END);
+    char last = '\n';
+    if (size > 0 && pread(m_fd, &last, 1, size - 1) == 1 && last != '\n') {
+        if (write(m_fd, "\n", 1) != 1) {
+            error = "cannot write the journal " + path + ": " + std::strerror(errno);
+            return false;
+        }
     }
     return true;
 }

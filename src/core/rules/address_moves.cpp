@@ -9,8 +9,13 @@ AddressMoveOrder OrderAddressMoves(const std::vector<AddressMove>& moves,
                                    const std::string& spare) {
     AddressMoveOrder order;
     std::vector<AddressMove> pending;
-    for (const AddressMove& m : moves)
+    for (const AddressMove& m : moves) {
+        if (!spare.empty() && m.to == spare) {
+            order.error = "the spare address " + spare + " is planned for " + m.mac;
+            return order;
+        }
         if (m.from != m.to) pending.push_back(m);
+    }
 
     while (!pending.empty()) {
         std::map<std::string, std::size_t> holder;  // address -> pending move leaving it
