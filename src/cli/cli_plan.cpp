@@ -1,5 +1,6 @@
 #include "cli/cli_plan.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -418,6 +419,7 @@ struct Entry {
     std::string ip;
     Clock::time_point started{};
     double seconds = 0;
+    bool doneBefore = false;  // verified by an earlier run of the same journal
 };
 
 std::string IpOf(const Entry& e) {
@@ -651,9 +653,15 @@ int RunApply(Session& s, const Options& o, std::ostream& out, std::ostream& err)
         if (IsPlanStateFinal(was->second) && e.state == PlanState::Sending) {
             e.state = PlanState::Verified;  // done by the run before: left alone
             e.detail = "verified by an earlier run";
+            e.doneBefore = true;
             ++resumed;
         } else if (was->second == PlanState::Sending || was->second == PlanState::Sent) {
-            ++readBack;  // its record as read now is what the check above started from
+            // Left part-way: its record as read now is what the check above started from.
+            ++readBack;
+            if (e.state == PlanState::Unchanged) {
+                e.state = PlanState::Verified;
+                e.detail = "read back: the earlier run had applied it";
+            }
         }
     }
     if (!earlier.empty())
@@ -664,7 +672,7 @@ int RunApply(Session& s, const Options& o, std::ostream& out, std::ostream& err)
     // Rows that go no further.
     for (Entry& e : entries) {
         if (e.state == PlanState::Sending) continue;
-        if (!(e.state == PlanState::Verified && !e.detail.empty())) journal.Write(e.row->mac, e.state, e.detail);
+        if (!e.doneBefore) journal.Write(e.row->mac, e.state, e.detail);
         if (e.state != PlanState::Unchanged) PrintCheck(e, out);
     }
 
@@ -827,9 +835,20 @@ int RunApply(Session& s, const Options& o, std::ostream& out, std::ostream& err)
                   "%.1f s in all",
                   secs(sendStart, sendEnd), sent.peakInFlight, secs(verifyStart, end),
                   secs(sendStart, end));
-    err << "fielddesk-cli: " << (good + bad) << " rows: " << verified << " verified, "
-        << counts.unchanged << " unchanged, " << resumed << " verified before, " << bad
-        << " not done; " << timing << "\n";
+    int verifiedAll = 0, unchanged = 0;
+    for (const Entry& e : entries) {
+        verifiedAll += e.state == PlanState::Verified && !e.doneBefore;
+        unchanged += e.state == PlanState::Unchanged;
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    char cpuText[64];
+    std::snprintf(cpuText, sizeof cpuText, "; CPU %.2f s", cpu);
+    err << "fielddesk-cli: " << (good + bad) << " rows: " << verifiedAll << " verified, "
+        << unchanged << " unchanged, " << resumed << " verified before, " << bad
+        << " not done; " << timing << cpuText << "\n";
     return bad == 0 ? kExitOk : kExitDeviceFailed;
 }
 
