@@ -64,9 +64,21 @@ ap_info_stu Overlay(const ap_info_stu& rec, const PendingConfiguration& p) {
     return r;
 }
 
+// The device's settings in the plan's words: "vlan" holds the management id when on.
+ConfigurationFields PlanFieldsOf(const ap_info_stu& rec) {
+    ConfigurationFields fields = DescribeConfiguration(rec);
+    std::string manage;
+    for (const auto& [k, v] : fields)
+        if (k == "vlan-manage") manage = v;
+    std::erase_if(fields, [](const auto& f) { return f.first == "vlan-manage"; });
+    for (auto& [k, v] : fields)
+        if (k == "vlan" && v == "on") v = manage;
+    return fields;
+}
+
 std::vector<PlanFieldChange> Changes(const ap_info_stu& before, const ap_info_stu& after) {
-    const ConfigurationFields a = DescribeConfiguration(before);
-    const ConfigurationFields b = DescribeConfiguration(after);
+    const ConfigurationFields a = PlanFieldsOf(before);
+    const ConfigurationFields b = PlanFieldsOf(after);
     std::map<std::string, std::string> was(a.begin(), a.end());
     std::vector<PlanFieldChange> out;
     for (const auto& [key, value] : b) {
@@ -228,6 +240,8 @@ std::optional<std::string> ParsePlanOption(const std::string& arg,
         o.allOrNothing = true;
     } else if (arg == "--verbose") {
         o.verbose = true;
+    } else if (arg == "--watch") {
+        o.watch = true;
     } else if (arg == "--filter") {
         if (!takeValue(o.filter)) return "--filter takes a text";
     } else if (arg == "--encoding") {
@@ -270,8 +284,10 @@ std::string FinishPlanArguments(const std::vector<std::string>& positional, Plan
     o.file = positional[1];
     if (o.json || o.noSecrets || !o.filter.empty())
         return "--json, --no-secrets and --filter belong to plan export";
-    if (o.action == "check" && (!o.journal.empty() || !o.report.empty() || o.allOrNothing))
-        return "--journal, --report and --all-or-nothing belong to plan apply";
+    if (o.action == "check" && (!o.journal.empty() || !o.report.empty() || o.allOrNothing ||
+                                o.watch))
+        return "--journal, --report, --all-or-nothing and --watch belong to plan apply";
+    if (o.watch && o.allOrNothing) return "--watch applies each device as it comes: no --all-or-nothing";
     return {};
 }
 
@@ -281,7 +297,7 @@ std::string PlanHelp() {
         "       fielddesk-cli plan check FILE [--encoding NAME] [--spare-ip ADDRESS]\n"
         "       fielddesk-cli plan apply FILE [--parallel N] [--journal FILE] [--report FILE]\n"
         "                                [--all-or-nothing] [--spare-ip ADDRESS] [--verbose]\n"
-        "                                [--encoding NAME]\n"
+        "                                [--encoding NAME] [--watch]\n"
         "\n"
         "Configures many devices from one plan: a CSV file as spreadsheets save it (UTF-8,\n"
         "comma or semicolon, quoted cells) or JSON, one row per device, keyed by its MAC.\n"
@@ -329,7 +345,8 @@ std::string PlanHelp() {
          "  --spare-ip ADDRESS    a free address through which devices swapping their\n"
          "                        addresses move; without it such a plan is refused\n"
          "  --parallel N          devices with commands in flight at once, 1..1024\n"
-         "                        (default 64)\n"
+         "                        (default 256); a device restarting after a VLAN change\n"
+         "                        holds its place until it answers again\n"
          "  --journal FILE        record each device's progress; running the same command\n"
          "                        again resumes: verified devices are skipped, devices\n"
          "                        left part-way are read back first\n"
@@ -337,6 +354,11 @@ std::string PlanHelp() {
          "                        differing, seconds (JSON when FILE ends in .json)\n"
          "  --all-or-nothing      send nothing when any row is refused or not found\n"
          "  --verbose             a line for each device as it is sent and answered\n"
+         "  --watch               the staging bench: keep searching; each device of the plan\n"
+         "                        that appears is checked, applied and read back at once\n"
+         "                        (a line and the terminal bell when it is done), a device\n"
+         "                        not in the plan is named once; ends when every row is\n"
+         "                        done, or on Ctrl-C with the journal written\n"
          "\n"
          "Keys never appear in the journal, the report or on the terminal.\n"
          "\n"
@@ -432,104 +454,112 @@ void PrintProblems(const PlanFile& plan, std::ostream& out) {
             << "\n";
 }
 
-// Finds the devices and checks every row, then the plan as a whole: two rows with one
-// address, an address this PC holds, the spare taken. Returns false when interrupted.
-bool CheckPlan(Session& s, const Options& o, const PlanFile& plan, std::vector<Entry>& entries,
-               AddressMoveOrder& order, std::ostream& err) {
-    std::vector<std::string> macs;
-    for (const PlanRow& r : plan.rows) macs.push_back(r.mac);
-    auto allFound = [&] {
-        for (const auto& mac : macs)
-            if (s.Store().GetApStatus(mac) == 0) return false;
-        return true;
-    };
-    if (!macs.empty() && !Search(s, o.seconds, allFound, err)) return false;
-
+// Reads the devices' records and checks their rows, then the rows as a whole: two rows with
+// one address, an address this PC holds, the spare taken; and orders the address moves.
+void EvaluateRows(Session& s, const Options& o, const std::vector<Entry*>& entries,
+                  AddressMoveOrder& order) {
     std::vector<std::string> stored;
     s.Store().QueryApIpList(stored);
-    entries.clear();
-    for (const PlanRow& r : plan.rows) {
-        Entry e;
-        e.row = &r;
-        e.found = s.Store().QueryApByMac(r.mac, e.rec);
-        if (e.found) e.ip = IpToText(e.rec.ip);
-        entries.push_back(std::move(e));
+    for (Entry* e : entries) {
+        e->found = s.Store().QueryApByMac(e->row->mac, e->rec);
+        if (e->found) e->ip = IpToText(e->rec.ip);
     }
     // A device of the plan that moves frees its address for the others.
     std::set<std::string> leaving;
-    for (Entry& e : entries) {
-        if (!e.found) continue;
-        const PlanCell* ip = e.row->Find("ip");
-        if (ip && ip->value != e.ip) leaving.insert(e.ip);
+    for (Entry* e : entries) {
+        const PlanCell* ip = e->row->Find("ip");
+        if (e->found && ip && ip->value != e->ip) leaving.insert(e->ip);
     }
     std::vector<std::string> used;
     for (const auto& ip : stored)
         if (!leaving.count(ip)) used.push_back(ip);
 
-    for (Entry& e : entries) {
-        if (!e.found) {
-            e.state = PlanState::NotFound;
-            e.detail = "not found by the search";
+    for (Entry* e : entries) {
+        if (!e->found) {
+            e->state = PlanState::NotFound;
+            e->detail = "not found by the search";
             continue;
         }
-        e.check = CheckPlanRow(e.rec, *e.row, used);
-        switch (e.check.kind) {
+        e->check = CheckPlanRow(e->rec, *e->row, used);
+        switch (e->check.kind) {
             case PlanRowKind::Unchanged:
-                e.state = PlanState::Unchanged;
+                e->state = PlanState::Unchanged;
                 break;
             case PlanRowKind::WillChange:
-                e.state = PlanState::Sending;  // to be sent
+                e->state = PlanState::Sending;  // to be sent
                 break;
             case PlanRowKind::Refused:
-                e.state = PlanState::Refused;
-                e.detail = e.check.message;
+                e->state = PlanState::Refused;
+                e->detail = e->check.message;
                 break;
             case PlanRowKind::WrongModel:
-                e.state = PlanState::WrongModel;
-                e.detail = e.check.message;
+                e->state = PlanState::WrongModel;
+                e->detail = e->check.message;
                 break;
         }
     }
 
-    // Across the plan.
     std::set<std::string> pcAddresses;
     for (const auto& a : ListLocalAdapters())
         for (int k = 0; k < a.ip_count && k < 10; ++k) pcAddresses.insert(a.addrs[k].ip);
     std::map<std::string, Entry*> target;
-    for (Entry& e : entries) {
-        if (e.state != PlanState::Sending || !e.check.pending.ipChanged) continue;
-        const std::string to = NewAddressOf(e.check.pending);
-        const PlanCell* cell = e.row->Find("ip");
-        auto refuse = [&](Entry& x, const std::string& why) {
-            x.state = PlanState::Refused;
-            x.detail = Where(*x.row, x.row->Find("ip")) + ": " + why;
-        };
+    auto refuse = [&](Entry& x, const std::string& why) {
+        x.state = PlanState::Refused;
+        x.detail = Where(*x.row, x.row->Find("ip")) + ": " + why;
+    };
+    for (Entry* e : entries) {
+        if (e->state != PlanState::Sending || !e->check.pending.ipChanged) continue;
+        const std::string to = NewAddressOf(e->check.pending);
         if (pcAddresses.count(to)) {
-            refuse(e, to + " is an address of this PC");
+            refuse(*e, to + " is an address of this PC");
         } else if (to == o.plan.spareIp) {
-            refuse(e, to + " is the spare address given with --spare-ip");
+            refuse(*e, to + " is the spare address given with --spare-ip");
         } else if (auto it = target.find(to); it != target.end()) {
-            refuse(e, to + " is also planned for " + it->second->row->mac + " (line " +
-                          std::to_string(it->second->row->line) + ")");
-            refuse(*it->second, to + " is also planned for " + e.row->mac + " (line " +
-                                    std::to_string(e.row->line) + ")");
+            refuse(*e, to + " is also planned for " + it->second->row->mac + " (line " +
+                           std::to_string(it->second->row->line) + ")");
+            refuse(*it->second, to + " is also planned for " + e->row->mac + " (line " +
+                                    std::to_string(e->row->line) + ")");
         } else {
-            target[to] = &e;
+            target[to] = e;
         }
-        (void)cell;
     }
-    if (!o.plan.spareIp.empty()) {
-        for (const auto& ip : stored)
-            if (ip == o.plan.spareIp) {
-                order.error = "the spare address " + ip + " is held by a device";
-                return true;
-            }
+    order = {};
+    if (!o.plan.spareIp.empty() &&
+        std::find(stored.begin(), stored.end(), o.plan.spareIp) != stored.end()) {
+        order.error = "the spare address " + o.plan.spareIp + " is held by a device";
+        return;
     }
     std::vector<PlanDeviceSend> sends;
-    for (Entry& e : entries)
-        if (e.state == PlanState::Sending) sends.push_back({e.row->mac, e.ip, e.check.pending});
+    for (Entry* e : entries)
+        if (e->state == PlanState::Sending) sends.push_back({e->row->mac, e->ip, e->check.pending});
     order = OrderAddressMoves(AddressMovesOf(sends), o.plan.spareIp);
-    return true;
+}
+
+// Searches until every row's device is stored (or the time is up); false when interrupted.
+bool FindPlanDevices(Session& s, const Options& o, const std::vector<Entry>& entries,
+                     std::ostream& err) {
+    auto allFound = [&] {
+        for (const Entry& e : entries)
+            if (s.Store().GetApStatus(e.row->mac) == 0) return false;
+        return true;
+    };
+    return entries.empty() || Search(s, o.seconds, allFound, err);
+}
+
+std::vector<Entry> EntriesOf(const PlanFile& plan) {
+    std::vector<Entry> entries;
+    for (const PlanRow& r : plan.rows) {
+        Entry e;
+        e.row = &r;
+        entries.push_back(std::move(e));
+    }
+    return entries;
+}
+
+std::vector<Entry*> Pointers(std::vector<Entry>& entries) {
+    std::vector<Entry*> out;
+    for (Entry& e : entries) out.push_back(&e);
+    return out;
 }
 
 void PrintCheck(const Entry& e, std::ostream& out) {
@@ -563,9 +593,10 @@ Counts CountOf(const std::vector<Entry>& entries, const PlanFile& plan) {
 int RunCheck(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
     PlanFile plan;
     if (!LoadPlan(o.plan, plan, err)) return kExitUsage;
-    std::vector<Entry> entries;
+    std::vector<Entry> entries = EntriesOf(plan);
+    if (!FindPlanDevices(s, o, entries, err)) return kExitInterrupted;
     AddressMoveOrder order;
-    if (!CheckPlan(s, o, plan, entries, order, err)) return kExitInterrupted;
+    EvaluateRows(s, o, Pointers(entries), order);
     PrintProblems(plan, out);
     for (const Entry& e : entries) PrintCheck(e, out);
     const Counts c = CountOf(entries, plan);
@@ -584,13 +615,15 @@ public:
         m_live = isatty(STDERR_FILENO);
         m_start = Clock::now();
     }
-    void Show(int sent, int verified, int failed, const char* phase) {
+    void SetTotal(int total) { m_total = total; }
+    int sent = 0, verified = 0, failed = 0;
+    void Show(const char* phase) {
         if (!m_live) return;
         const auto now = Clock::now();
         if (now - m_shown < std::chrono::milliseconds(250)) return;
         m_shown = now;
         const int done = verified + failed;
-        std::string left = "";
+        std::string left;
         const double elapsed = std::chrono::duration<double>(now - m_start).count();
         const int progressed = std::max(sent, done);
         if (progressed > 0 && progressed < m_total) {
@@ -614,73 +647,33 @@ private:
     Clock::time_point m_start, m_shown{};
 };
 
-int RunApply(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
-    PlanFile plan;
-    if (!LoadPlan(o.plan, plan, err)) return kExitUsage;
-    PlanJournal journal;
-    std::map<std::string, PlanState> earlier;
-    if (!o.plan.journal.empty()) {
-        earlier = ReadPlanJournal(o.plan.journal);
-        std::string error;
-        if (!journal.Open(o.plan.journal, error)) {
-            err << "fielddesk-cli: " << error << "\nNothing was sent.\n";
-            return kExitEnvironment;
-        }
-    }
-    std::vector<Entry> entries;
-    AddressMoveOrder order;
-    if (!CheckPlan(s, o, plan, entries, order, err)) return kExitInterrupted;
-    PrintProblems(plan, out);
-    const Counts counts = CountOf(entries, plan);
-    if (!order.error.empty()) {
-        err << "fielddesk-cli: " << order.error << "\nNothing was sent.\n";
-        return kExitUsage;
-    }
-    if (o.plan.allOrNothing && counts.bad > 0) {
-        for (const Entry& e : entries)
-            if (e.state != PlanState::Unchanged && e.state != PlanState::Sending) PrintCheck(e, out);
-        err << "fielddesk-cli: " << counts.bad
-            << " rows cannot be applied; with --all-or-nothing nothing was sent\n";
-        return kExitUsage;
-    }
+struct BatchTimes {
+    bool interrupted = false;
+    double sending = 0, readBack = 0;
+    int peak = 0;
+};
 
+// Sends the batch's rows (state Sending), then reads every device back: its row in the store
+// is deleted so that only a report made after the change counts, and the search runs until
+// each one shows its row or the longest wait and a search after it are over. Each finished
+// device gets its line (and the terminal bell when bell is set).
+BatchTimes ApplyBatch(Session& s, const Options& o, const std::vector<Entry*>& batch,
+                      const AddressMoveOrder& order, PlanJournal& journal, Progress& progress,
+                      bool bell, std::ostream& out, std::ostream& err) {
+    BatchTimes times;
     std::map<std::string, Entry*> byMac;
-    int resumed = 0, readBack = 0;
-    for (Entry& e : entries) {
-        byMac[e.row->mac] = &e;
-        const auto was = earlier.find(e.row->mac);
-        if (was == earlier.end()) continue;
-        if (IsPlanStateFinal(was->second) && e.state == PlanState::Sending) {
-            e.state = PlanState::Verified;  // done by the run before: left alone
-            e.detail = "verified by an earlier run";
-            e.doneBefore = true;
-            ++resumed;
-        } else if (was->second == PlanState::Sending || was->second == PlanState::Sent) {
-            // Left part-way: its record as read now is what the check above started from.
-            ++readBack;
-            if (e.state == PlanState::Unchanged) {
-                e.state = PlanState::Verified;
-                e.detail = "read back: the earlier run had applied it";
-            }
-        }
-    }
-    if (!earlier.empty())
-        err << "fielddesk-cli: resuming from " << o.plan.journal << ": " << resumed
-            << " device(s) verified before are left alone, " << readBack
-            << " left part-way were read back and checked again\n";
-
-    // Rows that go no further.
-    for (Entry& e : entries) {
-        if (e.state == PlanState::Sending) continue;
-        if (!e.doneBefore) journal.Write(e.row->mac, e.state, e.detail);
-        if (e.state != PlanState::Unchanged) PrintCheck(e, out);
-    }
-
     std::vector<PlanDeviceSend> sends;
-    for (Entry& e : entries)
-        if (e.state == PlanState::Sending) sends.push_back({e.row->mac, e.ip, e.check.pending});
-    Progress progress(err, static_cast<int>(sends.size()));
-    int sentCount = 0, verified = 0, failed = 0;
+    for (Entry* e : batch) {
+        if (e->state != PlanState::Sending) continue;
+        byMac[e->row->mac] = e;
+        sends.push_back({e->row->mac, e->ip, e->check.pending});
+    }
+    if (sends.empty()) return times;
+    auto line = [&](const Entry& e, const std::string& text) {
+        progress.Clear();
+        out << e.row->mac << "  " << IpOf(e) << "  " << text << (bell ? "\a" : "") << "\n"
+            << std::flush;
+    };
 
     PlanSendOptions so;
     so.parallel = o.plan.parallel;
@@ -689,35 +682,22 @@ int RunApply(Session& s, const Options& o, std::ostream& out, std::ostream& err)
     so.commandLabel = [](int command) { return std::string(ConfigurationCommandLabel(command)); };
     so.onEvent = [&](const PlanSendEvent& ev) {
         Entry& e = *byMac[ev.mac];
-        switch (ev.state) {
-            case PlanSendState::Sending:
-                if (e.started == Clock::time_point{}) {
-                    e.started = Clock::now();
-                    journal.Write(ev.mac, PlanState::Sending, ChangedColumns(e.check.changes));
-                }
-                if (o.plan.verbose) {
-                    progress.Clear();
-                    out << ev.mac << "  " << IpOf(e) << "  sending: "
-                        << ChangedColumns(e.check.changes) << "\n" << std::flush;
-                }
-                break;
-            case PlanSendState::Sent:
-                e.ip = ev.detail;
-                if (o.plan.verbose) {
-                    progress.Clear();
-                    out << ev.mac << "  " << IpOf(e) << "  answered\n" << std::flush;
-                }
-                break;
-            case PlanSendState::Failed:
-                break;
+        if (ev.state == PlanSendState::Sending && e.started == Clock::time_point{}) {
+            e.started = Clock::now();
+            journal.Write(ev.mac, PlanState::Sending, ChangedColumns(e.check.changes));
+            if (o.plan.verbose) line(e, "sending: " + ChangedColumns(e.check.changes));
+        } else if (ev.state == PlanSendState::Sent) {
+            e.ip = ev.detail;
+            if (o.plan.verbose) line(e, "answered");
         }
-        progress.Show(sentCount, verified, failed, "sending");
+        progress.Show("sending");
     };
     const auto sendStart = Clock::now();
     const PlanSendResult sent = SendPlan(s.Engine(), s.Commands(), sends, order, so);
-    const auto sendEnd = Clock::now();
+    times.sending = std::chrono::duration<double>(Clock::now() - sendStart).count();
+    times.peak = sent.peakInFlight;
 
-    std::vector<Entry*> toVerify;
+    std::set<std::string> pending;
     ConfigurationWait longest;
     for (const PlanDeviceSend& d : sends) {
         Entry& e = *byMac[d.mac];
@@ -726,35 +706,26 @@ int RunApply(Session& s, const Options& o, std::ostream& out, std::ostream& err)
         if (!it->second.ok) {
             e.state = PlanState::Failed;
             e.detail = it->second.detail;
-            ++failed;
+            e.seconds = std::chrono::duration<double>(Clock::now() - e.started).count();
+            ++progress.failed;
             journal.Write(d.mac, e.state, e.detail);
-            progress.Clear();
-            out << d.mac << "  " << IpOf(e) << "  failed: " << ForTerminal(e.detail) << "\n";
+            line(e, "failed: " + ForTerminal(e.detail));
             continue;
         }
-        ++sentCount;
+        ++progress.sent;
         e.state = PlanState::Sent;
         journal.Write(d.mac, PlanState::Sent, {});
-        toVerify.push_back(&e);
-        const ConfigurationWait w = ChooseConfigurationWait(d.pending);
-        longest.seconds = std::max(longest.seconds, w.seconds);
+        pending.insert(d.mac);
+        longest.seconds = std::max(longest.seconds, ChooseConfigurationWait(d.pending).seconds);
     }
-    out.flush();
     if (sent.interrupted || g_interrupted) {
-        progress.Clear();
-        err << "fielddesk-cli: interrupted; run the same command again to resume"
-            << (o.plan.journal.empty() ? " (with --journal FILE next time)" : "") << "\n";
-        return kExitInterrupted;
+        times.interrupted = true;
+        return times;
     }
 
-    // Read every device back: its rows are deleted so that only a report made after the
-    // change counts, and the search runs until each one shows its row or the longest wait
-    // and a search after it are over.
-    for (Entry* e : toVerify) s.Store().DeleteApByMac(e->row->mac);
-    std::vector<std::string> used;
+    for (const auto& mac : pending) s.Store().DeleteApByMac(mac);
+    const std::vector<std::string> used;  // the device's own address is all a read-back holds
     auto lastLook = Clock::now() - std::chrono::seconds(1);
-    std::set<std::string> pending;
-    for (Entry* e : toVerify) pending.insert(e->row->mac);
     auto look = [&] {
         if (Clock::now() - lastLook < std::chrono::milliseconds(500)) return pending.empty();
         lastLook = Clock::now();
@@ -770,11 +741,9 @@ int RunApply(Session& s, const Options& o, std::ostream& out, std::ostream& err)
             if (again.kind == PlanRowKind::Unchanged) {
                 e.state = PlanState::Verified;
                 e.seconds = std::chrono::duration<double>(Clock::now() - e.started).count();
-                ++verified;
+                ++progress.verified;
                 journal.Write(*it, PlanState::Verified, {});
-                progress.Clear();
-                out << *it << "  " << IpOf(e) << "  verified: " << ChangedColumns(e.check.changes)
-                    << "\n" << std::flush;
+                line(e, "verified: " + ChangedColumns(e.check.changes));
                 it = pending.erase(it);
             } else {
                 e.state = PlanState::NotApplied;
@@ -783,33 +752,44 @@ int RunApply(Session& s, const Options& o, std::ostream& out, std::ostream& err)
                 ++it;
             }
         }
-        progress.Show(sentCount, verified, failed, "verifying");
+        progress.Show("verifying");
         return pending.empty();
     };
     const int verifySeconds = std::min(3600, longest.seconds + std::max(15, o.seconds));
     const auto verifyStart = Clock::now();
-    if (!toVerify.empty() && !Search(s, verifySeconds, look, err)) {
-        progress.Clear();
-        err << "fielddesk-cli: interrupted; run the same command again to resume\n";
-        return kExitInterrupted;
+    if (!pending.empty() && !Search(s, verifySeconds, look, err)) {
+        times.interrupted = true;
+        return times;
     }
     lastLook = Clock::now() - std::chrono::seconds(1);
     look();
-    progress.Clear();
     for (const auto& mac : pending) {
         Entry& e = *byMac[mac];
         if (e.state != PlanState::NotApplied) {
             e.state = PlanState::NoAnswer;
             e.detail = "not found again within " + std::to_string(verifySeconds) + " s";
         }
+        ++progress.failed;
         e.seconds = std::chrono::duration<double>(Clock::now() - e.started).count();
         journal.Write(mac, e.state, e.detail);
-        out << mac << "  " << IpOf(e) << "  " << PlanStateWord(e.state) << ": "
-            << ForTerminal(e.detail) << "\n";
+        line(e, std::string(PlanStateWord(e.state)) + ": " + ForTerminal(e.detail));
     }
-    const auto end = Clock::now();
+    times.readBack = std::chrono::duration<double>(Clock::now() - verifyStart).count();
+    progress.Clear();
+    return times;
+}
 
-    int good = 0, bad = 0;
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The report file and the closing line; the exit code.
+int Finish(const Options& o, const PlanFile& plan, const std::vector<Entry>& entries,
+           const BatchTimes& times, double wall, std::ostream& err) {
+    int good = 0, bad = 0, verified = 0, unchanged = 0, before = 0;
     std::vector<PlanReportRow> report;
     for (const PlanProblem& p : plan.problems) {
         ++bad;
@@ -818,8 +798,11 @@ int RunApply(Session& s, const Options& o, std::ostream& out, std::ostream& err)
     for (const Entry& e : entries) {
         const bool ok = e.state == PlanState::Verified || e.state == PlanState::Unchanged;
         (ok ? good : bad)++;
-        report.push_back({e.row->mac, e.row->line, e.ip, e.state,
-                          ChangedColumns(e.check.changes), ok ? "" : e.detail, e.seconds});
+        verified += e.state == PlanState::Verified && !e.doneBefore;
+        before += e.doneBefore;
+        unchanged += e.state == PlanState::Unchanged;
+        report.push_back({e.row->mac, e.row->line, e.ip, e.state, ChangedColumns(e.check.changes),
+                          ok ? "" : e.detail, e.seconds});
     }
     if (!o.plan.report.empty()) {
         const bool json = o.plan.report.size() > 5 &&
@@ -828,28 +811,185 @@ int RunApply(Session& s, const Options& o, std::ostream& out, std::ostream& err)
         file << FormatPlanReport(report, json);
         if (!file) err << "fielddesk-cli: cannot write the report " << o.plan.report << "\n";
     }
-    const auto secs = [](auto a, auto b) { return std::chrono::duration<double>(b - a).count(); };
-    char timing[200];
+    char timing[240];
     std::snprintf(timing, sizeof timing,
                   "sending %.1f s (at most %d commands in flight), reading back %.1f s, "
-                  "%.1f s in all",
-                  secs(sendStart, sendEnd), sent.peakInFlight, secs(verifyStart, end),
-                  secs(sendStart, end));
-    int verifiedAll = 0, unchanged = 0;
-    for (const Entry& e : entries) {
-        verifiedAll += e.state == PlanState::Verified && !e.doneBefore;
-        unchanged += e.state == PlanState::Unchanged;
-    }
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    char cpuText[64];
-    std::snprintf(cpuText, sizeof cpuText, "; CPU %.2f s", cpu);
-    err << "fielddesk-cli: " << (good + bad) << " rows: " << verifiedAll << " verified, "
-        << unchanged << " unchanged, " << resumed << " verified before, " << bad
-        << " not done; " << timing << cpuText << "\n";
+                  "%.1f s in all; CPU %.2f s",
+                  times.sending, times.peak, times.readBack, wall, CpuSeconds());
+    err << "fielddesk-cli: " << (good + bad) << " rows: " << verified << " verified, "
+        << unchanged << " unchanged, " << before << " verified before, " << bad << " not done; "
+        << timing << "\n";
     return bad == 0 ? kExitOk : kExitDeviceFailed;
+}
+
+// The journal opened, and the states of an earlier run read from it.
+bool OpenJournal(const Options& o, PlanJournal& journal, std::map<std::string, PlanState>& earlier,
+                 std::ostream& err) {
+    if (o.plan.journal.empty()) return true;
+    earlier = ReadPlanJournal(o.plan.journal);
+    std::string error;
+    if (journal.Open(o.plan.journal, error)) return true;
+    err << "fielddesk-cli: " << error << "\nNothing was sent.\n";
+    return false;
+}
+
+// What an earlier run of the journal did: verified devices are left alone; a device it left
+// part-way was read back by the check, and one that holds its row now is verified.
+void Resume(Entry& e, const std::map<std::string, PlanState>& earlier, int& resumed,
+            int& readBack) {
+    const auto was = earlier.find(e.row->mac);
+    if (was == earlier.end()) return;
+    if (IsPlanStateFinal(was->second) && e.state == PlanState::Sending) {
+        e.state = PlanState::Verified;
+        e.detail = "verified by an earlier run";
+        e.doneBefore = true;
+        ++resumed;
+    } else if (was->second == PlanState::Sending || was->second == PlanState::Sent) {
+        ++readBack;
+        if (e.state == PlanState::Unchanged) {
+            e.state = PlanState::Verified;
+            e.detail = "read back: the earlier run had applied it";
+        }
+    }
+}
+
+int RunApply(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
+    const auto start = Clock::now();
+    PlanFile plan;
+    if (!LoadPlan(o.plan, plan, err)) return kExitUsage;
+    PlanJournal journal;
+    std::map<std::string, PlanState> earlier;
+    if (!OpenJournal(o, journal, earlier, err)) return kExitEnvironment;
+    std::vector<Entry> entries = EntriesOf(plan);
+    if (!FindPlanDevices(s, o, entries, err)) return kExitInterrupted;
+    AddressMoveOrder order;
+    EvaluateRows(s, o, Pointers(entries), order);
+    PrintProblems(plan, out);
+    const Counts counts = CountOf(entries, plan);
+    if (!order.error.empty()) {
+        err << "fielddesk-cli: " << order.error << "\nNothing was sent.\n";
+        return kExitUsage;
+    }
+    if (o.plan.allOrNothing && counts.bad > 0) {
+        for (const Entry& e : entries)
+            if (e.state != PlanState::Unchanged && e.state != PlanState::Sending) PrintCheck(e, out);
+        err << "fielddesk-cli: " << counts.bad
+            << " rows cannot be applied; with --all-or-nothing nothing was sent\n";
+        return kExitUsage;
+    }
+    int resumed = 0, readBack = 0;
+    for (Entry& e : entries) Resume(e, earlier, resumed, readBack);
+    if (!earlier.empty())
+        err << "fielddesk-cli: resuming from " << o.plan.journal << ": " << resumed
+            << " device(s) verified before are left alone, " << readBack
+            << " left part-way were read back and checked again\n";
+    for (Entry& e : entries) {
+        if (e.state == PlanState::Sending) continue;
+        if (!e.doneBefore) journal.Write(e.row->mac, e.state, e.detail);
+        if (e.state != PlanState::Unchanged) PrintCheck(e, out);
+    }
+    Progress progress(err, counts.change - resumed);
+    const BatchTimes times =
+        ApplyBatch(s, o, Pointers(entries), order, journal, progress, false, out, err);
+    if (times.interrupted) {
+        progress.Clear();
+        err << "fielddesk-cli: interrupted; run the same command again to resume"
+            << (o.plan.journal.empty() ? " (with --journal FILE next time)" : "") << "\n";
+        return kExitInterrupted;
+    }
+    return Finish(o, plan, entries, times,
+                  std::chrono::duration<double>(Clock::now() - start).count(), err);
+}
+
+// The staging bench: searches on and on; each device of the plan that appears is checked,
+// applied and read back at once, a device not in the plan is named once, and the run ends
+// when every row is done.
+int RunWatch(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
+    const auto start = Clock::now();
+    PlanFile plan;
+    if (!LoadPlan(o.plan, plan, err)) return kExitUsage;
+    PrintProblems(plan, out);
+    PlanJournal journal;
+    std::map<std::string, PlanState> earlier;
+    if (!OpenJournal(o, journal, earlier, err)) return kExitEnvironment;
+    std::vector<Entry> entries = EntriesOf(plan);
+    std::map<std::string, Entry*> byMac;
+    std::set<std::string> waiting, named;
+    for (Entry& e : entries) {
+        byMac[e.row->mac] = &e;
+        const auto was = earlier.find(e.row->mac);
+        if (was != earlier.end() && IsPlanStateFinal(was->second)) {
+            e.state = PlanState::Verified;
+            e.detail = "verified by an earlier run";
+            e.doneBefore = true;
+        } else {
+            waiting.insert(e.row->mac);
+        }
+    }
+    err << "fielddesk-cli: waiting for " << waiting.size() << " device(s) of the plan"
+        << (entries.size() > waiting.size() ? " (the others were verified before)" : "")
+        << "; plug them in one by one, Ctrl-C ends\n";
+    Progress progress(err, static_cast<int>(waiting.size()));
+    BatchTimes total;
+    while (!waiting.empty() && !g_interrupted) {
+        // Search until one of the awaited devices or a stranger shows up.
+        std::vector<Entry*> arrived;
+        auto look = [&] {
+            std::vector<std::string> macs;
+            s.Store().QueryApMacList(macs);
+            for (const auto& mac : macs) {
+                if (waiting.count(mac)) {
+                    if (std::none_of(arrived.begin(), arrived.end(),
+                                     [&](Entry* e) { return e->row->mac == mac; }))
+                        arrived.push_back(byMac[mac]);
+                } else if (!byMac.count(mac) && named.insert(mac).second) {
+                    ap_info_stu rec{};
+                    s.Store().QueryApByMac(mac, rec);
+                    progress.Clear();
+                    out << mac << "  " << IpToText(rec.ip) << "  not in the plan\n" << std::flush;
+                }
+            }
+            return !arrived.empty();
+        };
+        if (!Search(s, 3600, look, err)) break;
+        if (arrived.empty()) continue;
+        AddressMoveOrder order;
+        EvaluateRows(s, o, arrived, order);
+        if (!order.error.empty()) {
+            for (Entry* e : arrived) {
+                e->state = PlanState::Refused;
+                e->detail = order.error;
+            }
+        }
+        for (Entry* e : arrived) {
+            int resumed = 0, readBack = 0;  // not shown: each device gets its own line
+            Resume(*e, earlier, resumed, readBack);
+            if (e->state == PlanState::Sending) continue;
+            waiting.erase(e->row->mac);
+            journal.Write(e->row->mac, e->state, e->detail);
+            if (e->state == PlanState::Verified || e->state == PlanState::Unchanged)
+                ++progress.verified;
+            else
+                ++progress.failed;
+            PrintCheck(*e, out);
+            out << "\a" << std::flush;
+        }
+        const BatchTimes times =
+            ApplyBatch(s, o, arrived, order, journal, progress, true, out, err);
+        total.sending += times.sending;
+        total.readBack += times.readBack;
+        total.peak = std::max(total.peak, times.peak);
+        for (Entry* e : arrived) waiting.erase(e->row->mac);
+        if (times.interrupted) break;
+    }
+    progress.Clear();
+    if (g_interrupted) {
+        err << "fielddesk-cli: interrupted with " << waiting.size()
+            << " device(s) of the plan still to come; the same command resumes\n";
+        return kExitInterrupted;
+    }
+    return Finish(o, plan, entries, total,
+                  std::chrono::duration<double>(Clock::now() - start).count(), err);
 }
 
 }  // namespace
@@ -857,7 +997,7 @@ int RunApply(Session& s, const Options& o, std::ostream& out, std::ostream& err)
 int RunPlan(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
     if (o.plan.action == "export") return RunExport(s, o, out, err);
     if (o.plan.action == "check") return RunCheck(s, o, out, err);
-    return RunApply(s, o, out, err);
+    return o.plan.watch ? RunWatch(s, o, out, err) : RunApply(s, o, out, err);
 }
 
 }  // namespace fd::cli

@@ -15,11 +15,12 @@ struct PlanOptions {
     bool noSecrets = false;
     std::string filter;    // export: only devices showing this text
     std::string encoding;  // check, apply: the plan's encoding when not UTF-8
-    int parallel = 64;
+    int parallel = 256;
     std::string journal, report;
     bool allOrNothing = false;
     std::string spareIp;
     bool verbose = false;
+    bool watch = false;  // apply: configure the plan's devices as they appear
 };
 
 // One option of plan. nullopt: not one of its options; empty text: taken; other text: the
