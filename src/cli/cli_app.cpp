@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <ostream>
@@ -99,8 +100,7 @@ std::string PlanSetIp(Session& s, const Options& o, const std::vector<ap_info_st
     };
     std::vector<SelectedDevice> devices;
     for (const auto& r : recs) devices.push_back({IpToText(r.ip), r.mac, r.ap_type});
-    std::vector<std::string> used;
-    s.Store().QueryApIpList(used);
+    const std::vector<std::string> used = AddressesInUse(s.Store());
     std::vector<MultiSetIpParams> blocks;  // per device: the block its address goes out in
     BulkAddressPlan plan;
     if (!o.rangeFirst.empty()) {
@@ -178,7 +178,9 @@ std::string PlanRename(const Options& o, const std::vector<ap_info_stu>& recs,
 
 int RunAction(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
     std::vector<ap_info_stu> recs;
-    if (int rc = FindDevices(s, o.macs, o.seconds, recs, out, err); rc != kExitOk) return rc;
+    const int settle = o.command == Command::SetIp ? InUseSettle(o) : 0;
+    if (int rc = FindDevices(s, o.macs, o.seconds, recs, out, err, settle); rc != kExitOk)
+        return rc;
 
     std::vector<Job> jobs;
     std::string refusal;
@@ -221,9 +223,27 @@ int RunAction(Session& s, const Options& o, std::ostream& out, std::ostream& err
     }
     WaitForAnswers(s, jobs, sentAfter, out);
     if (g_interrupted) return kExitInterrupted;
-    for (const Job& j : jobs)
-        if (!j.ok) return kExitDeviceFailed;
-    return kExitOk;
+    bool allOk = true;
+    for (const Job& j : jobs) allOk = allOk && j.ok;
+    // A new name or address is read back from each device that acknowledged it, at the
+    // address it now has.
+    const bool changes = o.command == Command::Rename || o.command == Command::SetIp;
+    if (changes && o.verify) {
+        for (const Job& j : jobs) {
+            if (!j.ok) continue;
+            const auto rec = std::find_if(recs.begin(), recs.end(),
+                                          [&](const ap_info_stu& r) { return j.mac == r.mac; });
+            if (rec == recs.end()) continue;
+            ap_info_stu expected = *rec;
+            ApplySentValues(expected, j.command, j.body);
+            const SettingGroup group =
+                j.command == CMD_SET_IP ? SettingGroup::Address : SettingGroup::Name;
+            const std::string at = j.command == CMD_SET_IP ? j.newIp : j.ip;
+            allOk = VerifyAndReport(s, j.mac, at, expected, {group}, {}, 0, out) && allOk;
+            if (g_interrupted) return kExitInterrupted;
+        }
+    }
+    return allOk ? kExitOk : kExitDeviceFailed;
 }
 
 }  // namespace

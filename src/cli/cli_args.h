@@ -44,7 +44,10 @@ struct Options {
     bool help = false;  // print the help of `command` (or the general help) and exit 0
     bool version = false;
     int seconds = 30;       // search length; for the actions: the longest search for the devices
-    int settleSeconds = 0;  // search: end once no new answer came for this long (0: never)
+    // search: end once no new answer came for this long (0: never); set-ip, configure,
+    // bridge: how long the search waits for late answers before an address is checked.
+    int settleSeconds = 0;
+    bool verify = true;  // configure, rename, set-ip, bridge: read the settings back
     Format format = Format::Table;
     std::string filter;
     int sortIndex = 1;  // the store's sort column (1: ip_num)
@@ -67,6 +70,9 @@ struct ParseResult {
     Options options;
     std::string error;  // empty on success; else what to print before the usage hint
 };
+
+// The help lines of --no-verify and --settle for the commands that change settings.
+extern const char* const kVerifyNote;
 
 ParseResult ParseArguments(const std::vector<std::string>& args);
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "system/local_adapters.h"
 #include "wire/address.h"
 
 namespace fd {
@@ -49,11 +50,23 @@ DeviceNameBlock MakeNameBlock(std::string_view utf8Name) {
     return block;
 }
 
+std::vector<std::string> AddressesInUse(IDeviceStore& store) {
+    std::vector<std::string> used;
+    store.QueryApIpList(used);
+    for (const LocalAdapterInfo& a : ListLocalAdapters())
+        for (int i = 0; i < a.ip_count && i < 10; ++i) {
+            const std::string ip(a.addrs[i].ip, strnlen(a.addrs[i].ip, sizeof a.addrs[i].ip));
+            if (!IsUnsetIp(ip)) used.push_back(ip);
+        }
+    return used;
+}
+
 IpConfigBlock MakeMultiSetIpBlock(const MultiSetIpParams& p, std::string_view ip) {
     IpConfigBlock block{};
     block.ip_mode = 1;
     const auto put = [](uint8_t* dst, std::string_view text) {
-        const auto bytes = ScanIpLenient(text);
+        // The dialog's check has passed: every field reads strictly (empty: 0.0.0.0).
+        const auto bytes = ReadIpField(text).value_or(IpBytes{});
         std::memcpy(dst, bytes.data(), 4);
     };
     put(block.ip, ip);

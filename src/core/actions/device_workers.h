@@ -146,6 +146,11 @@ void StartMultiSetIpWorker(WorkerSlot& slot, IDeviceEngine& engine, MultiSetIpPa
 // CheckRangeAddress.
 RuleFailure CheckMultiSetIp(const MultiSetIpParams& params, std::size_t deviceCount);
 
+// Every address a new device address may not take: each known device's (the store's one
+// list, devices that only answered a search included) and each address of this PC's
+// adapters. The in-use checks of configure, Set IP, the bridge wizard and plans take it.
+std::vector<std::string> AddressesInUse(IDeviceStore& store);
+
 // The one planner of new addresses for several devices, used by the Set IP dialog and the
 // command line: the form's checks, then a range that holds an address for every device
 // (RangeTooSmall otherwise: a device left without one would be reported as done), every

@@ -63,6 +63,15 @@ public:
     // The device's report: acknowledged changes whose values it holds become Confirmed.
     void RecordReport(const ap_info_stu& report);
 
+    // How many reports this device has sent since the log first recorded a command to it
+    // (reports of devices never sent a command are not kept).
+    uint64_t ReportCount(const std::string& mac) const;
+    // Waits for a report of this device after the afterCount-th and returns the newest one;
+    // nullopt when the deadline passed or the stop was requested first.
+    std::optional<ap_info_stu> WaitForReport(const std::string& mac, uint64_t afterCount,
+                                             std::chrono::steady_clock::time_point deadline,
+                                             std::stop_token stop = {}) const;
+
     // The seq of the last command recorded, 0 before any.
     uint64_t LastSeq() const;
     std::vector<CommandRecord> Commands(const std::string& mac) const;
@@ -87,6 +96,11 @@ private:
     std::vector<CommandRecord> m_records;  // in seq order
     std::unordered_map<std::string, std::vector<std::size_t>> m_byMac;
     uint64_t m_lastSeq = 0;
+    struct Reports {
+        uint64_t count = 0;
+        ap_info_stu last{};
+    };
+    std::unordered_map<std::string, Reports> m_reports;
 };
 
 // The record a change sends, laid over a device's record: what the lists show while the

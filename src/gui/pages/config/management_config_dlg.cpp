@@ -1,5 +1,6 @@
 #include "pages/config/management_config_dlg.h"
 
+#include "actions/device_workers.h"
 #include "app/skin.h"
 #include "app/translate.h"
 #include "controls/t_button_picture.h"
@@ -119,8 +120,7 @@ void CManagementConfigDlg::OnSave() {
     forms.ip = m_ip->Form();
     forms.vlan = m_vlan->Form();
     forms.reboot = m_reboot->Form();
-    std::vector<std::string> usedIps;
-    m_store.QueryApIpList(usedIps);
+    const std::vector<std::string> usedIps = fd::AddressesInUse(m_store);
     const fd::ConfigurationPlan plan = fd::PlanConfiguration(m_rec, forms, usedIps);
     if (!plan.ok()) {
         fd::ShowRuleFailure(this, plan.failure);
