@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "actions/configuration_sender.h"
+#include "actions/configuration_verify.h"
 #include "actions/plan_sender.h"
 #include "cli/cli_app.h"
 #include "cli/cli_configure.h"
@@ -24,6 +25,7 @@
 #include "presentation/plan_journal.h"
 #include "rules/address_moves.h"
 #include "rules/address_rules.h"
+#include "rules/configuration_fields.h"
 #include "system/local_adapters.h"
 #include "wire/address.h"
 
@@ -49,47 +51,15 @@ bool IsHiddenField(const std::string& key) {
     return key == "key" || key.rfind("wep-key", 0) == 0;
 }
 
-ap_info_stu Overlay(const ap_info_stu& rec, const PendingConfiguration& p) {
-    ap_info_stu r = rec;
-    for (const auto& c : ConfigurationCommands(p)) ApplySentValues(r, c.command, c.body);
-    if (p.vlanChanged) {
-        r.vlan_en = p.vlan.vlan_en;
-        r.vlan_id = p.vlan.vlan_id;
-        r.vlan_id_wlan = p.vlan.vlan_id_wlan;
-        r.vlan_id_lan = p.vlan.vlan_id_lan;
-        r.vlan_pvid = p.vlan.vlan_pvid;
-        r.vlan_id_lan3 = p.vlan.vlan_id_lan3;
-        r.vlan_id_lan4 = p.vlan.vlan_id_lan4;
-    }
-    return r;
-}
-
-// The device's settings in the plan's words: "vlan" holds the management id when on.
-ConfigurationFields PlanFieldsOf(const ap_info_stu& rec) {
-    ConfigurationFields fields = DescribeConfiguration(rec);
-    std::string manage;
-    for (const auto& [k, v] : fields)
-        if (k == "vlan-manage") manage = v;
-    std::erase_if(fields, [](const auto& f) { return f.first == "vlan-manage"; });
-    for (auto& [k, v] : fields)
-        if (k == "vlan" && v == "on") v = manage;
-    return fields;
-}
-
-std::vector<PlanFieldChange> Changes(const ap_info_stu& before, const ap_info_stu& after) {
-    const ConfigurationFields a = PlanFieldsOf(before);
-    const ConfigurationFields b = PlanFieldsOf(after);
-    std::map<std::string, std::string> was(a.begin(), a.end());
+// What the pending configuration changes on the device, as the one "changed" test finds it;
+// keys hidden.
+std::vector<PlanFieldChange> Changes(const std::vector<FieldDifference>& differences) {
     std::vector<PlanFieldChange> out;
-    for (const auto& [key, value] : b) {
-        if (key == "power-range" || key == "radio" || key == "type" || key == "mac") continue;
-        const auto it = was.find(key);
-        const std::string from = it == was.end() ? "-" : it->second;
-        if (from == value) continue;
-        if (IsHiddenField(key))
-            out.push_back({key, "(hidden)", "(hidden)"});
+    for (const FieldDifference& d : differences) {
+        if (IsHiddenField(d.field))
+            out.push_back({d.field, "(hidden)", "(hidden)"});
         else
-            out.push_back({key, from, value});
+            out.push_back({d.field, d.actual, d.expected});
     }
     return out;
 }
@@ -115,7 +85,7 @@ std::string DifferingText(const std::vector<PlanFieldChange>& changes) {
     for (const auto& c : changes) {
         out += (out.empty() ? "" : "; ") + c.column;
         if (c.from != "(hidden)")
-            out += " (sent " + ForTerminal(c.to) + ", reported " + ForTerminal(c.from) + ")";
+            out += " (sent " + ForTerminal(c.to) + ", device reports " + ForTerminal(c.from) + ")";
     }
     return out;
 }
@@ -174,7 +144,7 @@ PlanRowCheck CheckPlanRow(const ap_info_stu& rec, const PlanRow& row,
     if (plan.pending.Empty()) return check;
     check.kind = PlanRowKind::WillChange;
     check.pending = plan.pending;
-    check.changes = Changes(rec, Overlay(rec, plan.pending));
+    check.changes = Changes(ChangedFields(rec, plan.pending));
     return check;
 }
 
@@ -724,7 +694,6 @@ BatchTimes ApplyBatch(Session& s, const Options& o, const std::vector<Entry*>& b
     }
 
     for (const auto& mac : pending) s.Store().DeleteApByMac(mac);
-    const std::vector<std::string> used;  // the device's own address is all a read-back holds
     auto lastLook = Clock::now() - std::chrono::seconds(1);
     auto look = [&] {
         if (Clock::now() - lastLook < std::chrono::milliseconds(500)) return pending.empty();
@@ -737,8 +706,11 @@ BatchTimes ApplyBatch(Session& s, const Options& o, const std::vector<Entry*>& b
                 continue;
             }
             e.ip = IpToText(rec.ip);
-            const PlanRowCheck again = CheckPlanRow(rec, *e.row, used);
-            if (again.kind == PlanRowKind::Unchanged) {
+            // Every field sent, compared with what the device reports now.
+            const VerifyResult result =
+                CompareReport(ExpectedRecord(e.rec, e.check.pending), rec,
+                              SentGroups(e.check.pending), e.ip);
+            if (result.outcome == VerifyOutcome::Verified) {
                 e.state = PlanState::Verified;
                 e.seconds = std::chrono::duration<double>(Clock::now() - e.started).count();
                 ++progress.verified;
@@ -747,8 +719,7 @@ BatchTimes ApplyBatch(Session& s, const Options& o, const std::vector<Entry*>& b
                 it = pending.erase(it);
             } else {
                 e.state = PlanState::NotApplied;
-                e.detail = again.kind == PlanRowKind::WillChange ? DifferingText(again.changes)
-                                                                 : again.message;
+                e.detail = DifferingText(Changes(result.differences));
                 ++it;
             }
         }

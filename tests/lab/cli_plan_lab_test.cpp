@@ -150,7 +150,7 @@ TEST_F(CliPlanLabTest, ADeviceThatDoesNotApplyAChangeIsReportedNotApplied) {
     EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
     const auto before = m_peer->GetDevice(m_macs[1])->info;
     const std::string name(FieldText(before.ap_name, 32, before.ap_name_len));
-    EXPECT_NE(run.out.find(m_macs[1] + "  198.18.1.2  not applied: name (sent site-1, reported " +
+    EXPECT_NE(run.out.find(m_macs[1] + "  198.18.1.2  not applied: name (sent site-1, device reports " +
                            name + ")"),
               std::string::npos)
         << run.out;
