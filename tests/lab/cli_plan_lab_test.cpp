@@ -141,17 +141,18 @@ TEST_F(CliPlanLabTest, AKilledRunResumesWithoutConfiguringAnyDeviceTwice) {
     EXPECT_EQ(m_peer->CountCommand(CMD_SET_NAME) + m_peer->CountCommand(CMD_SET_IP), 0u);
 }
 
-TEST_F(CliPlanLabTest, ADeviceThatDoesNotApplyAChangeIsReportedNotApplied) {
+TEST_F(CliPlanLabTest, ADeviceThatIgnoresOneFieldIsReportedNotAppliedForThatField) {
     const std::string plan = MakePlan(3, {}, false);
-    m_peer->UpdateDevice(m_macs[1], [](EmulatedDevice& d) { d.applySettings = false; });
+    const auto before = m_peer->GetDevice(m_macs[1])->info;
+    const std::string ssid(FieldText(before.ssid, 32, before.ssid_len));
+    m_peer->UpdateDevice(m_macs[1], [](EmulatedDevice& d) { d.ignoredField = "ssid"; });
     const std::string report = m_dir.Path("report.json");
     const CliRun run = RunCli({"plan", "apply", plan, "--report", report, "--seconds", "10"},
                               std::chrono::seconds(90));
     EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
-    const auto before = m_peer->GetDevice(m_macs[1])->info;
-    const std::string name(FieldText(before.ap_name, 32, before.ap_name_len));
-    EXPECT_NE(run.out.find(m_macs[1] + "  198.18.1.2  not applied: name (sent site-1, device reports " +
-                           name + ")"),
+    // The name it did apply is not named; the SSID it acknowledged and ignored is.
+    EXPECT_NE(run.out.find(m_macs[1] + "  198.18.1.2  not applied: ssid (sent plan-ssid, device "
+                                       "reports " + ssid + ")\n"),
               std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find(m_macs[0] + "  198.18.1.1  verified: name ssid"), std::string::npos)
@@ -159,5 +160,6 @@ TEST_F(CliPlanLabTest, ADeviceThatDoesNotApplyAChangeIsReportedNotApplied) {
     const auto rows = FlatJsonReader::Parse(Read(report));
     ASSERT_TRUE(rows && rows->size() == 3) << Read(report);
     EXPECT_EQ((*rows)[1].at("result"), "not applied");
+    EXPECT_EQ((*rows)[1].at("differing"), "ssid (sent plan-ssid, device reports " + ssid + ")");
     EXPECT_EQ((*rows)[2].at("result"), "verified");
 }
