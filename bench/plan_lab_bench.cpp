@@ -127,17 +127,18 @@ Figures RunOne(int n, int parallel) {
             Set(row, "lan3", "302");
             Set(row, "lan4", "303");
         }
-        Set(row, "ip", "198.18." + std::to_string(100 + k / 250) + "." + std::to_string(k % 250 + 1));
+        Set(row, "ip",
+            "198.18." + std::to_string(100 + k / 250) + "." + std::to_string(k % 250 + 1));
     }
     {
         std::ofstream out(dir + "/new.csv", std::ios::binary);
         out << fd::WritePlanCsv(plan.rows, true);
     }
     const auto start = Clock::now();
-    f.exitCode = RunTo({cli, "plan", "apply", dir + "/new.csv", "--parallel",
-                        std::to_string(parallel), "--seconds", "60", "--report",
-                        dir + "/report.csv"},
-                       dir + "/apply.out", dir + "/apply.err", std::chrono::seconds(900));
+    f.exitCode =
+        RunTo({cli, "plan", "apply", dir + "/new.csv", "--parallel", std::to_string(parallel),
+               "--seconds", "60", "--report", dir + "/report.csv"},
+              dir + "/apply.out", dir + "/apply.err", std::chrono::seconds(900));
     f.wall = std::chrono::duration<double>(Clock::now() - start).count();
     const std::string err = Read(dir + "/apply.err");
     std::smatch m;
@@ -186,8 +187,9 @@ int main(int argc, char** argv) {
     const int parallel = ListArg(argc, argv, "parallel", {256}).front();
     std::vector<Figures> all;
     for (int n : sizes) all.push_back(RunOne(n, parallel));
-    std::printf("\nplan apply, --parallel %d: name, SSID, channel, VLAN id and address per device\n",
-                parallel);
+    std::printf(
+        "\nplan apply, --parallel %d: name, SSID, channel, VLAN id and address per device\n",
+        parallel);
     std::printf("%8s %9s %8s %11s %9s %10s %8s %8s %7s\n", "devices", "verified", "wall_s",
                 "devices/min", "sending_s", "readback_s", "waiting", "peak_cmd", "cpu_s");
     bool ok = true;

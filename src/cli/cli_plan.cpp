@@ -160,8 +160,8 @@ PlanRow PlanRowOf(const ap_info_stu& rec, bool withKeys) {
     for (const char* c : {"name", "ip", "mask", "gateway", "dns1", "dns2", "mode", "bandwidth"})
         put(c, f[c]);
     put("country", CountryCode(f["country"]));
-    for (const char* c : {"channel", "ext-channel", "power", "ssid", "hide-ssid", "security",
-                          "cipher"})
+    for (const char* c :
+         {"channel", "ext-channel", "power", "ssid", "hide-ssid", "security", "cipher"})
         put(c, f[c]);
     if (withKeys) {
         if (rec.secure_mode == kSecureWep) {
@@ -239,7 +239,8 @@ std::optional<std::string> ParsePlanOption(const std::string& arg,
 }
 
 std::string FinishPlanArguments(const std::vector<std::string>& positional, PlanOptions& o) {
-    if (positional.empty()) return "give what to do: plan export, plan check FILE or plan apply FILE";
+    if (positional.empty())
+        return "give what to do: plan export, plan check FILE or plan apply FILE";
     o.action = positional[0];
     if (o.action == "export") {
         if (positional.size() > 1) return "plan export takes no file (it writes to the output)";
@@ -254,10 +255,11 @@ std::string FinishPlanArguments(const std::vector<std::string>& positional, Plan
     o.file = positional[1];
     if (o.json || o.noSecrets || !o.filter.empty())
         return "--json, --no-secrets and --filter belong to plan export";
-    if (o.action == "check" && (!o.journal.empty() || !o.report.empty() || o.allOrNothing ||
-                                o.watch))
+    if (o.action == "check" &&
+        (!o.journal.empty() || !o.report.empty() || o.allOrNothing || o.watch))
         return "--journal, --report, --all-or-nothing and --watch belong to plan apply";
-    if (o.watch && o.allOrNothing) return "--watch applies each device as it comes: no --all-or-nothing";
+    if (o.watch && o.allOrNothing)
+        return "--watch applies each device as it comes: no --all-or-nothing";
     return {};
 }
 
@@ -349,7 +351,8 @@ namespace {
 
 int RunExport(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
     SettleWatch settle(3, [&] { return s.Engine().GetPeers().size() + StoredCount(s.Store()); });
-    if (!Search(s, o.seconds, [&] { return settle.Settled(Clock::now()); }, err))
+    if (!Search(
+            s, o.seconds, [&] { return settle.Settled(Clock::now()); }, err))
         return kExitInterrupted;
     const auto rows = ListEveryDevice(s.Store(), ListColumns(), 1, true, o.plan.filter).rows;
     std::vector<PlanRow> plan;
@@ -553,9 +556,12 @@ Counts CountOf(const std::vector<Entry>& entries, const PlanFile& plan) {
     Counts c;
     c.bad = static_cast<int>(plan.problems.size());
     for (const Entry& e : entries) {
-        if (e.state == PlanState::Unchanged) ++c.unchanged;
-        else if (e.state == PlanState::Sending) ++c.change;
-        else ++c.bad;
+        if (e.state == PlanState::Unchanged)
+            ++c.unchanged;
+        else if (e.state == PlanState::Sending)
+            ++c.change;
+        else
+            ++c.bad;
     }
     return c;
 }
@@ -601,8 +607,7 @@ public:
             left = ", about " + std::to_string(static_cast<int>(rest) + 1) + " s left";
         }
         m_err << "\r" << phase << ": " << sent << " sent, " << verified << " verified, " << failed
-              << " failed, " << (m_total - done) << " remaining" << left << "      "
-              << std::flush;
+              << " failed, " << (m_total - done) << " remaining" << left << "      " << std::flush;
         m_drawn = true;
     }
     void Clear() {
@@ -707,9 +712,8 @@ BatchTimes ApplyBatch(Session& s, const Options& o, const std::vector<Entry*>& b
             }
             e.ip = IpToText(rec.ip);
             // Every field sent, compared with what the device reports now.
-            const VerifyResult result =
-                CompareReport(ExpectedRecord(e.rec, e.check.pending), rec,
-                              SentGroups(e.check.pending), e.ip);
+            const VerifyResult result = CompareReport(ExpectedRecord(e.rec, e.check.pending), rec,
+                                                      SentGroups(e.check.pending), e.ip);
             if (result.outcome == VerifyOutcome::Verified) {
                 e.state = PlanState::Verified;
                 e.seconds = std::chrono::duration<double>(Clock::now() - e.started).count();
@@ -787,9 +791,9 @@ int Finish(const Options& o, const PlanFile& plan, const std::vector<Entry>& ent
                   "sending %.1f s (at most %d commands in flight), reading back %.1f s, "
                   "%.1f s in all; CPU %.2f s",
                   times.sending, times.peak, times.readBack, wall, CpuSeconds());
-    err << "fielddesk-cli: " << (good + bad) << " rows: " << verified << " verified, "
-        << unchanged << " unchanged, " << before << " verified before, " << bad << " not done; "
-        << timing << "\n";
+    err << "fielddesk-cli: " << (good + bad) << " rows: " << verified << " verified, " << unchanged
+        << " unchanged, " << before << " verified before, " << bad << " not done; " << timing
+        << "\n";
     return bad == 0 ? kExitOk : kExitDeviceFailed;
 }
 
@@ -843,7 +847,8 @@ int RunApply(Session& s, const Options& o, std::ostream& out, std::ostream& err)
     }
     if (o.plan.allOrNothing && counts.bad > 0) {
         for (const Entry& e : entries)
-            if (e.state != PlanState::Unchanged && e.state != PlanState::Sending) PrintCheck(e, out);
+            if (e.state != PlanState::Unchanged && e.state != PlanState::Sending)
+                PrintCheck(e, out);
         err << "fielddesk-cli: " << counts.bad
             << " rows cannot be applied; with --all-or-nothing nothing was sent\n";
         return kExitUsage;

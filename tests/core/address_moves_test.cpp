@@ -24,7 +24,8 @@ std::string PlayOut(const std::vector<AddressMove>& plan, const AddressMoveOrder
     for (const auto& wave : order.waves) {
         for (const auto& m : wave) {  // a wave goes out at once: check before moving any
             if (at[m.mac] != m.from) return m.mac + " is not at " + m.from;
-            if (holder.count(m.to)) return m.mac + " moved onto " + m.to + ", held by " + holder[m.to];
+            if (holder.count(m.to))
+                return m.mac + " moved onto " + m.to + ", held by " + holder[m.to];
         }
         for (const auto& m : wave) {
             holder.erase(m.from);
@@ -43,11 +44,11 @@ TEST(AddressMoves, ChainsAndCyclesEndWhereThePlanSaysWithoutAClash) {
     // A chain of four (each to the next one's address, the last to a free one), a swap, a
     // three-cycle, a device keeping its address, and one moving to a free address.
     const std::vector<AddressMove> plan = {
-        {"a", "10.0.0.1", "10.0.0.2"}, {"b", "10.0.0.2", "10.0.0.3"},
-        {"c", "10.0.0.3", "10.0.0.4"}, {"d", "10.0.0.4", "10.0.0.50"},
-        {"s1", "10.0.1.1", "10.0.1.2"}, {"s2", "10.0.1.2", "10.0.1.1"},
-        {"t1", "10.0.2.1", "10.0.2.2"}, {"t2", "10.0.2.2", "10.0.2.3"},
-        {"t3", "10.0.2.3", "10.0.2.1"}, {"same", "10.0.3.1", "10.0.3.1"},
+        {"a", "10.0.0.1", "10.0.0.2"},    {"b", "10.0.0.2", "10.0.0.3"},
+        {"c", "10.0.0.3", "10.0.0.4"},    {"d", "10.0.0.4", "10.0.0.50"},
+        {"s1", "10.0.1.1", "10.0.1.2"},   {"s2", "10.0.1.2", "10.0.1.1"},
+        {"t1", "10.0.2.1", "10.0.2.2"},   {"t2", "10.0.2.2", "10.0.2.3"},
+        {"t3", "10.0.2.3", "10.0.2.1"},   {"same", "10.0.3.1", "10.0.3.1"},
         {"free", "10.0.4.1", "10.0.4.2"},
     };
     const AddressMoveOrder order = OrderAddressMoves(plan, "10.0.9.9");

@@ -36,7 +36,8 @@ TEST(PlanFile, ReadsWhatSpreadsheetsSaveAndWritesItBackUnchanged) {
     // the header in another case with blanks; trailing separators; a blank line; a
     // formula-guarded cell.
     const std::string semicolons =
-        "\xEF\xBB\xBF" "MAC ; Name;ssid;channel;key;;\r\n"
+        "\xEF\xBB\xBF"
+        "MAC ; Name;ssid;channel;key;;\r\n"
         "02-FD-00-00-00-01;\"Tower; east\";\"say \"\"hi\"\"\";6;secret-1;;\r\n"
         "\r\n"
         "02:fd:00:00:00:02;\"two\r\nlines\";'=SUM(A1);;;;\r\n"
@@ -50,7 +51,7 @@ TEST(PlanFile, ReadsWhatSpreadsheetsSaveAndWritesItBackUnchanged) {
     EXPECT_EQ(Value(plan.rows[0], "ssid"), "say \"hi\"");
     EXPECT_EQ(Value(plan.rows[0], "key"), "secret-1");
     EXPECT_EQ(Value(plan.rows[1], "name"), "two\r\nlines");
-    EXPECT_EQ(Value(plan.rows[1], "ssid"), "=SUM(A1)");  // the guard comes off
+    EXPECT_EQ(Value(plan.rows[1], "ssid"), "=SUM(A1)");    // the guard comes off
     EXPECT_EQ(Value(plan.rows[1], "channel"), "<blank>");  // blank keeps the device's value
     EXPECT_EQ(plan.rows[1].line, 4);
     EXPECT_EQ(plan.rows[2].line, 6);  // counted past the quoted line break
@@ -63,7 +64,7 @@ TEST(PlanFile, ReadsWhatSpreadsheetsSaveAndWritesItBackUnchanged) {
     rows[2].cells.push_back({"dns1", "'+already guarded", 0, 0});
     const std::string csv = WritePlanCsv(rows, true);
     EXPECT_NE(csv.find("\"'=SUM(A1)\"") == std::string::npos ? csv.find("'=SUM(A1)")
-                                                            : csv.find("\"'=SUM(A1)\""),
+                                                             : csv.find("\"'=SUM(A1)\""),
               std::string::npos);
     EXPECT_NE(csv.find("''+already guarded"), std::string::npos);
     for (const std::string& text : {csv, WritePlanJson(rows, true)}) {
@@ -114,9 +115,10 @@ TEST(PlanFile, BadRowsAreRefusedByLineAndColumnAndTheRestGoOn) {
               "line 10, column 2 (name): a quoted cell is not closed (its closing quote is "
               "missing)\n");
     // A JSON plan names the line of the key.
-    const PlanFile json = ReadPlan("[\n  {\"mac\": \"02:fd:00:00:00:01\", \"channel\": 6},\n"
-                                   "  {\"mac\": \"02:fd:00:00:00:02\",\n   \"name\": \"a\",\n"
-                                   "   \"name\": \"b\"}\n]\n");
+    const PlanFile json = ReadPlan(
+        "[\n  {\"mac\": \"02:fd:00:00:00:01\", \"channel\": 6},\n"
+        "  {\"mac\": \"02:fd:00:00:00:02\",\n   \"name\": \"a\",\n"
+        "   \"name\": \"b\"}\n]\n");
     ASSERT_EQ(json.rows.size(), 1u);
     EXPECT_EQ(Value(json.rows[0], "channel"), "6");
     EXPECT_EQ(Problems(json), "line 5, name: key 'name' given twice\n");

@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "devsim/device_peer.h"
-#include "presentation/plan_journal.h"
 #include "lab/cli_lab.h"
+#include "presentation/plan_journal.h"
 #include "rules/vlan_reboot_settings.h"
 #include "support/lab_devices.h"
 #include "support/temp_dir.h"
@@ -56,11 +56,12 @@ protected:
         std::string csv = "mac,name,ssid,vlan,vlan-wlan,pvid,lan,lan3,lan4,ip\r\n";
         for (int i = 0; i < n; ++i) {
             const VlanFields f = VlanFieldsOf(models[static_cast<std::size_t>(i)]);
-            csv += m_macs[static_cast<std::size_t>(i)] + ",site-" + std::to_string(i) +
-                   ",plan-ssid";
+            csv +=
+                m_macs[static_cast<std::size_t>(i)] + ",site-" + std::to_string(i) + ",plan-ssid";
             if (vlanAndAddress)
                 csv += "," + std::to_string(100 + i) + ",200," + (f.pvid ? "10,20" : ",") +
-                       (f.lanPorts == 3 ? ",30,40" : ",,") + "," + moved[static_cast<std::size_t>(i)];
+                       (f.lanPorts == 3 ? ",30,40" : ",,") + "," +
+                       moved[static_cast<std::size_t>(i)];
             else
                 csv += ",,,,,,,";
             csv += "\r\n";
@@ -85,8 +86,8 @@ TEST_F(CliPlanLabTest, AKilledRunResumesWithoutConfiguringAnyDeviceTwice) {
     const std::string plan = MakePlan(
         kDevices, [](EmulatedDevice& d) { d.restartSilence = std::chrono::seconds(3); }, true);
     const std::string journal = m_dir.Path("run.jsonl");
-    const std::vector<std::string> args = {"plan",      "apply",  plan,      "--journal",
-                                           journal,     "--parallel", "4", "--seconds", "20"};
+    const std::vector<std::string> args = {"plan",       "apply", plan,        "--journal", journal,
+                                           "--parallel", "4",     "--seconds", "20"};
 
     // The first run, killed as a crash would end it once some devices are part-way.
     {
@@ -151,8 +152,10 @@ TEST_F(CliPlanLabTest, ADeviceThatIgnoresOneFieldIsReportedNotAppliedForThatFiel
                               std::chrono::seconds(90));
     EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
     // The name it did apply is not named; the SSID it acknowledged and ignored is.
-    EXPECT_NE(run.out.find(m_macs[1] + "  198.18.1.2  not applied: ssid (sent plan-ssid, device "
-                                       "reports " + ssid + ")\n"),
+    EXPECT_NE(run.out.find(m_macs[1] +
+                           "  198.18.1.2  not applied: ssid (sent plan-ssid, device "
+                           "reports " +
+                           ssid + ")\n"),
               std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find(m_macs[0] + "  198.18.1.1  verified: name ssid"), std::string::npos)

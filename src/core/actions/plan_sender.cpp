@@ -119,8 +119,8 @@ PlanSendResult SendPlan(IDeviceEngine& engine, const CommandLog& log,
                 const auto known = result.devices.find(d.mac);
                 if (known != result.devices.end() && !known->second.ok) continue;  // failed before
                 if (auto held = stillHeld.find(step.moveTo); held != stillHeld.end()) {
-                    fail(step.device, "address not sent: " + step.moveTo + " is still held by " +
-                                          held->second);
+                    fail(step.device,
+                         "address not sent: " + step.moveTo + " is still held by " + held->second);
                     continue;
                 }
                 Active a;
@@ -140,8 +140,9 @@ PlanSendResult SendPlan(IDeviceEngine& engine, const CommandLog& log,
                 a.deadline = Clock::now() + o.answerDeadline;
                 a.step = std::move(step);
                 if (!sentAll) {
-                    fail(a.step.device, "cannot be sent: no adapter of this PC in the device's "
-                                        "subnet");
+                    fail(a.step.device,
+                         "cannot be sent: no adapter of this PC in the device's "
+                         "subnet");
                     continue;  // what went out is answered or given up by the engine alone
                 }
                 active.push_back(std::move(a));
@@ -175,8 +176,7 @@ PlanSendResult SendPlan(IDeviceEngine& engine, const CommandLog& log,
                         if (failure.empty()) failure = label(out.command) + ": no answer";
                     } else if (r->state == CommandState::NotSent) {
                         if (failure.empty()) failure = label(out.command) + ": cannot be sent";
-                    } else if (r->state == CommandState::Refused ||
-                               (hasResult && r->result != 0)) {
+                    } else if (r->state == CommandState::Refused || (hasResult && r->result != 0)) {
                         if (failure.empty())
                             failure = label(out.command) + ": refused (result " +
                                       std::to_string(r->result) + ")";

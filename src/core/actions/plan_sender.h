@@ -33,7 +33,7 @@ struct PlanSendEvent {
 };
 
 struct PlanSendOptions {
-    int parallel = 256;  // devices with commands in flight at most
+    int parallel = 256;                               // devices with commands in flight at most
     std::chrono::milliseconds answerDeadline{30000};  // Retransmission::AnswerDeadline()
     std::function<bool()> interrupted;
     std::function<void(const PlanSendEvent&)> onEvent;  // from the calling thread

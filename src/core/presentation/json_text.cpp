@@ -127,14 +127,30 @@ public:
             if (m_i >= m_t.size()) break;
             const char e = m_t[m_i++];
             switch (e) {
-                case '"': s += '"'; break;
-                case '\\': s += '\\'; break;
-                case '/': s += '/'; break;
-                case 'n': s += '\n'; break;
-                case 't': s += '\t'; break;
-                case 'r': s += '\r'; break;
-                case 'b': s += '\b'; break;
-                case 'f': s += '\f'; break;
+                case '"':
+                    s += '"';
+                    break;
+                case '\\':
+                    s += '\\';
+                    break;
+                case '/':
+                    s += '/';
+                    break;
+                case 'n':
+                    s += '\n';
+                    break;
+                case 't':
+                    s += '\t';
+                    break;
+                case 'r':
+                    s += '\r';
+                    break;
+                case 'b':
+                    s += '\b';
+                    break;
+                case 'f':
+                    s += '\f';
+                    break;
                 case 'u': {
                     auto hex = [&](char32_t& v) {
                         if (m_i + 4 > m_t.size()) return false;
@@ -142,10 +158,14 @@ public:
                         for (int k = 0; k < 4; ++k) {
                             const char h = m_t[m_i++];
                             v <<= 4;
-                            if (h >= '0' && h <= '9') v |= static_cast<char32_t>(h - '0');
-                            else if (h >= 'a' && h <= 'f') v |= static_cast<char32_t>(h - 'a' + 10);
-                            else if (h >= 'A' && h <= 'F') v |= static_cast<char32_t>(h - 'A' + 10);
-                            else return false;
+                            if (h >= '0' && h <= '9')
+                                v |= static_cast<char32_t>(h - '0');
+                            else if (h >= 'a' && h <= 'f')
+                                v |= static_cast<char32_t>(h - 'a' + 10);
+                            else if (h >= 'A' && h <= 'F')
+                                v |= static_cast<char32_t>(h - 'A' + 10);
+                            else
+                                return false;
                         }
                         return true;
                     };

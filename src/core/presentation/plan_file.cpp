@@ -17,13 +17,40 @@ namespace fd {
 namespace {
 
 constexpr const char* kColumns[] = {
-    "mac",          "model",         "name",           "ip",          "mask",
-    "gateway",      "dns1",          "dns2",           "mode",        "bandwidth",
-    "country",      "channel",       "ext-channel",    "power",       "ssid",
-    "hide-ssid",    "security",      "cipher",         "key",         "key-interval",
-    "wep-auth",     "wep-default-key", "wep-key-format", "radius-server", "radius-port",
-    "vlan",         "vlan-wlan",     "pvid",           "lan",         "lan3",
-    "lan4",         "reboot",        "reboot-at",      "days",
+    "mac",
+    "model",
+    "name",
+    "ip",
+    "mask",
+    "gateway",
+    "dns1",
+    "dns2",
+    "mode",
+    "bandwidth",
+    "country",
+    "channel",
+    "ext-channel",
+    "power",
+    "ssid",
+    "hide-ssid",
+    "security",
+    "cipher",
+    "key",
+    "key-interval",
+    "wep-auth",
+    "wep-default-key",
+    "wep-key-format",
+    "radius-server",
+    "radius-port",
+    "vlan",
+    "vlan-wlan",
+    "pvid",
+    "lan",
+    "lan3",
+    "lan4",
+    "reboot",
+    "reboot-at",
+    "days",
 };
 
 std::string KnownColumns() {
@@ -91,8 +118,8 @@ struct RowBuilder {
             if (!hasMacCell || macText.find_first_not_of(' ') == std::string::npos) {
                 problems.push_back({row.line, macField, "mac", "", "no MAC address"});
             } else if (!ReadMac(macText, row.mac)) {
-                problems.push_back({row.line, macField, "mac", "",
-                                    "not a MAC address: '" + macText + "'"});
+                problems.push_back(
+                    {row.line, macField, "mac", "", "not a MAC address: '" + macText + "'"});
             }
         }
         if (!problems.empty()) {
@@ -121,8 +148,9 @@ struct RowBuilder {
 
     void Finish() {
         std::erase_if(file.rows, [](const PlanRow& r) { return r.mac.empty(); });
-        std::stable_sort(file.problems.begin(), file.problems.end(),
-                         [](const PlanProblem& a, const PlanProblem& b) { return a.line < b.line; });
+        std::stable_sort(
+            file.problems.begin(), file.problems.end(),
+            [](const PlanProblem& a, const PlanProblem& b) { return a.line < b.line; });
     }
 };
 
@@ -141,11 +169,11 @@ void ReadCsvPlan(std::string_view text, PlanFile& file) {
             return f.find_first_not_of(" \t") == std::string::npos;
         });
     };
-    while (first < records.size() && blank(records[first]) && records[first].error.empty())
-        ++first;
+    while (first < records.size() && blank(records[first]) && records[first].error.empty()) ++first;
     if (first == records.size()) {
-        file.refused = "the plan holds no header line (the first line names the columns: " +
-                       KnownColumns() + ")";
+        file.refused =
+            "the plan holds no header line (the first line names the columns: " + KnownColumns() +
+            ")";
         return;
     }
     const CsvRecord& header = records[first];
@@ -193,15 +221,15 @@ void ReadCsvPlan(std::string_view text, PlanFile& file) {
         row.line = rec.line;
         std::vector<PlanProblem> problems;
         if (!rec.error.empty())
-            problems.push_back({rec.line, rec.errorField,
-                                rec.errorField >= 1 &&
-                                        static_cast<std::size_t>(rec.errorField) <= columns.size()
-                                    ? columns[static_cast<std::size_t>(rec.errorField) - 1]
-                                    : "",
-                                "", rec.error});
+            problems.push_back(
+                {rec.line, rec.errorField,
+                 rec.errorField >= 1 && static_cast<std::size_t>(rec.errorField) <= columns.size()
+                     ? columns[static_cast<std::size_t>(rec.errorField) - 1]
+                     : "",
+                 "", rec.error});
         std::size_t cells = rec.fields.size();
-        while (cells > columns.size() && rec.fields[cells - 1].find_first_not_of(" \t") ==
-                                             std::string::npos)
+        while (cells > columns.size() &&
+               rec.fields[cells - 1].find_first_not_of(" \t") == std::string::npos)
             --cells;
         if (problems.empty() && cells > columns.size())
             problems.push_back({rec.line, static_cast<int>(columns.size() + 1), "", "",
@@ -342,8 +370,7 @@ PlanFile ReadPlan(std::string_view bytes) {
     return file;
 }
 
-std::string ConvertToUtf8(std::string_view bytes, const std::string& encoding,
-                          std::string& error) {
+std::string ConvertToUtf8(std::string_view bytes, const std::string& encoding, std::string& error) {
     error.clear();
     iconv_t cd = iconv_open("UTF-8", encoding.c_str());
     if (cd == reinterpret_cast<iconv_t>(-1)) {
@@ -362,10 +389,9 @@ std::string ConvertToUtf8(std::string_view bytes, const std::string& encoding,
         out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
         if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
             const std::size_t at = static_cast<std::size_t>(inPtr - in.data());
-            const int line = 1 + static_cast<int>(std::count(in.begin(),
-                                                              in.begin() +
-                                                                  static_cast<std::ptrdiff_t>(at),
-                                                              '\n'));
+            const int line =
+                1 + static_cast<int>(
+                        std::count(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
             error = "line " + std::to_string(line) + ": not " + encoding + " text";
             iconv_close(cd);
             return {};

@@ -30,8 +30,8 @@ struct PlanCell {
 };
 
 struct PlanRow {
-    int line = 0;              // where the row starts, from 1
-    std::string mac;           // "aa:bb:cc:dd:ee:ff"
+    int line = 0;                 // where the row starts, from 1
+    std::string mac;              // "aa:bb:cc:dd:ee:ff"
     std::vector<PlanCell> cells;  // the non-blank cells other than the MAC, in file order
 
     const PlanCell* Find(std::string_view column) const;
@@ -40,9 +40,9 @@ struct PlanRow {
 
 struct PlanProblem {
     int line = 0;
-    int field = 0;        // 0: the row as a whole (or a JSON key, named in column)
-    std::string column;   // "" when the problem is not one column's
-    std::string mac;      // the row's MAC when it could be read
+    int field = 0;       // 0: the row as a whole (or a JSON key, named in column)
+    std::string column;  // "" when the problem is not one column's
+    std::string mac;     // the row's MAC when it could be read
     std::string message;
 };
 // "line 7, column 3 (ssid): message".

@@ -18,11 +18,11 @@ namespace fd {
 namespace {
 
 constexpr std::pair<PlanState, const char*> kWords[] = {
-    {PlanState::Sending, "sending"},       {PlanState::Sent, "sent"},
-    {PlanState::Verified, "verified"},     {PlanState::Unchanged, "unchanged"},
+    {PlanState::Sending, "sending"},        {PlanState::Sent, "sent"},
+    {PlanState::Verified, "verified"},      {PlanState::Unchanged, "unchanged"},
     {PlanState::NotApplied, "not applied"}, {PlanState::Failed, "failed"},
-    {PlanState::NoAnswer, "no answer"},    {PlanState::Refused, "refused"},
-    {PlanState::NotFound, "not found"},    {PlanState::WrongModel, "wrong model"},
+    {PlanState::NoAnswer, "no answer"},     {PlanState::Refused, "refused"},
+    {PlanState::NotFound, "not found"},     {PlanState::WrongModel, "wrong model"},
 };
 
 std::string UtcNow() {

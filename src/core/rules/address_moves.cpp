@@ -41,8 +41,8 @@ AddressMoveOrder OrderAddressMoves(const std::vector<AddressMove>& moves,
             if (spare.empty() || holder.count(spare)) {
                 std::string names;
                 for (std::size_t k : loop)
-                    names += (names.empty() ? "" : ", ") + pending[k].mac + " (" +
-                             pending[k].from + " to " + pending[k].to + ")";
+                    names += (names.empty() ? "" : ", ") + pending[k].mac + " (" + pending[k].from +
+                             " to " + pending[k].to + ")";
                 order.waves.clear();
                 order.error = "the addresses of " + names +
                               " go round in a cycle; give a free address with --spare-ip to "
