@@ -21,9 +21,8 @@ struct CommandInfo {
 constexpr CommandInfo kCommands[] = {
     {Command::Search, "search"}, {Command::Reboot, "reboot"},       {Command::Reset, "reset"},
     {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},        {Command::Doctor, "doctor"},
-    {Command::Show, "show"},     {Command::Configure, "configure"},
-    {Command::Scan, "scan"},     {Command::Bridge, "bridge"},
-    {Command::Upgrade, "upgrade"}, {Command::Plan, "plan"},
+    {Command::Show, "show"},     {Command::Configure, "configure"}, {Command::Scan, "scan"},
+    {Command::Bridge, "bridge"}, {Command::Upgrade, "upgrade"},     {Command::Plan, "plan"},
 };
 
 const char* const kExitCodes =
