@@ -6,7 +6,7 @@
 // Needs root (it makes its own lab with scripts/netlab and removes it at the end); every
 // socket lives in the lab's namespaces. Run for example:
 //   scripts/netlab shell --private-tmp -- build/bin/plan_lab_bench [--sizes=500,2000]
-//                                                                  [--parallel=256]
+//                                        [--parallel=256] [--restart-seconds=3]
 // It prints one line per size: devices verified, wall time of the apply, devices per
 // minute, the sending and read-back phases, the share of the wall time the program spent
 // waiting (1 - its CPU time / wall time), the peak of commands in flight, the program's CPU
@@ -89,10 +89,10 @@ struct Figures {
     std::string summary;
 };
 
-Figures RunOne(int n, int parallel) {
+Figures RunOne(int n, int parallel, int restartSeconds) {
     Figures f;
     f.devices = n;
-    LabWithDevices lab(n);
+    LabWithDevices lab(n, {"--restart-seconds", std::to_string(restartSeconds)});
     std::string error;
     if (!lab.Open(error)) {
         std::fprintf(stderr, "%d devices: %s\n", n, error.c_str());
@@ -185,11 +185,15 @@ std::vector<int> ListArg(int argc, char** argv, const char* name, std::vector<in
 int main(int argc, char** argv) {
     const std::vector<int> sizes = ListArg(argc, argv, "sizes", {500, 2000});
     const int parallel = ListArg(argc, argv, "parallel", {256}).front();
+    // How long a device is silent after the VLAN change restarts it (the simulator's default
+    // is 3 s; real devices take about a minute).
+    const int restart = ListArg(argc, argv, "restart-seconds", {3}).front();
     std::vector<Figures> all;
-    for (int n : sizes) all.push_back(RunOne(n, parallel));
+    for (int n : sizes) all.push_back(RunOne(n, parallel, restart));
     std::printf(
-        "\nplan apply, --parallel %d: name, SSID, channel, VLAN id and address per device\n",
-        parallel);
+        "\nplan apply, --parallel %d, devices silent %d s after the VLAN change: name, SSID, "
+        "channel, VLAN id and address per device\n",
+        parallel, restart);
     std::printf("%8s %9s %8s %11s %9s %10s %8s %8s %7s\n", "devices", "verified", "wall_s",
                 "devices/min", "sending_s", "readback_s", "waiting", "peak_cmd", "cpu_s");
     bool ok = true;
