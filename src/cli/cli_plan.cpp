@@ -673,11 +673,22 @@ BatchTimes ApplyBatch(Session& s, const Options& o, const std::vector<Entry*>& b
     times.peak = sent.peakInFlight;
 
     std::set<std::string> pending;
+    std::map<std::string, std::string> unanswered;  // mac -> the address command's failure
     ConfigurationWait longest;
     for (const PlanDeviceSend& d : sends) {
         Entry& e = *byMac[d.mac];
         const auto it = sent.devices.find(d.mac);
         if (it == sent.devices.end()) continue;  // not reached before an interruption
+        const std::string addressUnanswered =
+            std::string(ConfigurationCommandLabel(CMD_SET_IP)) + ": no answer";
+        if (!it->second.ok && it->second.detail == addressUnanswered) {
+            // Its answer may be what was lost: the read-back tells whether it moved.
+            unanswered[d.mac] = it->second.detail;
+            pending.insert(d.mac);
+            longest.seconds =
+                std::max(longest.seconds, ChooseConfigurationWait(d.pending).seconds);
+            continue;
+        }
         if (!it->second.ok) {
             e.state = PlanState::Failed;
             e.detail = it->second.detail;
@@ -740,7 +751,10 @@ BatchTimes ApplyBatch(Session& s, const Options& o, const std::vector<Entry*>& b
     look();
     for (const auto& mac : pending) {
         Entry& e = *byMac[mac];
-        if (e.state != PlanState::NotApplied) {
+        if (const auto u = unanswered.find(mac); u != unanswered.end()) {
+            e.state = PlanState::Failed;
+            e.detail = u->second;
+        } else if (e.state != PlanState::NotApplied) {
             e.state = PlanState::NoAnswer;
             e.detail = "not found again within " + std::to_string(verifySeconds) + " s";
         }
