@@ -90,12 +90,87 @@ std::string DifferingText(const std::vector<PlanFieldChange>& changes) {
     return out;
 }
 
+// "line 5, column 3 (channel)": where a row's refusal points.
 std::string Where(const PlanRow& row, const PlanCell* cell) {
-    PlanProblem p;
-    p.line = cell ? cell->line : row.line;
-    p.field = cell ? cell->field : 0;
-    p.column = cell ? cell->column : "";
-    return PlanProblemText(p);
+    std::string out = "line " + std::to_string(cell ? cell->line : row.line);
+    if (!cell) return out;
+    if (cell->field > 0)
+        return out + ", column " + std::to_string(cell->field) + " (" + cell->column + ")";
+    return out + ", " + cell->column;
+}
+
+// The column a rule's refusal is about.
+const char* ColumnOf(SettingField field) {
+    switch (field) {
+        case SettingField::Ssid:
+            return "ssid";
+        case SettingField::Power:
+            return "power";
+        case SettingField::Channel:
+            return "channel";
+        case SettingField::WepKey1:
+        case SettingField::WepKey2:
+        case SettingField::WepKey3:
+        case SettingField::WepKey4:
+        case SettingField::PskKey:
+        case SettingField::RadiusKey:
+            return "key";
+        case SettingField::PskInterval:
+        case SettingField::RadiusInterval:
+            return "key-interval";
+        case SettingField::RadiusServer:
+            return "radius-server";
+        case SettingField::RadiusPort:
+            return "radius-port";
+        case SettingField::Ip:
+            return "ip";
+        case SettingField::Mask:
+            return "mask";
+        case SettingField::Gateway:
+            return "gateway";
+        case SettingField::Dns1:
+            return "dns1";
+        case SettingField::Dns2:
+            return "dns2";
+        case SettingField::Name:
+            return "name";
+        case SettingField::VlanManage:
+            return "vlan";
+        case SettingField::VlanWlan:
+            return "vlan-wlan";
+        case SettingField::VlanPvid:
+            return "pvid";
+        case SettingField::VlanLan2:
+            return "lan";
+        case SettingField::VlanLan3:
+            return "lan3";
+        case SettingField::VlanLan4:
+            return "lan4";
+        case SettingField::RebootTime:
+            return "reboot-at";
+        case SettingField::RebootDays:
+            return "days";
+        default:
+            return "";
+    }
+}
+
+// The cell a message of configure's form building names ("channel 999 is not offered",
+// "--ext-channel applies to..."): the first of the row's columns it begins with or quotes.
+const PlanCell* CellNamedIn(const PlanRow& row, const std::string& message) {
+    const PlanCell* best = nullptr;
+    std::size_t at = std::string::npos;
+    for (const PlanCell& c : row.cells) {
+        for (const std::string& form : {"--" + c.column + " ", c.column + " ", "--" + c.column}) {
+            const std::size_t p = message.find(form);
+            if (p != std::string::npos &&
+                (p < at || (p == at && best && c.column.size() > best->column.size()))) {
+                at = p;
+                best = &c;
+            }
+        }
+    }
+    return best;
 }
 
 // ---- the countries of the export: the code alone, as --country takes it ----
@@ -138,9 +213,13 @@ PlanRowCheck CheckPlanRow(const ap_info_stu& rec, const PlanRow& row,
     if (options.Has("reboot") && (options.Has("reboot-at") || options.Has("days")))
         return refuse(row.Find("reboot"), "reboot off excludes reboot-at and days");
     const ConfigureRequest request = BuildConfigureForms(rec, options);
-    if (!request.error.empty()) return refuse(nullptr, PlanWords(request.error));
+    if (!request.error.empty())
+        return refuse(CellNamedIn(row, request.error), PlanWords(request.error));
     const ConfigurationPlan plan = PlanConfiguration(rec, request.forms, usedIps);
-    if (!plan.ok()) return refuse(nullptr, RuleFailureText(plan.failure));
+    if (!plan.ok()) {
+        const char* column = ColumnOf(plan.failure.field);
+        return refuse(*column ? row.Find(column) : nullptr, RuleFailureText(plan.failure));
+    }
     if (plan.pending.Empty()) return check;
     check.kind = PlanRowKind::WillChange;
     check.pending = plan.pending;
@@ -685,8 +764,7 @@ BatchTimes ApplyBatch(Session& s, const Options& o, const std::vector<Entry*>& b
             // Its answer may be what was lost: the read-back tells whether it moved.
             unanswered[d.mac] = it->second.detail;
             pending.insert(d.mac);
-            longest.seconds =
-                std::max(longest.seconds, ChooseConfigurationWait(d.pending).seconds);
+            longest.seconds = std::max(longest.seconds, ChooseConfigurationWait(d.pending).seconds);
             continue;
         }
         if (!it->second.ok) {
