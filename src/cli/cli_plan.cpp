@@ -729,6 +729,7 @@ BatchTimes ApplyBatch(Session& s, const Options& o, const std::vector<Entry*>& b
             << std::flush;
     };
 
+    std::set<std::string> answered;  // counted once, also a device that moves twice
     PlanSendOptions so;
     so.parallel = o.plan.parallel;
     so.answerDeadline = s.Retransmission().AnswerDeadline();
@@ -741,6 +742,7 @@ BatchTimes ApplyBatch(Session& s, const Options& o, const std::vector<Entry*>& b
             journal.Write(ev.mac, PlanState::Sending, ChangedColumns(e.check.changes));
             if (o.plan.verbose) line(e, "sending: " + ChangedColumns(e.check.changes));
         } else if (ev.state == PlanSendState::Sent) {
+            if (answered.insert(ev.mac).second) ++progress.sent;
             e.ip = ev.detail;
             if (o.plan.verbose) line(e, "answered");
         }
@@ -776,7 +778,6 @@ BatchTimes ApplyBatch(Session& s, const Options& o, const std::vector<Entry*>& b
             line(e, "failed: " + ForTerminal(e.detail));
             continue;
         }
-        ++progress.sent;
         e.state = PlanState::Sent;
         journal.Write(d.mac, PlanState::Sent, {});
         pending.insert(d.mac);
