@@ -115,21 +115,24 @@ VerifyResult VerifyConfiguration(IDeviceEngine& engine, const CommandLog& log,
 Verification VerificationOfResult(const VerifyResult& r) {
     static constexpr VerificationState kStates[] = {
         VerificationState::Verified, VerificationState::NotApplied, VerificationState::NoAnswer};
-    return {kStates[static_cast<int>(r.outcome)], VerifyResultText(r)};
+    static constexpr const char* kSummaries[] = {"verified", "not applied", "no answer"};
+    return {kStates[static_cast<int>(r.outcome)], VerifyResultText(r),
+            kSummaries[static_cast<int>(r.outcome)]};
 }
 
 bool AwaitAndVerify(const ReadBack& rb, IDeviceEngine& engine, const std::string& mac,
                     const std::string& ip, const std::vector<int>& commands, uint64_t sentAfter,
                     const ap_info_stu& expected, const std::vector<SettingGroup>& groups) {
     if (rb.log == nullptr) return false;
-    rb.log->SetVerification(mac, {VerificationState::Pending, "verifying"});
+    rb.log->SetVerification(mac, {VerificationState::Pending, "verifying", "verifying"});
     const auto deadline = Clock::now() + rb.options.answerDeadline;
     auto ended = [&rb] { return Ended(rb.options); };
     for (int command : commands) {
         const Answer a = AwaitAnswer(*rb.log, mac, command, sentAfter, deadline, ended);
         if (a.outcome == AnswerOutcome::Interrupted) return false;
         if (a.outcome != AnswerOutcome::Acknowledged || a.result != 0) {
-            rb.log->SetVerification(mac, {VerificationState::NoAnswer, "not acknowledged"});
+            rb.log->SetVerification(mac,
+                                    {VerificationState::NoAnswer, "not acknowledged", "no answer"});
             return false;
         }
     }

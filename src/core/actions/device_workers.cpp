@@ -183,7 +183,8 @@ void RunMultiSetIpWorker(std::stop_token st, IDeviceEngine& engine, const MultiS
     readBack.options.stop = st;
     if (readBack.log)
         for (const auto& a : assignments)
-            readBack.log->SetVerification(a.device.mac, {VerificationState::Pending, "verifying"});
+            readBack.log->SetVerification(a.device.mac,
+                                          {VerificationState::Pending, "verifying", "verifying"});
     for (const auto& a : assignments) {
         if (st.stop_requested()) return;
         const IpConfigBlock block = MakeMultiSetIpBlock(params, a.newIp);

@@ -47,7 +47,8 @@ struct CommandRecord {
 enum class VerificationState { None, Pending, Verified, NotApplied, NoAnswer };
 struct Verification {
     VerificationState state = VerificationState::None;
-    std::string text;  // "not applied: channel (sent 149, device reports 36)", ...
+    std::string text;     // "not applied: channel (sent 149, device reports 36)", ...
+    std::string summary;  // short, for a list cell: "not applied", "no answer"
 };
 
 // Commands that change a device's settings, whose values its report shows again: set IP,

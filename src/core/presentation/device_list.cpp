@@ -324,19 +324,21 @@ const DeviceListPage& DeviceListModel::Reload(int page, bool ascending, int sort
 
 DeviceRow DeviceListModel::PendingAwareRow(const ap_info_stu& rec, int serial) const {
     const std::string mac(rec.mac, strnlen(rec.mac, sizeof rec.mac));
-    const auto pending = m_commands->PendingChanges(mac);
+    const Verification v = m_commands->VerificationOf(mac);
+    const bool failed = v.state == VerificationState::NotApplied ||
+                        v.state == VerificationState::NoAnswer;
+    // Once the read-back found a change not applied, the row shows what the device reports,
+    // not the values sent.
+    const auto pending = failed ? std::vector<CommandRecord>{} : m_commands->PendingChanges(mac);
     ap_info_stu shown = rec;
     for (const CommandRecord& c : pending) ApplySentValues(shown, c.command, c.body);
     DeviceRow row = MakeDeviceRow(shown, m_columns, serial);
-    const Verification v = m_commands->VerificationOf(mac);
     row.changePending = !pending.empty() || v.state == VerificationState::Pending;
     row.verification = v.state;
     row.verificationText = v.text;
-    const bool failed = v.state == VerificationState::NotApplied ||
-                        v.state == VerificationState::NoAnswer;
     if (failed)
         for (std::size_t c = 0; c < m_columns.size() && c < row.cells.size(); ++c)
-            if (m_columns[c].content == ColumnContent::Status) row.cells[c] = v.text;
+            if (m_columns[c].content == ColumnContent::Status) row.cells[c] = v.summary;
     return row;
 }
 

@@ -265,4 +265,15 @@ std::vector<FieldDifference> ChangedFields(const ap_info_stu& rec,
     return DifferingFields(ExpectedRecord(rec, p), rec, SentGroups(p));
 }
 
+ap_info_stu ExpectedAfterBridge(const ap_info_stu& rec, const BridgeConfigBody& body) {
+    ap_info_stu expected = rec;
+    std::memcpy(expected.bridge_mac, body.wireless.ap_mac, sizeof expected.bridge_mac);
+    std::memcpy(expected.bridge_ssid, body.wireless.ssid, sizeof expected.bridge_ssid);
+    expected.bridge_ssid_len = body.wireless.ssid_len;
+    IpConfigBlock ip = body.ip;
+    ip.reserved = GetIpBlock(rec).reserved;
+    ApplyBlock(expected, kIpBlockOffset, ip);
+    return expected;
+}
+
 }  // namespace fd

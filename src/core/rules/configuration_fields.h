@@ -56,4 +56,8 @@ std::vector<FieldDifference> ChangedFields(const ap_info_stu& rec,
                                            const PendingConfiguration& pending,
                                            SettingGroup group);
 
+// What a station should report once the bridge configuration is applied: the access
+// point's MAC and SSID and the addresses of the body (groups Bridge and Address).
+ap_info_stu ExpectedAfterBridge(const ap_info_stu& rec, const BridgeConfigBody& body);
+
 }  // namespace fd
