@@ -28,7 +28,7 @@ constexpr CommandInfo kCommands[] = {
 const char* const kExitCodes =
     "Exit codes:\n"
     "  0    done: every device answered (configure, rename, set-ip, bridge: and then\n"
-    "       reported every value sent; see --no-verify)\n"
+    "       reported every value sent, unless the read-back was switched off)\n"
     "  1    a device was not found by the search, has no adapter of this PC in its\n"
     "       subnet, did not answer, or refused the command; or, after a change, did not\n"
     "       report the values sent (not applied) or did not answer the read-back\n"

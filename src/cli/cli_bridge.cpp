@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cctype>
 #include <chrono>
 #include <ostream>
@@ -252,12 +251,7 @@ int RunBridge(Session& s, const Options& o, std::ostream& out, std::ostream& err
                 << target << (addr.ip != ip ? ", now " + addr.ip : std::string()) << "\n";
             if (o.verify) {
                 // The station reports the access point it joined and the addresses it took.
-                ap_info_stu expected = rec;
-                std::memcpy(expected.bridge_mac, body.wireless.ap_mac, 6);
-                std::memcpy(expected.bridge_ssid, body.wireless.ssid, sizeof expected.bridge_ssid);
-                expected.bridge_ssid_len = body.wireless.ssid_len;
-                ApplyBlock(expected, kIpBlockOffset, addressed.block);
-                if (!VerifyAndReport(s, mac, addr.ip, expected,
+                if (!VerifyAndReport(s, mac, addr.ip, ExpectedAfterBridge(rec, body),
                                      {SettingGroup::Bridge, SettingGroup::Address}, {}, 0, out))
                     return g_interrupted ? kExitInterrupted : kExitDeviceFailed;
             }

@@ -149,38 +149,22 @@ std::string CheckValue(const std::string& name, const std::string& v) {
 
 // ---- list words ----
 
-// "20MHz" -> "20", "Auto" -> "auto": how the command line names list entries.
-std::string Word(const ListItem& item) {
-    std::string w = Lower(item.text);
-    if (w.size() > 3 && w.compare(w.size() - 3, 3, "mhz") == 0) w.resize(w.size() - 3);
-    return w;
-}
 
 std::optional<int> ValueOfWord(const ListItems& items, const std::string& text) {
     std::string w = Lower(text);
     if (w.size() > 3 && w.compare(w.size() - 3, 3, "mhz") == 0) w.resize(w.size() - 3);
     for (const auto& i : items)
-        if (Word(i) == w) return i.value;
+        if (ListWord(i) == w) return i.value;
     return std::nullopt;
 }
 
 std::string Words(const ListItems& items) {
     std::string out;
-    for (const auto& i : items) out += (out.empty() ? "" : ", ") + Word(i);
+    for (const auto& i : items) out += (out.empty() ? "" : ", ") + ListWord(i);
     return out;
 }
 
-std::string WordOfValue(const ListItems& items, int value) {
-    for (const auto& i : items)
-        if (i.value == value) return Word(i);
-    return std::to_string(value);
-}
 
-const char* SecurityWord(int mode) {
-    static constexpr const char* kWords[] = {"none",         "wep", "wpa-psk", "wpa2-psk",
-                                             "wpa-wpa2-psk", "wpa", "wpa2"};
-    return mode >= 0 && mode <= 6 ? kWords[mode] : "none";
-}
 
 int SecurityOfWord(const std::string& w) {
     for (int m = 0; m <= 6; ++m)
@@ -352,7 +336,7 @@ ConfigureRequest BuildConfigureForms(const ap_info_stu& rec, const ConfigureOpti
         // a radar channel or a country without a row is kept when nothing radio is asked.
         const ListItems channels = ChannelChoices(rec, f.countryRow, f.bandwidth);
         const std::string where = " for " + CountryWord(f.countryRow) + " at " +
-                                  WordOfValue(widths, f.bandwidth) +
+                                  ListWordOfValue(widths, f.bandwidth) +
                                   (f.bandwidth == 2 || rf == 0 ? "" : " MHz");
         if (auto v = get("channel")) {
             auto c = ValueOfWord(channels, *v);

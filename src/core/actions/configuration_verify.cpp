@@ -1,6 +1,9 @@
 #include "actions/configuration_verify.h"
 
 #include <algorithm>
+
+#include "actions/answer_wait.h"
+#include <cstring>
 #include <thread>
 
 namespace fd {
@@ -91,6 +94,52 @@ VerifyResult VerifyDevice(IDeviceEngine& engine, const CommandLog& log, const st
                           const std::string& ip, const ap_info_stu& expected,
                           const std::vector<SettingGroup>& groups, const ReadBackOptions& options) {
     return CompareReport(expected, ReadBackReport(engine, log, mac, ip, options), groups, ip);
+}
+
+VerifyResult VerifyConfiguration(IDeviceEngine& engine, const CommandLog& log,
+                                 const ap_info_stu& rec, const PendingConfiguration& pending,
+                                 ReadBackOptions options) {
+    if (pending.vlanChanged) {
+        if (options.restartWait.count() <= 0)
+            options.restartWait = std::chrono::seconds(ChooseConfigurationWait(pending).seconds);
+        options.upTimeBefore = rec.up_time;
+    } else {
+        options.restartWait = {};
+    }
+    const std::string mac(rec.mac, strnlen(rec.mac, sizeof rec.mac));
+    const std::string ip = pending.ipChanged ? IpToText(pending.ip.ip) : IpToText(rec.ip);
+    return VerifyDevice(engine, log, mac, ip, ExpectedRecord(rec, pending), SentGroups(pending),
+                        options);
+}
+
+Verification VerificationOfResult(const VerifyResult& r) {
+    static constexpr VerificationState kStates[] = {
+        VerificationState::Verified, VerificationState::NotApplied, VerificationState::NoAnswer};
+    static constexpr const char* kSummaries[] = {"verified", "not applied", "no answer"};
+    return {kStates[static_cast<int>(r.outcome)], VerifyResultText(r),
+            kSummaries[static_cast<int>(r.outcome)]};
+}
+
+bool AwaitAndVerify(const ReadBack& rb, IDeviceEngine& engine, const std::string& mac,
+                    const std::string& ip, const std::vector<int>& commands, uint64_t sentAfter,
+                    const ap_info_stu& expected, const std::vector<SettingGroup>& groups) {
+    if (rb.log == nullptr) return false;
+    rb.log->SetVerification(mac, {VerificationState::Pending, "verifying", "verifying"});
+    const auto deadline = Clock::now() + rb.options.answerDeadline;
+    auto ended = [&rb] { return Ended(rb.options); };
+    for (int command : commands) {
+        const Answer a = AwaitAnswer(*rb.log, mac, command, sentAfter, deadline, ended);
+        if (a.outcome == AnswerOutcome::Interrupted) return false;
+        if (a.outcome != AnswerOutcome::Acknowledged || a.result != 0) {
+            rb.log->SetVerification(mac,
+                                    {VerificationState::NoAnswer, "not acknowledged", "no answer"});
+            return false;
+        }
+    }
+    const VerifyResult r = VerifyDevice(engine, *rb.log, mac, ip, expected, groups, rb.options);
+    if (Ended(rb.options)) return false;
+    rb.log->SetVerification(mac, VerificationOfResult(r));
+    return r.outcome == VerifyOutcome::Verified;
 }
 
 }  // namespace fd

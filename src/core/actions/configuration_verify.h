@@ -20,6 +20,7 @@
 
 #include "engine/device_engine.h"
 #include "model/command_log.h"
+#include "rules/device_configuration.h"
 #include "rules/configuration_fields.h"
 #include "wire/packet.h"
 
@@ -68,5 +69,29 @@ std::optional<ap_info_stu> ReadBackReport(IDeviceEngine& engine, const CommandLo
 VerifyResult VerifyDevice(IDeviceEngine& engine, const CommandLog& log, const std::string& mac,
                           const std::string& ip, const ap_info_stu& expected,
                           const std::vector<SettingGroup>& groups, const ReadBackOptions& options);
+
+// After a configuration's commands were acknowledged: VerifyDevice at the address the device
+// has now (the new one when the address changed), after the restart a VLAN change causes
+// (options.restartWait, when zero, becomes the dialog's wait for it; the device's up-time
+// before is taken from rec).
+VerifyResult VerifyConfiguration(IDeviceEngine& engine, const CommandLog& log,
+                                 const ap_info_stu& rec, const PendingConfiguration& pending,
+                                 ReadBackOptions options);
+
+// The state a result puts in the command log for the lists.
+Verification VerificationOfResult(const VerifyResult& result);
+
+// What a worker needs to read its changes back; without a log it does not.
+struct ReadBack {
+    CommandLog* log = nullptr;
+    ReadBackOptions options;
+};
+
+// A worker's part after it sent changes to one device: waits for the device's answer to
+// each command (AwaitAnswer), then reads back at `ip` and compares the groups of `expected`.
+// The log holds Pending meanwhile and the result at the end. False: not verified.
+bool AwaitAndVerify(const ReadBack& readBack, IDeviceEngine& engine, const std::string& mac,
+                    const std::string& ip, const std::vector<int>& commands, uint64_t sentAfter,
+                    const ap_info_stu& expected, const std::vector<SettingGroup>& groups);
 
 }  // namespace fd

@@ -153,6 +153,18 @@ void CommandLog::RecordReport(const ap_info_stu& report) {
     m_changed.notify_all();  // a read-back waits for every report
 }
 
+void CommandLog::SetVerification(const std::string& mac, Verification v) {
+    std::lock_guard l(m_lock);
+    m_verifications[mac] = std::move(v);
+    m_changed.notify_all();
+}
+
+Verification CommandLog::VerificationOf(const std::string& mac) const {
+    std::lock_guard l(m_lock);
+    const auto it = m_verifications.find(mac);
+    return it == m_verifications.end() ? Verification{} : it->second;
+}
+
 uint64_t CommandLog::ReportCount(const std::string& mac) const {
     std::lock_guard l(m_lock);
     const auto it = m_reports.find(mac);

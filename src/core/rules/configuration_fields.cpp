@@ -20,25 +20,6 @@ std::string Lower(std::string_view text) {
     return out;
 }
 
-// "20MHz" -> "20", "Auto" -> "auto": how list entries are named as words.
-std::string Word(const ListItem& item) {
-    std::string w = Lower(item.text);
-    if (w.size() > 3 && w.compare(w.size() - 3, 3, "mhz") == 0) w.resize(w.size() - 3);
-    return w;
-}
-
-std::string WordOfValue(const ListItems& items, int value) {
-    for (const auto& i : items)
-        if (i.value == value) return Word(i);
-    return std::to_string(value);
-}
-
-const char* SecurityWord(int mode) {
-    static constexpr const char* kWords[] = {"none",         "wep", "wpa-psk", "wpa2-psk",
-                                             "wpa-wpa2-psk", "wpa", "wpa2"};
-    return mode >= 0 && mode <= 6 ? kWords[mode] : "none";
-}
-
 std::string CountryWord(int codeNumber) {
     const int row = CountryRowOfCodeNumber(codeNumber);
     const auto rows = CountryTable();
@@ -67,6 +48,24 @@ std::string Text(const uint8_t* field, std::size_t capacity, uint8_t len) {
 
 }  // namespace
 
+std::string ListWord(const ListItem& item) {
+    std::string w = Lower(item.text);
+    if (w.size() > 3 && w.compare(w.size() - 3, 3, "mhz") == 0) w.resize(w.size() - 3);
+    return w;
+}
+
+std::string ListWordOfValue(const ListItems& items, int value) {
+    for (const auto& i : items)
+        if (i.value == value) return ListWord(i);
+    return std::to_string(value);
+}
+
+const char* SecurityWord(int mode) {
+    static constexpr const char* kWords[] = {"none",         "wep", "wpa-psk", "wpa2-psk",
+                                             "wpa-wpa2-psk", "wpa", "wpa2"};
+    return mode >= 0 && mode <= 6 ? kWords[mode] : "none";
+}
+
 ConfigurationFields DescribeConfiguration(const ap_info_stu& r) {
     ConfigurationFields f;
     auto add = [&f](const char* key, std::string value) { f.emplace_back(key, std::move(value)); };
@@ -80,9 +79,9 @@ ConfigurationFields DescribeConfiguration(const ap_info_stu& r) {
     add("dns2", IpToText(r.ip_dns2));
 
     add("radio", r.rf_type == 0 ? "2.4GHz" : "5GHz");
-    add("mode", WordOfValue(NetworkModeItems(r.rf_type, r.ap_type), r.network_mode));
+    add("mode", ListWordOfValue(NetworkModeItems(r.rf_type, r.ap_type), r.network_mode));
     add("bandwidth",
-        WordOfValue(BandwidthItems(r.rf_type, r.ap_type, r.network_mode), r.bandwidth));
+        ListWordOfValue(BandwidthItems(r.rf_type, r.ap_type, r.network_mode), r.bandwidth));
     add("country", CountryWord(r.country_code));
     add("channel", r.channel == 0 ? "auto" : std::to_string(r.channel));
     add("ext-channel", r.rf_type != 0 || r.expand_channel > 1 ? "-"
@@ -263,6 +262,17 @@ std::vector<FieldDifference> ChangedFields(const ap_info_stu& rec, const Pending
 std::vector<FieldDifference> ChangedFields(const ap_info_stu& rec,
                                            const PendingConfiguration& p) {
     return DifferingFields(ExpectedRecord(rec, p), rec, SentGroups(p));
+}
+
+ap_info_stu ExpectedAfterBridge(const ap_info_stu& rec, const BridgeConfigBody& body) {
+    ap_info_stu expected = rec;
+    std::memcpy(expected.bridge_mac, body.wireless.ap_mac, sizeof expected.bridge_mac);
+    std::memcpy(expected.bridge_ssid, body.wireless.ssid, sizeof expected.bridge_ssid);
+    expected.bridge_ssid_len = body.wireless.ssid_len;
+    IpConfigBlock ip = body.ip;
+    ip.reserved = GetIpBlock(rec).reserved;
+    ApplyBlock(expected, kIpBlockOffset, ip);
+    return expected;
 }
 
 }  // namespace fd

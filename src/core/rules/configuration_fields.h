@@ -14,9 +14,17 @@
 #include <vector>
 
 #include "rules/device_configuration.h"
+#include "rules/wireless_settings.h"
 #include "wire/packet.h"
 
 namespace fd {
+
+// How list entries are named as words: "20MHz" -> "20", "Auto" -> "auto".
+std::string ListWord(const ListItem& item);
+// The word of the entry with this value, or the number when the list has none.
+std::string ListWordOfValue(const ListItems& items, int value);
+// "none", "wep", "wpa-psk", "wpa2-psk", "wpa-wpa2-psk", "wpa", "wpa2".
+const char* SecurityWord(int mode);
 
 using ConfigurationFields = std::vector<std::pair<std::string, std::string>>;
 // The record's settings in the order shown. A country code without a row of the country
@@ -55,5 +63,9 @@ std::vector<FieldDifference> ChangedFields(const ap_info_stu& rec,
 std::vector<FieldDifference> ChangedFields(const ap_info_stu& rec,
                                            const PendingConfiguration& pending,
                                            SettingGroup group);
+
+// What a station should report once the bridge configuration is applied: the access
+// point's MAC and SSID and the addresses of the body (groups Bridge and Address).
+ap_info_stu ExpectedAfterBridge(const ap_info_stu& rec, const BridgeConfigBody& body);
 
 }  // namespace fd

@@ -163,7 +163,7 @@ void CIpsetMutilDlg::OnSave() {
         fd::ShowAddressWarning(this, QString::fromStdString(plan.failure.key));
         return;
     }
-    fd::StartMultiSetIpWorker(m_slot, m_engine, params, m_devices);
+    fd::StartMultiSetIpWorker(m_slot, m_engine, params, m_devices, fd::ServicesReadBack());
     for (QWidget* w :
          {static_cast<QWidget*>(m_begin), static_cast<QWidget*>(m_end),
           static_cast<QWidget*>(m_mask), static_cast<QWidget*>(m_gateway),
