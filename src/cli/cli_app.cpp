@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "actions/device_workers.h"
 #include "cli/cli_bridge.h"
 #include "cli/cli_configure.h"
+#include "cli/cli_plan.h"
 #include "cli/cli_doctor.h"
 #include "cli/cli_output.h"
 #include "cli/cli_session.h"
@@ -106,8 +108,7 @@ std::string PlanSetIp(Session& s, const Options& o, const std::vector<ap_info_st
     };
     std::vector<SelectedDevice> devices;
     for (const auto& r : recs) devices.push_back({IpToText(r.ip), r.mac, r.ap_type});
-    std::vector<std::string> used;
-    s.Store().QueryApIpList(used);
+    const std::vector<std::string> used = AddressesInUse(s.Store());
     std::vector<MultiSetIpParams> blocks;  // per device: the block its address goes out in
     BulkAddressPlan plan;
     if (!o.rangeFirst.empty()) {
@@ -185,7 +186,9 @@ std::string PlanRename(const Options& o, const std::vector<ap_info_stu>& recs,
 
 int RunAction(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
     std::vector<ap_info_stu> recs;
-    if (int rc = FindDevices(s, o.macs, o.seconds, recs, out, err); rc != kExitOk) return rc;
+    const int settle = o.command == Command::SetIp ? InUseSettle(o) : 0;
+    if (int rc = FindDevices(s, o.macs, o.seconds, recs, out, err, settle); rc != kExitOk)
+        return rc;
 
     std::vector<Job> jobs;
     std::string refusal;
@@ -228,9 +231,27 @@ int RunAction(Session& s, const Options& o, std::ostream& out, std::ostream& err
     }
     WaitForAnswers(s, jobs, sentAfter, out);
     if (g_interrupted) return kExitInterrupted;
-    for (const Job& j : jobs)
-        if (!j.ok) return kExitDeviceFailed;
-    return kExitOk;
+    bool allOk = true;
+    for (const Job& j : jobs) allOk = allOk && j.ok;
+    // A new name or address is read back from each device that acknowledged it, at the
+    // address it now has.
+    const bool changes = o.command == Command::Rename || o.command == Command::SetIp;
+    if (changes && o.verify) {
+        for (const Job& j : jobs) {
+            if (!j.ok) continue;
+            const auto rec = std::find_if(recs.begin(), recs.end(),
+                                          [&](const ap_info_stu& r) { return j.mac == r.mac; });
+            if (rec == recs.end()) continue;
+            ap_info_stu expected = *rec;
+            ApplySentValues(expected, j.command, j.body);
+            const SettingGroup group =
+                j.command == CMD_SET_IP ? SettingGroup::Address : SettingGroup::Name;
+            const std::string at = j.command == CMD_SET_IP ? j.newIp : j.ip;
+            allOk = VerifyAndReport(s, j.mac, at, expected, {group}, {}, 0, out) && allOk;
+            if (g_interrupted) return kExitInterrupted;
+        }
+    }
+    return allOk ? kExitOk : kExitDeviceFailed;
 }
 
 // The script beside the program makes the sandbox, starts the simulator in it and this
@@ -271,7 +292,7 @@ int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
         {Command::SetIp, RunAction},        {Command::Show, RunShow},
         {Command::Configure, RunConfigure}, {Command::Scan, RunBridgeCommand},
         {Command::Bridge, RunBridgeCommand},
-        {Command::Upgrade, RunUpgrade},
+        {Command::Upgrade, RunUpgrade},     {Command::Plan, RunPlan},
     };
     for (const auto& [command, run] : kSubcommands) {
         if (command != options.command) continue;

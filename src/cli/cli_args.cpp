@@ -23,14 +23,17 @@ constexpr CommandInfo kCommands[] = {
     {Command::Rename, "rename"}, {Command::SetIp, "set-ip"},        {Command::Doctor, "doctor"},
     {Command::Show, "show"},     {Command::Configure, "configure"}, {Command::Scan, "scan"},
     {Command::Bridge, "bridge"}, {Command::Upgrade, "upgrade"},     {Command::Demo, "demo"},
+    {Command::Plan, "plan"},
 };
 
 const char* const kExitCodes =
     "Exit codes:\n"
-    "  0    done: every device answered\n"
+    "  0    done: every device answered (configure, rename, set-ip, bridge: and then\n"
+    "       reported every value sent, unless the read-back was switched off)\n"
     "  1    a device was not found by the search, has no adapter of this PC in its\n"
-    "       subnet, did not answer, or refused the command; or no adapter is up to\n"
-    "       search on (see doctor)\n"
+    "       subnet, did not answer, or refused the command; or, after a change, did not\n"
+    "       report the values sent (not applied) or did not answer the read-back; or no\n"
+    "       adapter is up to search on (see doctor)\n"
     "  2    bad command line, or input refused by the address or device-name rules\n"
     "       (nothing was sent)\n"
     "  3    cannot run: another FieldDesk is running or a port of 9785-9788 is in use,\n"
@@ -40,6 +43,22 @@ const char* const kExitCodes =
 const char* const kSearchNote =
     "  --seconds N     how long to search, 1..3600 (default 30, as the status page does):\n"
     "                  a broadcast at the start and every third second after it\n";
+
+}  // namespace
+
+// The options of the commands that change settings: the read-back and the quiet time of
+// the search an address check relies on.
+const char* const kVerifyNote =
+    "  --no-verify     do not read the settings back: an acknowledgement counts as done\n"
+    "                  (by default each device is asked for its settings after it\n"
+    "                  acknowledged, at its new address where that changed and after the\n"
+    "                  restart a VLAN change causes, and one line tells: verified, not\n"
+    "                  applied: FIELD (sent X, device reports Y), or no answer)\n"
+    "  --settle N      when an address changes, search on until no new device has\n"
+    "                  answered for N seconds (default 3), so that a device answering late\n"
+    "                  is known before its address is given to another\n";
+
+namespace {
 
 bool ParseNumber(std::string_view text, int lo, int hi, int& out) {
     int v = 0;
@@ -107,6 +126,7 @@ std::string GeneralHelp() {
                "  scan      list the access points a device hears\n"
                "  bridge    link a device as a station to an access point\n"
                "  upgrade   upgrade devices' firmware from an image file\n"
+               "  plan      configure many devices from one spreadsheet: export, check, apply\n"
                "  doctor    find out why a search finds nothing\n"
                "  demo      search simulated devices in a private network sandbox\n"
                "\n"
@@ -173,6 +193,7 @@ std::string CommandHelp(Command c) {
                 "\n"
                 "Options:\n";
             h += kSearchNote;
+            h += std::string(kVerifyNote).substr(0, std::string(kVerifyNote).find("  --settle"));
             break;
         case Command::SetIp:
             h = "Usage: fielddesk-cli set-ip MAC IP [MAC IP]... [--mask M] [--gateway G]\n"
@@ -186,10 +207,11 @@ std::string CommandHelp(Command c) {
                 "device); a gateway of 0.0.0.0 means none. The devices are found by a search\n"
                 "first. Every address is checked before anything is sent: a usable host\n"
                 "address, a valid mask, the gateway in the same subnet, and no address that\n"
-                "another found device already has.\n"
+                "another found device or this PC already has.\n"
                 "\n"
                 "Options:\n";
             h += kSearchNote;
+            h += kVerifyNote;
             break;
         case Command::Show:
             h = ShowHelp();
@@ -197,6 +219,8 @@ std::string CommandHelp(Command c) {
         case Command::Configure:
             h = ConfigureHelp();
             break;
+        case Command::Plan:
+            return PlanHelp();
         case Command::Scan:
         case Command::Bridge:
             h = BridgeCommandHelp(c);
@@ -332,7 +356,13 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                 if (o.format != Format::Table && o.format != f)
                     return fail("--json and --csv exclude each other");
                 o.format = f;
-            } else if (c == Command::Search && arg == "--settle") {
+            } else if ((c == Command::Rename || c == Command::SetIp || c == Command::Configure ||
+                        c == Command::Bridge) &&
+                       arg == "--no-verify") {
+                o.verify = false;
+            } else if ((c == Command::Search || c == Command::SetIp || c == Command::Configure ||
+                        c == Command::Bridge) &&
+                       arg == "--settle") {
                 if (!takeValue(v) || !ParseSeconds(v, o.settleSeconds))
                     return fail("--settle takes a number of seconds from 1 to 3600");
             } else if (c == Command::Search && arg == "--filter") {
@@ -358,6 +388,9 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                                     ? ParseConfigureOption(c == Command::Configure, arg, takeValue,
                                                            o.configure)
                                     : std::nullopt) {
+                if (!e->empty()) return fail(*e);
+            } else if (auto e = c == Command::Plan ? ParsePlanOption(arg, takeValue, o.plan)
+                                                   : std::nullopt) {
                 if (!e->empty()) return fail(*e);
             } else if (c == Command::Upgrade && (arg == "--image" || arg == "--model")) {
                 std::string& target = arg == "--image" ? o.image : o.model;
@@ -486,6 +519,9 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
             // The dialog would go on with size 0; nobody watches here, so say it now.
             if (UpgradeImageSize(o.image) == 0)
                 return fail("cannot read the image " + o.image + " (or it is empty)");
+            break;
+        case Command::Plan:
+            if (auto e = FinishPlanArguments(positional, o.plan); !e.empty()) return fail(e);
             break;
         case Command::None:
             break;

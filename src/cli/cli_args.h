@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/cli_configure_options.h"
+#include "cli/cli_plan_options.h"
 
 namespace fd::cli {
 
@@ -35,6 +36,7 @@ enum class Command {
     Bridge,
     Upgrade,
     Demo,
+    Plan,
 };
 enum class Format { Table, Json, Csv };
 
@@ -43,7 +45,10 @@ struct Options {
     bool help = false;  // print the help of `command` (or the general help) and exit 0
     bool version = false;
     int seconds = 30;       // search length; for the actions: the longest search for the devices
-    int settleSeconds = 0;  // search: end once no new answer came for this long (0: never)
+    // search: end once no new answer came for this long (0: never); set-ip, configure,
+    // bridge: how long the search waits for late answers before an address is checked.
+    int settleSeconds = 0;
+    bool verify = true;  // configure, rename, set-ip, bridge: read the settings back
     Format format = Format::Table;
     std::string filter;
     int sortIndex = 1;  // the store's sort column (1: ip_num)
@@ -54,6 +59,7 @@ struct Options {
     std::string mask, gateway, dns1, dns2;  // empty: keep the device's own
     std::string rangeFirst, rangeEnd;       // set-ip --range FIRST [--end LAST]
     ConfigureOptions configure;             // show, configure
+    PlanOptions plan;
     std::string bssid, key, ip;             // bridge: the access point, its key, the new ip
     // upgrade: the image, the model (empty: the first device's), the file server's port,
     // the length of the upgrade's second, and how long flashed devices may take to return.
@@ -66,6 +72,9 @@ struct ParseResult {
     Options options;
     std::string error;  // empty on success; else what to print before the usage hint
 };
+
+// The help lines of --no-verify and --settle for the commands that change settings.
+extern const char* const kVerifyNote;
 
 ParseResult ParseArguments(const std::vector<std::string>& args);
 

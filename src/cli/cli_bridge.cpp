@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "actions/answer_wait.h"
+#include "actions/device_workers.h"
 #include "actions/bridge_wizard.h"
 #include "cli/cli_app.h"
 #include "cli/cli_output.h"
@@ -39,7 +40,10 @@ bool Live() {
 bool FindDevice(Session& s, const Options& o, ap_info_stu& rec, std::ostream& out,
                 std::ostream& err, int& exitCode) {
     std::vector<ap_info_stu> recs;
-    exitCode = FindDevices(s, o.macs, o.seconds, recs, out, err);
+    // A new address is checked against every device of the segment: search on until no
+    // new one answers.
+    const int settle = o.command == Command::Bridge && !o.ip.empty() ? InUseSettle(o) : 0;
+    exitCode = FindDevices(s, o.macs, o.seconds, recs, out, err, settle);
     if (exitCode != kExitOk || recs.empty()) return false;
     rec = recs.front();
     return true;
@@ -212,8 +216,7 @@ int RunBridge(Session& s, const Options& o, std::ostream& out, std::ostream& err
     take(addr.gateway, o.gateway);
     take(addr.dns1, o.dns1);
     take(addr.dns2, o.dns2);
-    std::vector<std::string> used;
-    s.Store().QueryApIpList(used);
+    const std::vector<std::string> used = AddressesInUse(s.Store());
     const BridgeIpResult addressed = CheckBridgeIp(addr, IpToText(rec.ip), used);
     if (!addressed.ok()) {
         std::string detail;
@@ -246,6 +249,12 @@ int RunBridge(Session& s, const Options& o, std::ostream& out, std::ostream& err
             }
             out << mac << "  " << ip << "  " << GetLangText("Bridge success") << ": station of "
                 << target << (addr.ip != ip ? ", now " + addr.ip : std::string()) << "\n";
+            if (o.verify) {
+                // The station reports the access point it joined and the addresses it took.
+                if (!VerifyAndReport(s, mac, addr.ip, ExpectedAfterBridge(rec, body),
+                                     {SettingGroup::Bridge, SettingGroup::Address}, {}, 0, out))
+                    return g_interrupted ? kExitInterrupted : kExitDeviceFailed;
+            }
             return kExitOk;
         case AnswerOutcome::Interrupted:
             out << mac << "  " << ip << "  interrupted\n";
@@ -343,7 +352,8 @@ std::string BridgeCommandHelp(Command c) {
            "  --key KEY       its key\n"
            "  --ip, --mask, --gateway, --dns1, --dns2  the station's addresses; a gateway\n"
            "                  of 0.0.0.0 means none\n"
-           "  --seconds N     the longest search for the device (default 30)\n";
+           "  --seconds N     the longest search for the device (default 30)\n" +
+           std::string(kVerifyNote);
 }
 
 }  // namespace fd::cli

@@ -149,38 +149,22 @@ std::string CheckValue(const std::string& name, const std::string& v) {
 
 // ---- list words ----
 
-// "20MHz" -> "20", "Auto" -> "auto": how the command line names list entries.
-std::string Word(const ListItem& item) {
-    std::string w = Lower(item.text);
-    if (w.size() > 3 && w.compare(w.size() - 3, 3, "mhz") == 0) w.resize(w.size() - 3);
-    return w;
-}
 
 std::optional<int> ValueOfWord(const ListItems& items, const std::string& text) {
     std::string w = Lower(text);
     if (w.size() > 3 && w.compare(w.size() - 3, 3, "mhz") == 0) w.resize(w.size() - 3);
     for (const auto& i : items)
-        if (Word(i) == w) return i.value;
+        if (ListWord(i) == w) return i.value;
     return std::nullopt;
 }
 
 std::string Words(const ListItems& items) {
     std::string out;
-    for (const auto& i : items) out += (out.empty() ? "" : ", ") + Word(i);
+    for (const auto& i : items) out += (out.empty() ? "" : ", ") + ListWord(i);
     return out;
 }
 
-std::string WordOfValue(const ListItems& items, int value) {
-    for (const auto& i : items)
-        if (i.value == value) return Word(i);
-    return std::to_string(value);
-}
 
-const char* SecurityWord(int mode) {
-    static constexpr const char* kWords[] = {"none",         "wep", "wpa-psk", "wpa2-psk",
-                                             "wpa-wpa2-psk", "wpa", "wpa2"};
-    return mode >= 0 && mode <= 6 ? kWords[mode] : "none";
-}
 
 int SecurityOfWord(const std::string& w) {
     for (int m = 0; m <= 6; ++m)
@@ -190,26 +174,13 @@ int SecurityOfWord(const std::string& w) {
 
 std::string CountryWord(int row) {
     const auto rows = CountryTable();
-    if (row < 0 || row >= static_cast<int>(rows.size())) return "-";
+    if (row < 0 || row >= static_cast<int>(rows.size())) return "the device's country";
     return std::string(rows[static_cast<std::size_t>(row)].code) + " (" +
            rows[static_cast<std::size_t>(row)].name + ")";
 }
 
-std::string DaysWord(uint8_t bits) {
-    if ((bits & kEveryDayBits) == kEveryDayBits) return "everyday";
-    std::string out;
-    for (std::size_t d = 0; d < 7; ++d)
-        if (bits & kRebootDayBits[d]) out += (out.empty() ? "" : ",") + std::string(kDayNames[d]);
-    return out.empty() ? "-" : out;
-}
 
-std::string Two(int v) {
-    return (v < 10 ? "0" : "") + std::to_string(v);
-}
 
-std::string Text(const uint8_t* field, std::size_t capacity, uint8_t len) {
-    return std::string(FieldText(field, capacity, len));
-}
 
 }  // namespace
 
@@ -297,7 +268,8 @@ std::string ConfigureHelp() {
          "against the device: a value it does not offer is refused with the values it does.\n"
          "\n"
          "Options:\n"
-         "  --seconds N           the longest search for the device, 1..3600 (default 30)\n";
+         "  --seconds N     the longest search for the device, 1..3600 (default 30)\n";
+    h += kVerifyNote;
     return h;
 }
 
@@ -343,9 +315,6 @@ ConfigureRequest BuildConfigureForms(const ap_info_stu& rec, const ConfigureOpti
                 return fail("--mode " + *v + " is not offered by this radio (" + Words(modes) +
                             ")");
             f.networkMode = *m;
-        } else if (f.networkMode != rec.network_mode) {
-            return fail("the device's network mode (" + std::to_string(rec.network_mode) +
-                        ") is not one this radio offers; give --mode (" + Words(modes) + ")");
         }
         const ListItems widths = BandwidthItems(rf, ap, f.networkMode);
         if (auto v = get("bandwidth")) {
@@ -354,23 +323,20 @@ ConfigureRequest BuildConfigureForms(const ap_info_stu& rec, const ConfigureOpti
                 return fail("--bandwidth " + *v + " is not offered in this mode (" + Words(widths) +
                             ")");
             f.bandwidth = *b;
-        } else if (!HasValue(widths, rec.bandwidth)) {
-            return fail("the device's bandwidth is not offered in this mode; give --bandwidth (" +
-                        Words(widths) + ")");
-        } else {
-            f.bandwidth = rec.bandwidth;
+        } else if (f.networkMode != rec.network_mode && !HasValue(widths, f.bandwidth)) {
+            return fail("the device's bandwidth is not offered in mode " + *get("mode") +
+                        "; give --bandwidth (" + Words(widths) + ")");
         }
         if (auto v = get("country")) {
             const int row = FindCountryRow(*v);
             if (row < 0) return fail("unknown country '" + *v + "' (see fielddesk-cli show)");
             f.countryRow = row;
-        } else if (CountryRowOfCodeNumber(rec.country_code) < 0) {
-            return fail("the device's country code " + std::to_string(rec.country_code) +
-                        " is not in the country list; give --country");
         }
-        const ListItems channels = ChannelItems(f.countryRow, rf, f.bandwidth, ap);
+        // The device's own channel counts as offered while its country and bandwidth stay:
+        // a radar channel or a country without a row is kept when nothing radio is asked.
+        const ListItems channels = ChannelChoices(rec, f.countryRow, f.bandwidth);
         const std::string where = " for " + CountryWord(f.countryRow) + " at " +
-                                  WordOfValue(widths, f.bandwidth) +
+                                  ListWordOfValue(widths, f.bandwidth) +
                                   (f.bandwidth == 2 || rf == 0 ? "" : " MHz");
         if (auto v = get("channel")) {
             auto c = ValueOfWord(channels, *v);
@@ -378,11 +344,9 @@ ConfigureRequest BuildConfigureForms(const ap_info_stu& rec, const ConfigureOpti
                 return fail("channel " + *v + " is not offered" + where + " (" + Words(channels) +
                             ")");
             f.channel = *c;
-        } else if (!HasValue(channels, rec.channel)) {
+        } else if (!HasValue(channels, f.channel)) {
             return fail("the device's channel " + std::to_string(rec.channel) + " is not offered" +
                         where + "; give --channel (" + Words(channels) + ")");
-        } else {
-            f.channel = rec.channel;
         }
         const ExtensionChannels ext = ExtensionChannelItems(
             rf, f.networkMode, f.bandwidth, f.channel, channels.size(), rec.expand_channel);
@@ -500,77 +464,6 @@ ConfigureRequest BuildConfigureForms(const ap_info_stu& rec, const ConfigureOpti
 
 // ---- show ----
 
-ConfigurationFields DescribeConfiguration(const ap_info_stu& r) {
-    ConfigurationFields f;
-    auto add = [&f](const char* key, std::string value) { f.emplace_back(key, std::move(value)); };
-    add("mac", r.mac);
-    add("type", GetModelLabel(r.ap_type));
-    add("name", Text(r.ap_name, sizeof r.ap_name, r.ap_name_len));
-    add("ip", IpToText(r.ip));
-    add("mask", IpToText(r.ip_mask));
-    add("gateway", IpToText(r.ip_gateway));
-    add("dns1", IpToText(r.ip_dns1));
-    add("dns2", IpToText(r.ip_dns2));
-
-    add("radio", r.rf_type == 0 ? "2.4GHz" : "5GHz");
-    add("mode", WordOfValue(NetworkModeItems(r.rf_type, r.ap_type), r.network_mode));
-    add("bandwidth",
-        WordOfValue(BandwidthItems(r.rf_type, r.ap_type, r.network_mode), r.bandwidth));
-    add("country", CountryWord(CountryRowOfCodeNumber(r.country_code)));
-    add("channel", r.channel == 0 ? "auto" : std::to_string(r.channel));
-    add("ext-channel", r.rf_type != 0 || r.expand_channel > 1 ? "-"
-                       : r.expand_channel == 1                ? "above"
-                                                              : "below");
-    add("power", std::to_string(r.tx_power));
-    add("power-range", std::to_string(r.tx_power_min) + "-" + std::to_string(r.tx_power_max));
-    add("ssid", Text(r.ssid, sizeof r.ssid, r.ssid_len));
-    add("hide-ssid", r.ssid_hide ? "on" : "off");
-    add("security", SecurityWord(r.secure_mode));
-    if (IsPskMode(r.secure_mode)) {
-        static constexpr const char* kCiphers[] = {"aes", "tkip", "tkip+aes"};
-        add("cipher", r.wpapsk_auth_type <= 2 ? kCiphers[r.wpapsk_auth_type] : "-");
-        add("key", Text(r.wpapsk_key_value, sizeof r.wpapsk_key_value, r.wpapsk_key_value_len));
-        add("key-interval", std::to_string(r.wpapsk_key_time));
-    } else if (r.secure_mode == kSecureWep) {
-        add("wep-auth", r.wep_auth_type == 1 ? "shared" : "open");
-        add("wep-default-key", std::to_string(r.wep_key_index));
-        const uint8_t types[4] = {r.wep_key_type0, r.wep_key_type1, r.wep_key_type2,
-                                  r.wep_key_type3};
-        const uint8_t* values[4] = {r.wep_key_value0, r.wep_key_value1, r.wep_key_value2,
-                                    r.wep_key_value3};
-        const uint8_t lengths[4] = {r.wep_key_value0_len, r.wep_key_value1_len,
-                                    r.wep_key_value2_len, r.wep_key_value3_len};
-        static constexpr const char* kKeys[] = {"wep-key1", "wep-key2", "wep-key3", "wep-key4"};
-        for (int k = 0; k < 4; ++k)
-            add(kKeys[k],
-                std::string(types[k] == 1 ? "hex:" : "ascii:") + Text(values[k], 26, lengths[k]));
-    } else if (IsRadiusMode(r.secure_mode)) {
-        static constexpr const char* kCiphers[] = {"aes", "tkip", "aes+tkip"};
-        add("cipher", r.wpa_auth_type <= 2 ? kCiphers[r.wpa_auth_type] : "-");
-        add("radius-server", IpToText(r.wpa_radius_ip));
-        add("radius-port", std::to_string(r.wpa_radius_port));
-        add("key", Text(r.wpa_key, sizeof r.wpa_key, r.wpa_key_len));
-        add("key-interval", std::to_string(r.wpa_key_time));
-    }
-
-    const VlanFields vf = VlanFieldsOf(r.ap_type);
-    add("vlan", r.vlan_en ? "on" : "off");
-    add("vlan-manage", std::to_string(r.vlan_id));
-    add("vlan-wlan", std::to_string(r.vlan_id_wlan));
-    if (vf.pvid) {
-        add("pvid", std::to_string(r.vlan_pvid));
-        add("lan", std::to_string(r.vlan_id_lan));
-    }
-    if (vf.lanPorts == 3) {
-        add("lan3", std::to_string(r.vlan_id_lan3));
-        add("lan4", std::to_string(r.vlan_id_lan4));
-    }
-    add("reboot", r.restart_en ? "on" : "off");
-    add("reboot-at", Two(r.restart_time / 60 % 100) + ":" + Two(r.restart_time % 60));
-    add("days", DaysWord(r.restart_type));
-    return f;
-}
-
 std::string FormatConfigurationText(const ConfigurationFields& fields) {
     std::size_t width = 0;
     for (const auto& [k, v] : fields) width = std::max(width, k.size());
@@ -621,7 +514,9 @@ int RunShow(Session& s, const Options& o, std::ostream& out, std::ostream& err) 
 
 int RunConfigure(Session& s, const Options& o, std::ostream& out, std::ostream& err) {
     std::vector<ap_info_stu> recs;
-    if (int rc = FindDevices(s, o.macs, o.seconds, recs, out, err); rc != kExitOk) return rc;
+    const int settle = o.configure.Has("ip") ? InUseSettle(o) : 0;
+    if (int rc = FindDevices(s, o.macs, o.seconds, recs, out, err, settle); rc != kExitOk)
+        return rc;
     const ap_info_stu& rec = recs.front();
 
     const ConfigureRequest req = BuildConfigureForms(rec, o.configure);
@@ -629,8 +524,7 @@ int RunConfigure(Session& s, const Options& o, std::ostream& out, std::ostream& 
         err << "fielddesk-cli: " << req.error << "\nNothing was sent.\n";
         return kExitUsage;
     }
-    std::vector<std::string> usedIps;
-    s.Store().QueryApIpList(usedIps);
+    const std::vector<std::string> usedIps = AddressesInUse(s.Store());
     const ConfigurationPlan plan = PlanConfiguration(rec, req.forms, usedIps);
     if (!plan.ok()) {
         err << "fielddesk-cli: " << RuleFailureText(plan.failure);
@@ -674,6 +568,19 @@ int RunConfigure(Session& s, const Options& o, std::ostream& out, std::ostream& 
         err << "fielddesk-cli: device " << rec.mac << " (" << ip
             << ") did not acknowledge every command: " << failed << "\n";
         return kExitDeviceFailed;
+    }
+    if (o.verify) {
+        // Read back at the address the device has now, after the restart a VLAN change
+        // causes (the dialog's wait is the bound), and compare every field sent.
+        const ConfigurationWait wait = ChooseConfigurationWait(plan.pending);
+        const auto restart = plan.pending.vlanChanged ? std::chrono::milliseconds(wait.seconds * 1000)
+                                                      : std::chrono::milliseconds(0);
+        const std::string at = plan.pending.ipChanged ? NewAddressOf(plan.pending) : ip;
+        const bool verified =
+            VerifyAndReport(s, rec.mac, at, ExpectedRecord(rec, plan.pending),
+                            SentGroups(plan.pending), restart, rec.up_time, out);
+        if (g_interrupted) return kExitInterrupted;
+        if (!verified) return kExitDeviceFailed;
     }
     return kExitOk;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/cli_args.h"
+#include "rules/configuration_fields.h"
 #include "rules/device_configuration.h"
 
 namespace fd::cli {
@@ -26,10 +27,9 @@ struct ConfigureRequest {
 };
 ConfigureRequest BuildConfigureForms(const ap_info_stu& rec, const ConfigureOptions& options);
 
-// The device's configuration as (key, value) pairs in the order shown; the keys are the JSON
-// keys, the values use the words configure takes.
-using ConfigurationFields = std::vector<std::pair<std::string, std::string>>;
-ConfigurationFields DescribeConfiguration(const ap_info_stu& rec);
+// The device's configuration as (key, value) pairs: DescribeConfiguration
+// (rules/configuration_fields.h); the keys are the JSON keys, the values the words configure
+// takes.
 std::string FormatConfigurationText(const ConfigurationFields& fields);
 // A JSON array holding one object.
 std::string FormatConfigurationJson(const ConfigurationFields& fields);

@@ -127,53 +127,6 @@ std::string FormatTable(std::span<const DeviceColumn> columns, const std::vector
     return out;
 }
 
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < text.size();) {
-        std::size_t len = 1;
-        auto cp = DecodeUtf8At(text, i, len);
-        if (!cp) {
-            out += "\\ufffd";
-            i += 1;
-            continue;
-        }
-        switch (*cp) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            default:
-                if (*cp < 0x20 || *cp == 0x7F) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(*cp));
-                    out += buf;
-                } else {
-                    out.append(text.substr(i, len));
-                }
-        }
-        i += len;
-    }
-    out += '"';
-    return out;
-}
-
 std::string FormatJson(std::span<const DeviceColumn> columns, const std::vector<DeviceRow>& rows) {
     const std::size_t count = columns.size();
     std::string out = "[";

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "presentation/device_list.h"
+#include "presentation/json_text.h"  // JsonString
 
 namespace fd::cli {
 
@@ -36,8 +37,5 @@ std::string FormatTable(std::span<const DeviceColumn> columns, const std::vector
 // label, "" for a device not yet confirmed) and "confirmed" (false for a discovered-only
 // row).
 std::string FormatJson(std::span<const DeviceColumn> columns, const std::vector<DeviceRow>& rows);
-// A JSON string literal (with the quotes): control characters escaped, malformed UTF-8
-// bytes as \ufffd.
-std::string JsonString(std::string_view text);
 
 }  // namespace fd::cli

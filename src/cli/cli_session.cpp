@@ -9,9 +9,12 @@
 #include <thread>
 
 #include "actions/answer_wait.h"
+#include "actions/configuration_verify.h"
 #include "actions/engine_search_adapter.h"
 #include "actions/search_session.h"
 #include "cli/cli_app.h"
+#include "cli/cli_output.h"
+#include "cli/cli_settle.h"
 #include "config/labels.h"
 #include "config/language.h"
 #include "system/local_adapters.h"
@@ -126,13 +129,15 @@ bool Search(Session& s, int seconds, const std::function<bool()>& enough, std::o
 }
 
 int FindDevices(Session& s, const std::vector<std::string>& macs, int seconds,
-                std::vector<ap_info_stu>& recs, std::ostream& out, std::ostream& err) {
-    auto allFound = [&] {
+                std::vector<ap_info_stu>& recs, std::ostream& out, std::ostream& err,
+                int settleSeconds) {
+    SettleWatch settle(settleSeconds, [&s] { return s.Engine().GetPeers().size(); });
+    auto enough = [&] {
         for (const auto& mac : macs)
             if (s.Store().GetApStatus(mac) == 0) return false;  // 0: no row
-        return true;
+        return settleSeconds <= 0 || settle.Settled(Clock::now());
     };
-    if (!Search(s, seconds, allFound, err)) return kExitInterrupted;
+    if (!Search(s, seconds, enough, err)) return kExitInterrupted;
 
     std::vector<std::string> missing;
     for (const auto& mac : macs) {
@@ -194,6 +199,21 @@ void WaitForAnswers(Session& s, std::vector<Job>& jobs, uint64_t sentAfter, std:
         }
         Report(out, j);
     }
+}
+
+bool VerifyAndReport(Session& s, const std::string& mac, const std::string& ip,
+                     const ap_info_stu& expected, const std::vector<SettingGroup>& groups,
+                     std::chrono::milliseconds restartWait, uint32_t upTimeBefore,
+                     std::ostream& out) {
+    ReadBackOptions o;
+    o.answerDeadline = s.Retransmission().AnswerDeadline();
+    o.requestInterval = std::chrono::milliseconds(s.Retransmission().intervalMs);
+    o.restartWait = restartWait;
+    o.upTimeBefore = upTimeBefore;
+    o.interrupted = [] { return g_interrupted != 0; };
+    const VerifyResult r = VerifyDevice(s.Engine(), s.Commands(), mac, ip, expected, groups, o);
+    out << mac << "  " << ip << "  " << ForTerminal(VerifyResultText(r)) << "\n" << std::flush;
+    return r.outcome == VerifyOutcome::Verified;
 }
 
 }  // namespace fd::cli

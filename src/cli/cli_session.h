@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_args.h"
 #include "config/settings.h"
 #include "engine/device_protocol.h"
+#include "rules/configuration_fields.h"
 #include "store/sql_management.h"
 
 namespace fd::cli {
@@ -55,8 +57,14 @@ bool Search(Session& s, int seconds, const std::function<bool()>& enough, std::o
 // Searches until every mac has a stored row (or the time is up) and reads their records in
 // the order given. When some are missing it says so and gives kExitDeviceFailed; an
 // interrupted search gives kExitInterrupted.
+// settleSeconds > 0: the search goes on after the devices are found until no new device
+// has answered for that long, so that an address check sees every device of the segment
+// (a device that answers late still holds its address).
 int FindDevices(Session& s, const std::vector<std::string>& macs, int seconds,
-                std::vector<ap_info_stu>& recs, std::ostream& out, std::ostream& err);
+                std::vector<ap_info_stu>& recs, std::ostream& out, std::ostream& err,
+                int settleSeconds = 0);
+// The quiet time an address check waits for when --settle is not given.
+inline constexpr int kInUseSettleSeconds = 3;
 
 // One command sent to one device, and what became of it.
 struct Job {
@@ -76,5 +84,18 @@ void Report(std::ostream& out, const Job& j);
 // Waits for every job sent after the command log's sentAfter to be answered, refused or
 // given up by the engine, reporting each one in turn.
 void WaitForAnswers(Session& s, std::vector<Job>& jobs, uint64_t sentAfter, std::ostream& out);
+
+// Reads a device's settings back after its changes were acknowledged (VerifyDevice with
+// this run's resend settings) and prints one line "MAC  IP  verified" (or "not applied:
+// ..." or "no answer at IP"). restartWait > 0: the change restarts the device. True when
+// verified.
+bool VerifyAndReport(Session& s, const std::string& mac, const std::string& ip,
+                     const ap_info_stu& expected, const std::vector<SettingGroup>& groups,
+                     std::chrono::milliseconds restartWait, uint32_t upTimeBefore,
+                     std::ostream& out);
+// The quiet time of the search before an address check (--settle, else kInUseSettleSeconds).
+inline int InUseSettle(const Options& o) {
+    return o.settleSeconds > 0 ? o.settleSeconds : kInUseSettleSeconds;
+}
 
 }  // namespace fd::cli

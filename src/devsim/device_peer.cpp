@@ -349,10 +349,10 @@ void DevicePeer::Respond(const PeerDatagram& dg) {
     bool restarts = (h.command == CMD_REBOOT || h.command == CMD_RESET ||
                      h.command == CMD_SET_VLAN) &&
                     (!result || *result == 0);
-    if (restarts && dev.restartSilence.count() > 0) {
+    if (restarts) {
         UpdateDevice(mac, [&](EmulatedDevice& d) {
-            d.silentUntil = now + d.replyDelay + d.restartSilence;
-            d.info.up_time = 0;
+            if (d.restartSilence.count() > 0) d.silentUntil = now + d.replyDelay + d.restartSilence;
+            RestartDevice(d);
         });
     }
     // The upgrade request is acknowledged first; the fetch and its report follow.
@@ -369,6 +369,7 @@ void DevicePeer::AddDevice(const EmulatedDevice& dev) {
     std::lock_guard lock(m_devLock);
     EmulatedDevice& d = m_devices[dev.MacText()] = dev;
     if (!d.factory) d.factory = d.info;
+    if (!d.bootSettings) d.bootSettings = d.info;
 }
 
 std::size_t DevicePeer::SendKeepalives(const std::string& toIp, unsigned part, unsigned parts) {

@@ -220,9 +220,79 @@ std::vector<uint8_t> MalformedDatagram(const EmulatedDevice& dev, unsigned n) {
     return bytes;
 }
 
+namespace {
+
+// Where a named setting lies in the device-info body.
+struct FieldPlace {
+    const char* name;
+    std::size_t offset;
+    std::size_t size;
+};
+constexpr FieldPlace kFieldPlaces[] = {
+    {"channel", FD_BODY_OFFSET(channel), 1},
+    {"country", FD_BODY_OFFSET(country_code), 1},
+    {"power", FD_BODY_OFFSET(tx_power), 1},
+    {"ssid", FD_BODY_OFFSET(ssid), 33},  // the text and its length byte
+    {"name", FD_BODY_OFFSET(ap_name), 33},
+    {"vlan-manage", FD_BODY_OFFSET(vlan_id), 2},
+    {"vlan-wlan", FD_BODY_OFFSET(vlan_id_wlan), 2},
+    {"ip", FD_BODY_OFFSET(ip), 4},
+    {"mask", FD_BODY_OFFSET(ip_mask), 4},
+    {"gateway", FD_BODY_OFFSET(ip_gateway), 4},
+};
+
+const FieldPlace* PlaceOfField(const std::string& name) {
+    for (const FieldPlace& p : kFieldPlaces)
+        if (name == p.name) return &p;
+    return nullptr;
+}
+
+std::optional<std::string> ApplySettings(EmulatedDevice& dev, uint16_t command,
+                                         const std::vector<uint8_t>& body);
+
+}  // namespace
+
+bool IsKnownDeviceField(const std::string& name) {
+    return PlaceOfField(name) != nullptr;
+}
+
 std::optional<std::string> ApplyCommand(EmulatedDevice& dev, uint16_t command,
                                         const std::vector<uint8_t>& body) {
     if (!dev.applySettings) return std::nullopt;
+    const ap_info_stu before = dev.info;
+    std::optional<std::string> moved = ApplySettings(dev, command, body);
+    if (const FieldPlace* p = PlaceOfField(dev.ignoredField)) {
+        std::memcpy(BodyImage(dev.info) + p->offset, BodyImage(before) + p->offset, p->size);
+        if (dev.ignoredField == "ip") moved.reset();
+    }
+    if (const FieldPlace* p = PlaceOfField(dev.alteredField);
+        p && std::memcmp(BodyImage(dev.info) + p->offset, BodyImage(before) + p->offset,
+                         p->size) != 0 &&
+        p->size <= 2) {
+        // Only a field the command changed is altered, and only the numbers.
+        const uint16_t v = static_cast<uint16_t>(dev.alteredValue);
+        std::memcpy(BodyImage(dev.info) + p->offset, &v, p->size);
+    }
+    return moved;
+}
+
+void RestartDevice(EmulatedDevice& dev) {
+    dev.info.up_time = 0;
+    if (dev.revertOnRestart && dev.bootSettings) {
+        const IpConfigBlock keep = ExtractBlock<IpConfigBlock>(dev.info, kIpBlockOffset);
+        ap_info_stu back = *dev.bootSettings;
+        back.up_time = 0;
+        ApplyBlock(back, kIpBlockOffset, keep);
+        dev.info = back;
+    } else {
+        dev.bootSettings = dev.info;
+    }
+}
+
+namespace {
+
+std::optional<std::string> ApplySettings(EmulatedDevice& dev, uint16_t command,
+                                         const std::vector<uint8_t>& body) {
     ap_info_stu& r = dev.info;
     auto copyBlock = [&](std::size_t offset, std::size_t size) {
         if (body.size() < size) return false;
@@ -302,5 +372,7 @@ std::optional<std::string> ApplyCommand(EmulatedDevice& dev, uint16_t command,
     }
     return std::nullopt;
 }
+
+}  // namespace
 
 }  // namespace fd::devsim

@@ -40,6 +40,17 @@ struct EmulatedDevice {
     // set-IP then moves it to the new address after the acknowledgement (the address must
     // exist on the devices' side of the lab).
     bool applySettings = true;
+    // Firmware that acknowledges a settings command but does not apply one of its fields:
+    // the field keeps its value (a field name as `fielddesk-cli show` prints it: channel,
+    // country, power, ssid, name, vlan-manage, vlan-wlan, ip, mask, gateway).
+    std::string ignoredField;
+    // Firmware that applies another value than sent to one field (same names; a number).
+    std::string alteredField;
+    int alteredValue = 0;
+    // After a restart (reboot, VLAN change) it comes back with the settings it had before
+    // the last restart, as a device whose changes were never saved; its addresses stay.
+    bool revertOnRestart = false;
+    std::optional<ap_info_stu> bootSettings;  // what it restarts with; set when added
     // Scan results sent in answer to a scan command, in this order; empty: no answer.
     std::vector<std::vector<uint8_t>> scanBodies;
 
@@ -113,10 +124,17 @@ std::vector<config_otherwl_basic> MakeNeighbours(int count, const std::vector<in
 config_otherwl_basic NeighbourOf(const EmulatedDevice& ap, int8_t signal);
 
 // Applies a command body to the device's image (settings commands, the bridge
-// configuration and the factory reset). Returns the new address for a set-IP or bridge
-// configuration command that changes it.
+// configuration and the factory reset), then its ignoredField and alteredField. Returns the
+// new address for a set-IP or bridge configuration command that changes it.
 std::optional<std::string> ApplyCommand(EmulatedDevice& dev, uint16_t command,
                                         const std::vector<uint8_t>& body);
+
+// Whether ignoredField and alteredField know this field name.
+bool IsKnownDeviceField(const std::string& name);
+
+// The device restarts: its clock starts again, and with revertOnRestart its settings go back
+// to bootSettings (its addresses stay); otherwise what it has now becomes what it boots with.
+void RestartDevice(EmulatedDevice& dev);
 
 // The n-th malformed datagram a faulty device sends (n cycles through the kinds): wrong
 // magic, a header cut short, a datagram longer than 1472 bytes.

@@ -20,6 +20,7 @@
 #include "config/ini_file.h"
 #include "devsim/device_peer.h"
 #include "fielddesk_version.h"
+#include "rules/country_table.h"
 #include "system/local_adapters.h"
 
 using namespace fd;
@@ -49,6 +50,10 @@ const char* kUsage =
     "                    (ack, silent, or the address to acknowledge from), vlan_id,\n"
     "                    work_mode, mode_btn (0/1), secure_mode, transparent_bridge (0/1),\n"
     "                    airslot (0/1), restart_seconds, neighbours, drop_rate (0..1),\n"
+    "                    country (a code such as AU or NL, after channel),\n"
+    "                    ignore_field / alter_field (channel, country, power, ssid, name,\n"
+    "                    vlan-manage, vlan-wlan, ip, mask, gateway: acknowledged but kept,\n"
+    "                    or set to alter_value), revert_on_restart (0/1),\n"
     "                    delay_ms and malformed (0/1), neighbour_signals and\n"
     "                    neighbour_security (lists as below), bridge_result, hears (device\n"
     "                    numbers whose access point it hears); two devices given the same ip\n"
@@ -214,6 +219,22 @@ bool ApplyConfig(const std::string& path, int n, EmulatedDevice& dev, NeighbourP
     if (auto v = get("secure_mode"); has(v)) SetSecurity(r, std::atoi(v.c_str()));
     if (auto v = get("transparent_bridge"); has(v)) r.bridge_transparent = flag(v);
     if (auto v = get("airslot"); has(v)) r.tdmaEn = flag(v);
+    if (auto v = get("country"); has(v)) {
+        // A code of the devices' list (NL, AU, ...), rows of the country table or not.
+        const int number = CountryCodeNumber(v);
+        if (number == 0 && v != "CN") return fail("country: unknown code " + v);
+        r.country_code = static_cast<uint8_t>(number);
+    }
+    if (auto v = get("ignore_field"); has(v)) {
+        if (!IsKnownDeviceField(v)) return fail("ignore_field: unknown field " + v);
+        dev.ignoredField = v;
+    }
+    if (auto v = get("alter_field"); has(v)) {
+        if (!IsKnownDeviceField(v)) return fail("alter_field: unknown field " + v);
+        dev.alteredField = v;
+    }
+    if (auto v = get("alter_value"); has(v)) dev.alteredValue = std::atoi(v.c_str());
+    if (auto v = get("revert_on_restart"); has(v)) dev.revertOnRestart = flag(v) != 0;
     if (auto v = get("restart_seconds"); has(v))
         dev.restartSilence =
             std::chrono::milliseconds(static_cast<int64_t>(std::atof(v.c_str()) * 1000));

@@ -50,7 +50,7 @@ std::string SampleValue(const std::string& opt) {
         {"--wep-auth", "open"},   {"--wep-key-format", "hex"},
         {"--vlan", "on"},         {"--reboot", "off"},
         {"--reboot-at", "03:30"}, {"--days", "everyday"},
-        {"--tick-ms", "100"},
+        {"--tick-ms", "100"},     {"--spare-ip", "198.18.99.99"},
     };
     for (const auto& [name, value] : kSamples)
         if (opt == name) return value;

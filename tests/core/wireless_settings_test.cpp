@@ -267,10 +267,11 @@ TEST(WirelessSettingsTest, ListsByBandModelAndNetworkMode) {
     EXPECT_EQ(Values(BandwidthItems(1, 10, 2)), (std::vector<int>{2, 4, 0, 5, 1, 6, 7, 3}));
     EXPECT_EQ(Values(BandwidthItems(1, 1, 2)), (std::vector<int>{2, 0, 1}));
 
-    // A record whose network mode the radio does not offer opens on the third entry.
+    // A record whose network mode the radio does not offer keeps it: the page shows it as
+    // the current entry instead of putting a default the user did not choose.
     ap_info_stu rec = PatternRecord();
     rec.network_mode = 9;
-    EXPECT_EQ(WirelessFormFromRecord(rec).networkMode, 1);
+    EXPECT_EQ(WirelessFormFromRecord(rec).networkMode, 9);
 }
 
 TEST(WirelessSettingsTest, ChannelsByCountryBandwidthAndRadarRules) {

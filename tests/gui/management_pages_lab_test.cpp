@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QApplication>
 #include <QComboBox>
+#include <QPainter>
+#include <QToolTip>
 #include <QDialog>
 #include <chrono>
 #include <functional>
@@ -24,6 +27,7 @@
 #include "pages/config/vlan_reboot_dlgs.h"
 #include "pages/config/wireless_set_dlg.h"
 #include "pages/devices/page_messages.h"
+#include "pages/devices/restart_pages.h"
 #include "support/lab.h"
 
 namespace {
@@ -150,6 +154,90 @@ TEST_F(ManagementPagesLabTest, AChangeOnEveryTabReachesTheDeviceAndShowsAfterThe
     EXPECT_EQ(stored.restart_en, 1);
     EXPECT_EQ(+stored.restart_time, 1439);
     EXPECT_EQ(StoredCount(), 2u);
+}
+
+// A device that acknowledges the new channel but keeps its own: after the dialog's Save the
+// sender reads the settings back, and the lists show the change as not applied, with the
+// field, the value sent and the value reported.
+class ManagementReadBackLabTest : public ManagementPagesLabTest {
+protected:
+    void SetUp() override {
+        m_commandLog = &m_log;
+        ManagementPagesLabTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        m_peer->UpdateDevice(m_macs[1],
+                             [](fd::devsim::EmulatedDevice& d) { d.ignoredField = "channel"; });
+        fd::AppServices services = fd::Services();
+        services.commands = &m_log;
+        fd::InstallServices(services);
+    }
+    fd::CommandLog m_log;
+};
+
+TEST_F(ManagementReadBackLabTest, AChannelTheDeviceIgnoredShowsAsNotApplied) {
+    CManagementDlg page;
+    ASSERT_TRUE(SearchUntil(page, [&] { return Stored(page); }));
+    const std::string mac = m_macs[1];
+    m_onDialog = [&](QDialog& d) {
+        auto* dlg = dynamic_cast<CManagementConfigDlg*>(&d);
+        if (!dlg) return int(QDialog::Rejected);
+        CWirelessSetDlg* w = dlg->WirelessPage();
+        w->ChannelList()->setCurrentIndex(w->ChannelList()->findData(149));
+        dlg->OnSave();
+        return dlg->result();
+    };
+    page.OnCellClicked(page.RowOfMac(mac), kOperate);
+    EXPECT_TRUE(m_messages.isEmpty()) << m_messages.join('|').toStdString();
+    ASSERT_TRUE(WaitUntil(
+        [&] { return m_log.VerificationOf(mac).state == fd::VerificationState::NotApplied; },
+        fd::test::kWait))
+        << m_log.VerificationOf(mac).text;
+    EXPECT_EQ(m_log.VerificationOf(mac).text, "not applied: channel (sent 149, device reports 36)");
+    // Only the wireless command went out, and the device was asked again once.
+    EXPECT_EQ(m_peer->CountCommand(fd::CMD_SET_WIRELESS, mac), 1u);
+    EXPECT_EQ(m_peer->CountCommand(fd::CMD_SET_NAME, mac), 0u);
+
+    page.ReloadCurrentPage();
+    const int row = page.RowOfMac(mac);
+    ASSERT_GT(row, 0);
+    EXPECT_EQ(page.Grid()->GetItemData(row), 4);
+    EXPECT_EQ(page.Grid()->model()->data(page.Grid()->model()->index(row - 1, kChannel),
+                                         Qt::ToolTipRole),
+              "not applied: channel (sent 149, device reports 36)");
+    EXPECT_EQ(Cell(page, mac, kChannel), "36");  // what the device reports
+    // The other device's row is as before.
+    EXPECT_EQ(page.Grid()->GetItemData(page.RowOfMac(m_macs[0])), 2);
+
+    // A list with a Status column shows the result there.
+    CRebootDlg reboot;
+    reboot.ReloadCurrentPage();
+    const int rebootRow = reboot.RowOfMac(mac);
+    ASSERT_GT(rebootRow, 0);
+    bool shown = false;
+    for (int c = 0; c < reboot.Grid()->GetColumnCount(); ++c)
+        shown = shown || reboot.Grid()->GetItemText(rebootRow, c) == "not applied";
+    EXPECT_TRUE(shown);
+
+    const QString dir = QString::fromLocal8Bit(qgetenv("FD_SCREENSHOT_DIR"));
+    if (!dir.isEmpty()) {
+        page.resize(1000, 560);
+        // The row's tooltip, as hovering shows it, drawn over the list where it would appear.
+        QPixmap shot = page.grab();
+        const QModelIndex cell = page.Grid()->model()->index(row - 1, kLocation);
+        const QRect rect = page.Grid()->visualRect(cell);
+        const QPoint at = page.Grid()->viewport()->mapTo(&page, rect.bottomLeft());
+        QToolTip::showText(page.mapToGlobal(at),
+                           page.Grid()->model()->data(cell, Qt::ToolTipRole).toString(), &page);
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->inherits("QTipLabel") && w->isVisible()) {
+                QPainter p(&shot);
+                p.drawPixmap(at + QPoint(8, 4), w->grab());
+            }
+        QToolTip::hideText();
+        shot.save(dir + "/management_not_applied.png");
+        reboot.resize(1000, 560);
+        reboot.grab().save(dir + "/reboot_not_applied.png");
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QRadioButton>
+#include <QValidator>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -219,6 +220,53 @@ TEST_F(ManagementPagesTest, ARefusalKeepsTheDialogOpenAndSendsNothing) {
     dlg->OnSave();
     EXPECT_TRUE(m_messages.isEmpty()) << m_messages.join("|").toStdString();
     EXPECT_EQ(dlg->result(), QDialog::Accepted);
+}
+
+TEST_F(ManagementPagesTest, ValuesTheListsDoNotHoldAreShownAndKeptWhenOnlyTheNameChanges) {
+    // A radar channel in Australia, and a country (NL) without a row in the list.
+    ap_info_stu radar = Device(7, 1);
+    radar.country_code = static_cast<uint8_t>(fd::CountryCodeNumber("AU"));
+    radar.channel = 100;
+    ap_info_stu dutch = Device(8, 1);
+    dutch.country_code = static_cast<uint8_t>(fd::CountryCodeNumber("NL"));
+    ASSERT_TRUE(m_store->SaveApInfo(radar));
+    ASSERT_TRUE(m_store->SaveApInfo(dutch));
+
+    auto dlg = Dialog(7);
+    EXPECT_EQ(dlg->WirelessPage()->ChannelList()->currentText(), "100 (current)");
+    dlg->ShowTab(CManagementConfigDlg::kIpTab);
+    dlg->IpPage()->NameEdit()->setText(QStringLiteral("renamed-7"));
+    dlg->OnSave();
+    EXPECT_TRUE(m_messages.isEmpty()) << m_messages.join("|").toStdString();
+    auto sends = SendsAfterSender();
+    ASSERT_EQ(sends.size(), 1u);
+    EXPECT_EQ(sends[0].command, fd::CMD_SET_NAME);
+
+    auto nl = Dialog(8);
+    EXPECT_EQ(nl->WirelessPage()->CountryList()->currentText(), "NL (current)");
+    EXPECT_EQ(nl->WirelessPage()->ChannelList()->currentText(), "36 (current)");
+    nl->IpPage()->NameEdit()->setText(QStringLiteral("renamed-8"));
+    nl->OnSave();
+    sends = SendsAfterSender();
+    ASSERT_EQ(sends.size(), 2u);
+    EXPECT_EQ(sends[1].command, fd::CMD_SET_NAME);
+}
+
+TEST_F(ManagementPagesTest, AnAddressTextThatIsNoAddressIsRefusedOnItsOwnTab) {
+    auto dlg = Dialog(0);
+    // The mask reads loosely as the device's own 255.255.255.0 less a part; it is refused,
+    // and the tab holding it comes to the front.
+    dlg->IpPage()->MaskEdit()->setText(QStringLiteral("255.255.255"));
+    ASSERT_EQ(dlg->CurrentTab(), CManagementConfigDlg::kWirelessTab);
+    dlg->OnSave();
+    EXPECT_EQ(m_messages, QStringList{"The subnet mask is invalid!"});
+    EXPECT_EQ(dlg->CurrentTab(), CManagementConfigDlg::kIpTab);
+    EXPECT_NE(dlg->result(), QDialog::Accepted);
+    EXPECT_TRUE(SendsAfterSender().empty());
+    // The address boxes take digits and dots only.
+    int pos = 0;
+    QString typed = QStringLiteral("10.0.0.a");
+    EXPECT_EQ(dlg->IpPage()->MaskEdit()->validator()->validate(typed, pos), QValidator::Invalid);
 }
 
 TEST_F(ManagementPagesTest, WirelessListsFollowEachOther) {

@@ -9,7 +9,9 @@
 #include "config/language.h"
 #include "devsim/device_peer.h"
 #include "lab/cli_lab.h"
+#include "rules/country_table.h"
 #include "support/lab.h"
+#include "support/lab_devices.h"
 
 using namespace fd;
 using namespace fd::test;
@@ -59,7 +61,8 @@ TEST_F(CliConfigureLabTest, EveryTabReachesTheDeviceAndShowsInTheNextRun) {
                            "  198.18.1.1  wireless (command 4): acknowledged\n" + mac +
                            "  198.18.1.1  timed reboot (command 5): acknowledged\n" + mac +
                            "  198.18.1.1  VLAN (command 13): acknowledged\n" + mac +
-                           "  198.18.1.1  address (command 3): acknowledged, now 198.18.6.6\n");
+                           "  198.18.1.1  address (command 3): acknowledged, now 198.18.6.6\n" +
+                           mac + "  198.18.6.6  verified\n");
 
     // In the dialog's order, each once (the first answer ended it), the address last with
     // the flag bytes that tell the device both change together.
@@ -155,4 +158,99 @@ TEST_F(CliConfigureLabTest, SilentDeviceIsNamedWithTheCommandsItDidNotAnswer) {
         << run.err;
     // The engine retried before giving up.
     EXPECT_GE(m_peer->CountCommand(CMD_SET_WIRELESS, mac), 2u);
+}
+
+namespace {
+
+// Devices set up per test, then the peer started.
+class CliVerifyLabTest : public CliPeerLabTest {
+protected:
+    std::vector<std::string> StartDevices(int n,
+                                          const std::function<void(EmulatedDevice&)>& adjust) {
+        auto macs = AddLabDevices(m_lab, *m_peer, n, 0, adjust);
+        std::string err;
+        EXPECT_TRUE(m_peer->Start(&err)) << err;
+        return macs;
+    }
+    // The settings commands a device received, in order.
+    std::vector<int> SettingsCommands(const std::string& mac) const {
+        std::vector<int> out;
+        for (const auto& d : m_peer->ReceivedCommands(0, mac))
+            if (d.Command() != CMD_SEARCH && d.Command() != CMD_DEVICE_INFO &&
+                d.Command() != CMD_PROBE && d.Command() != CMD_KEEPALIVE)
+                out.push_back(d.Command());
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST_F(CliVerifyLabTest, RenameKeepsAChannelOrCountryTheListsDoNotOffer) {
+    // Device 0 on radar channel 100 in Australia, device 1 in the Netherlands, which has no
+    // row in the country list.
+    int n = 0;
+    const auto macs = StartDevices(2, [&n](EmulatedDevice& d) {
+        d.info.country_code = static_cast<uint8_t>(CountryCodeNumber(n == 0 ? "AU" : "NL"));
+        if (n++ == 0) d.info.channel = 100;
+    });
+    for (std::size_t i = 0; i < macs.size(); ++i) {
+        const std::string name = "Renamed-" + std::to_string(i);
+        const auto run = RunCli({"configure", macs[i], "--name", name, "--seconds", "10"});
+        EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+        EXPECT_EQ(SettingsCommands(macs[i]), (std::vector<int>{CMD_SET_NAME})) << run.out;
+        EXPECT_NE(run.out.find("  verified\n"), std::string::npos) << run.out;
+    }
+    EXPECT_EQ(m_peer->GetDevice(macs[0])->info.channel, 100);
+    EXPECT_EQ(m_peer->GetDevice(macs[1])->info.country_code, CountryCodeNumber("NL"));
+}
+
+TEST_F(CliVerifyLabTest, AcknowledgedButNotAppliedIsNamedFieldByField) {
+    // Device 0 ignores the channel, device 1 applies another power than sent, device 2
+    // comes back from the restart of a VLAN change with what it had before.
+    int n = 0;
+    const auto macs = StartDevices(3, [&n](EmulatedDevice& d) {
+        if (n == 0) d.ignoredField = "channel";
+        if (n == 1) d.alteredField = "power", d.alteredValue = 5;
+        if (n == 2) d.revertOnRestart = true;
+        ++n;
+    });
+    auto run = RunCli({"configure", macs[0], "--channel", "149", "--seconds", "10"});
+    EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+    EXPECT_NE(run.out.find(macs[0] + "  198.18.1.1  wireless (command 4): acknowledged\n" +
+                           macs[0] +
+                           "  198.18.1.1  not applied: channel (sent 149, device reports 36)\n"),
+              std::string::npos)
+        << run.out;
+
+    run = RunCli({"configure", macs[1], "--power", "15", "--seconds", "10"});
+    EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+    EXPECT_NE(run.out.find("not applied: power (sent 15, device reports 5)"), std::string::npos)
+        << run.out;
+
+    run = RunCli({"configure", macs[2], "--ssid", "moved", "--vlan", "100", "--vlan-wlan", "200",
+                  "--seconds", "10"});
+    EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+    EXPECT_NE(run.out.find("not applied: ssid (sent moved, device reports lab-2); vlan (sent on, "
+                           "device reports off); vlan-manage (sent 100, device reports 1); "
+                           "vlan-wlan (sent 200, device reports 0)"),
+              std::string::npos)
+        << run.out;
+
+    // Without the read-back an acknowledgement is taken as done.
+    run = RunCli({"configure", macs[0], "--channel", "149", "--no-verify", "--seconds", "10"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(run.out.find("not applied"), std::string::npos) << run.out;
+}
+
+TEST_F(CliVerifyLabTest, ADeviceThatAnswersLateStillHoldsItsAddress) {
+    int n = 0;
+    const auto macs = StartDevices(2, [&n](EmulatedDevice& d) {
+        if (n++ == 1) d.replyDelay = std::chrono::milliseconds(1500);
+    });
+    const auto run = RunCli({"configure", macs[0], "--ip", "198.18.1.2", "--seconds", "10"});
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    EXPECT_NE(run.err.find("The ip address is already in use, please respecify!"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(m_peer->CountCommand(CMD_SET_IP), 0u);
 }

@@ -107,7 +107,7 @@ inline CliRun RunCli(const std::vector<std::string>& args,
 }
 
 // The JSON fielddesk-cli prints: an array of flat objects whose values are strings,
-// booleans or integers (read as their text: "true", "-52"). nullopt when the text is
+// booleans or numbers (read as their text: "true", "-52", "0.5"). nullopt when the text is
 // anything else.
 class FlatJsonReader {
 public:
@@ -174,6 +174,10 @@ private:
         const std::size_t digits = end;
         while (end < m_t.size() && m_t[end] >= '0' && m_t[end] <= '9') ++end;
         if (end == digits) return std::nullopt;
+        if (end + 1 < m_t.size() && m_t[end] == '.' && m_t[end + 1] >= '0' && m_t[end + 1] <= '9') {
+            ++end;  // a fraction, kept as its text too
+            while (end < m_t.size() && m_t[end] >= '0' && m_t[end] <= '9') ++end;
+        }
         std::string number = m_t.substr(m_i, end - m_i);
         m_i = end;
         return number;

@@ -204,7 +204,8 @@ TEST_F(CliLabTest, SetIpAndRenameAreCheckedThenAcknowledged) {
 
     run = RunCli({"set-ip", macs[0], "198.18.7.10", "--seconds", "10"});
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_EQ(run.out, macs[0] + "  198.18.1.1  acknowledged, now 198.18.7.10\n");
+    EXPECT_EQ(run.out, macs[0] + "  198.18.1.1  acknowledged, now 198.18.7.10\n" + macs[0] +
+                           "  198.18.7.10  verified\n");
     dev0 = *m_peer->GetDevice(macs[0]);
     EXPECT_EQ(IpToText(dev0.info.ip), "198.18.7.10");
     EXPECT_EQ(IpToText(dev0.info.ip_mask), "255.255.0.0");  // kept from the device
@@ -248,6 +249,11 @@ TEST_F(CliLabTest, SetIpRangeHandsOutAddressesInTheOrderGiven) {
     EXPECT_EQ(IpToText(m_peer->GetDevice(macs[2])->info.ip), "198.18.8.254");
     EXPECT_EQ(IpToText(m_peer->GetDevice(macs[0])->info.ip), "198.18.9.1");
     EXPECT_EQ(IpToText(m_peer->GetDevice(macs[1])->info.ip), "198.18.1.2");
+    // Each device was asked again at its new address and reported it.
+    EXPECT_NE(run.out.find(macs[2] + "  198.18.8.254  verified\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(macs[0] + "  198.18.9.1  verified\n"), std::string::npos) << run.out;
+    EXPECT_EQ(m_peer->CountCommand(CMD_DEVICE_INFO, macs[2]),
+              m_peer->CountCommand(CMD_DEVICE_INFO, macs[1]) + 1);
 }
 
 TEST_F(CliLabTest, DeviceOutsideEveryAdapterSubnetIsReportedNotSent) {

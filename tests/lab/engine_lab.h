@@ -74,11 +74,15 @@ protected:
         DeviceProtocolOptions o;
         o.store = m_store.get();
         o.livenessPeriod = livenessPeriod;
+        o.commands = m_commandLog;
         m_engine = std::make_unique<CDeviceProtocol>(o);
         bool ok = m_engine->Start(retransmissionMax, intervalMs);
         EXPECT_TRUE(ok);
         return ok;
     }
+
+    // Where the engine records the commands it sends; set before StartEngine (null: nowhere).
+    CommandLog* m_commandLog = nullptr;
 
     std::size_t StoredCount() {
         std::vector<std::string> macs;

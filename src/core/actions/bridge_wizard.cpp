@@ -26,15 +26,24 @@ bool ApScanWait::Tick() {
 }
 
 void RunBridgeSendWorker(std::stop_token st, IDeviceEngine& engine, const std::string& ip,
-                         const std::string& mac, const BridgeConfigBody& body) {
+                         const std::string& mac, const BridgeConfigBody& body, ReadBack readBack,
+                         std::optional<ap_info_stu> station) {
     if (st.stop_requested()) return;
+    const uint64_t sentAfter = readBack.log ? readBack.log->LastSeq() : 0;
     engine.SendToDevice(ip, CMD_BRIDGE_CONFIG, &body, static_cast<int>(sizeof body), mac, true);
+    if (!station) return;
+    readBack.options.stop = st;
+    AwaitAndVerify(readBack, engine, mac, IpToText(body.ip.ip), {CMD_BRIDGE_CONFIG}, sentAfter,
+                   ExpectedAfterBridge(*station, body),
+                   {SettingGroup::Bridge, SettingGroup::Address});
 }
 
 void StartBridgeSendWorker(WorkerSlot& slot, IDeviceEngine& engine, std::string ip, std::string mac,
-                           BridgeConfigBody body) {
-    slot.Start([&engine, ip = std::move(ip), mac = std::move(mac), body](std::stop_token st) {
-        RunBridgeSendWorker(st, engine, ip, mac, body);
+                           BridgeConfigBody body, ReadBack readBack,
+                           std::optional<ap_info_stu> station) {
+    slot.Start([&engine, ip = std::move(ip), mac = std::move(mac), body,
+                readBack = std::move(readBack), station](std::stop_token st) {
+        RunBridgeSendWorker(st, engine, ip, mac, body, readBack, station);
     });
 }
 

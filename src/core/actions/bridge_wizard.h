@@ -9,8 +9,10 @@
 //   fd::BridgeWizardFlow flow;             // Next / Back / Save
 //   fd::StartBridgeSendWorker(slot, engine, target.ip, target.mac, body);
 
+#include <optional>
 #include <string>
 
+#include "actions/configuration_verify.h"
 #include "actions/device_workers.h"
 #include "engine/device_engine.h"
 #include "model/device_store.h"
@@ -70,10 +72,15 @@ private:
 };
 
 // Command 7 with the bridge body to the device, once, with retransmission.
+// With a read-back (its log set and the station's record given), the station's answer is
+// awaited and it is asked again at its new address: it must report the access point's MAC
+// and SSID and the addresses sent (AwaitAndVerify; the result stays in the log).
 void RunBridgeSendWorker(std::stop_token st, IDeviceEngine& engine, const std::string& ip,
-                         const std::string& mac, const BridgeConfigBody& body);
+                         const std::string& mac, const BridgeConfigBody& body,
+                         ReadBack readBack = {}, std::optional<ap_info_stu> station = {});
 // The same in the slot, stopping an earlier send still running there.
 void StartBridgeSendWorker(WorkerSlot& slot, IDeviceEngine& engine, std::string ip, std::string mac,
-                           BridgeConfigBody body);
+                           BridgeConfigBody body, ReadBack readBack = {},
+                           std::optional<ap_info_stu> station = {});
 
 }  // namespace fd

@@ -45,9 +45,26 @@ std::vector<bool> RunConfigurationSender(std::stop_token st, IDeviceEngine& engi
 }
 
 void StartConfigurationSender(WorkerSlot& slot, IDeviceEngine& engine, ConfigurationTarget target,
-                              PendingConfiguration pending) {
-    slot.Start([&engine, target = std::move(target), pending](std::stop_token st) {
+                              PendingConfiguration pending, ReadBack readBack) {
+    slot.Start([&engine, target = std::move(target), pending,
+                readBack = std::move(readBack)](std::stop_token st) mutable {
+        const uint64_t sentAfter = readBack.log ? readBack.log->LastSeq() : 0;
         RunConfigurationSender(st, engine, target, pending);
+        if (!readBack.log || !target.record || st.stop_requested()) return;
+        const ap_info_stu& rec = *target.record;
+        readBack.options.stop = st;
+        if (pending.vlanChanged) {
+            // The device restarts; the dialog's wait bounds the wait for it.
+            readBack.options.restartWait =
+                std::chrono::seconds(ChooseConfigurationWait(pending).seconds);
+            readBack.options.upTimeBefore = rec.up_time;
+        }
+        std::vector<int> commands;
+        for (const ConfigurationCommand& c : ConfigurationCommands(pending))
+            commands.push_back(c.command);
+        AwaitAndVerify(readBack, engine, target.mac,
+                       pending.ipChanged ? NewAddressOf(pending) : target.ip, commands, sentAfter,
+                       ExpectedRecord(rec, pending), SentGroups(pending));
     });
 }
 

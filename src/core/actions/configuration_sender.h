@@ -8,10 +8,12 @@
 // UTF-8), which is what the devices expect, so they are sent as they are.
 
 #include <cstdint>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <vector>
 
+#include "actions/configuration_verify.h"
 #include "actions/device_workers.h"
 #include "engine/device_engine.h"
 #include "rules/device_configuration.h"
@@ -23,6 +25,8 @@ struct ConfigurationTarget {
     std::string ip;
     std::string mac;
     int apType = 1;
+    // The record the dialog opened with: what the read-back compares against.
+    std::optional<ap_info_stu> record;
 };
 
 struct ConfigurationCommand {
@@ -40,7 +44,10 @@ std::string NewAddressOf(const PendingConfiguration& pending);
 std::vector<bool> RunConfigurationSender(std::stop_token st, IDeviceEngine& engine,
                                          const ConfigurationTarget& target,
                                          const PendingConfiguration& pending);
+// Runs the sender in the slot; with a read-back (its log set and the target's record given)
+// it then waits for the answers and reads the settings back (AwaitAndVerify), leaving the
+// result in the log for the lists.
 void StartConfigurationSender(WorkerSlot& slot, IDeviceEngine& engine, ConfigurationTarget target,
-                              PendingConfiguration pending);
+                              PendingConfiguration pending, ReadBack readBack = {});
 
 }  // namespace fd

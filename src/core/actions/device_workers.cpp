@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "system/local_adapters.h"
 #include "wire/address.h"
 
 namespace fd {
@@ -49,11 +50,23 @@ DeviceNameBlock MakeNameBlock(std::string_view utf8Name) {
     return block;
 }
 
+std::vector<std::string> AddressesInUse(IDeviceStore& store) {
+    std::vector<std::string> used;
+    store.QueryApIpList(used);
+    for (const LocalAdapterInfo& a : ListLocalAdapters())
+        for (int i = 0; i < a.ip_count && i < 10; ++i) {
+            const std::string ip(a.addrs[i].ip, strnlen(a.addrs[i].ip, sizeof a.addrs[i].ip));
+            if (!IsUnsetIp(ip)) used.push_back(ip);
+        }
+    return used;
+}
+
 IpConfigBlock MakeMultiSetIpBlock(const MultiSetIpParams& p, std::string_view ip) {
     IpConfigBlock block{};
     block.ip_mode = 1;
     const auto put = [](uint8_t* dst, std::string_view text) {
-        const auto bytes = ScanIpLenient(text);
+        // The dialog's check has passed: every field reads strictly (empty: 0.0.0.0).
+        const auto bytes = ReadIpField(text).value_or(IpBytes{});
         std::memcpy(dst, bytes.data(), 4);
     };
     put(block.ip, ip);
@@ -80,17 +93,36 @@ std::vector<AddressAssignment> PlanAddresses(const MultiSetIpParams& p,
 
 // ---- workers ----
 
+namespace {
+
+// What a device should report once a change's body is applied: only the fields of the
+// change's group are compared, so the rest of the record does not matter.
+ap_info_stu ExpectedAfter(int command, const void* body, std::size_t size) {
+    ap_info_stu expected{};
+    const auto* p = static_cast<const uint8_t*>(body);
+    ApplySentValues(expected, command, std::vector<uint8_t>(p, p + size));
+    return expected;
+}
+
+}  // namespace
+
 void RunRenameWorker(std::stop_token st, IDeviceEngine& engine, const SelectedDevice& device,
-                     const std::string& utf8Name) {
+                     const std::string& utf8Name, ReadBack readBack) {
     if (st.stop_requested()) return;
     const DeviceNameBlock block = MakeNameBlock(utf8Name);
+    const uint64_t sentAfter = readBack.log ? readBack.log->LastSeq() : 0;
     engine.SendToDevice(device.ip, CMD_SET_NAME, &block, sizeof block, device.mac, true);
+    readBack.options.stop = st;
+    AwaitAndVerify(readBack, engine, device.mac, device.ip, {CMD_SET_NAME}, sentAfter,
+                   ExpectedAfter(CMD_SET_NAME, &block, sizeof block), {SettingGroup::Name});
 }
 
 void StartRenameWorker(WorkerSlot& slot, IDeviceEngine& engine, SelectedDevice device,
-                       std::string utf8Name) {
-    slot.Start([&engine, device = std::move(device), name = std::move(utf8Name)](
-                   std::stop_token st) { RunRenameWorker(st, engine, device, name); });
+                       std::string utf8Name, ReadBack readBack) {
+    slot.Start([&engine, device = std::move(device), name = std::move(utf8Name),
+                readBack = std::move(readBack)](std::stop_token st) {
+        RunRenameWorker(st, engine, device, name, readBack);
+    });
 }
 
 void RunSettingWorker(std::stop_token st, IDeviceEngine& engine, int command,
@@ -138,19 +170,35 @@ void StartRestartWorker(WorkerSlot& slot, IDeviceEngine& engine, IDeviceStore& s
 }
 
 void RunMultiSetIpWorker(std::stop_token st, IDeviceEngine& engine, const MultiSetIpParams& params,
-                         const std::vector<SelectedDevice>& devices) {
-    for (const auto& a : PlanAddresses(params, devices)) {
+                         const std::vector<SelectedDevice>& devices, ReadBack readBack) {
+    const uint64_t sentAfter = readBack.log ? readBack.log->LastSeq() : 0;
+    const std::vector<AddressAssignment> assignments = PlanAddresses(params, devices);
+    for (const auto& a : assignments) {
         if (st.stop_requested()) return;
         const IpConfigBlock block = MakeMultiSetIpBlock(params, a.newIp);
         engine.SetPendingAddress(a.device.mac, a.device.ip, a.newIp);
         engine.SendToDevice(a.device.ip, CMD_SET_IP, &block, sizeof block, a.device.mac, true);
     }
+    // Every device is sent its address first, then each is asked again at its new one.
+    readBack.options.stop = st;
+    if (readBack.log)
+        for (const auto& a : assignments)
+            readBack.log->SetVerification(a.device.mac,
+                                          {VerificationState::Pending, "verifying", "verifying"});
+    for (const auto& a : assignments) {
+        if (st.stop_requested()) return;
+        const IpConfigBlock block = MakeMultiSetIpBlock(params, a.newIp);
+        AwaitAndVerify(readBack, engine, a.device.mac, a.newIp, {CMD_SET_IP}, sentAfter,
+                       ExpectedAfter(CMD_SET_IP, &block, sizeof block), {SettingGroup::Address});
+    }
 }
 
 void StartMultiSetIpWorker(WorkerSlot& slot, IDeviceEngine& engine, MultiSetIpParams params,
-                           std::vector<SelectedDevice> devices) {
-    slot.Start([&engine, params = std::move(params), devices = std::move(devices)](
-                   std::stop_token st) { RunMultiSetIpWorker(st, engine, params, devices); });
+                           std::vector<SelectedDevice> devices, ReadBack readBack) {
+    slot.Start([&engine, params = std::move(params), devices = std::move(devices),
+                readBack = std::move(readBack)](std::stop_token st) {
+        RunMultiSetIpWorker(st, engine, params, devices, readBack);
+    });
 }
 
 // ---- the Set IP dialog ----

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "actions/configuration_verify.h"
 #include "engine/device_engine.h"
 #include "wire/packet.h"
 #include "rules/address_rules.h"
@@ -109,10 +110,12 @@ std::vector<AddressAssignment> PlanAddresses(const MultiSetIpParams& params,
 // ---- workers (each body also callable directly; the Start* helpers run it in the slot) ----
 
 // Command 8 with the name block to one device, with retransmission.
+// With a read-back (its log set), each device's answer is awaited and its settings read
+// back (AwaitAndVerify); the result stays in the log for the lists.
 void RunRenameWorker(std::stop_token st, IDeviceEngine& engine, const SelectedDevice& device,
-                     const std::string& utf8Name);
+                     const std::string& utf8Name, ReadBack readBack = {});
 void StartRenameWorker(WorkerSlot& slot, IDeviceEngine& engine, SelectedDevice device,
-                       std::string utf8Name);
+                       std::string utf8Name, ReadBack readBack = {});
 
 // The 12-byte setting block to every device in order with retransmission: command 18
 // (transparent bridge) or 19 (AirSlot).
@@ -134,10 +137,11 @@ void StartRestartWorker(WorkerSlot& slot, IDeviceEngine& engine, IDeviceStore& s
 
 // Several-device set IP: for each assignment of PlanAddresses, SetPendingAddress and then
 // command 3 with the address block to the device's current address, with retransmission.
+// With a read-back, each device is then asked again at its new address.
 void RunMultiSetIpWorker(std::stop_token st, IDeviceEngine& engine, const MultiSetIpParams& params,
-                         const std::vector<SelectedDevice>& devices);
+                         const std::vector<SelectedDevice>& devices, ReadBack readBack = {});
 void StartMultiSetIpWorker(WorkerSlot& slot, IDeviceEngine& engine, MultiSetIpParams params,
-                           std::vector<SelectedDevice> devices);
+                           std::vector<SelectedDevice> devices, ReadBack readBack = {});
 
 // ---- the Set IP dialog ----
 
@@ -145,6 +149,11 @@ void StartMultiSetIpWorker(WorkerSlot& slot, IDeviceEngine& engine, MultiSetIpPa
 // failed when it passes, else the first failure (RuleFailureText shows it). Same checks as
 // CheckRangeAddress.
 RuleFailure CheckMultiSetIp(const MultiSetIpParams& params, std::size_t deviceCount);
+
+// Every address a new device address may not take: each known device's (the store's one
+// list, devices that only answered a search included) and each address of this PC's
+// adapters. The in-use checks of configure, Set IP, the bridge wizard and plans take it.
+std::vector<std::string> AddressesInUse(IDeviceStore& store);
 
 // The one planner of new addresses for several devices, used by the Set IP dialog and the
 // command line: the form's checks, then a range that holds an address for every device

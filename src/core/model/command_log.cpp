@@ -141,15 +141,46 @@ void CommandLog::RecordReport(const ap_info_stu& report) {
     std::lock_guard l(m_lock);
     const auto it = m_byMac.find(mac);
     if (it == m_byMac.end()) return;
-    bool changed = false;
+    Reports& reports = m_reports[mac];
+    ++reports.count;
+    reports.last = report;
     for (std::size_t i : it->second) {
         CommandRecord& r = m_records[i];
         if (r.state != CommandState::Acknowledged || !IsSettingChange(r.command)) continue;
         if (!ReportShows(report, r.command, r.body)) continue;
         r.state = CommandState::Confirmed;
-        changed = true;
     }
-    if (changed) m_changed.notify_all();
+    m_changed.notify_all();  // a read-back waits for every report
+}
+
+void CommandLog::SetVerification(const std::string& mac, Verification v) {
+    std::lock_guard l(m_lock);
+    m_verifications[mac] = std::move(v);
+    m_changed.notify_all();
+}
+
+Verification CommandLog::VerificationOf(const std::string& mac) const {
+    std::lock_guard l(m_lock);
+    const auto it = m_verifications.find(mac);
+    return it == m_verifications.end() ? Verification{} : it->second;
+}
+
+uint64_t CommandLog::ReportCount(const std::string& mac) const {
+    std::lock_guard l(m_lock);
+    const auto it = m_reports.find(mac);
+    return it == m_reports.end() ? 0 : it->second.count;
+}
+
+std::optional<ap_info_stu> CommandLog::WaitForReport(const std::string& mac, uint64_t afterCount,
+                                                     std::chrono::steady_clock::time_point deadline,
+                                                     std::stop_token stop) const {
+    std::unique_lock l(m_lock);
+    auto arrived = [&] {
+        const auto it = m_reports.find(mac);
+        return it != m_reports.end() && it->second.count > afterCount;
+    };
+    if (!m_changed.wait_until(l, stop, deadline, arrived)) return std::nullopt;
+    return m_reports.find(mac)->second.last;
 }
 
 uint64_t CommandLog::LastSeq() const {

@@ -42,6 +42,15 @@ struct CommandRecord {
     std::optional<std::chrono::system_clock::time_point> answeredAt;  // ack or give-up
 };
 
+// Where the read-back after a change stands for one device (actions/configuration_verify.h
+// does the reading; the lists show it).
+enum class VerificationState { None, Pending, Verified, NotApplied, NoAnswer };
+struct Verification {
+    VerificationState state = VerificationState::None;
+    std::string text;     // "not applied: channel (sent 149, device reports 36)", ...
+    std::string summary;  // short, for a list cell: "not applied", "no answer"
+};
+
 // Commands that change a device's settings, whose values its report shows again: set IP,
 // wireless, timed reboot, name, transparent bridge and AirSlot.
 bool IsSettingChange(int command);
@@ -62,6 +71,20 @@ public:
     bool RecordNoAnswer(const std::string& mac, int command);
     // The device's report: acknowledged changes whose values it holds become Confirmed.
     void RecordReport(const ap_info_stu& report);
+
+    // How many reports this device has sent since the log first recorded a command to it
+    // (reports of devices never sent a command are not kept).
+    uint64_t ReportCount(const std::string& mac) const;
+    // Waits for a report of this device after the afterCount-th and returns the newest one;
+    // nullopt when the deadline passed or the stop was requested first.
+    std::optional<ap_info_stu> WaitForReport(const std::string& mac, uint64_t afterCount,
+                                             std::chrono::steady_clock::time_point deadline,
+                                             std::stop_token stop = {}) const;
+
+    // The read-back of this device's last change: set by whoever reads it back, shown by the
+    // lists.
+    void SetVerification(const std::string& mac, Verification v);
+    Verification VerificationOf(const std::string& mac) const;
 
     // The seq of the last command recorded, 0 before any.
     uint64_t LastSeq() const;
@@ -87,6 +110,12 @@ private:
     std::vector<CommandRecord> m_records;  // in seq order
     std::unordered_map<std::string, std::vector<std::size_t>> m_byMac;
     uint64_t m_lastSeq = 0;
+    struct Reports {
+        uint64_t count = 0;
+        ap_info_stu last{};
+    };
+    std::unordered_map<std::string, Reports> m_reports;
+    std::unordered_map<std::string, Verification> m_verifications;
 };
 
 // The record a change sends, laid over a device's record: what the lists show while the

@@ -298,12 +298,22 @@ const DeviceListPage& DeviceListModel::Reload(int page, bool ascending, int sort
 }
 
 DeviceRow DeviceListModel::PendingAwareRow(const ap_info_stu& rec, int serial) const {
-    const auto pending = m_commands->PendingChanges(std::string(rec.mac, strnlen(rec.mac, sizeof rec.mac)));
-    if (pending.empty()) return MakeDeviceRow(rec, m_columns, serial);
+    const std::string mac(rec.mac, strnlen(rec.mac, sizeof rec.mac));
+    const Verification v = m_commands->VerificationOf(mac);
+    const bool failed = v.state == VerificationState::NotApplied ||
+                        v.state == VerificationState::NoAnswer;
+    // Once the read-back found a change not applied, the row shows what the device reports,
+    // not the values sent.
+    const auto pending = failed ? std::vector<CommandRecord>{} : m_commands->PendingChanges(mac);
     ap_info_stu shown = rec;
     for (const CommandRecord& c : pending) ApplySentValues(shown, c.command, c.body);
     DeviceRow row = MakeDeviceRow(shown, m_columns, serial);
-    row.changePending = true;
+    row.changePending = !pending.empty() || v.state == VerificationState::Pending;
+    row.verification = v.state;
+    row.verificationText = v.text;
+    if (failed)
+        for (std::size_t c = 0; c < m_columns.size() && c < row.cells.size(); ++c)
+            if (m_columns[c].content == ColumnContent::Status) row.cells[c] = v.summary;
     return row;
 }
 
@@ -336,7 +346,9 @@ RowsDiff DiffRows(const std::vector<DeviceRow>& before, const std::vector<Device
         const DeviceRow& now = after[r];
         const DeviceRow* was = r < before.size() ? &before[r] : nullptr;
         if (was != nullptr && (was->discoveredOnly != now.discoveredOnly ||
-                               was->changePending != now.changePending)) {
+                               was->changePending != now.changePending ||
+                               was->verification != now.verification ||
+                               was->verificationText != now.verificationText)) {
             diff.restyledRows.push_back(static_cast<int>(r));
         }
         for (std::size_t c = 0; c < now.cells.size(); ++c) {

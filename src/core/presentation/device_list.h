@@ -93,6 +93,11 @@ struct DeviceRow {
                                      // drawn in TextUnlineColor, no editing, no web page
     bool changePending = false;      // an acknowledged change the device has not reported
                                      // yet: the cells show the values sent
+    // The read-back of the last change: Pending while it runs, then its result (the text,
+    // "not applied: channel (sent 149, device reports 36)", for the row's tooltip; its short
+    // form, "not applied", in the Status cell where the list has one).
+    VerificationState verification = VerificationState::None;
+    std::string verificationText;
     std::string ip;
     std::string mac;
     int modelCode = 1;  // the model code as read back from the Type label

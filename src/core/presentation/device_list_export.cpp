@@ -14,14 +14,6 @@ bool HasText(ColumnContent c) {
 }
 }  // namespace
 
-std::string SpreadsheetSafe(std::string text) {
-    if (!text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@' ||
-                          text[0] == '\t' || text[0] == '\r')) {
-        text.insert(text.begin(), '\'');
-    }
-    return text;
-}
-
 DeviceListExport ExportDeviceRows(std::span<const DeviceColumn> columns,
                                   const std::vector<DeviceRow>& rows) {
     DeviceListExport out;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "presentation/csv_text.h"  // SpreadsheetSafe
 #include "presentation/device_list.h"
 
 namespace fd {
@@ -25,10 +26,5 @@ DeviceListExport ExportDeviceRows(std::span<const DeviceColumn> columns,
 // sortColumn.
 DeviceListExport ExportDeviceList(IDeviceStore& store, std::span<const DeviceColumn> columns,
                                   int sortColumn, bool ascending, const std::string& filter);
-
-// A cell that a spreadsheet would take for a formula (it begins with =, +, -, @, a tab or a
-// CR) gets a leading apostrophe: device names come from the network and must not run as
-// formulas on the user's PC.
-std::string SpreadsheetSafe(std::string text);
 
 }  // namespace fd

@@ -150,6 +150,18 @@ const char* DeviceNameRuleMessage(int apType) {
                  "ASCII characters";
 }
 
+RuleFailure CheckAddressFieldsReadable(const AddressForm& f) {
+    using R = RuleCode;
+    using F = SettingField;
+    if (!ReadIpField(f.ip)) return Refuse(R::IpInvalid, kMsgIpInvalid, F::Ip);
+    if (!ReadIpField(f.mask)) return Refuse(R::MaskInvalid, kMsgMaskInvalid, F::Mask);
+    if (!ReadIpField(f.gateway)) return Refuse(R::GatewayInvalid, kMsgGatewayInvalid, F::Gateway);
+    if (!ReadIpField(f.dns1)) return Refuse(R::Dns1Invalid, kMsgDns1Invalid, F::Dns1);
+    if (!ReadIpField(f.dns2)) return Refuse(R::Dns2Invalid, kMsgDns2Invalid, F::Dns2);
+    if (!ReadIpField(f.end)) return Refuse(R::IpInvalid, kMsgIpInvalid, F::Ip);
+    return {};
+}
+
 RuleFailure CheckDeviceAddress(const AddressForm& f) {
     using R = RuleCode;
     using F = SettingField;

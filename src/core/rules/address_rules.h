@@ -55,6 +55,11 @@ struct AddressForm {
     std::string end;  // last address of a range (several devices only)
 };
 
+// Every field of the form read by the strict reader (ReadIpField; empty means none): the
+// first field whose text is no address at all, refused with that field's message whatever a
+// loose reading would make of it. Callers that skip the other checks for an unchanged form
+// run this first, so "255.255.0" is never taken for the 255.255.0.0 the device has.
+RuleFailure CheckAddressFieldsReadable(const AddressForm& form);
 // The checks of one device's address form, in their fixed order. Nothing failed when the
 // form passes, else the first failure with its code, message key and field.
 RuleFailure CheckDeviceAddress(const AddressForm& form);

@@ -62,7 +62,8 @@ std::string IpOrEmpty(const uint8_t ip[4]) {
 }
 
 void PutAddress(uint8_t out[4], std::string_view text) {
-    const auto bytes = ScanIpLenient(text);
+    // Called after CheckDeviceAddress passed: every field reads strictly (empty: 0.0.0.0).
+    const auto bytes = ReadIpField(text).value_or(IpBytes{});
     std::memcpy(out, bytes.data(), 4);
 }
 

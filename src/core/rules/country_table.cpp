@@ -301,6 +301,12 @@ int CountryCodeNumber(std::string_view code) {
     return 0;
 }
 
+std::string CountryCodeText(int number) {
+    if (number < 0 || number >= static_cast<int>(kCodeNumbers.size()))
+        return std::to_string(number);
+    return std::string(kCodeNumbers[static_cast<std::size_t>(number)]);
+}
+
 int CountryRowOfCodeNumber(int number) {
     if (number < 0 || number >= static_cast<int>(kCodeNumbers.size())) return -1;
     const std::string_view code = kCodeNumbers[static_cast<std::size_t>(number)];

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace fd {
@@ -30,6 +31,9 @@ std::span<const CountryRow> CountryTable();
 // The row's code in the devices' code list ("CN" 0, "US" 1, ... "Test" 61); 0 for a code
 // that is not in it.
 int CountryCodeNumber(std::string_view code);
+// The code with this number in the devices' code list ("NL" for 7), or the number as
+// text when the list has none.
+std::string CountryCodeText(int number);
 // The row whose code has this number, or -1 when no row has it.
 int CountryRowOfCodeNumber(int number);
 // The row with this code or shown name (letter case ignored), or -1.

@@ -1,5 +1,7 @@
 #include "rules/device_configuration.h"
 
+#include "rules/configuration_fields.h"
+
 namespace fd {
 
 ConfigurationPlan PlanConfiguration(const ap_info_stu& rec, const ConfigurationForms& forms,
@@ -39,6 +41,15 @@ ConfigurationPlan PlanConfiguration(const ap_info_stu& rec, const ConfigurationF
         p.rebootChanged = c.changed;
         p.reboot = c.block;
     }
+    // A block goes out only when it changes a setting the device shows: the one "changed"
+    // test of the dialog and the command line (bytes that are no setting, like the count and
+    // flag bytes, do not make a change).
+    auto changes = [&](SettingGroup g) { return !ChangedFields(rec, p, g).empty(); };
+    if (p.wirelessChanged) p.wirelessChanged = changes(SettingGroup::Wireless);
+    if (p.ipChanged) p.ipChanged = changes(SettingGroup::Address);
+    if (p.nameChanged) p.nameChanged = changes(SettingGroup::Name);
+    if (p.vlanChanged) p.vlanChanged = changes(SettingGroup::Vlan);
+    if (p.rebootChanged) p.rebootChanged = changes(SettingGroup::TimedReboot);
     if (p.ipChanged && p.vlanChanged) {
         p.ip.reserved = 0;
         p.vlan.with_ip = 1;

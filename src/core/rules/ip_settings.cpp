@@ -14,8 +14,9 @@ constexpr const char* kMsgIpInUse = "The ip address is already in use, please re
 constexpr const char* kMsgNameEmpty = "The device name can not be empty!";
 // lang-keys:end
 
+// Only after CheckAddressFieldsReadable passed.
 void PutAddress(uint8_t out[4], const std::string& text) {
-    const auto b = ScanIpLenient(text);
+    const auto b = ReadIpField(text).value_or(IpBytes{});
     std::memcpy(out, b.data(), 4);
 }
 
@@ -39,6 +40,19 @@ IpSettingsForm IpSettingsFormFromRecord(const ap_info_stu& rec) {
 IpSettingsCollect CollectIpSettings(const ap_info_stu& record, const IpSettingsForm& f,
                                     const std::vector<std::string>& usedIps) {
     IpSettingsCollect out;
+    AddressForm a;
+    a.ip = f.ip;
+    a.mask = f.mask;
+    a.gateway = f.gateway;
+    a.dns1 = f.dns1;
+    a.dns2 = f.dns2;
+    // A text that is no address is refused before anything is compared: read loosely it
+    // could look like the device's own value and pass as "unchanged".
+    if (RuleFailure e = CheckAddressFieldsReadable(a); e.Failed()) {
+        out.failure = e;
+        out.failure.appCaption = true;
+        return out;
+    }
     ap_info_stu rec = record;
     rec.ip_mode = 1;
     const IpConfigBlock old = GetIpBlock(rec);
@@ -50,12 +64,6 @@ IpSettingsCollect CollectIpSettings(const ap_info_stu& record, const IpSettingsF
     PutAddress(block.ip_dns2, f.dns2);
     out.ipChanged = std::memcmp(&block, &old, sizeof block) != 0;
     if (out.ipChanged) {
-        AddressForm a;
-        a.ip = f.ip;
-        a.mask = f.mask;
-        a.gateway = f.gateway;
-        a.dns1 = f.dns1;
-        a.dns2 = f.dns2;
         if (RuleFailure e = CheckDeviceAddress(a); e.Failed()) {
             out.failure = e;
             out.failure.appCaption = true;

@@ -1,6 +1,8 @@
 #include "rules/wireless_settings.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <cstring>
 
 #include "config/labels.h"
@@ -96,6 +98,11 @@ int IndexOfValue(const ListItems& items, int value, int fallback) {
     if (fallback < 0) return 0;
     if (fallback >= static_cast<int>(items.size())) return static_cast<int>(items.size()) - 1;
     return fallback;
+}
+
+ListItems WithCurrentValue(ListItems items, int value, std::string text) {
+    if (!HasValue(items, value)) items.push_back({std::move(text) + " (current)", value, true});
+    return items;
 }
 
 bool HasValue(const ListItems& items, int value) {
@@ -288,7 +295,11 @@ RuleFailure CheckWepKey(std::string_view text, bool isHex, SettingField field) {
 }
 
 RuleFailure CheckRadius(std::string_view server, std::string_view port) {
-    const auto b = ScanIpLenient(server);
+    // Read strictly: a loose reading would send "10.300.0.5" as 10.44.0.5.
+    const auto read = ParseIpv4(server);
+    if (!read) return Refuse(kMsgRadiusServer, SettingField::RadiusServer);
+    IpBytes b;
+    IpFromValue(*read, b.data());
     if (b[0] == 0 || b[0] == 127 || b[0] >= 224 || b[3] == 0 || b[3] == 255)
         return Refuse(kMsgRadiusServer, SettingField::RadiusServer);
     const long long p = LeadingNumber(port.empty() ? std::string_view("0") : port);
@@ -302,27 +313,35 @@ RuleFailure CheckRadiusKey(std::string_view text) {
     return {};
 }
 
+ListItems ChannelChoices(const ap_info_stu& rec, int countryRow, int bandwidth) {
+    ListItems items = ChannelItems(countryRow, rec.rf_type, bandwidth, rec.ap_type);
+    if (items.empty()) items.push_back({"Auto", 0, false});
+    const int ownRow = CountryRowOfCodeNumber(rec.country_code);
+    const bool own = countryRow == (ownRow >= 0 ? ownRow : kCurrentCountryRow) &&
+                     bandwidth == rec.bandwidth;
+    if (own) items = WithCurrentValue(std::move(items), rec.channel, std::to_string(rec.channel));
+    return items;
+}
+
 WirelessForm WirelessFormFromRecord(const ap_info_stu& rec) {
     WirelessForm f;
     f.ssid = FieldString(rec.ssid, sizeof rec.ssid, rec.ssid_len);
     f.hideSsid = rec.ssid_hide != 0;
-    const ListItems modes = NetworkModeItems(rec.rf_type, rec.ap_type);
-    f.networkMode = modes[static_cast<std::size_t>(IndexOfValue(modes, rec.network_mode, 2))].value;
-    const ListItems widths = BandwidthItems(rec.rf_type, rec.ap_type, f.networkMode);
-    f.bandwidth = widths[static_cast<std::size_t>(IndexOfValue(widths, rec.bandwidth))].value;
+    // Each list stands on the device's own value, listed or not: a value the lists do not
+    // offer (a radar channel, a country without a row) is shown as the current entry and
+    // kept, never replaced by a default the user did not choose.
+    f.networkMode = rec.network_mode;
+    f.bandwidth = rec.bandwidth;
     const int row = CountryRowOfCodeNumber(rec.country_code);
-    f.countryRow = row >= 0 ? row : CountryRowOfCodeNumber(0);
+    f.countryRow = row >= 0 ? row : kCurrentCountryRow;
+    f.channel = rec.channel;
     const ListItems channels = ChannelItems(f.countryRow, rec.rf_type, f.bandwidth, rec.ap_type);
-    f.channel = channels.empty()
-                    ? 0
-                    : channels[static_cast<std::size_t>(IndexOfValue(channels, rec.channel))].value;
     const ExtensionChannels ext = ExtensionChannelItems(
         rec.rf_type, f.networkMode, f.bandwidth, f.channel, channels.size(), rec.expand_channel);
     f.extensionChannel =
         ext.selected >= 0 ? ext.items[static_cast<std::size_t>(ext.selected)].value : -1;
     f.power = std::to_string(rec.tx_power);
-    f.secureMode =
-        HasValue(SecurityModeItems(), rec.secure_mode) ? int{rec.secure_mode} : int{kSecureNone};
+    f.secureMode = rec.secure_mode;
 
     f.pskCipher = rec.wpapsk_auth_type <= 2 ? rec.wpapsk_auth_type : 0;
     f.pskKey =
@@ -396,20 +415,39 @@ WirelessCollect CollectWireless(const ap_info_stu& rec, const WirelessForm& f) {
         }
     }
 
-    // The block is the record's slice with the form's values written over it.
+    // The block is the record's slice with the form's values written over it; a group of
+    // fields the user left as the page showed them keeps the device's bytes as they are.
+    const WirelessForm shown = WirelessFormFromRecord(rec);
+    const bool radioTouched = f.networkMode != shown.networkMode ||
+                              f.bandwidth != shown.bandwidth || f.countryRow != shown.countryRow ||
+                              f.channel != shown.channel ||
+                              f.extensionChannel != shown.extensionChannel;
+    const bool securityTouched =
+        f.secureMode != shown.secureMode || f.pskCipher != shown.pskCipher ||
+        f.pskKey != shown.pskKey || f.pskInterval != shown.pskInterval ||
+        f.wepAuth != shown.wepAuth || f.wepDefaultKey != shown.wepDefaultKey ||
+        !std::equal(std::begin(f.wepKeys), std::end(f.wepKeys), std::begin(shown.wepKeys)) ||
+        !std::equal(std::begin(f.wepKeyFormats), std::end(f.wepKeyFormats),
+                    std::begin(shown.wepKeyFormats)) ||
+        f.wpaEncryption != shown.wpaEncryption || f.radiusServer != shown.radiusServer ||
+        f.radiusPort != shown.radiusPort || f.radiusKey != shown.radiusKey ||
+        f.radiusInterval != shown.radiusInterval;
     ap_info_stu r = rec;
     r.rf_count = 1;
     r.rf_en = 1;
     const auto rows = CountryTable();
-    const int row = f.countryRow >= 0 && f.countryRow < static_cast<int>(rows.size())
-                        ? f.countryRow
-                        : CountryRowOfCodeNumber(0);
-    r.country_code =
-        static_cast<uint8_t>(CountryCodeNumber(rows[static_cast<std::size_t>(row)].code));
-    r.network_mode = static_cast<uint8_t>(f.networkMode);
-    r.bandwidth = static_cast<uint8_t>(f.bandwidth);
-    r.channel = static_cast<uint8_t>(f.channel);
-    if (rec.rf_type == 0) {
+    const bool listedRow = f.countryRow >= 0 && f.countryRow < static_cast<int>(rows.size());
+    const int row = listedRow ? f.countryRow : CountryRowOfCodeNumber(rec.country_code);
+    if (radioTouched) {
+        // A country without a row of the table keeps the code the device reports.
+        if (listedRow)
+            r.country_code = static_cast<uint8_t>(
+                CountryCodeNumber(rows[static_cast<std::size_t>(f.countryRow)].code));
+        r.network_mode = static_cast<uint8_t>(f.networkMode);
+        r.bandwidth = static_cast<uint8_t>(f.bandwidth);
+        r.channel = static_cast<uint8_t>(f.channel);
+    }
+    if (radioTouched && rec.rf_type == 0) {
         r.expand_channel = 2;
         if (f.networkMode == 4 && f.bandwidth == 1 && f.channel != 0) {
             const std::size_t count =
@@ -422,13 +460,14 @@ WirelessCollect CollectWireless(const ap_info_stu& rec, const WirelessForm& f) {
                        : uint8_t{2};
         }
     }
-    r.tx_power = static_cast<uint8_t>(power);
+    if (f.power != shown.power) r.tx_power = static_cast<uint8_t>(power);
     r.ssid_rf_type = rec.rf_type;
     r.ssid_id = 0;
     r.ssid_hide = f.hideSsid ? 1 : 0;
     SetFieldText(r.ssid, sizeof r.ssid, r.ssid_len, f.ssid);
-    r.secure_mode = static_cast<uint8_t>(f.secureMode);
-    if (IsPskMode(f.secureMode)) {
+    if (!securityTouched) {
+        // as the device has it
+    } else if (r.secure_mode = static_cast<uint8_t>(f.secureMode); IsPskMode(f.secureMode)) {
         r.wpapsk_auth_type = static_cast<uint8_t>(f.pskCipher);
         SetFieldText(r.wpapsk_key_value, sizeof r.wpapsk_key_value, r.wpapsk_key_value_len,
                      f.pskKey);
@@ -447,7 +486,7 @@ WirelessCollect CollectWireless(const ap_info_stu& rec, const WirelessForm& f) {
             SetFieldText(values[k], 26, *lengths[k], f.wepKeys[k]);
         }
     } else if (IsRadiusMode(f.secureMode)) {
-        const auto ip = ScanIpLenient(f.radiusServer);
+        const auto ip = ReadIpField(f.radiusServer).value_or(IpBytes{});  // checked above
         std::memcpy(r.wpa_radius_ip, ip.data(), 4);
         r.wpa_radius_port = static_cast<uint16_t>(LeadingNumber(f.radiusPort));
         r.wpa_auth_type = static_cast<uint8_t>(f.wpaEncryption);

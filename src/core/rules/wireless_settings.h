@@ -129,6 +129,19 @@ inline bool IsValidRadius(std::string_view server, std::string_view port) {
 }
 
 // ---- the form and its collect step ----
+// The country "row" of a device whose country code has no row in the table: the code it
+// reports is kept.
+inline constexpr int kCurrentCountryRow = -1;
+
+// A list's entries with the device's own value added as a last entry, "<text> (current)",
+// when the list does not offer it, so that the list can show what the device has.
+ListItems WithCurrentValue(ListItems items, int value, std::string text);
+
+// The channel list the page shows for a country row and bandwidth: ChannelItems, with the
+// device's own channel added as the current entry while the country and bandwidth are still
+// the device's; "Auto" alone (plus that entry) for a country without a row.
+ListItems ChannelChoices(const ap_info_stu& rec, int countryRow, int bandwidth);
+
 struct WirelessForm {
     std::string ssid;  // UTF-8
     bool hideSsid = false;
@@ -156,8 +169,8 @@ struct WirelessForm {
     std::string radiusInterval;
 };
 
-// The form as the page shows it for a device: each list on the record's value when the list
-// offers it, otherwise on its default entry (network mode: the third; the others: the first).
+// The form as the page shows it for a device: every list on the record's value, offered by
+// the list or not (country: kCurrentCountryRow for a code without a row).
 WirelessForm WirelessFormFromRecord(const ap_info_stu& rec);
 
 struct WirelessCollect {
@@ -168,7 +181,9 @@ struct WirelessCollect {
 };
 // Checks the form in the fixed order (SSID, power, the security mode's fields) and builds
 // the block from the record's slice with the form's values; changed when the block differs
-// from the record's.
+// from the record's. Groups left as WirelessFormFromRecord shows them (the radio: mode,
+// bandwidth, country, channels; the power; the security and its keys) keep the record's
+// bytes, so nothing the user did not touch is ever sent as a different value.
 WirelessCollect CollectWireless(const ap_info_stu& rec, const WirelessForm& form);
 
 }  // namespace fd

@@ -78,11 +78,13 @@ std::optional<uint32_t> ParseIpv4(std::string_view text) {
     while (true) {
         std::size_t digits = 0;
         uint32_t octet = 0;
+        const std::size_t start = i;
         while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
             octet = octet * 10 + static_cast<uint32_t>(text[i] - '0');
             ++i, ++digits;
         }
         if (digits == 0 || digits > 3 || octet > 255) return std::nullopt;
+        if (digits > 1 && text[start] == '0') return std::nullopt;
         value = (value << 8) | octet;
         ++parts;
         if (i == text.size()) break;
@@ -91,6 +93,15 @@ std::optional<uint32_t> ParseIpv4(std::string_view text) {
     }
     if (parts != 4) return std::nullopt;
     return value;
+}
+
+std::optional<IpBytes> ReadIpField(std::string_view text) {
+    if (text.empty()) return IpBytes{};
+    const auto v = ParseIpv4(text);
+    if (!v) return std::nullopt;
+    IpBytes out;
+    IpFromValue(*v, out.data());
+    return out;
 }
 
 bool IpFromText(std::string_view text, uint8_t ip[4]) {

@@ -28,8 +28,15 @@ using MacBytes = std::array<uint8_t, 6>;
 
 // "%d.%d.%d.%d" of the four bytes.
 std::string IpToText(const uint8_t ip[4]);
-// Exactly four parts of one to three decimal digits, each 0..255; the number form.
+// The one strict reader of a dotted IPv4 text: exactly four parts of one to three decimal
+// digits, each 0..255, no leading zero (so "010.0.0.1" is refused rather than read as 10 or 8),
+// nothing before, between or after; the number form. Every address a user types goes
+// through it (via ReadIpField); texts like "10.300.0.5", "10.0.0.5.7.8" or "255.255.0" are
+// refused, never read as some other address.
 std::optional<uint32_t> ParseIpv4(std::string_view text);
+// An address field as typed: empty text gives 0.0.0.0 (no address), anything else must pass
+// ParseIpv4; nullopt when it does not.
+std::optional<IpBytes> ReadIpField(std::string_view text);
 // ParseIpv4 into bytes; anything else gives four zero bytes and false.
 bool IpFromText(std::string_view text, uint8_t ip[4]);
 

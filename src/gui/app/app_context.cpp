@@ -90,4 +90,13 @@ std::vector<LocalAdapterInfo> ReadAdapters() {
     return Installed().adapters ? Installed().adapters() : ListLocalAdapters();
 }
 
+ReadBack ServicesReadBack() {
+    ReadBack rb;
+    rb.log = Services().commands;
+    const Retransmission r = RetransmissionOf(Services().settings);
+    rb.options.answerDeadline = r.AnswerDeadline();
+    rb.options.requestInterval = std::chrono::milliseconds(r.intervalMs);
+    return rb;
+}
+
 }  // namespace fd

@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "actions/configuration_verify.h"
 #include "config/settings.h"
 #include "model/command_log.h"
 #include "system/local_adapters.h"
@@ -35,6 +36,9 @@ AppServices InstallServices(AppServices services);
 // Never null: a silent engine stands in for a missing one, an empty store for a missing one.
 IDeviceEngine& EngineOrSilent();
 IDeviceStore& StoreOrEmpty();
+// How the pages' workers read a change back: the installed command log (none: no read-back)
+// and the settings' resend timing.
+ReadBack ServicesReadBack();
 // The adapters as the installed reader sees them, unplugged ones (up 0) included.
 std::vector<LocalAdapterInfo> ReadAdapters();
 

@@ -93,6 +93,7 @@ QVariant GridModel::data(const QModelIndex& idx, int role) const {
         case Qt::TextAlignmentRole:
             return int(Qt::AlignCenter);
         case Qt::ToolTipRole:
+            if (!c->tip.isEmpty()) return c->tip;
             return type == GridCellType::Text && !c->text.isEmpty() ? QVariant(c->text)
                                                                     : QVariant();
         default:
@@ -238,6 +239,13 @@ int GridModel::Image(int row, int col) const {
     return c != nullptr ? c->image : -1;
 }
 
+void GridModel::SetTip(int row, int col, const QString& tip) {
+    Cell* c = CellAt(row, col);
+    if (c == nullptr || c->tip == tip) return;
+    c->tip = tip;
+    Changed(row, col, {Qt::ToolTipRole});
+}
+
 void GridModel::SetFg(int row, int col, const QColor& color) {
     Cell* c = CellAt(row, col);
     if (c == nullptr || c->fg == color) return;
@@ -247,8 +255,10 @@ void GridModel::SetFg(int row, int col, const QColor& color) {
 
 void GridModel::SetBk(int row, int col, const QColor& color) {
     Cell* c = CellAt(row, col);
-    if (c == nullptr || c->bk == color) return;
-    c->bk = color;
+    // An invalid colour takes the cell's own background away again.
+    const std::optional<QColor> bk = color.isValid() ? std::optional<QColor>(color) : std::nullopt;
+    if (c == nullptr || c->bk == bk) return;
+    c->bk = bk;
     Changed(row, col, {Qt::BackgroundRole});
 }
 

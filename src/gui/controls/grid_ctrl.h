@@ -32,6 +32,7 @@ public:
         std::optional<QColor> fg;
         std::optional<QColor> bk;
         std::optional<QFont> font;
+        QString tip;  // the tooltip; empty: the cell's text
     };
 
     // QAbstractTableModel; model rows are the grid's data rows (grid row - 1).
@@ -58,6 +59,7 @@ public:
     void SetFg(int row, int col, const QColor& c);
     void SetBk(int row, int col, const QColor& c);
     void SetFont(int row, int col, const QFont& f);
+    void SetTip(int row, int col, const QString& tip);
     void SetRowData(int row, qint64 value);
     qint64 RowData(int row) const;
     // The header tick box of a tick-box column follows its rows: ticked when every row is,
@@ -188,8 +190,11 @@ public:
     // An image strip cut into images of the given width (the 50x16 button strips).
     void SetImageStrip(const QString& path, int imageWidth);
     void SetItemFgColour(int row, int col, const QColor& c) { m_model->SetFg(row, col, c); }
+    // An invalid colour (QColor()) gives the cell the grid's background again.
     void SetItemBkColour(int row, int col, const QColor& c) { m_model->SetBk(row, col, c); }
     void SetItemFont(int row, int col, const QFont& f) { m_model->SetFont(row, col, f); }
+    // A tooltip other than the cell's own text; empty gives the text back.
+    void SetItemToolTip(int row, int col, const QString& tip) { m_model->SetTip(row, col, tip); }
     void SetItemData(int row, qint64 value) { m_model->SetRowData(row, value); }
     qint64 GetItemData(int row) const { return m_model->RowData(row); }
 

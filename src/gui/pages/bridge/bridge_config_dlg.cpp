@@ -1,5 +1,6 @@
 #include "pages/bridge/bridge_config_dlg.h"
 
+#include "app/app_context.h"
 #include "app/skin.h"
 #include "app/translate.h"
 #include "controls/t_button_picture.h"
@@ -118,7 +119,10 @@ void CBridgeConfigDlg::OnNext() {
             break;
         default: {
             const BridgeConfigBody body = fd::MakeBridgeBody(m_wireless, m_ip);
-            fd::StartBridgeSendWorker(m_sendSlot, m_engine, m_target.ip, m_target.mac, body);
+            // The station is then asked again: it must report the access point and the
+            // addresses sent (the list shows the result).
+            fd::StartBridgeSendWorker(m_sendSlot, m_engine, m_target.ip, m_target.mac, body,
+                                      fd::ServicesReadBack(), m_device);
             m_scan->Clear();
             m_store.DeleteAllOtherAp();
             accept();

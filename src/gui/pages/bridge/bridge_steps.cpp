@@ -5,6 +5,7 @@
 #include <QRadioButton>
 #include <cstring>
 
+#include "actions/device_workers.h"
 #include "app/skin.h"
 #include "app/translate.h"
 #include "config/labels.h"
@@ -13,6 +14,7 @@
 #include "controls/t_edit.h"
 #include "controls/t_picture.h"
 #include "controls/t_static.h"
+#include "pages/config/config_controls.h"
 #include "pages/devices/page_messages.h"
 
 namespace {
@@ -344,7 +346,7 @@ CBridgeIPSetDlg::CBridgeIPSetDlg(IDeviceStore& store, QWidget* parent)
 CTEdit* CBridgeIPSetDlg::AddAddress(const QString& key, int y) {
     Label(this, key, 30, y, 150);
     CTEdit* edit = Edit(this, 190, y, 200, 15);
-    edit->SetRefusedChars(QStringLiteral(" "));
+    fd::MakeAddressEdit(edit);
     return edit;
 }
 
@@ -368,8 +370,7 @@ fd::AddressForm CBridgeIPSetDlg::Form() const {
 }
 
 bool CBridgeIPSetDlg::CheckAndFill(const std::string& currentIp, IpConfigBlock& block) {
-    std::vector<std::string> used;
-    m_store.QueryApIpList(used);
+    const std::vector<std::string> used = fd::AddressesInUse(m_store);
     const fd::BridgeIpResult r = fd::CheckBridgeIp(Form(), currentIp, used);
     if (!r.ok()) {
         fd::ShowAddressWarning(this, QString::fromStdString(r.messageKey));

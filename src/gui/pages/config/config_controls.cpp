@@ -47,6 +47,13 @@ CTEdit* AddFieldEdit(QWidget* parent, int x, int y, int w, int maxLength, bool d
     return edit;
 }
 
+void MakeAddressEdit(CTEdit* edit) {
+    edit->setMaxLength(15);
+    edit->SetRefusedChars(QStringLiteral(" "));
+    edit->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[0-9]{0,3}(\\.[0-9]{0,3}){0,3}")), edit));
+}
+
 QComboBox* AddFieldList(QWidget* parent, int x, int y, int w) {
     auto* combo = new QComboBox(parent);
     combo->setGeometry(x, y, w, 26);

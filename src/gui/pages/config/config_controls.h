@@ -26,6 +26,9 @@ int ListValue(const QComboBox* combo, int fallback = 0);
 CTStatic* AddFieldLabel(QWidget* parent, const QString& key, int x, int y, int w);
 // An edit at (x, y); maxLength characters; digitsOnly accepts only 0-9.
 CTEdit* AddFieldEdit(QWidget* parent, int x, int y, int w, int maxLength, bool digitsOnly = false);
+// Makes an edit an address box: at most 15 characters, only digits and dots (up to four
+// groups of up to three digits). What it holds is read by the strict address reader on Save.
+void MakeAddressEdit(CTEdit* edit);
 QComboBox* AddFieldList(QWidget* parent, int x, int y, int w);
 QCheckBox* AddFieldCheck(QWidget* parent, const QString& key, int x, int y, int w);
 

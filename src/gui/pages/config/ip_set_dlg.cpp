@@ -21,7 +21,7 @@ CIPSetDlg::CIPSetDlg(const ap_info_stu& rec, QWidget* parent)
 CTEdit* CIPSetDlg::AddAddress(const QString& label, int y, const uint8_t bytes[4]) {
     fd::AddFieldLabel(this, label, 60, y, 180);
     CTEdit* edit = fd::AddFieldEdit(this, 250, y, 220, 15);
-    edit->SetRefusedChars(QStringLiteral(" "));
+    fd::MakeAddressEdit(edit);
     edit->setText(QString::fromStdString(fd::IpToText(bytes)));
     return edit;
 }

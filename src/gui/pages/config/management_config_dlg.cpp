@@ -1,5 +1,7 @@
 #include "pages/config/management_config_dlg.h"
 
+#include "actions/device_workers.h"
+#include "app/app_context.h"
 #include "app/skin.h"
 #include "app/translate.h"
 #include "controls/t_button_picture.h"
@@ -119,10 +121,11 @@ void CManagementConfigDlg::OnSave() {
     forms.ip = m_ip->Form();
     forms.vlan = m_vlan->Form();
     forms.reboot = m_reboot->Form();
-    std::vector<std::string> usedIps;
-    m_store.QueryApIpList(usedIps);
+    const std::vector<std::string> usedIps = fd::AddressesInUse(m_store);
     const fd::ConfigurationPlan plan = fd::PlanConfiguration(m_rec, forms, usedIps);
     if (!plan.ok()) {
+        // The refused field may be on another tab: that tab comes to the front first.
+        ShowTab(static_cast<int>(plan.failedTab));
         fd::ShowRuleFailure(this, plan.failure);
         switch (plan.failedTab) {
             case fd::ConfigurationTab::Wireless:
@@ -141,7 +144,12 @@ void CManagementConfigDlg::OnSave() {
         return;
     }
     m_pending = plan.pending;
-    if (!m_pending.Empty()) fd::StartConfigurationSender(m_sender, m_engine, m_target, m_pending);
+    if (!m_pending.Empty()) {
+        // The sender then reads the settings back; the list shows the result.
+        fd::ConfigurationTarget target = m_target;
+        target.record = m_rec;
+        fd::StartConfigurationSender(m_sender, m_engine, target, m_pending, fd::ServicesReadBack());
+    }
     const fd::ConfigurationWait wait = fd::ChooseConfigurationWait(m_pending);
     if (wait.seconds > 0) {
         CWaitDlg dlg(wait.seconds, wait.search, wait.searches, &m_engine, this);

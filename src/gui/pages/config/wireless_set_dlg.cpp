@@ -9,6 +9,7 @@
 #include "controls/t_edit.h"
 #include "controls/t_static.h"
 #include "pages/config/config_controls.h"
+#include "rules/country_table.h"
 
 using fd::ListValue;
 
@@ -91,7 +92,7 @@ CWpaDlg::CWpaDlg(const fd::WirelessForm& f, QWidget* parent)
     fd::AddFieldLabel(this, QStringLiteral("Radius_Key_time"), 0, 4 * kRow, 125);
     // The encryption is sent as its place in the list.
     fd::FillList(m_encryption, fd::WpaEncryptionItems(), f.wpaEncryption);
-    m_server->SetRefusedChars(QStringLiteral(" "));
+    fd::MakeAddressEdit(m_server);
     m_server->setText(Q(f.radiusServer));
     m_port->setText(Q(f.radiusPort));
     m_key->setText(Q(f.radiusKey));
@@ -160,22 +161,31 @@ CWirelessSetDlg::CWirelessSetDlg(const ap_info_stu& rec, QWidget* parent)
 
     m_ssid->setText(Q(f.ssid));
     m_hide->setChecked(f.hideSsid);
-    const fd::ListItems modes = fd::NetworkModeItems(rec.rf_type, rec.ap_type);
+    // Every list stands on the device's own value; one the list does not offer is added as
+    // "(current)" and kept unless the user picks another.
+    const fd::ListItems modes = fd::WithCurrentValue(fd::NetworkModeItems(rec.rf_type, rec.ap_type),
+                                                     f.networkMode, std::to_string(f.networkMode));
     fd::FillList(m_mode, modes, fd::IndexOfValue(modes, f.networkMode));
-    const fd::ListItems widths = fd::BandwidthItems(rec.rf_type, rec.ap_type, f.networkMode);
+    const fd::ListItems widths =
+        fd::WithCurrentValue(fd::BandwidthItems(rec.rf_type, rec.ap_type, f.networkMode),
+                             f.bandwidth, std::to_string(f.bandwidth));
     fd::FillList(m_bandwidth, widths, fd::IndexOfValue(widths, f.bandwidth));
     m_power->setText(Q(f.power));
     m_powerRange->ApplyStaticSkin();
     m_powerRange->setGeometry(kFieldX + 90, 4 * kRow, 110, 26);
     m_powerRange->setText(Q(fd::PowerRangeLabel(rec.tx_power_min, rec.tx_power_max)));
     fd::MarkUntranslated(m_powerRange);
-    fd::FillList(m_country, fd::CountryItems(), f.countryRow);
-    // The channel the record has when the country offers it, else the first; the record's
-    // side of the extension channel.
+    const fd::ListItems countries =
+        fd::WithCurrentValue(fd::CountryItems(), fd::kCurrentCountryRow,
+                             fd::CountryCodeText(rec.country_code));
+    fd::FillList(m_country, countries, fd::IndexOfValue(countries, f.countryRow));
+    // The channel the record has (marked "(current)" when the country does not offer it);
+    // the record's side of the extension channel.
     FillChannels(f.extensionChannel >= 0 ? std::optional<int>(f.extensionChannel)
                                          : std::optional<int>());
 
-    const fd::ListItems security = fd::SecurityModeItems();
+    const fd::ListItems security = fd::WithCurrentValue(fd::SecurityModeItems(), f.secureMode,
+                                                        std::to_string(f.secureMode));
     fd::FillList(m_security, security, fd::IndexOfValue(security, f.secureMode));
     const fd::ListItems ciphers = fd::PskCipherItems();
     for (std::size_t i = 0; i < 3; ++i) {
@@ -204,8 +214,8 @@ CWirelessSetDlg::CWirelessSetDlg(const ap_info_stu& rec, QWidget* parent)
 
 void CWirelessSetDlg::FillChannels(std::optional<int> requestedExtension) {
     const int current = ListValue(m_channel, m_rec.channel);
-    const fd::ListItems channels = fd::ChannelItems(ListValue(m_country), m_rec.rf_type,
-                                                    ListValue(m_bandwidth), m_rec.ap_type);
+    const fd::ListItems channels =
+        fd::ChannelChoices(m_rec, ListValue(m_country), ListValue(m_bandwidth));
     fd::FillList(m_channel, channels, fd::IndexOfValue(channels, current));
     FillExtension(requestedExtension);
 }

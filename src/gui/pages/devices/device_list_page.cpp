@@ -281,20 +281,32 @@ void CDeviceListPage::Draw() {
         if (operate >= 0) m_grid->SetItemImage(gridRow, operate, 0);
         if (tick >= 0) m_grid->SetCheck(gridRow, tick, tickedMacs.count(row.mac) != 0);
         // Item value: 1 for a device known only from its search answer, 3 for one with a
-        // change it has acknowledged but not yet reported, 2 for any other stored one.
-        const int style = row.discoveredOnly ? 1 : row.changePending ? 3 : 2;
+        // change it has acknowledged but not yet reported (or is being read back), 4 for one
+        // whose change the read-back found not applied or unanswered, 2 for any other.
+        const bool failed = row.verification == fd::VerificationState::NotApplied ||
+                            row.verification == fd::VerificationState::NoAnswer;
+        const int style = row.discoveredOnly ? 1 : failed ? 4 : row.changePending ? 3 : 2;
         const bool restyle = m_grid->GetItemData(gridRow) != style;
         if (restyle) {
             const QColor colour = row.discoveredOnly   ? skin.textUnlineColor
+                                  : failed            ? skin.expertTextColor
                                   : row.changePending ? skin.textDownColor
                                                       : skin.gridTitleTextColor;
             for (int c = 0; c < cols; ++c) {
                 // A stored device's status stands out in the online colour.
-                const bool statusCell = c == status && !row.discoveredOnly;
+                const bool statusCell = c == status && !row.discoveredOnly && !failed;
                 m_grid->SetItemFgColour(gridRow, c, statusCell ? skin.textOnlineColor : colour);
+                m_grid->SetItemBkColour(gridRow, c,
+                                        failed ? QColor(255, 236, 236) : QColor());
             }
             m_grid->SetItemData(gridRow, style);
         }
+        // The read-back's result (or that it runs) on every cell of the row.
+        const QString tip = row.verification == fd::VerificationState::None ||
+                                    row.verification == fd::VerificationState::Verified
+                                ? QString()
+                                : QString::fromStdString(row.verificationText);
+        for (int c = 0; c < cols; ++c) m_grid->SetItemToolTip(gridRow, c, tip);
         m_shownMacs[static_cast<size_t>(r)] = row.mac;
     }
     m_grid->SetSortIndicator(shown.sortColumn, shown.ascending);

@@ -4,11 +4,13 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 
+#include "actions/device_workers.h"
 #include "app/app_context.h"
 #include "app/skin.h"
 #include "app/translate.h"
 #include "controls/t_button_picture.h"
 #include "controls/t_edit.h"
+#include "pages/config/config_controls.h"
 #include "controls/t_static.h"
 #include "pages/devices/page_messages.h"
 #include "wire/address.h"
@@ -133,12 +135,7 @@ CTEdit* CIpsetMutilDlg::AddAddress(const QString& label, int y) {
     AddLabel(label, 30, y, 150);
     auto* edit = new CTEdit(this);
     edit->setGeometry(190, y, 200, 26);
-    edit->setMaxLength(15);
-    edit->SetRefusedChars(QStringLiteral(" "));
-    // An address box: up to four groups of up to three digits, dots between them. The
-    // ranges are checked on Save, with their own messages.
-    edit->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("[0-9]{0,3}(\\.[0-9]{0,3}){0,3}")), edit));
+    fd::MakeAddressEdit(edit);
     fd::MarkUntranslated(edit);
     return edit;
 }
@@ -160,13 +157,13 @@ void CIpsetMutilDlg::OnSave() {
     // The command line's planner: besides the form's checks, a range too small for the
     // selection and addresses other devices have are refused before anything is sent.
     std::vector<std::string> used;
-    if (fd::Services().store != nullptr) fd::Services().store->QueryApIpList(used);
+    if (fd::Services().store != nullptr) used = fd::AddressesInUse(*fd::Services().store);
     const fd::BulkAddressPlan plan = fd::PlanBulkAddresses(params, m_devices, used);
     if (!plan.ok()) {
         fd::ShowAddressWarning(this, QString::fromStdString(plan.failure.key));
         return;
     }
-    fd::StartMultiSetIpWorker(m_slot, m_engine, params, m_devices);
+    fd::StartMultiSetIpWorker(m_slot, m_engine, params, m_devices, fd::ServicesReadBack());
     for (QWidget* w :
          {static_cast<QWidget*>(m_begin), static_cast<QWidget*>(m_end),
           static_cast<QWidget*>(m_mask), static_cast<QWidget*>(m_gateway),

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QUrl>
 
+#include "app/app_context.h"
 #include "app/translate.h"
 #include "controls/grid_ctrl.h"
 #include "controls/t_button_picture.h"
@@ -80,7 +81,8 @@ void CStatusDlg::OnEditEnded(int editedRow, int col, const QString& text) {
         case fd::RenameOutcome::Accepted:
             Grid()->SetItemText(row, col, QString::fromStdString(d.name));
             fd::StartRenameWorker(m_renameWorker, Engine(),
-                                  fd::SelectedDevice{r.ip, r.mac, r.modelCode}, d.name);
+                                  fd::SelectedDevice{r.ip, r.mac, r.modelCode}, d.name,
+                                  fd::ServicesReadBack());
             m_reloadTimer.start();
             return;
     }
