@@ -572,13 +572,10 @@ int RunConfigure(Session& s, const Options& o, std::ostream& out, std::ostream& 
     if (o.verify) {
         // Read back at the address the device has now, after the restart a VLAN change
         // causes (the dialog's wait is the bound), and compare every field sent.
-        const ConfigurationWait wait = ChooseConfigurationWait(plan.pending);
-        const auto restart = plan.pending.vlanChanged ? std::chrono::milliseconds(wait.seconds * 1000)
-                                                      : std::chrono::milliseconds(0);
-        const std::string at = plan.pending.ipChanged ? NewAddressOf(plan.pending) : ip;
-        const bool verified =
-            VerifyAndReport(s, rec.mac, at, ExpectedRecord(rec, plan.pending),
-                            SentGroups(plan.pending), restart, rec.up_time, out);
+        const bool verified = ReportVerification(
+            out, rec.mac,
+            VerifyConfiguration(s.Engine(), s.Commands(), rec, plan.pending,
+                                ReadBackOptionsOf(s)));
         if (g_interrupted) return kExitInterrupted;
         if (!verified) return kExitDeviceFailed;
     }
