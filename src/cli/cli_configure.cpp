@@ -266,6 +266,8 @@ std::string ConfigureHelp() {
     h += "\n"
          "Lists that depend on each other (mode, bandwidth, country, channel) are checked\n"
          "against the device: a value it does not offer is refused with the values it does.\n"
+         "A value the device has that the lists do not hold (a radar channel, a country\n"
+         "without a row such as NL) is kept as it is unless another is given.\n"
          "\n"
          "Options:\n"
          "  --seconds N     the longest search for the device, 1..3600 (default 30)\n";
