@@ -153,8 +153,13 @@ std::string CheckValue(const std::string& name, const std::string& v) {
 std::optional<int> ValueOfWord(const ListItems& items, const std::string& text) {
     std::string w = Lower(text);
     if (w.size() > 3 && w.compare(w.size() - 3, 3, "mhz") == 0) w.resize(w.size() - 3);
-    for (const auto& i : items)
-        if (ListWord(i) == w) return i.value;
+    for (const auto& i : items) {
+        // The device's own value, listed as "100 (current)", is named by its number too.
+        std::string word = ListWord(i);
+        if (const auto mark = word.find(" (current)"); mark != std::string::npos)
+            word.resize(mark);
+        if (word == w) return i.value;
+    }
     return std::nullopt;
 }
 
