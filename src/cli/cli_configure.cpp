@@ -153,8 +153,13 @@ std::string CheckValue(const std::string& name, const std::string& v) {
 std::optional<int> ValueOfWord(const ListItems& items, const std::string& text) {
     std::string w = Lower(text);
     if (w.size() > 3 && w.compare(w.size() - 3, 3, "mhz") == 0) w.resize(w.size() - 3);
-    for (const auto& i : items)
-        if (ListWord(i) == w) return i.value;
+    for (const auto& i : items) {
+        // The device's own value, listed as "100 (current)", is named by its number too.
+        std::string word = ListWord(i);
+        if (const auto mark = word.find(" (current)"); mark != std::string::npos)
+            word.resize(mark);
+        if (word == w) return i.value;
+    }
     return std::nullopt;
 }
 
@@ -266,6 +271,8 @@ std::string ConfigureHelp() {
     h += "\n"
          "Lists that depend on each other (mode, bandwidth, country, channel) are checked\n"
          "against the device: a value it does not offer is refused with the values it does.\n"
+         "A value the device has that the lists do not hold (a radar channel, a country\n"
+         "without a row such as NL) is kept as it is unless another is given.\n"
          "\n"
          "Options:\n"
          "  --seconds N     the longest search for the device, 1..3600 (default 30)\n";
@@ -572,13 +579,10 @@ int RunConfigure(Session& s, const Options& o, std::ostream& out, std::ostream& 
     if (o.verify) {
         // Read back at the address the device has now, after the restart a VLAN change
         // causes (the dialog's wait is the bound), and compare every field sent.
-        const ConfigurationWait wait = ChooseConfigurationWait(plan.pending);
-        const auto restart = plan.pending.vlanChanged ? std::chrono::milliseconds(wait.seconds * 1000)
-                                                      : std::chrono::milliseconds(0);
-        const std::string at = plan.pending.ipChanged ? NewAddressOf(plan.pending) : ip;
-        const bool verified =
-            VerifyAndReport(s, rec.mac, at, ExpectedRecord(rec, plan.pending),
-                            SentGroups(plan.pending), restart, rec.up_time, out);
+        const bool verified = ReportVerification(
+            out, rec.mac,
+            VerifyConfiguration(s.Engine(), s.Commands(), rec, plan.pending,
+                                ReadBackOptionsOf(s)));
         if (g_interrupted) return kExitInterrupted;
         if (!verified) return kExitDeviceFailed;
     }

@@ -201,19 +201,28 @@ void WaitForAnswers(Session& s, std::vector<Job>& jobs, uint64_t sentAfter, std:
     }
 }
 
+ReadBackOptions ReadBackOptionsOf(Session& s) {
+    ReadBackOptions o;
+    o.answerDeadline = s.Retransmission().AnswerDeadline();
+    o.requestInterval = std::chrono::milliseconds(s.Retransmission().intervalMs);
+    o.interrupted = [] { return g_interrupted != 0; };
+    return o;
+}
+
+bool ReportVerification(std::ostream& out, const std::string& mac, const VerifyResult& r) {
+    out << mac << "  " << r.ip << "  " << ForTerminal(VerifyResultText(r)) << "\n" << std::flush;
+    return r.outcome == VerifyOutcome::Verified;
+}
+
 bool VerifyAndReport(Session& s, const std::string& mac, const std::string& ip,
                      const ap_info_stu& expected, const std::vector<SettingGroup>& groups,
                      std::chrono::milliseconds restartWait, uint32_t upTimeBefore,
                      std::ostream& out) {
-    ReadBackOptions o;
-    o.answerDeadline = s.Retransmission().AnswerDeadline();
-    o.requestInterval = std::chrono::milliseconds(s.Retransmission().intervalMs);
+    ReadBackOptions o = ReadBackOptionsOf(s);
     o.restartWait = restartWait;
     o.upTimeBefore = upTimeBefore;
-    o.interrupted = [] { return g_interrupted != 0; };
-    const VerifyResult r = VerifyDevice(s.Engine(), s.Commands(), mac, ip, expected, groups, o);
-    out << mac << "  " << ip << "  " << ForTerminal(VerifyResultText(r)) << "\n" << std::flush;
-    return r.outcome == VerifyOutcome::Verified;
+    return ReportVerification(
+        out, mac, VerifyDevice(s.Engine(), s.Commands(), mac, ip, expected, groups, o));
 }
 
 }  // namespace fd::cli

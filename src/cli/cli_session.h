@@ -13,6 +13,7 @@
 
 #include "cli/cli_args.h"
 #include "config/settings.h"
+#include "actions/configuration_verify.h"
 #include "engine/device_protocol.h"
 #include "rules/configuration_fields.h"
 #include "store/sql_management.h"
@@ -85,10 +86,13 @@ void Report(std::ostream& out, const Job& j);
 // given up by the engine, reporting each one in turn.
 void WaitForAnswers(Session& s, std::vector<Job>& jobs, uint64_t sentAfter, std::ostream& out);
 
-// Reads a device's settings back after its changes were acknowledged (VerifyDevice with
-// this run's resend settings) and prints one line "MAC  IP  verified" (or "not applied:
-// ..." or "no answer at IP"). restartWait > 0: the change restarts the device. True when
-// verified.
+// The read-back's timing from this run's resend settings; Ctrl-C ends it.
+ReadBackOptions ReadBackOptionsOf(Session& s);
+// Prints one line "MAC  IP  verified" (or "not applied: ..." or "no answer at IP"); true
+// when verified.
+bool ReportVerification(std::ostream& out, const std::string& mac, const VerifyResult& result);
+// Reads a device's settings back after its changes were acknowledged (VerifyDevice) and
+// reports it. restartWait > 0: the change restarts the device. True when verified.
 bool VerifyAndReport(Session& s, const std::string& mac, const std::string& ip,
                      const ap_info_stu& expected, const std::vector<SettingGroup>& groups,
                      std::chrono::milliseconds restartWait, uint32_t upTimeBefore,

@@ -269,6 +269,39 @@ TEST(MultiSetIpWorker, WalksTheRangeAcrossTheSubnetBoundary) {
     EXPECT_EQ(calls, expectedCalls);
 }
 
+TEST(MultiSetIpWorker, EachDeviceIsAskedAgainAtItsNewAddress) {
+    // An engine that plays three devices: the first takes its address, the second
+    // acknowledges and keeps its old one, the third never answers the read-back.
+    fd::CommandLog log;
+    RecordingEngine engine;
+    const auto devices = Devices(3);
+    engine.SetSendHook([&](const RecordingEngine::Send& s) {
+        if (s.command == fd::CMD_SET_IP) {
+            log.RecordSent(s.mac, s.ip, s.command, s.body.data(), static_cast<int>(s.body.size()));
+            log.RecordAnswer(s.mac, s.command, 0);
+        } else if (s.command == fd::CMD_DEVICE_INFO && s.mac != devices[2].mac) {
+            ap_info_stu report{};
+            std::strcpy(report.mac, s.mac.c_str());
+            fd::IpFromText(s.mac == devices[0].mac ? s.ip : "192.168.1.99", report.ip);
+            fd::IpFromText("255.255.255.0", report.ip_mask);
+            log.RecordReport(report);
+        }
+    });
+    fd::ReadBack readBack{&log, {}};
+    readBack.options.answerDeadline = std::chrono::milliseconds(300);
+    fd::MultiSetIpParams p{"192.168.1.20", "192.168.1.40", "255.255.255.0", "", "", ""};
+    fd::RunMultiSetIpWorker({}, engine, p, devices, readBack);
+
+    std::vector<std::string> asked;
+    for (const auto& s : engine.Sends())
+        if (s.command == fd::CMD_DEVICE_INFO) asked.push_back(s.ip);
+    EXPECT_EQ(asked, (std::vector<std::string>{"192.168.1.20", "192.168.1.21", "192.168.1.22"}));
+    EXPECT_EQ(log.VerificationOf(devices[0].mac).state, fd::VerificationState::Verified);
+    EXPECT_EQ(log.VerificationOf(devices[1].mac).text,
+              "not applied: ip (sent 192.168.1.21, device reports 192.168.1.99)");
+    EXPECT_EQ(log.VerificationOf(devices[2].mac).text, "no answer at 192.168.1.22");
+}
+
 TEST(MultiSetIpWorker, OneDeviceTakesBeginAndIgnoresEnd) {
     RecordingEngine engine;
     fd::MultiSetIpParams p{"10.1.1.9", "garbage", "255.255.255.0", "10.1.1.1", "", ""};

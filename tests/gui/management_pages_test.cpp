@@ -232,8 +232,11 @@ TEST_F(ManagementPagesTest, ValuesTheListsDoNotHoldAreShownAndKeptWhenOnlyTheNam
     ASSERT_TRUE(m_store->SaveApInfo(radar));
     ASSERT_TRUE(m_store->SaveApInfo(dutch));
 
+    const QString shots = QString::fromLocal8Bit(qgetenv("FD_SCREENSHOT_DIR"));
+    if (!shots.isEmpty()) fd::InitLanguage(qgetenv("FD_BIN_DIR").toStdString() + "/");
     auto dlg = Dialog(7);
     EXPECT_EQ(dlg->WirelessPage()->ChannelList()->currentText(), "100 (current)");
+    if (!shots.isEmpty()) dlg->grab().save(shots + "/config_wireless_radar_channel.png");
     dlg->ShowTab(CManagementConfigDlg::kIpTab);
     dlg->IpPage()->NameEdit()->setText(QStringLiteral("renamed-7"));
     dlg->OnSave();

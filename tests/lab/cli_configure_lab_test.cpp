@@ -201,6 +201,11 @@ TEST_F(CliVerifyLabTest, RenameKeepsAChannelOrCountryTheListsDoNotOffer) {
         EXPECT_NE(run.out.find("  verified\n"), std::string::npos) << run.out;
     }
     EXPECT_EQ(m_peer->GetDevice(macs[0])->info.channel, 100);
+    // Naming the channel it has is no change either.
+    m_peer->ClearReceived();
+    const auto run = RunCli({"configure", macs[0], "--channel", "100", "--seconds", "10"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(run.out, macs[0] + "  198.18.1.1  nothing to change\n");
     EXPECT_EQ(m_peer->GetDevice(macs[1])->info.country_code, CountryCodeNumber("NL"));
 }
 

@@ -53,18 +53,12 @@ void StartConfigurationSender(WorkerSlot& slot, IDeviceEngine& engine, Configura
         if (!readBack.log || !target.record || st.stop_requested()) return;
         const ap_info_stu& rec = *target.record;
         readBack.options.stop = st;
-        if (pending.vlanChanged) {
-            // The device restarts; the dialog's wait bounds the wait for it.
-            readBack.options.restartWait =
-                std::chrono::seconds(ChooseConfigurationWait(pending).seconds);
-            readBack.options.upTimeBefore = rec.up_time;
-        }
+        readBack.options = ConfigurationReadBackOptions(rec, pending, readBack.options);
         std::vector<int> commands;
         for (const ConfigurationCommand& c : ConfigurationCommands(pending))
             commands.push_back(c.command);
-        AwaitAndVerify(readBack, engine, target.mac,
-                       pending.ipChanged ? NewAddressOf(pending) : target.ip, commands, sentAfter,
-                       ExpectedRecord(rec, pending), SentGroups(pending));
+        AwaitAndVerify(readBack, engine, target.mac, ConfigurationReadBackAddress(rec, pending),
+                       commands, sentAfter, ExpectedRecord(rec, pending), SentGroups(pending));
     });
 }
 

@@ -96,9 +96,9 @@ VerifyResult VerifyDevice(IDeviceEngine& engine, const CommandLog& log, const st
     return CompareReport(expected, ReadBackReport(engine, log, mac, ip, options), groups, ip);
 }
 
-VerifyResult VerifyConfiguration(IDeviceEngine& engine, const CommandLog& log,
-                                 const ap_info_stu& rec, const PendingConfiguration& pending,
-                                 ReadBackOptions options) {
+ReadBackOptions ConfigurationReadBackOptions(const ap_info_stu& rec,
+                                             const PendingConfiguration& pending,
+                                             ReadBackOptions options) {
     if (pending.vlanChanged) {
         if (options.restartWait.count() <= 0)
             options.restartWait = std::chrono::seconds(ChooseConfigurationWait(pending).seconds);
@@ -106,10 +106,21 @@ VerifyResult VerifyConfiguration(IDeviceEngine& engine, const CommandLog& log,
     } else {
         options.restartWait = {};
     }
+    return options;
+}
+
+std::string ConfigurationReadBackAddress(const ap_info_stu& rec,
+                                         const PendingConfiguration& pending) {
+    return pending.ipChanged ? IpToText(pending.ip.ip) : IpToText(rec.ip);
+}
+
+VerifyResult VerifyConfiguration(IDeviceEngine& engine, const CommandLog& log,
+                                 const ap_info_stu& rec, const PendingConfiguration& pending,
+                                 ReadBackOptions options) {
     const std::string mac(rec.mac, strnlen(rec.mac, sizeof rec.mac));
-    const std::string ip = pending.ipChanged ? IpToText(pending.ip.ip) : IpToText(rec.ip);
-    return VerifyDevice(engine, log, mac, ip, ExpectedRecord(rec, pending), SentGroups(pending),
-                        options);
+    return VerifyDevice(engine, log, mac, ConfigurationReadBackAddress(rec, pending),
+                        ExpectedRecord(rec, pending), SentGroups(pending),
+                        ConfigurationReadBackOptions(rec, pending, std::move(options)));
 }
 
 Verification VerificationOfResult(const VerifyResult& r) {

@@ -70,6 +70,15 @@ VerifyResult VerifyDevice(IDeviceEngine& engine, const CommandLog& log, const st
                           const std::string& ip, const ap_info_stu& expected,
                           const std::vector<SettingGroup>& groups, const ReadBackOptions& options);
 
+// The read-back options for a configuration: with a VLAN change the device restarts, so the
+// wait for it (the dialog's wait at most) and its up-time before (rec's) are filled in.
+ReadBackOptions ConfigurationReadBackOptions(const ap_info_stu& rec,
+                                             const PendingConfiguration& pending,
+                                             ReadBackOptions base);
+// Where the device answers after the configuration: its new address when that changed.
+std::string ConfigurationReadBackAddress(const ap_info_stu& rec,
+                                         const PendingConfiguration& pending);
+
 // After a configuration's commands were acknowledged: VerifyDevice at the address the device
 // has now (the new one when the address changed), after the restart a VLAN change causes
 // (options.restartWait, when zero, becomes the dialog's wait for it; the device's up-time
