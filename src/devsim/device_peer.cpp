@@ -337,6 +337,13 @@ void DevicePeer::Respond(const PeerDatagram& dg) {
             break;
     }
 
+    // A device that took a new address answers from it from now on; it has moved by the time
+    // its acknowledgement (still from the old address, as `dev` has it) can reach the PC, so
+    // whoever sees the acknowledgement finds it at the new one.
+    if (movedTo) {
+        if (m_options.onAddressChange) m_options.onAddressChange(*movedTo);
+        UpdateDevice(mac, [&](EmulatedDevice& d) { d.address = *movedTo; });
+    }
     std::optional<uint8_t> result = AckResultFor(dev, h.command);
     if (dev.ackMode != AckMode::Silent) {
         std::string from = dev.ackMode == AckMode::FromOtherAddress ? dev.ackAddress : dev.address;
@@ -358,11 +365,6 @@ void DevicePeer::Respond(const PeerDatagram& dg) {
     // The upgrade request is acknowledged first; the fetch and its report follow.
     if (h.command == CMD_UPGRADE) StartUpgradeFetch(dg, dev);
     if (h.command == CMD_UPGRADE_START) BeginFlashing(mac, now);
-    // A device that took a new address answers from it from now on.
-    if (movedTo) {
-        if (m_options.onAddressChange) m_options.onAddressChange(*movedTo);
-        UpdateDevice(mac, [&](EmulatedDevice& d) { d.address = *movedTo; });
-    }
 }
 
 void DevicePeer::AddDevice(const EmulatedDevice& dev) {
