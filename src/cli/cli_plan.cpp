@@ -22,6 +22,7 @@
 #include "cli/cli_session.h"
 #include "cli/cli_settle.h"
 #include "config/labels.h"
+#include "presentation/plan_apply.h"
 #include "presentation/plan_journal.h"
 #include "rules/address_moves.h"
 #include "rules/address_rules.h"
@@ -40,23 +41,6 @@ std::string ChangesText(const std::vector<PlanFieldChange>& changes) {
     for (const auto& c : changes) {
         out += (out.empty() ? "" : "; ") + c.column;
         if (c.from != "(hidden)") out += " " + ForTerminal(c.from) + " -> " + ForTerminal(c.to);
-    }
-    return out;
-}
-
-std::string ChangedColumns(const std::vector<PlanFieldChange>& changes) {
-    std::string out;
-    for (const auto& c : changes) out += (out.empty() ? "" : " ") + c.column;
-    return out;
-}
-
-// "channel (sent 6, reported 1)": what a read-back still differs in.
-std::string DifferingText(const std::vector<PlanFieldChange>& changes) {
-    std::string out;
-    for (const auto& c : changes) {
-        out += (out.empty() ? "" : "; ") + c.column;
-        if (c.from != "(hidden)")
-            out += " (sent " + ForTerminal(c.to) + ", device reports " + ForTerminal(c.from) + ")";
     }
     return out;
 }
@@ -445,8 +429,8 @@ BatchTimes ApplyBatch(Session& s, const Options& o, const std::vector<Entry*>& b
         Entry& e = *byMac[ev.mac];
         if (ev.state == PlanSendState::Sending && e.started == Clock::time_point{}) {
             e.started = Clock::now();
-            journal.Write(ev.mac, PlanState::Sending, ChangedColumns(e.check.changes));
-            if (o.plan.verbose) line(e, "sending: " + ChangedColumns(e.check.changes));
+            journal.Write(ev.mac, PlanState::Sending, PlanChangedColumns(e.check.changes));
+            if (o.plan.verbose) line(e, "sending: " + PlanChangedColumns(e.check.changes));
         } else if (ev.state == PlanSendState::Sent) {
             if (answered.insert(ev.mac).second) ++progress.sent;
             e.ip = ev.detail;
@@ -515,11 +499,11 @@ BatchTimes ApplyBatch(Session& s, const Options& o, const std::vector<Entry*>& b
                 e.seconds = std::chrono::duration<double>(Clock::now() - e.started).count();
                 ++progress.verified;
                 journal.Write(*it, PlanState::Verified, {});
-                line(e, "verified: " + ChangedColumns(e.check.changes));
+                line(e, "verified: " + PlanChangedColumns(e.check.changes));
                 it = pending.erase(it);
             } else {
                 e.state = PlanState::NotApplied;
-                e.detail = DifferingText(PlanChangesOf(result.differences));
+                e.detail = ForTerminal(PlanDifferingText(PlanChangesOf(result.differences)));
                 ++it;
             }
         }
@@ -575,7 +559,7 @@ int Finish(const Options& o, const PlanFile& plan, const std::vector<Entry>& ent
         verified += e.state == PlanState::Verified && !e.doneBefore;
         before += e.doneBefore;
         unchanged += e.state == PlanState::Unchanged;
-        report.push_back({e.row->mac, e.row->line, e.ip, e.state, ChangedColumns(e.check.changes),
+        report.push_back({e.row->mac, e.row->line, e.ip, e.state, PlanChangedColumns(e.check.changes),
                           ok ? "" : e.detail, e.seconds});
     }
     if (!o.plan.report.empty()) {
