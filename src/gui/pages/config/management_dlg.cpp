@@ -110,6 +110,8 @@ void CManagementDlg::ApplyPlanFrom(const QString& path) {
         fd::ShowPageWarning(this, QString::fromStdString(plan.refused));
         return;
     }
+    if (plan.HasKeys() && (file.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther)))
+        fd::ShowPageWarning(this, QStringLiteral("The plan holds keys and can be read by other users."));
     // The devices as the page's searches stored them: a row whose device was not found is
     // shown as such.
     std::vector<fd::PlanEvaluation> rows(plan.rows.size());
@@ -119,6 +121,9 @@ void CManagementDlg::ApplyPlanFrom(const QString& path) {
         pointers.push_back(&rows[i]);
     }
     fd::AddressMoveOrder order = fd::EvaluatePlanRows(StoreOrEmpty(), pointers, {});
+    // Devices swapping their addresses: nothing can be applied (the preview still shows
+    // every row).
+    if (!order.error.empty()) fd::ShowPageWarning(this, QString::fromStdString(order.error));
 
     auto* host = qobject_cast<CChildDlg*>(parentWidget());
     if (host) host->SetAutoRefresh(false);
