@@ -43,17 +43,18 @@ const char* StateKey(fd::PlanState state, bool applying) {
     return "";
 }
 
+bool IsGood(fd::PlanState state) {
+    return state == fd::PlanState::Verified || state == fd::PlanState::Unchanged;
+}
+bool IsUnderWay(fd::PlanState state) {
+    return state == fd::PlanState::Sending || state == fd::PlanState::Sent;
+}
+
+// Green when done, blue while under way, red for every way a row ends without its settings.
 QColor StateColor(fd::PlanState state) {
-    switch (state) {
-        case fd::PlanState::Verified:
-        case fd::PlanState::Unchanged:
-            return QColor(0, 128, 0);
-        case fd::PlanState::Sending:
-        case fd::PlanState::Sent:
-            return QColor(0, 80, 170);
-        default:
-            return QColor(200, 0, 0);
-    }
+    if (IsGood(state)) return QColor(0, 128, 0);
+    if (IsUnderWay(state)) return QColor(0, 80, 170);
+    return QColor(200, 0, 0);
 }
 
 // "name: Mast-1 → Mast-9; ssid: lab-0 → field"; keys show no value.
@@ -137,7 +138,9 @@ CPlanApplyDlg::~CPlanApplyDlg() {
 
 void CPlanApplyDlg::SetRow(int row, const QString& mac, const QString& ip, fd::PlanState state,
                            const QString& detail) {
-    auto put = [&](int col, const QString& text) {
+    // The result in its colour; the settings in red only when they say why a row failed.
+    const bool failed = !IsGood(state) && !IsUnderWay(state);
+    auto put = [&](int col, const QString& text, bool coloured) {
         auto* item = m_table->item(row, col);
         if (!item) {
             item = new QTableWidgetItem;
@@ -145,15 +148,12 @@ void CPlanApplyDlg::SetRow(int row, const QString& mac, const QString& ip, fd::P
         }
         item->setText(text);
         item->setToolTip(text);
-        item->setForeground(col == kResult || col == kSettings ? StateColor(state)
-                                                               : QColor(0, 0, 0));
+        item->setForeground(coloured ? StateColor(state) : QColor(0, 0, 0));
     };
-    put(kMac, mac);
-    put(kIp, ip);
-    put(kResult, fd::Tr(StateKey(state, m_worker.Running() || m_finished)));
-    const bool bad = StateColor(state) == QColor(200, 0, 0);
-    put(kSettings, detail);
-    if (!bad) m_table->item(row, kSettings)->setForeground(QColor(0, 0, 0));
+    put(kMac, mac, false);
+    put(kIp, ip, false);
+    put(kResult, fd::Tr(StateKey(state, m_worker.Running() || m_finished)), true);
+    put(kSettings, detail, failed);
 }
 
 int CPlanApplyDlg::RowOfMac(const std::string& mac) const {
