@@ -144,6 +144,11 @@ TEST_F(PlanApplyLabTest, FortyDevicesFromOnePlanAreVerifiedAndARefusedRowIsLeftA
         for (int i = 0; i < kDevices; ++i)
             EXPECT_EQ(text(m_macs[i], kResultCol), fd::Tr(i == kRefused ? "refused" : "verified"))
                 << i << " " << text(m_macs[i], kSettingsCol).toStdString();
+        EXPECT_EQ(dlg->Summary(),
+                  fd::Tr("Verified or unchanged: %1    under way: %2    not done: %3")
+                      .arg(kDevices - 1)
+                      .arg(0)
+                      .arg(1));
         EXPECT_TRUE(dlg->ReportButton()->isEnabled());
         EXPECT_EQ(dlg->Report().size(), static_cast<std::size_t>(kDevices));
         return int(QDialog::Accepted);

@@ -82,7 +82,8 @@ CPlanApplyDlg::CPlanApplyDlg(std::vector<fd::PlanEvaluation> rows,
       m_engine(engine),
       m_log(log),
       m_table(new QTableWidget(this)),
-      m_reportButton(new CTButtonPicture(this)) {
+      m_reportButton(new CTButtonPicture(this)),
+      m_summary(new CTStatic(this)) {
     const fd::GuiSkin& skin = fd::Skin();
     m_table->setGeometry(20, 50, 860, 440);
     m_table->setColumnCount(kColumns);
@@ -99,6 +100,7 @@ CPlanApplyDlg::CPlanApplyDlg(std::vector<fd::PlanEvaluation> rows,
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setWordWrap(false);
     m_table->setRowCount(static_cast<int>(m_problems.size() + m_rows.size()));
+    m_states.resize(static_cast<std::size_t>(m_table->rowCount()), fd::PlanState::Refused);
     int r = 0;
     for (const fd::PlanProblem& p : m_problems)
         SetRow(r++, QString::fromStdString(p.mac.empty() ? "-" : p.mac), QStringLiteral("-"),
@@ -127,6 +129,10 @@ CPlanApplyDlg::CPlanApplyDlg(std::vector<fd::PlanEvaluation> rows,
     m_reportButton->setGeometry(20, 560 - 44, 140, 26);
     m_reportButton->setEnabled(false);
     connect(m_reportButton, &QAbstractButton::clicked, this, &CPlanApplyDlg::OnSaveReport);
+    m_summary->ApplyStaticSkin();
+    m_summary->setGeometry(20, 494, 860, 20);
+    fd::MarkUntranslated(m_summary);
+    ShowSummary();
     m_worker.SetFinishedHandler(
         [this] { QMetaObject::invokeMethod(this, [this] { OnWorkerDone(); }, Qt::QueuedConnection); });
     fd::TranslateDialog(this);
@@ -154,6 +160,22 @@ void CPlanApplyDlg::SetRow(int row, const QString& mac, const QString& ip, fd::P
     put(kIp, ip, false);
     put(kResult, fd::Tr(StateKey(state, m_worker.Running() || m_finished)), true);
     put(kSettings, detail, failed);
+    m_states[static_cast<std::size_t>(row)] = state;
+}
+
+// lang-keys:begin
+QString CPlanApplyDlg::Summary() const {
+    int good = 0, underWay = 0, bad = 0;
+    for (fd::PlanState s : m_states) (IsGood(s) ? good : IsUnderWay(s) ? underWay : bad)++;
+    const bool started = m_worker.Running() || m_finished;
+    const QString format = fd::Tr(started ? "Verified or unchanged: %1    under way: %2    not done: %3"
+                                          : "Unchanged: %1    will change: %2    cannot be applied: %3");
+    return format.arg(good).arg(underWay).arg(bad);
+}
+// lang-keys:end
+
+void CPlanApplyDlg::ShowSummary() {
+    m_summary->setText(Summary());
 }
 
 int CPlanApplyDlg::RowOfMac(const std::string& mac) const {
@@ -173,6 +195,7 @@ void CPlanApplyDlg::ShowState(const std::string& mac, fd::PlanState state,
         state == fd::PlanState::Sent)
         text = ChangesText(e.check.changes);
     SetRow(row, m_table->item(row, kMac)->text(), m_table->item(row, kIp)->text(), state, text);
+    ShowSummary();
 }
 
 void CPlanApplyDlg::OnApply() {
@@ -203,6 +226,7 @@ void CPlanApplyDlg::OnWorkerDone() {
         m_report.insert(m_report.begin(), {p.mac, p.line, "", fd::PlanState::Refused, "",
                                            fd::PlanProblemText(p), 0});
     m_reportButton->setEnabled(true);
+    ShowSummary();
 }
 
 void CPlanApplyDlg::OnSaveReport() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "actions/device_workers.h"
+#include "controls/t_static.h"
 #include "pages/devices/multi_set_dlgs.h"
 #include "presentation/plan_apply.h"
 #include "presentation/plan_check.h"
@@ -31,6 +32,8 @@ public:
     QTableWidget* Table() const { return m_table; }
     CTButtonPicture* ApplyButton() const { return SaveButton(); }
     CTButtonPicture* ReportButton() const { return m_reportButton; }
+    // The counts below the list.
+    QString Summary() const;
     bool Running() const { return m_worker.Running(); }
     bool Finished() const { return m_finished; }
     // The row of the list for a MAC, or -1.
@@ -43,6 +46,7 @@ private:
     void OnWorkerDone();
     void SetRow(int row, const QString& mac, const QString& ip, fd::PlanState state,
                 const QString& detail);
+    void ShowSummary();
 
     std::vector<fd::PlanEvaluation> m_rows;
     std::vector<fd::PlanProblem> m_problems;
@@ -51,6 +55,8 @@ private:
     fd::CommandLog* m_log;
     QTableWidget* m_table;
     CTButtonPicture* m_reportButton;
+    CTStatic* m_summary;
+    std::vector<fd::PlanState> m_states;  // per row of the list
     std::vector<fd::PlanReportRow> m_report;
     bool m_finished = false;
     fd::WorkerSlot m_worker;  // last: stopped before the rest goes
