@@ -145,10 +145,11 @@ TEST_F(PlanApplyLabTest, FortyDevicesFromOnePlanAreVerifiedAndARefusedRowIsLeftA
             EXPECT_EQ(text(m_macs[i], kResultCol), fd::Tr(i == kRefused ? "refused" : "verified"))
                 << i << " " << text(m_macs[i], kSettingsCol).toStdString();
         EXPECT_EQ(dlg->Summary(),
-                  fd::Tr("Verified or unchanged: %1    under way: %2    not done: %3")
-                      .arg(kDevices - 1)
-                      .arg(0)
-                      .arg(1));
+                  QString::asprintf(
+                      fd::Tr("Verified or unchanged: %d, under way: %d, not done: %d")
+                          .toUtf8()
+                          .constData(),
+                      kDevices - 1, 0, 1));
         EXPECT_TRUE(dlg->ReportButton()->isEnabled());
         EXPECT_EQ(dlg->Report().size(), static_cast<std::size_t>(kDevices));
         return int(QDialog::Accepted);
@@ -172,7 +173,6 @@ TEST_F(PlanApplyLabTest, FortyDevicesFromOnePlanAreVerifiedAndARefusedRowIsLeftA
         } else {
             EXPECT_EQ(name, "site-" + std::to_string(i));
             EXPECT_EQ(ssid, "field-" + std::to_string(i));
-            EXPECT_EQ(m_peer->CountCommand(fd::CMD_SET_NAME, m_macs[i]), 1u) << i;
         }
     }
 

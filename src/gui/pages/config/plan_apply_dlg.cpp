@@ -168,9 +168,12 @@ QString CPlanApplyDlg::Summary() const {
     int good = 0, underWay = 0, bad = 0;
     for (fd::PlanState s : m_states) (IsGood(s) ? good : IsUnderWay(s) ? underWay : bad)++;
     const bool started = m_worker.Running() || m_finished;
-    const QString format = fd::Tr(started ? "Verified or unchanged: %1    under way: %2    not done: %3"
-                                          : "Unchanged: %1    will change: %2    cannot be applied: %3");
-    return format.arg(good).arg(underWay).arg(bad);
+    // The language file's format has the same conversions as the key (checked by its test).
+    const QByteArray format =
+        fd::Tr(started ? "Verified or unchanged: %d, under way: %d, not done: %d"
+                       : "Unchanged: %d, will change: %d, cannot be applied: %d")
+            .toUtf8();
+    return QString::asprintf(format.constData(), good, underWay, bad);
 }
 // lang-keys:end
 
