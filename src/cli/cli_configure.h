@@ -17,16 +17,6 @@ namespace fd::cli {
 
 class Session;
 
-// The forms for one device: a tab none of whose options is given is left out (and sends
-// nothing). error: a value the device does not offer (a channel of another country, a
-// bandwidth of another radio), or a list setting of the device that its lists do not hold
-// and that the options would change without being asked to.
-struct ConfigureRequest {
-    ConfigurationForms forms;
-    std::string error;
-};
-ConfigureRequest BuildConfigureForms(const ap_info_stu& rec, const ConfigureOptions& options);
-
 // The device's configuration as (key, value) pairs: DescribeConfiguration
 // (rules/configuration_fields.h); the keys are the JSON keys, the values the words configure
 // takes.

@@ -15,6 +15,7 @@
 #include <QAbstractSpinBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -22,6 +23,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSizeGrip>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
 #include <algorithm>
@@ -44,6 +46,8 @@
 #include "controls/wait_dlg.h"
 #include "gui_test_support.h"
 #include "pages/bridge/bridge_config_dlg.h"
+#include "pages/config/management_dlg.h"
+#include "pages/config/plan_apply_dlg.h"
 #include "pages/bridge/bridge_steps.h"
 #include "pages/config/management_config_dlg.h"
 #include "pages/devices/demo_devices.h"
@@ -194,6 +198,23 @@ public:
     static void Press(QWidget* in, const char* key) {
         if (QAbstractButton* b = Button(in, key)) Click(b);
     }
+    // Apply plan with the plan the file dialog would give (that dialog has its own case): three
+    // of the stored devices, one renamed, one unchanged, one with a channel none offers.
+    void ApplyDemoPlan(CApplicationDlg& w) {
+        auto* page = dynamic_cast<CManagementDlg*>(Show(w, fd::kPageManagement));
+        ASSERT_NE(page, nullptr);
+        std::vector<std::string> macs;
+        m_store->QueryApMacList(macs);
+        ASSERT_GE(macs.size(), 3u);
+        const QString path = m_planDir.filePath(QStringLiteral("site.csv"));
+        QFile plan(path);
+        ASSERT_TRUE(plan.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        plan.write(("mac,name,channel\n" + macs[0] + ",north-mast,\n" + macs[1] + ",,\n" +
+                    macs[2] + ",,999\n")
+                       .c_str());
+        plan.close();
+        page->ApplyPlanFrom(path);
+    }
     void OpenFromStatus(CApplicationDlg& w, const char* button, int ticked) {
         CDeviceListPage* page = Show(w, fd::kPageStatus);
         ASSERT_NE(page, nullptr);
@@ -336,6 +357,7 @@ public:
     }
 
     fd::DemoStore m_demo{40};
+    QTemporaryDir m_planDir;
     CSqlManagement* m_store = nullptr;
     std::unique_ptr<QObject> m_qtTexts;
     QRect m_screen;
@@ -398,6 +420,13 @@ const std::vector<DialogCase>& Dialogs() {
          Is<CWaitDlg>(), [](T& t, QDialog& d) { ClickMessageButton(t, d, QMessageBox::Ok); }},
         {"export", [](T& t, W& w) { t.Press(t.Show(w, fd::kPageStatus), "Export..."); },
          Is<QFileDialog>()},
+        {"export plan",
+         [](T& t, W& w) { t.Press(t.Show(w, fd::kPageManagement), "Export plan..."); },
+         Is<QFileDialog>()},
+        {"apply plan: choose the plan",
+         [](T& t, W& w) { t.Press(t.Show(w, fd::kPageManagement), "Apply plan..."); },
+         Is<QFileDialog>()},
+        {"apply plan: preview", [](T& t, W& w) { t.ApplyDemoPlan(w); }, Is<CPlanApplyDlg>()},
         {"upgrade", [](T& t, W& w) { t.OpenFrom(w, fd::kPageUpgrade, "Upgrade"); },
          Is<CUpgradeConfigDlg>()},
         {"upgrade: no image chosen",

@@ -22,6 +22,16 @@ public:
     // The device the last dialog was opened for.
     const fd::ConfigurationTarget& Target() const { return m_target; }
 
+    // Export plan...: the found devices' settings, keys included, as a plan file (0600).
+    void OnExportPlan();
+    bool ExportPlanTo(const QString& path);
+    // Apply plan...: reads a plan, checks it against the stored devices and opens the
+    // preview, from which it is applied.
+    void OnApplyPlan();
+    void ApplyPlanFrom(const QString& path);
+    CTButtonPicture* ExportPlanButton() const { return m_exportPlan; }
+    CTButtonPicture* ApplyPlanButton() const { return m_applyPlan; }
+
 protected:
     void OnRowClicked(int row, int col) override;
 
@@ -29,4 +39,6 @@ private:
     fd::ConfigurationTarget m_target;
     fd::WorkerSlot m_sender;
     QTimer m_reloadTimer;
+    CTButtonPicture* m_exportPlan;
+    CTButtonPicture* m_applyPlan;
 };
