@@ -192,4 +192,66 @@ TEST_F(PlanApplyLabTest, FortyDevicesFromOnePlanAreVerifiedAndARefusedRowIsLeftA
     EXPECT_EQ(back.rows.size(), static_cast<std::size_t>(kDevices));
 }
 
+// The staging bench: a device of the plan that is not on the bench yet waits; the one that is
+// goes at once, and the late one is applied and read back as soon as it is plugged in.
+TEST_F(PlanApplyLabTest, TheStagingBenchAppliesADeviceAsSoonAsItIsPluggedIn) {
+    CManagementDlg page;
+    ASSERT_TRUE(SearchUntil(page, [&] { return StoredCount() == m_macs.size(); }))
+        << StoredCount();
+    const fd::devsim::EmulatedDevice late = fd::devsim::MakeDevice(kDevices);
+    const std::string lateMac = late.MacText();
+    const std::string path = m_dbDir + "/bench.csv";
+    std::ofstream(path, std::ios::binary) << "mac,name\n"
+                                          << m_macs[0] << ",bench-0\n"
+                                          << lateMac << ",bench-late\n";
+
+    bool ran = false;
+    m_onDialog = [&](QDialog& d) {
+        auto* dlg = dynamic_cast<CPlanApplyDlg*>(&d);
+        EXPECT_NE(dlg, nullptr);
+        if (!dlg) return int(QDialog::Rejected);
+        auto text = [&](const std::string& mac, int col) {
+            const int row = dlg->RowOfMac(mac);
+            return row < 0 ? QString() : dlg->Table()->item(row, col)->text();
+        };
+        EXPECT_EQ(text(lateMac, kResultCol), fd::Tr("not found"));
+        EXPECT_FALSE(dlg->WaitBox()->isHidden());
+        dlg->WaitBox()->setChecked(true);
+        Shot(*dlg, "plan_bench_waiting");
+        dlg->OnApply();
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                QCoreApplication::processEvents();
+                return text(m_macs[0], kResultCol) == fd::Tr("verified");
+            },
+            fd::test::kWait));
+        EXPECT_FALSE(dlg->Finished()) << "ended without the device it waits for";
+        EXPECT_EQ(m_peer->CountCommand(fd::CMD_SET_NAME, lateMac), 0u);
+
+        // Plugged in: its address on the bench side first, then the device answers.
+        EXPECT_TRUE(m_lab.AddDeviceAddresses({late.address})) << m_lab.Error();
+        m_peer->AddDevice(late);
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                QCoreApplication::processEvents();
+                return dlg->Finished();
+            },
+            fd::test::kWait));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(text(lateMac, kResultCol), fd::Tr("verified"))
+            << text(lateMac, kSettingsCol).toStdString();
+        EXPECT_EQ(text(lateMac, kIpCol).toStdString(), late.address);
+        EXPECT_EQ(text(lateMac, kSettingsCol), "name: Device-40 → bench-late");
+        Shot(*dlg, "plan_bench_done");
+        ran = true;
+        return int(QDialog::Accepted);
+    };
+    page.ApplyPlanFrom(QString::fromStdString(path));
+    ASSERT_TRUE(ran);
+    const auto dev = m_peer->GetDevice(lateMac);
+    ASSERT_TRUE(dev);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(dev->info.ap_name), dev->info.ap_name_len),
+              "bench-late");
+}
+
 }  // namespace

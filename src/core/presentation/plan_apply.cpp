@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace fd {
@@ -118,6 +120,50 @@ std::vector<PlanReportRow> ApplyPlan(IDeviceEngine& engine, const CommandLog& lo
     for (std::size_t t = 0; t < std::min(kReadBackThreads, toRead.size()); ++t)
         threads.emplace_back(readBack);
     threads.clear();
+    return report;
+}
+
+std::vector<PlanReportRow> WatchPlan(IDeviceEngine& engine, IDeviceStore& store,
+                                     const CommandLog& log, std::vector<PlanEvaluation> waiting,
+                                     const PlanApplyOptions& options,
+                                     const PlanWatchOptions& watch, std::stop_token stop) {
+    std::vector<PlanReportRow> report;
+    std::mutex timerLock;
+    std::condition_variable_any timer;
+    while (!waiting.empty() && !stop.stop_requested()) {
+        engine.SendSearch();
+        {
+            std::unique_lock l(timerLock);
+            timer.wait_for(l, stop, watch.searchEvery, [] { return false; });
+        }
+        if (stop.stop_requested()) break;
+        // A device counts once its information is stored: then its record can be checked.
+        std::vector<std::string> macs;
+        store.QueryApMacList(macs);
+        const std::set<std::string> present(macs.begin(), macs.end());
+        std::vector<PlanEvaluation> arrived;
+        for (auto it = waiting.begin(); it != waiting.end();) {
+            if (present.count(it->row->mac)) {
+                arrived.push_back(*it);
+                it = waiting.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (arrived.empty()) continue;
+        std::vector<PlanEvaluation*> entries;
+        for (PlanEvaluation& e : arrived) entries.push_back(&e);
+        const AddressMoveOrder order = EvaluatePlanRows(store, entries, watch.spareIp);
+        for (PlanEvaluation& e : arrived) {
+            if (!order.error.empty() && e.state == PlanState::Sending) {
+                e.state = PlanState::Refused;
+                e.detail = order.error;
+            }
+            if (watch.onFound) watch.onFound(e);
+        }
+        const auto rows = ApplyPlan(engine, log, arrived, order, options, stop);
+        report.insert(report.end(), rows.begin(), rows.end());
+    }
     return report;
 }
 

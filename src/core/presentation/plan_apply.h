@@ -4,6 +4,7 @@
 // read back at the address it has now and compared with its row. Each change of a device's
 // state is reported as it happens, for a list that shows them live.
 
+#include <chrono>
 #include <functional>
 #include <stop_token>
 #include <string>
@@ -39,5 +40,22 @@ std::vector<PlanReportRow> ApplyPlan(IDeviceEngine& engine, const CommandLog& lo
                                      const std::vector<PlanEvaluation>& rows,
                                      const AddressMoveOrder& order,
                                      const PlanApplyOptions& options, std::stop_token stop);
+
+struct PlanWatchOptions {
+    std::chrono::milliseconds searchEvery{3000};
+    std::string spareIp;
+    // From the worker thread: a device of the plan has appeared, its row checked against its
+    // record (state Sending when it is about to be applied).
+    std::function<void(const PlanEvaluation&)> onFound;
+};
+
+// The staging bench: the rows whose devices were not found wait for them. A search goes out
+// every searchEvery; each device of these rows that the store then holds is checked against
+// its record and, when its row can go, applied and read back at once. Ends when no row waits
+// any more, or on stop. Returns the report rows of the devices that appeared.
+std::vector<PlanReportRow> WatchPlan(IDeviceEngine& engine, IDeviceStore& store,
+                                     const CommandLog& log, std::vector<PlanEvaluation> waiting,
+                                     const PlanApplyOptions& options,
+                                     const PlanWatchOptions& watch, std::stop_token stop);
 
 }  // namespace fd

@@ -8,6 +8,7 @@
 #include "app/skin.h"
 #include "app/translate.h"
 #include "controls/t_button_picture.h"
+#include "pages/config/config_controls.h"
 #include "pages/devices/page_messages.h"
 
 namespace {
@@ -83,7 +84,9 @@ CPlanApplyDlg::CPlanApplyDlg(std::vector<fd::PlanEvaluation> rows,
       m_log(log),
       m_table(new QTableWidget(this)),
       m_reportButton(new CTButtonPicture(this)),
-      m_summary(new CTStatic(this)) {
+      m_summary(new CTStatic(this)),
+      m_wait(fd::AddFieldCheck(this, QStringLiteral("Wait for the devices not found"), 580,
+                               560 - 44, 300)) {
     const fd::GuiSkin& skin = fd::Skin();
     m_table->setGeometry(20, 50, 860, 440);
     m_table->setColumnCount(kColumns);
@@ -113,10 +116,12 @@ CPlanApplyDlg::CPlanApplyDlg(std::vector<fd::PlanEvaluation> rows,
     m_table->resizeColumnToContents(kSettings);
 
     SaveButton()->setText(QStringLiteral("Apply"));
-    const bool anything = std::any_of(m_rows.begin(), m_rows.end(), [](const auto& e) {
-        return e.state == fd::PlanState::Sending;
+    const bool awaited = std::any_of(m_rows.begin(), m_rows.end(), [](const auto& e) {
+        return e.state == fd::PlanState::NotFound;
     });
-    SaveButton()->setEnabled(anything && m_log != nullptr && m_order.error.empty());
+    m_wait->setVisible(awaited);
+    connect(m_wait, &QCheckBox::toggled, this, [this] { UpdateApplyButton(); });
+    UpdateApplyButton();
     if (!m_order.error.empty()) SaveButton()->setToolTip(QString::fromStdString(m_order.error));
     connect(SaveButton(), &QAbstractButton::clicked, this, &CPlanApplyDlg::OnApply);
 
@@ -136,6 +141,25 @@ CPlanApplyDlg::CPlanApplyDlg(std::vector<fd::PlanEvaluation> rows,
     m_worker.SetFinishedHandler(
         [this] { QMetaObject::invokeMethod(this, [this] { OnWorkerDone(); }, Qt::QueuedConnection); });
     fd::TranslateDialog(this);
+}
+
+void CPlanApplyDlg::UpdateApplyButton() {
+    const bool anything = std::any_of(m_rows.begin(), m_rows.end(), [this](const auto& e) {
+        return e.state == fd::PlanState::Sending ||
+               (m_wait->isChecked() && e.state == fd::PlanState::NotFound);
+    });
+    SaveButton()->setEnabled(anything && m_log != nullptr && m_order.error.empty() &&
+                             !m_worker.Running() && !m_finished);
+}
+
+void CPlanApplyDlg::ShowFound(const fd::PlanEvaluation& e) {
+    const int row = RowOfMac(e.row->mac);
+    if (row < 0) return;
+    m_rows[static_cast<std::size_t>(row) - m_problems.size()] = e;
+    SetRow(row, QString::fromStdString(e.row->mac), QString::fromStdString(e.ip), e.state,
+           e.state == fd::PlanState::Sending ? ChangesText(e.check.changes)
+                                             : QString::fromStdString(e.detail));
+    ShowSummary();
 }
 
 CPlanApplyDlg::~CPlanApplyDlg() {
@@ -204,6 +228,7 @@ void CPlanApplyDlg::ShowState(const std::string& mac, fd::PlanState state,
 void CPlanApplyDlg::OnApply() {
     if (m_log == nullptr || m_worker.Running() || m_finished) return;
     SaveButton()->setEnabled(false);
+    m_wait->setEnabled(false);
     CancelButton()->setText(fd::Tr("Close"));
     fd::PlanApplyOptions options;
     options.readBack = fd::ServicesReadBack().options;
@@ -214,9 +239,27 @@ void CPlanApplyDlg::OnApply() {
             Qt::QueuedConnection);
     };
     options.commandLabel = [](int command) { return "command " + std::to_string(command); };
+    // The awaited rows go to the worker as copies: the list's rows are only read by it, and
+    // only while ApplyPlan runs (a found device's row is written back on this thread later).
+    std::vector<fd::PlanEvaluation> awaited;
+    IDeviceStore* store = fd::Services().store;
+    if (m_wait->isChecked() && store)
+        for (const fd::PlanEvaluation& e : m_rows)
+            if (e.state == fd::PlanState::NotFound) awaited.push_back(e);
+    fd::PlanWatchOptions watch;
+    watch.onFound = [this](const fd::PlanEvaluation& e) {
+        QMetaObject::invokeMethod(this, [this, e] { ShowFound(e); }, Qt::QueuedConnection);
+    };
     // The rows and the order stay unchanged until the worker is stopped (this destructor).
-    m_worker.Start([this, options](std::stop_token stop) {
+    m_worker.Start([this, options, watch, store, awaited](std::stop_token stop) {
         auto report = fd::ApplyPlan(m_engine, *m_log, m_rows, m_order, options, stop);
+        if (!awaited.empty()) {
+            // The staging bench: each awaited device's report row replaces its "not found".
+            for (fd::PlanReportRow& found :
+                 fd::WatchPlan(m_engine, *store, *m_log, awaited, options, watch, stop))
+                for (fd::PlanReportRow& r : report)
+                    if (r.mac == found.mac) r = found;
+        }
         QMetaObject::invokeMethod(
             this, [this, report = std::move(report)]() mutable { m_report = std::move(report); },
             Qt::QueuedConnection);

@@ -2,8 +2,12 @@
 // Apply plan: the check of every row of a plan against its device, shown before anything is
 // sent (the device, its result, each setting current -> new, a refusal in red with its line,
 // column and reason); Apply sends the rows that can go from a worker (ApplyPlan) while the
-// list shows each device's state as it changes; at the end the report can be saved.
+// list shows each device's state as it changes; at the end the report can be saved. With
+// "Wait for the devices not found" ticked it goes on searching afterwards and applies each
+// awaited device as soon as it appears (the staging bench), until every row is done or the
+// dialog is closed.
 
+#include <QCheckBox>
 #include <QTableWidget>
 #include <atomic>
 #include <vector>
@@ -32,6 +36,9 @@ public:
     QTableWidget* Table() const { return m_table; }
     CTButtonPicture* ApplyButton() const { return SaveButton(); }
     CTButtonPicture* ReportButton() const { return m_reportButton; }
+    // "Wait for the devices not found": after the rows that can go, the dialog keeps
+    // searching and applies each awaited device's row as soon as the device appears.
+    QCheckBox* WaitBox() const { return m_wait; }
     // The counts below the list.
     QString Summary() const;
     bool Running() const { return m_worker.Running(); }
@@ -47,6 +54,9 @@ private:
     void SetRow(int row, const QString& mac, const QString& ip, fd::PlanState state,
                 const QString& detail);
     void ShowSummary();
+    void UpdateApplyButton();
+    // A device awaited by the staging bench has appeared, its row checked.
+    void ShowFound(const fd::PlanEvaluation& e);
 
     std::vector<fd::PlanEvaluation> m_rows;
     std::vector<fd::PlanProblem> m_problems;
@@ -56,6 +66,7 @@ private:
     QTableWidget* m_table;
     CTButtonPicture* m_reportButton;
     CTStatic* m_summary;
+    QCheckBox* m_wait;
     std::vector<fd::PlanState> m_states;  // per row of the list
     std::vector<fd::PlanReportRow> m_report;
     bool m_finished = false;
