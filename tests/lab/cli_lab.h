@@ -19,6 +19,7 @@
 
 #include "config/language.h"
 #include "devsim/device_peer.h"
+#include "presentation/json_text.h"
 #include "support/lab.h"
 #include "support/program_folder.h"
 
@@ -108,144 +109,21 @@ inline CliRun RunCli(const std::vector<std::string>& args,
 
 // The JSON fielddesk-cli prints: an array of flat objects whose values are strings,
 // booleans or numbers (read as their text: "true", "-52", "0.5"). nullopt when the text is
-// anything else.
+// anything else. Read by the program's own flat-JSON reader.
 class FlatJsonReader {
 public:
     using Object = std::map<std::string, std::string>;
 
     static std::optional<std::vector<Object>> Parse(const std::string& text) {
-        FlatJsonReader r(text);
+        const fd::JsonFlatArray read = fd::ReadJsonFlatArray(text);
+        if (!read.error.empty()) return std::nullopt;
         std::vector<Object> out;
-        if (!r.Take('[')) return std::nullopt;
-        if (r.Peek() == ']') {
-            r.Take(']');
-            return r.AtEnd() ? std::optional(out) : std::nullopt;
+        for (const fd::JsonFlatObject& o : read.objects) {
+            Object& row = out.emplace_back();
+            for (const fd::JsonMember& m : o.members) row[m.key] = m.value;
         }
-        do {
-            Object o;
-            if (!r.Take('{')) return std::nullopt;
-            do {
-                auto key = r.String();
-                if (!key || !r.Take(':')) return std::nullopt;
-                std::optional<std::string> value;
-                if (r.Peek() == '"')
-                    value = r.String();
-                else
-                    value = r.Word();
-                if (!value || o.count(*key)) return std::nullopt;
-                o[*key] = *value;
-            } while (r.Take(','));
-            if (!r.Take('}')) return std::nullopt;
-            out.push_back(std::move(o));
-        } while (r.Take(','));
-        if (!r.Take(']') || !r.AtEnd()) return std::nullopt;
         return out;
     }
-
-private:
-    explicit FlatJsonReader(const std::string& t) : m_t(t) {}
-    void Skip() {
-        while (m_i < m_t.size() &&
-               (m_t[m_i] == ' ' || m_t[m_i] == '\n' || m_t[m_i] == '\r' || m_t[m_i] == '\t'))
-            ++m_i;
-    }
-    char Peek() {
-        Skip();
-        return m_i < m_t.size() ? m_t[m_i] : '\0';
-    }
-    bool Take(char c) {
-        if (Peek() != c) return false;
-        ++m_i;
-        return true;
-    }
-    bool AtEnd() {
-        Skip();
-        return m_i == m_t.size();
-    }
-    std::optional<std::string> Word() {
-        Skip();
-        for (const char* w : {"true", "false"})
-            if (m_t.compare(m_i, std::string(w).size(), w) == 0) {
-                m_i += std::string(w).size();
-                return std::string(w);
-            }
-        // Integers, kept as their text.
-        std::size_t end = m_i + (m_i < m_t.size() && m_t[m_i] == '-' ? 1 : 0);
-        const std::size_t digits = end;
-        while (end < m_t.size() && m_t[end] >= '0' && m_t[end] <= '9') ++end;
-        if (end == digits) return std::nullopt;
-        if (end + 1 < m_t.size() && m_t[end] == '.' && m_t[end + 1] >= '0' && m_t[end + 1] <= '9') {
-            ++end;  // a fraction, kept as its text too
-            while (end < m_t.size() && m_t[end] >= '0' && m_t[end] <= '9') ++end;
-        }
-        std::string number = m_t.substr(m_i, end - m_i);
-        m_i = end;
-        return number;
-    }
-    std::optional<std::string> String() {
-        if (!Take('"')) return std::nullopt;
-        std::string s;
-        while (m_i < m_t.size()) {
-            const unsigned char c = static_cast<unsigned char>(m_t[m_i++]);
-            if (c == '"') return s;
-            if (c < 0x20) return std::nullopt;  // raw control characters are not JSON
-            if (c != '\\') {
-                s += static_cast<char>(c);
-                continue;
-            }
-            if (m_i >= m_t.size()) return std::nullopt;
-            const char e = m_t[m_i++];
-            switch (e) {
-                case '"':
-                    s += '"';
-                    break;
-                case '\\':
-                    s += '\\';
-                    break;
-                case '/':
-                    s += '/';
-                    break;
-                case 'n':
-                    s += '\n';
-                    break;
-                case 't':
-                    s += '\t';
-                    break;
-                case 'r':
-                    s += '\r';
-                    break;
-                case 'b':
-                    s += '\b';
-                    break;
-                case 'f':
-                    s += '\f';
-                    break;
-                case 'u': {
-                    if (m_i + 4 > m_t.size()) return std::nullopt;
-                    const unsigned cp =
-                        static_cast<unsigned>(std::stoul(m_t.substr(m_i, 4), nullptr, 16));
-                    m_i += 4;
-                    if (cp < 0x80) {
-                        s += static_cast<char>(cp);
-                    } else if (cp < 0x800) {
-                        s += static_cast<char>(0xC0 | (cp >> 6));
-                        s += static_cast<char>(0x80 | (cp & 0x3F));
-                    } else {
-                        s += static_cast<char>(0xE0 | (cp >> 12));
-                        s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-                        s += static_cast<char>(0x80 | (cp & 0x3F));
-                    }
-                    break;
-                }
-                default:
-                    return std::nullopt;
-            }
-        }
-        return std::nullopt;
-    }
-
-    const std::string& m_t;
-    std::size_t m_i = 0;
 };
 
 // A lab whose devices' side holds one emulated-device peer, and the texts the CLI child reads

@@ -28,14 +28,6 @@ std::string_view Trim(std::string_view s) {
     return s.substr(first, last - first + 1);
 }
 
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
@@ -156,10 +148,10 @@ std::shared_ptr<const ParsedIni> Parse(const std::string& path) {
     ForEachLine(data, [&](std::string_view line, std::string_view, std::size_t) {
         const LineInfo info = Classify(line);
         if (info.kind == LineInfo::kSection) {
-            current = &parsed->sections[Lower(info.name)];
+            current = &parsed->sections[AsciiLower(info.name)];
         } else if (info.kind == LineInfo::kKey && current != nullptr) {
             // try_emplace keeps the first occurrence of a key.
-            current->try_emplace(Lower(info.name), CleanValue(info.value));
+            current->try_emplace(AsciiLower(info.name), CleanValue(info.value));
         }
     });
     return parsed;
@@ -256,9 +248,9 @@ std::string ReadProfileString(const std::string& path, std::string_view section,
     key = Trim(key);
     if (!key.empty()) {
         if (auto parsed = Cache().Get(path)) {
-            auto sec = parsed->sections.find(Lower(section));
+            auto sec = parsed->sections.find(AsciiLower(section));
             if (sec != parsed->sections.end()) {
-                auto it = sec->second.find(Lower(key));
+                auto it = sec->second.find(AsciiLower(key));
                 if (it != sec->second.end()) return Utf8Prefix(it->second, limit);
             }
         }

@@ -12,16 +12,11 @@
 #include "rules/configure_request.h"
 #include "system/local_adapters.h"
 #include "wire/address.h"
+#include "wire/utf8.h"
 
 namespace fd {
 
 namespace {
-
-std::string Lower(std::string_view text) {
-    std::string out;
-    for (char c : text) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 // The option messages of configure, in the words of a plan ("--vlan on" is "vlan on").
 std::string PlanWords(std::string text) {
@@ -147,7 +142,7 @@ PlanRowCheck CheckPlanRow(const ap_info_stu& rec, const PlanRow& row,
     for (const PlanCell& cell : row.cells) {
         if (cell.column == "model") {
             const std::string model = GetModelLabel(rec.ap_type);
-            if (Lower(cell.value) != Lower(model)) {
+            if (AsciiLower(cell.value) != AsciiLower(model)) {
                 check.kind = PlanRowKind::WrongModel;
                 check.message = Where(row, &cell) + ": the plan is for a " + cell.value +
                                 ", the device is a " + model;

@@ -9,16 +9,11 @@
 #include "rules/country_table.h"
 #include "rules/vlan_reboot_settings.h"
 #include "rules/wireless_settings.h"
+#include "wire/utf8.h"
 
 namespace fd {
 
 namespace {
-
-std::string Lower(std::string_view text) {
-    std::string out;
-    for (char c : text) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 std::string CountryWord(int codeNumber) {
     const int row = CountryRowOfCodeNumber(codeNumber);
@@ -49,7 +44,7 @@ std::string Text(const uint8_t* field, std::size_t capacity, uint8_t len) {
 }  // namespace
 
 std::string ListWord(const ListItem& item) {
-    std::string w = Lower(item.text);
+    std::string w = AsciiLower(item.text);
     if (w.size() > 3 && w.compare(w.size() - 3, 3, "mhz") == 0) w.resize(w.size() - 3);
     return w;
 }

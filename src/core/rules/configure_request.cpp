@@ -6,6 +6,7 @@
 #include "rules/configuration_fields.h"
 #include "rules/country_table.h"
 #include "rules/wireless_settings.h"
+#include "wire/utf8.h"
 
 namespace fd {
 
@@ -72,12 +73,6 @@ const OptionInfo* FindOption(std::string_view name) {
     return nullptr;
 }
 
-std::string Lower(std::string_view text) {
-    std::string out;
-    for (char c : text) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 bool AllDigits(std::string_view text) {
     return !text.empty() &&
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -88,7 +83,7 @@ constexpr const char* kDayNames[7] = {"mon", "tue", "wed", "thu", "fri", "sat", 
 // The value's shape, where it can be judged without the device. Ranges are left to the
 // collect steps so that their messages are the dialog's.
 std::string CheckValue(const std::string& name, const std::string& v) {
-    const std::string l = Lower(v);
+    const std::string l = AsciiLower(v);
     auto oneOf = [&](std::initializer_list<const char*> allowed) {
         for (const char* a : allowed)
             if (l == a) return std::string();
@@ -139,7 +134,7 @@ std::string CheckValue(const std::string& name, const std::string& v) {
 
 
 std::optional<int> ValueOfWord(const ListItems& items, const std::string& text) {
-    std::string w = Lower(text);
+    std::string w = AsciiLower(text);
     if (w.size() > 3 && w.compare(w.size() - 3, 3, "mhz") == 0) w.resize(w.size() - 3);
     for (const auto& i : items) {
         // The device's own value, listed as "100 (current)", is named by its number too.
@@ -161,7 +156,7 @@ std::string Words(const ListItems& items) {
 
 int SecurityOfWord(const std::string& w) {
     for (int m = 0; m <= 6; ++m)
-        if (Lower(w) == SecurityWord(m)) return m;
+        if (AsciiLower(w) == SecurityWord(m)) return m;
     return 0;
 }
 
@@ -230,7 +225,7 @@ ConfigureRequest BuildConfigureForms(const ap_info_stu& rec, const ConfigureOpti
         const int rf = rec.rf_type;
         const int ap = rec.ap_type;
         if (auto v = get("ssid")) f.ssid = *v;
-        if (auto v = get("hide-ssid")) f.hideSsid = Lower(*v) == "on";
+        if (auto v = get("hide-ssid")) f.hideSsid = AsciiLower(*v) == "on";
         if (auto v = get("power")) f.power = *v;
 
         const ListItems modes = NetworkModeItems(rf, ap);
@@ -278,14 +273,14 @@ ConfigureRequest BuildConfigureForms(const ap_info_stu& rec, const ConfigureOpti
         f.extensionChannel =
             ext.selected >= 0 ? ext.items[static_cast<std::size_t>(ext.selected)].value : -1;
         if (auto v = get("ext-channel")) {
-            const int want = Lower(*v) == "above" ? 1 : 0;
+            const int want = AsciiLower(*v) == "above" ? 1 : 0;
             if (!ext.enabled || f.bandwidth != 1)
                 return fail(
                     "--ext-channel applies to the 2.4 GHz radio in 11b/g/n at 40 MHz "
                     "on a chosen channel");
             if (!HasValue(ext.items, want))
                 return fail("channel " + std::to_string(f.channel) + " has no extension channel " +
-                            Lower(*v) + " it");
+                            AsciiLower(*v) + " it");
             f.extensionChannel = want;
         }
 
@@ -310,7 +305,7 @@ ConfigureRequest BuildConfigureForms(const ap_info_stu& rec, const ConfigureOpti
             if (!e.empty()) return fail(e);
         }
         if (auto v = get("cipher")) {
-            const std::string c = Lower(*v);
+            const std::string c = AsciiLower(*v);
             const int value = c == "aes" ? 0 : c == "tkip" ? 1 : 2;
             if (IsPskMode(mode))
                 f.pskCipher = value;
@@ -318,10 +313,10 @@ ConfigureRequest BuildConfigureForms(const ap_info_stu& rec, const ConfigureOpti
                 f.wpaEncryption = value;
         }
         if (auto v = get("key-interval")) (IsPskMode(mode) ? f.pskInterval : f.radiusInterval) = *v;
-        if (auto v = get("wep-auth")) f.wepAuth = Lower(*v) == "shared" ? 1 : 0;
+        if (auto v = get("wep-auth")) f.wepAuth = AsciiLower(*v) == "shared" ? 1 : 0;
         if (auto v = get("wep-default-key")) f.wepDefaultKey = std::stoi(*v);
         const int k = f.wepDefaultKey >= 1 && f.wepDefaultKey <= 4 ? f.wepDefaultKey - 1 : 0;
-        if (auto v = get("wep-key-format")) f.wepKeyFormats[k] = Lower(*v) == "hex" ? 1 : 0;
+        if (auto v = get("wep-key-format")) f.wepKeyFormats[k] = AsciiLower(*v) == "hex" ? 1 : 0;
         if (auto v = get("key")) {
             if (IsPskMode(mode))
                 f.pskKey = *v;
@@ -339,7 +334,7 @@ ConfigureRequest BuildConfigureForms(const ap_info_stu& rec, const ConfigureOpti
         VlanForm f = VlanFormFromRecord(rec);
         const VlanFields fields = VlanFieldsOf(rec.ap_type);
         if (auto v = get("vlan")) {
-            const std::string l = Lower(*v);
+            const std::string l = AsciiLower(*v);
             if (l == "off") {
                 f.enabled = false;
             } else {
@@ -375,9 +370,9 @@ ConfigureRequest BuildConfigureForms(const ap_info_stu& rec, const ConfigureOpti
             }
             if (auto v = get("days")) {
                 f.days = {};
-                f.everyday = Lower(*v) == "everyday";
+                f.everyday = AsciiLower(*v) == "everyday";
                 for (std::size_t d = 0; d < 7; ++d) {
-                    const std::string l = "," + Lower(*v) + ",";
+                    const std::string l = "," + AsciiLower(*v) + ",";
                     f.days[d] = l.find("," + std::string(kDayNames[d]) + ",") != std::string::npos;
                 }
             }

@@ -17,6 +17,7 @@
 #include "config/labels.h"
 #include "config/language.h"
 #include "system/system_info.h"
+#include "wire/utf8.h"
 
 namespace fd {
 namespace {
@@ -193,14 +194,6 @@ std::string FilterClause(std::string_view filterText) {
     return "where (ap_info.ap_status=10 and (instr(ap_info.ip,?2)>0 or instr(ap_info.mac,?2)>0 or "
            "instr(ap_info.version,?2)>0)) or (ap_info.ap_status<>10 and contains_text(?1" +
            columns + "))";
-}
-
-// The filter text as contains_text() takes it: ASCII letters in lower case.
-std::string FilterNeedle(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
 }
 
 std::string_view Trim(std::string_view text) {
@@ -497,7 +490,7 @@ bool CSqlManagement::QueryApPage(int sortColumn, ApInfoList& list, int& pageCoun
     const std::string sortColumnName = fd::kApSortColumns[static_cast<std::size_t>(sortColumn)];
     SqlParams countParams;
     if (!filterText.empty()) {
-        countParams.emplace_back(fd::FilterNeedle(filterText));
+        countParams.emplace_back(fd::AsciiLower(filterText));
         countParams.emplace_back(filterText);
     }
     SqlParams pageParams = countParams;

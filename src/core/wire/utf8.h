@@ -17,6 +17,14 @@ std::optional<char32_t> DecodeUtf8At(std::string_view text, std::size_t i, std::
 // The length of the longest prefix of at most maxBytes bytes that does not end inside a
 // multi-byte character: a name cut to a 32-byte field never sends half a character.
 std::size_t Utf8PrefixLength(std::string_view text, std::size_t maxBytes);
+// The text with ASCII letters in lower case and every other byte as it is: how names, words
+// and keys are compared without case (a UTF-8 character's bytes are never touched).
+inline std::string AsciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
 inline std::string Utf8Prefix(std::string_view text, std::size_t maxBytes) {
     return std::string(text.substr(0, Utf8PrefixLength(text, maxBytes)));
 }
